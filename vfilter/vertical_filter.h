@@ -1,0 +1,52 @@
+// Vertical filter tables and the fixed-point kernel that applies them.
+//
+// A table lists, for every output row, `taps` source byte offsets (from one
+// source base, edge clamping already applied) and `taps` coefficient words.
+// A coefficient word holds one signed 16-bit weight (32767 = 1.0) in each of
+// its four 16-bit lanes.
+#ifndef ZEMIVTC_VFILTER_VERTICAL_FILTER_H
+#define ZEMIVTC_VFILTER_VERTICAL_FILTER_H
+
+#include <cstdint>
+
+typedef uint64_t CoefficientWord;
+
+struct VerticalFilterTable {
+  int32_t rows;              // output rows described
+  CoefficientWord* coeffs;   // rows * taps words, row-major
+  int32_t* offsets;          // rows * taps byte offsets from the source base
+  int32_t taps;              // taps per output row
+};
+
+// Lanczos-3 rebuild of sourceRows rows (rowStep bytes apart) to outputRows
+// rows, sampling at centre - shift. Allocates coeffs and offsets with malloc;
+// both are null (and rows 0) if memory runs out.
+void BuildLanczosTable(int32_t sourceRows, int32_t outputRows, VerticalFilterTable& table, int32_t rowStep,
+                       double shift);
+// 1/4, 1/2, 1/4 smoothing over rows rows, rowStep bytes apart; rows >= 2.
+void BuildSmoothTable(int32_t rows, VerticalFilterTable& table, int32_t rowStep);
+// Frees both arrays and clears the table.
+void FreeTable(VerticalFilterTable& table);
+
+// Filters `rows` output rows of 2 * width bytes each. Output row r, byte x, is
+// the saturating fixed-point sum over the row's taps of the byte at
+// src + offsets[r * taps + j] + x; it is written at dst + r * dstStride + x.
+// Reads only the 2 * width bytes at each tap's offset; writes only the
+// 2 * width bytes of each output row. Any width >= 1, rows >= 0, taps >= 1.
+typedef void (*VerticalFilterFn)(const uint8_t* src, uint8_t* dst, int32_t width, int32_t rows, int32_t taps,
+                                 const int32_t* offsets, const CoefficientWord* coeffs, int32_t dstStride);
+
+// The kernel chosen once for this processor (AVX2, SSE2 or scalar).
+void VerticalFilterKernel(const uint8_t* src, uint8_t* dst, int32_t width, int32_t rows, int32_t taps,
+                          const int32_t* offsets, const CoefficientWord* coeffs, int32_t dstStride);
+
+// Every implementation, for tests and benchmarks. A null entry is one this
+// build or processor does not have.
+void VerticalFilterKernelScalar(const uint8_t* src, uint8_t* dst, int32_t width, int32_t rows, int32_t taps,
+                                const int32_t* offsets, const CoefficientWord* coeffs, int32_t dstStride);
+enum class KernelIsa { Scalar, Sse2, Avx2 };
+VerticalFilterFn KernelFor(KernelIsa isa);  // null where unsupported
+const char* KernelName(KernelIsa isa);
+KernelIsa SelectedKernelIsa();
+
+#endif
