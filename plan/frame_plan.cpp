@@ -1,0 +1,20 @@
+#include "plan/frame_plan.h"
+
+int32_t CountPlanFrames(const uint8_t* planData, int32_t planSize) {
+  int32_t count = 0;
+  for (int32_t p = 0; p < planSize; ++p) count += IsFrameCode(planData[p]) ? 1 : 0;
+  return count;
+}
+
+void FillFrameTable(const uint8_t* planData, int32_t planSize, FramePlanEntry* frameTable) {
+  int32_t next = 0;
+  for (int32_t p = 0; p < planSize; ++p) {
+    if (IsFrameCode(planData[p])) frameTable[next++] = FramePlanEntry{static_cast<uint32_t>(p), planData[p]};
+  }
+}
+
+void SetOutputProperties(VideoInfo& vi, int32_t frameCount) {
+  vi.num_frames = frameCount;
+  vi.fps_numerator = 60000;
+  vi.fps_denominator = 1001;
+}

@@ -1,0 +1,42 @@
+// The clip a script call of ZEMIVTC returns.
+#ifndef ZEMIVTC_PLUGIN_ZEM_IVTC_FILTER_H
+#define ZEMIVTC_PLUGIN_ZEM_IVTC_FILTER_H
+
+#include <cstdint>
+
+#include "host/avisynth.h"
+#include "plan/frame_plan.h"
+#include "vfilter/vertical_filter.h"
+#include "workers/worker_pool.h"
+
+// A table's source offsets rescaled for frames whose rows are not
+// 2 * width bytes apart; kept until a frame with another pitch comes.
+struct PitchedOffsets {
+  int32_t pitch;     // source frame pitch the offsets were made for; 0: none
+  int32_t* offsets;  // rows * taps entries
+};
+
+class ZemIvtcFilter : public GenericVideoFilter {
+ public:
+  // Takes over planData (malloc'd). Failures free everything the filter
+  // holds and raise the error through env.
+  ZemIvtcFilter(PClip clip, uint8_t* planData, int32_t planSize, IScriptEnvironment* env);
+  ~ZemIvtcFilter() override;
+  PVideoFrame AVSC_CC GetFrame(int n, IScriptEnvironment* env) override;
+
+ private:
+  void FreeResources();
+  const int32_t* OffsetsFor(int tableIndex, int32_t pitch, IScriptEnvironment* env);
+
+  WorkerPool pool{};  // threadCount, doneEvent, jobs
+  int32_t planSize = 0;
+  uint8_t* planData = nullptr;
+  FramePlanEntry* frameTable = nullptr;
+  int32_t frameCount = 0;
+  VerticalFilterTable topFieldTable{};
+  VerticalFilterTable bottomFieldTable{};
+  VerticalFilterTable smoothTable{};
+  PitchedOffsets pitchedOffsets[3]{};  // top, bottom, smooth
+};
+
+#endif

@@ -1,0 +1,151 @@
+// Loading the module, registering ZEMIVTC, and every creation refusal, all
+// through the host as a script call would go.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstring>
+
+#include "module_fixture.h"
+
+using namespace testing_support;
+
+namespace {
+
+class Creation : public ::testing::Test {
+ protected:
+  void SetUp() override { entryText = env.LoadPlugin(ZEMIVTC_MODULE_PATH); }
+  host::ScriptEnvironment env;
+  std::string entryText;
+};
+
+TEST_F(Creation, EntryRegistersOneFunction) {
+  EXPECT_EQ(entryText, "ZEMIVTC Plugin");
+  ASSERT_EQ(env.Functions().size(), 1u);
+  EXPECT_EQ(env.Functions()[0].name, "ZEMIVTC");
+  EXPECT_EQ(env.Functions()[0].params, "c[zemFile]s");
+  EXPECT_EQ(env.Functions()[0].userData, nullptr);
+}
+
+TEST_F(Creation, ColourFormatIsTestedFirst) {
+  for (int pixelType : {CS_BGR24, CS_BGR32, CS_YV12, CS_YUY2 | 1}) {
+    VideoInfo vi = Yuy2Info(16, 8, 2);
+    vi.pixel_type = pixelType;
+    PClip clip(new host::MemoryClip(vi, {}));
+    PlanFile plan("11");
+    EXPECT_EQ(CreationError(env, clip.get(), plan.path.c_str()), "Invalid video colorspace") << pixelType;
+    EXPECT_EQ(CreationError(env, clip.get(), "/nonexistent/plan"), "Invalid video colorspace");
+    EXPECT_EQ(CreationError(env, clip.get(), nullptr), "Invalid video colorspace");
+    EXPECT_EQ(clip->RefCount(), 1);
+  }
+}
+
+TEST_F(Creation, PlanFileThatCannotBeOpened) {
+  PClip clip(RandomClip(16, 8, 2, 1));
+  const std::string dir = std::string(ZEMIVTC_BINARY_DIR);
+  EXPECT_EQ(CreationError(env, clip.get(), nullptr), "File open error");
+  EXPECT_EQ(CreationError(env, clip.get(), "/nonexistent/dir/plan.txt"), "File open error");
+  EXPECT_EQ(CreationError(env, clip.get(), dir.c_str()), "File open error");
+  EXPECT_EQ(clip->RefCount(), 1);
+
+  // A zemFile of another type counts as no path at all.
+  AVSValue args[2] = {AVSValue(clip), AVSValue(5)};
+  EXPECT_THROW(env.Invoke("ZEMIVTC", AVSValue(args, 2)), AvisynthError);
+  EXPECT_EQ(clip->RefCount(), 1);
+}
+
+TEST_F(Creation, PlanSizeLimit) {
+  PClip clip(RandomClip(16, 8, 2, 1));
+  std::string bytes(10485760, '0');
+  bytes[0] = '1';
+  {
+    PlanFile atLimit(bytes, "limit");
+    AVSValue result = InvokeZemIvtc(env, clip.get(), atLimit.path.c_str());
+    EXPECT_EQ(result.AsClip()->GetVideoInfo().num_frames, 1);
+  }
+  bytes.push_back('1');
+  PlanFile overLimit(bytes, "over");
+  EXPECT_EQ(CreationError(env, clip.get(), overLimit.path.c_str()), "File too long");
+  EXPECT_EQ(clip->RefCount(), 1);
+}
+
+TEST_F(Creation, HeightBelowTwoIsRefusedAfterTheColourTest) {
+  PlanFile plan("1");
+  PClip oneRow(new host::MemoryClip(Yuy2Info(16, 1, 1), {}));
+  EXPECT_EQ(CreationError(env, oneRow.get(), plan.path.c_str()), "Video height must be at least 2");
+  VideoInfo rgb = Yuy2Info(16, 1, 1);
+  rgb.pixel_type = CS_BGR32;
+  PClip rgbOneRow(new host::MemoryClip(rgb, {}));
+  EXPECT_EQ(CreationError(env, rgbOneRow.get(), plan.path.c_str()), "Invalid video colorspace");
+  PClip noWidth(new host::MemoryClip(Yuy2Info(0, 8, 1), {}));
+  EXPECT_EQ(CreationError(env, noWidth.get(), plan.path.c_str()), "Invalid video size");
+  EXPECT_EQ(oneRow->RefCount(), 1);
+}
+
+TEST_F(Creation, OutputClipProperties) {
+  VideoInfo childInfo;
+  host::MemoryClip* memory = RandomClip(20, 6, 4, 3, 0, &childInfo);
+  PClip clip(memory);
+  PlanFile plan(std::string("1\r\n1x7 2\0" "6543", 13), "props");
+  {
+    AVSValue result = InvokeZemIvtc(env, clip.get(), plan.path.c_str());
+    PClip filter = result.AsClip();
+    EXPECT_EQ(clip->RefCount(), 2);  // the filter's child
+    const VideoInfo& vi = filter->GetVideoInfo();
+    EXPECT_EQ(vi.num_frames, 7);
+    EXPECT_EQ(vi.fps_numerator, 60000u);
+    EXPECT_EQ(vi.fps_denominator, 1001u);
+    EXPECT_EQ(vi.width, childInfo.width);
+    EXPECT_EQ(vi.height, childInfo.height);
+    EXPECT_EQ(vi.pixel_type, CS_YUY2);
+    EXPECT_EQ(vi.audio_samples_per_second, childInfo.audio_samples_per_second);
+    EXPECT_EQ(vi.num_audio_samples, childInfo.num_audio_samples);
+    EXPECT_EQ(vi.nchannels, childInfo.nchannels);
+    EXPECT_EQ(vi.sample_type, childInfo.sample_type);
+    EXPECT_EQ(filter->GetVersion(), 2);
+  }
+  EXPECT_EQ(clip->RefCount(), 1);
+}
+
+TEST_F(Creation, ParityAndAudioAreTheChilds) {
+  host::MemoryClip* memory = RandomClip(8, 4, 3, 4);
+  memory->parity = {true, false, true};
+  memory->bytesPerAudioSample = 4;
+  for (int i = 0; i < 64; ++i) memory->audio.push_back(static_cast<uint8_t>(i * 7));
+  PClip clip(memory);
+  PlanFile plan("000001");
+  AVSValue result = InvokeZemIvtc(env, clip.get(), plan.path.c_str());
+  PClip filter = result.AsClip();
+  EXPECT_TRUE(filter->GetParity(0));
+  EXPECT_FALSE(filter->GetParity(1));
+  EXPECT_TRUE(filter->GetParity(2));
+  EXPECT_EQ(memory->parityRequests, (std::vector<int>{0, 1, 2}));  // not remapped
+  uint8_t audio[12] = {};
+  filter->GetAudio(audio, 2, 3, &env);
+  for (int i = 0; i < 12; ++i) EXPECT_EQ(audio[i], static_cast<uint8_t>((8 + i) * 7));
+}
+
+TEST_F(Creation, EmptyPlansMakeNoFrames) {
+  PClip clip(RandomClip(8, 4, 3, 5));
+  for (const char* text : {"", "0000", "789 abc\r\n"}) {
+    PlanFile plan(text);
+    AVSValue result = InvokeZemIvtc(env, clip.get(), plan.path.c_str());
+    PClip filter = result.AsClip();
+    EXPECT_EQ(filter->GetVideoInfo().num_frames, 0);
+    EXPECT_EQ(filter->GetVideoInfo().fps_numerator, 60000u);
+    // Asking a clip of no frames for a frame is an error, not a crash.
+    EXPECT_THROW(filter->GetFrame(0, &env), AvisynthError);
+  }
+  EXPECT_EQ(clip->RefCount(), 1);
+}
+
+TEST_F(Creation, ManyFiltersLiveSideBySide) {
+  PClip clip(RandomClip(8, 4, 3, 6));
+  PlanFile plan("12345");
+  std::vector<PClip> filters;
+  for (int i = 0; i < 8; ++i) filters.push_back(InvokeZemIvtc(env, clip.get(), plan.path.c_str()).AsClip());
+  EXPECT_EQ(clip->RefCount(), 9);
+  filters.clear();
+  EXPECT_EQ(clip->RefCount(), 1);
+}
+
+}  // namespace

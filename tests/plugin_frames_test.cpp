@@ -1,0 +1,162 @@
+// Frames through the real module, byte for byte against a plain model of the
+// weave, the tables and the fixed-point filter.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "module_fixture.h"
+#include "vfilter/vertical_filter.h"
+
+using namespace testing_support;
+
+namespace {
+
+typedef std::vector<uint8_t> Picture;  // rows of 2 * width bytes, no padding
+
+// The bytes one plan entry must produce, computed the slow way.
+Picture ModelFrame(const std::vector<Picture>& source, int width, int height, uint32_t position, int code) {
+  const int last = static_cast<int>(source.size()) - 1;
+  auto frame = [&](int k) -> const Picture& { return source[std::min(std::max(k, 0), last)]; };
+  const int k = static_cast<int>(position / 2);
+  const bool odd = position & 1;
+  const size_t rowBytes = static_cast<size_t>(2) * width;
+
+  Picture selected = frame(k);
+  if (odd) {
+    for (int y = 0; y < height; ++y) {
+      const Picture& from = (y % 2 == 0) ? frame(k + 1) : frame(k);
+      std::copy(from.begin() + y * rowBytes, from.begin() + (y + 1) * rowBytes, selected.begin() + y * rowBytes);
+    }
+  }
+  if (code == '2' || code == '6') code = odd ? '4' : '5';
+  if (code != '3' && code != '4' && code != '5') return selected;
+
+  VerticalFilterTable table{};
+  if (code == '3') BuildSmoothTable(height, table, 2 * width);
+  else BuildLanczosTable(height / 2, height, table, 4 * width, code == '5' ? -0.4 : 0.4);
+  const size_t base = code == '4' ? rowBytes : 0;
+  Picture out(selected.size());
+  for (int r = 0; r < height; ++r) {
+    for (size_t x = 0; x < rowBytes; ++x) {
+      int acc = 0;
+      for (int j = 0; j < table.taps; ++j) {
+        const int q = static_cast<int16_t>(table.coeffs[r * table.taps + j] & 0xFFFF);
+        const int b = selected[base + table.offsets[r * table.taps + j] + x];
+        const int p = (b * 128 * q) >> 16;  // floor(b * q / 512)
+        acc = std::min(32767, std::max(-32768, acc + p));
+      }
+      out[r * rowBytes + x] = static_cast<uint8_t>(std::min(255, std::max(0, acc >> 6)));
+    }
+  }
+  FreeTable(table);
+  return out;
+}
+
+std::vector<Picture> SourcePictures(host::MemoryClip* clip, int width, int height, int frames, host::ScriptEnvironment& env) {
+  std::vector<Picture> pictures;
+  for (int f = 0; f < frames; ++f) pictures.push_back(Pixels(clip->GetFrame(f, &env), width, height));
+  clip->requests.clear();
+  return pictures;
+}
+
+// Every output frame of the plan, visible bytes only.
+std::vector<Picture> Render(const char* modulePath, int width, int height, int frames, const std::string& planText,
+                            int sourcePadding = 0, int newFramePadding = 0) {
+  host::ScriptEnvironment env;
+  env.LoadPlugin(modulePath);
+  env.SetExtraPitch(newFramePadding);
+  PClip clip(RandomClip(width, height, frames, 77, sourcePadding));
+  PlanFile plan(planText);
+  PClip filter = InvokeZemIvtc(env, clip.get(), plan.path.c_str()).AsClip();
+  std::vector<Picture> out;
+  for (int n = 0; n < filter->GetVideoInfo().num_frames; ++n) out.push_back(Pixels(filter->GetFrame(n, &env), width, height));
+  return out;
+}
+
+const char* const EveryCodeEverywhere = "1212343456561111222233334444555566660";
+
+struct Geometry {
+  int width, height;
+};
+
+TEST(Frames, EveryCodeMatchesTheModel) {
+  for (Geometry g : {Geometry{16, 8}, Geometry{18, 7}, Geometry{2, 5}, Geometry{3, 2}, Geometry{6, 3},
+                     Geometry{720, 480}, Geometry{34, 481}}) {
+    SCOPED_TRACE(::testing::Message() << g.width << "x" << g.height);
+    host::ScriptEnvironment env;
+    env.LoadPlugin(ZEMIVTC_MODULE_PATH);
+    const int frames = 12;
+    host::MemoryClip* memory = RandomClip(g.width, g.height, frames, 1000 + g.width + g.height);
+    PClip clip(memory);
+    const std::vector<Picture> source = SourcePictures(memory, g.width, g.height, frames, env);
+    PlanFile plan(EveryCodeEverywhere);
+    PClip filter = InvokeZemIvtc(env, clip.get(), plan.path.c_str()).AsClip();
+    std::string text = EveryCodeEverywhere;
+    int n = 0;
+    for (uint32_t p = 0; p < text.size(); ++p) {
+      if (text[p] < '1' || text[p] > '6') continue;
+      PVideoFrame frame = filter->GetFrame(n++, &env);
+      ASSERT_EQ(Pixels(frame, g.width, g.height), ModelFrame(source, g.width, g.height, p, text[p]))
+          << "position " << p << " code " << text[p];
+    }
+  }
+}
+
+TEST(Frames, WeaveAsksForTheLaterFrameFirst) {
+  host::ScriptEnvironment env;
+  env.LoadPlugin(ZEMIVTC_MODULE_PATH);
+  host::MemoryClip* memory = RandomClip(8, 6, 6, 9);
+  PClip clip(memory);
+  PlanFile plan("00000001");  // position 7: k = 3
+  PClip filter = InvokeZemIvtc(env, clip.get(), plan.path.c_str()).AsClip();
+  filter->GetFrame(0, &env);
+  EXPECT_EQ(memory->requests, (std::vector<int>{4, 3}));
+}
+
+TEST(Frames, EvenPositionPassesTheChildsFrameOn) {
+  host::ScriptEnvironment env;
+  env.LoadPlugin(ZEMIVTC_MODULE_PATH);
+  host::MemoryClip* memory = RandomClip(8, 6, 4, 10);
+  PClip clip(memory);
+  PlanFile plan("00001");  // position 4: frame 2
+  PClip filter = InvokeZemIvtc(env, clip.get(), plan.path.c_str()).AsClip();
+  PVideoFrame expected = memory->GetFrame(2, &env);
+  PVideoFrame got = filter->GetFrame(0, &env);
+  EXPECT_EQ(got.get(), expected.get());
+}
+
+TEST(Frames, OutOfRangeRequestsAreClamped) {
+  host::ScriptEnvironment env;
+  env.LoadPlugin(ZEMIVTC_MODULE_PATH);
+  host::MemoryClip* memory = RandomClip(8, 6, 4, 11);
+  PClip clip(memory);
+  PlanFile plan("1001");
+  PClip filter = InvokeZemIvtc(env, clip.get(), plan.path.c_str()).AsClip();
+  EXPECT_EQ(Pixels(filter->GetFrame(-3, &env), 8, 6), Pixels(filter->GetFrame(0, &env), 8, 6));
+  EXPECT_EQ(Pixels(filter->GetFrame(99, &env), 8, 6), Pixels(filter->GetFrame(1, &env), 8, 6));
+}
+
+TEST(Frames, SameBytesForAnyWorkerCount) {
+  const std::vector<Picture> reference = Render(ZEMIVTC_MODULE_PATH, 38, 27, 10, EveryCodeEverywhere);
+  for (int workers : {1, 2, 3, 7, 16, 64}) {
+    setenv("ZEMIVTC_TEST_PROCESSORS", std::to_string(workers).c_str(), 1);
+    EXPECT_EQ(Render(ZEMIVTC_TESTHOOKS_MODULE_PATH, 38, 27, 10, EveryCodeEverywhere), reference) << workers;
+  }
+  // More workers than rows: some bands are empty.
+  const std::vector<Picture> small = Render(ZEMIVTC_MODULE_PATH, 8, 3, 6, EveryCodeEverywhere);
+  setenv("ZEMIVTC_TEST_PROCESSORS", "16", 1);
+  EXPECT_EQ(Render(ZEMIVTC_TESTHOOKS_MODULE_PATH, 8, 3, 6, EveryCodeEverywhere), small);
+  unsetenv("ZEMIVTC_TEST_PROCESSORS");
+}
+
+TEST(Frames, PaddedRowsGiveTheSamePicture) {
+  for (Geometry g : {Geometry{16, 8}, Geometry{22, 9}, Geometry{720, 480}}) {
+    const std::vector<Picture> plain = Render(ZEMIVTC_MODULE_PATH, g.width, g.height, 10, EveryCodeEverywhere);
+    EXPECT_EQ(Render(ZEMIVTC_MODULE_PATH, g.width, g.height, 10, EveryCodeEverywhere, 40, 0), plain);
+    EXPECT_EQ(Render(ZEMIVTC_MODULE_PATH, g.width, g.height, 10, EveryCodeEverywhere, 0, 36), plain);
+    EXPECT_EQ(Render(ZEMIVTC_MODULE_PATH, g.width, g.height, 10, EveryCodeEverywhere, 64, 100), plain);
+  }
+}
+
+}  // namespace
