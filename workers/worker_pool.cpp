@@ -1,0 +1,207 @@
+#include "workers/worker_pool.h"
+
+#include <cstddef>
+#include <cstring>
+#include <new>
+
+namespace {
+
+const int kWaitMs = 100;  // the done event only shortens waits; the states decide
+
+#ifdef ZEMIVTC_WORKERS_FAULTS
+int eventsMade = 0;
+int threadsMade = 0;
+#endif
+
+void ResetFaultCounters() {
+#ifdef ZEMIVTC_WORKERS_FAULTS
+  eventsMade = 0;
+  threadsMade = 0;
+#endif
+}
+
+platform::Event* NewEvent() {
+#ifdef ZEMIVTC_WORKERS_FAULTS
+  if (++eventsMade == workerPoolFaults.failEventAt) return nullptr;
+#endif
+  return platform::CreateAutoResetEvent();
+}
+
+platform::Thread* NewThread(WorkerJob* job) {
+#ifdef ZEMIVTC_WORKERS_FAULTS
+  if (++threadsMade == workerPoolFaults.failThreadAt) return nullptr;
+#endif
+  return platform::StartThread(WorkerMain, job);
+}
+
+bool AllocationFails() {
+#ifdef ZEMIVTC_WORKERS_FAULTS
+  return workerPoolFaults.failAllocation;
+#else
+  return false;
+#endif
+}
+
+bool Started(const WorkerPool& pool, int32_t i) { return pool.threads[i] != nullptr; }
+
+// True when some record whose thread runs has state != want (matchEqual false)
+// or == want (matchEqual true). Scans from the last record down.
+bool AnyStarted(const WorkerPool& pool, int32_t want, bool matchEqual) {
+  for (int32_t i = pool.threadCount - 1; i >= 0; --i) {
+    if (!Started(pool, i)) continue;
+    const bool equal = pool.jobs[i].state.load(std::memory_order_acquire) == want;
+    if (equal == matchEqual) return true;
+  }
+  return false;
+}
+
+// Sleeps until every started worker has stored Ready; each worker sets the
+// done event right after that store. Until then a posted state or an exit
+// request could be overwritten by the worker's first store.
+void WaitUntilReady(WorkerPool& pool) {
+  while (AnyStarted(pool, Stopped, true)) platform::WaitForEvent(pool.doneEvent, kWaitMs);
+}
+
+// Tears down a pool in any stage of construction: records without a thread or
+// without an event are skipped.
+void Teardown(WorkerPool& pool) {
+  if (pool.jobs != nullptr && pool.threads != nullptr) {
+    WaitUntilReady(pool);
+    for (int32_t i = pool.threadCount - 1; i >= 0; --i) {
+      if (!Started(pool, i)) continue;
+      pool.jobs[i].state.store(ExitRequest, std::memory_order_release);
+      platform::SetEvent(pool.jobs[i].wakeEvent);
+    }
+    while (AnyStarted(pool, Stopped, false)) platform::WaitForEvent(pool.doneEvent, kWaitMs);
+    // A worker still sets the done event after storing Stopped: join before closing it.
+    for (int32_t i = pool.threadCount - 1; i >= 0; --i) {
+      if (Started(pool, i)) platform::JoinThread(pool.threads[i]);
+    }
+    for (int32_t i = pool.threadCount - 1; i >= 0; --i) {
+      if (pool.jobs[i].wakeEvent != nullptr) platform::CloseEvent(pool.jobs[i].wakeEvent);
+    }
+  }
+  if (pool.doneEvent != nullptr) platform::CloseEvent(pool.doneEvent);
+  delete[] pool.jobs;
+  delete[] pool.threads;
+  pool = WorkerPool{};
+}
+
+}  // namespace
+
+#ifdef ZEMIVTC_WORKERS_FAULTS
+WorkerPoolFaults workerPoolFaults = {0, 0, false};
+#endif
+
+bool StartWorkers(WorkerPool& pool) { return StartWorkers(pool, platform::ProcessorCount()); }
+
+bool StartWorkers(WorkerPool& pool, int32_t count) {
+  pool = WorkerPool{};
+  if (count < 1) return false;
+  ResetFaultCounters();
+  if (!AllocationFails()) {
+    // Value-initialised, so a failure part-way leaves null events and threads to skip.
+    pool.jobs = new (std::nothrow) WorkerJob[count]();
+    pool.threads = new (std::nothrow) platform::Thread*[count]();
+  }
+  pool.threadCount = count;
+  if (pool.jobs == nullptr || pool.threads == nullptr) {
+    Teardown(pool);
+    return false;
+  }
+  pool.doneEvent = NewEvent();
+  if (pool.doneEvent == nullptr) {
+    Teardown(pool);
+    return false;
+  }
+  for (int32_t i = count - 1; i >= 0; --i) {
+    WorkerJob& job = pool.jobs[i];
+    job.wakeEvent = NewEvent();
+    job.state.store(Stopped, std::memory_order_relaxed);
+    job.doneEvent = pool.doneEvent;
+    if (job.wakeEvent == nullptr) {
+      Teardown(pool);
+      return false;
+    }
+  }
+  for (int32_t i = count - 1; i >= 0; --i) {
+    pool.threads[i] = NewThread(&pool.jobs[i]);
+    if (pool.threads[i] == nullptr) {
+      Teardown(pool);
+      return false;
+    }
+  }
+  WaitUntilReady(pool);
+  return true;
+}
+
+unsigned WorkerMain(void* arg) {
+  WorkerJob& job = *static_cast<WorkerJob*>(arg);
+  platform::Event* const wake = job.wakeEvent;
+  platform::Event* const done = job.doneEvent;
+  job.state.store(Ready, std::memory_order_release);
+  platform::SetEvent(done);  // ends StartWorkers' wait for this worker
+  for (;;) {
+    platform::WaitForEvent(wake, platform::Infinite);
+    const int32_t state = job.state.load(std::memory_order_acquire);
+    if (state == ExitRequest) break;
+    if (state == WeaveJob) {
+      WeaveBand(job);
+    } else if (state == FilterJob) {
+      FilterBand(job);
+    } else {
+      continue;  // a stray wake: nothing posted, nothing to report
+    }
+    job.state.store(Done, std::memory_order_release);
+    platform::SetEvent(done);
+  }
+  job.state.store(Stopped, std::memory_order_release);
+  platform::SetEvent(done);
+  return 0;
+}
+
+void WeaveBand(WorkerJob& job) {
+  if (job.rows <= 0 || job.width <= 0) return;
+  const size_t rowBytes = static_cast<size_t>(job.width) * 2;
+  const ptrdiff_t srcStride = job.srcStride;
+  const ptrdiff_t src2Stride = job.src2Stride;
+  const ptrdiff_t dstStride = job.dstStride;
+  const uint8_t* src = job.src;
+  const uint8_t* src2 = job.src2;
+  uint8_t* dst = job.dst;
+  for (int32_t pair = 0; pair < job.rows / 2; ++pair) {
+    std::memcpy(dst, src, rowBytes);
+    std::memcpy(dst + dstStride, src2 + src2Stride, rowBytes);
+    src += 2 * srcStride;
+    src2 += 2 * src2Stride;
+    dst += 2 * dstStride;
+  }
+  // The last band of an odd-height frame carries one unpaired even row.
+  if (job.rows % 2 != 0) std::memcpy(dst, src, rowBytes);
+}
+
+void FilterBand(WorkerJob& job) {
+  if (job.rows <= 0) return;
+  VerticalFilterKernel(job.src, job.dst, job.width, job.rows, job.taps, job.offsets, job.coeffs, job.dstStride);
+}
+
+int32_t BandStart(int32_t total, int32_t index, int32_t count) { return platform::MulDiv(total, index, count); }
+
+void PostJob(WorkerPool& pool, int32_t index, WorkerState kind) {
+  WorkerJob& job = pool.jobs[index];
+  job.state.store(kind, std::memory_order_release);
+  platform::SetEvent(job.wakeEvent);
+}
+
+void WaitForJobs(WorkerPool& pool, WorkerState kind) {
+  for (;;) {
+    platform::WaitForEvent(pool.doneEvent, kWaitMs);
+    bool pending = false;
+    for (int32_t i = pool.threadCount - 1; i >= 0 && !pending; --i) {
+      pending = pool.jobs[i].state.load(std::memory_order_acquire) == kind;
+    }
+    if (!pending) return;
+  }
+}
+
+void StopWorkers(WorkerPool& pool) { Teardown(pool); }
