@@ -122,6 +122,7 @@ class PVideoFrame {
 class IClip {
   std::atomic<int> refcnt{0};
   friend class PClip;
+  friend class AVSValue;
 
  public:
   IClip() = default;
