@@ -12,18 +12,23 @@
 typedef uint64_t CoefficientWord;
 
 struct VerticalFilterTable {
-  int32_t rows;              // output rows described
-  CoefficientWord* coeffs;   // rows * taps words, row-major
-  int32_t* offsets;          // rows * taps byte offsets from the source base
-  int32_t taps;              // taps per output row
+  int32_t rows;             // output rows described
+  CoefficientWord* coeffs;  // rows * taps words, row-major
+  int32_t* offsets;         // rows * taps byte offsets from the source base
+  int32_t taps;             // taps per output row
 };
 
 // Lanczos-3 rebuild of sourceRows rows (rowStep bytes apart) to outputRows
 // rows, sampling at centre - shift. Allocates coeffs and offsets with malloc;
-// both are null (and rows 0) if memory runs out.
+// both are null (and rows and taps 0) if memory runs out, if sourceRows or
+// outputRows is below 1, or if the last row's byte offset does not fit in 32
+// bits.
 void BuildLanczosTable(int32_t sourceRows, int32_t outputRows, VerticalFilterTable& table, int32_t rowStep,
                        double shift);
-// 1/4, 1/2, 1/4 smoothing over rows rows, rowStep bytes apart; rows >= 2.
+// 1/4, 1/2, 1/4 smoothing over rows rows, rowStep bytes apart; the missing
+// neighbours of the first and last rows repeat those rows (a single row reads
+// itself three times). Empty (as above) for rows below 1, an offset beyond 32
+// bits or no memory.
 void BuildSmoothTable(int32_t rows, VerticalFilterTable& table, int32_t rowStep);
 // Frees both arrays and clears the table.
 void FreeTable(VerticalFilterTable& table);
@@ -40,7 +45,10 @@ typedef void (*VerticalFilterFn)(const uint8_t* src, uint8_t* dst, int32_t width
 void VerticalFilterKernel(const uint8_t* src, uint8_t* dst, int32_t width, int32_t rows, int32_t taps,
                           const int32_t* offsets, const CoefficientWord* coeffs, int32_t dstStride);
 
-// Every implementation, for tests and benchmarks. A null entry is one this
+// Every implementation, for tests and benchmarks. All of them read and write
+// exactly the bytes described above: the bytes past the last whole vector
+// step are done one at a time, never by a wider load or store. Nothing
+// happens for width, rows or taps below 1. A null entry is one this
 // build or processor does not have.
 void VerticalFilterKernelScalar(const uint8_t* src, uint8_t* dst, int32_t width, int32_t rows, int32_t taps,
                                 const int32_t* offsets, const CoefficientWord* coeffs, int32_t dstStride);

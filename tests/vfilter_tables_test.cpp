@@ -1,0 +1,205 @@
+// Table builders against worked rows: offsets, coefficient words, clamping.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "vfilter/vertical_filter.h"
+
+namespace {
+
+// Owns a table for the length of a test.
+struct Table : VerticalFilterTable {
+  Table() : VerticalFilterTable{0, nullptr, nullptr, 0} {}
+  ~Table() { FreeTable(*this); }
+  Table(const Table&) = delete;
+  Table& operator=(const Table&) = delete;
+
+  std::vector<int32_t> Offsets(int32_t row) const { return {offsets + row * taps, offsets + (row + 1) * taps}; }
+  // Signed weights of a row, after checking that each word repeats its
+  // weight in all four lanes.
+  std::vector<int32_t> Weights(int32_t row) const {
+    std::vector<int32_t> result;
+    for (int32_t j = 0; j < taps; ++j) {
+      const CoefficientWord word = coeffs[row * taps + j];
+      const int16_t lane0 = static_cast<int16_t>(word & 0xFFFF);
+      for (int lane = 1; lane < 4; ++lane) {
+        EXPECT_EQ(static_cast<int16_t>((word >> (16 * lane)) & 0xFFFF), lane0) << "row " << row << " tap " << j;
+      }
+      result.push_back(lane0);
+    }
+    return result;
+  }
+  int32_t WeightSum(int32_t row) const {
+    int32_t sum = 0;
+    for (int32_t w : Weights(row)) sum += w;
+    return sum;
+  }
+};
+
+typedef std::vector<int32_t> V;
+
+// The three tables of a width x height clip, built as the filter builds them.
+struct ClipTables {
+  Table top, bottom, smooth;
+  ClipTables(int32_t width, int32_t height) {
+    BuildLanczosTable(height >> 1, height, top, 4 * width, -0.4);
+    BuildLanczosTable(height >> 1, height, bottom, 4 * width, +0.4);
+    BuildSmoothTable(height, smooth, 2 * width);
+  }
+};
+
+TEST(LanczosTable, WorkedRowsOf720x480) {
+  ClipTables t(720, 480);
+  ASSERT_EQ(t.top.rows, 480);
+  ASSERT_EQ(t.top.taps, 6);
+  ASSERT_EQ(t.bottom.rows, 480);
+  ASSERT_EQ(t.bottom.taps, 6);
+
+  EXPECT_EQ(t.top.Offsets(0), (V{0, 0, 0, 0, 2880, 5760}));
+  EXPECT_EQ(t.top.Weights(0), (V{0, 763, -3204, 31563, 4883, -1238}));
+  EXPECT_EQ(t.top.WeightSum(0), 32767);
+  EXPECT_EQ(t.top.Offsets(1), (V{0, 0, 0, 2880, 5760, 8640}));
+  EXPECT_EQ(t.top.Weights(1), (V{454, -3234, 13279, 26082, -4831, 1015}));
+  EXPECT_EQ(t.top.WeightSum(1), 32765);
+  EXPECT_EQ(t.top.Offsets(479), (V{682560, 685440, 688320, 688320, 688320, 688320}));
+  EXPECT_EQ(t.top.Weights(479), t.top.Weights(1));
+
+  EXPECT_EQ(t.bottom.Offsets(0), t.top.Offsets(0));
+  EXPECT_EQ(t.bottom.Weights(0), (V{1015, -4831, 26082, 13279, -3234, 454}));
+  EXPECT_EQ(t.bottom.Offsets(1), t.top.Offsets(1));
+  EXPECT_EQ(t.bottom.Weights(1), (V{-1238, 4883, 31563, -3204, 763, 0}));
+
+  // The words themselves: one weight in each 16-bit lane.
+  EXPECT_EQ(t.top.coeffs[1], 0x02FB02FB02FB02FBULL);
+  EXPECT_EQ(t.top.coeffs[2], 0xF37CF37CF37CF37CULL);
+}
+
+TEST(LanczosTable, EvenHeightAlternatesTwoWeightSetsAndClampsOnlyAtTheEdges) {
+  ClipTables t(720, 480);
+  for (Table* table : {&t.top, &t.bottom}) {
+    for (int32_t i = 2; i < 480; ++i) {
+      ASSERT_EQ(table->Weights(i), table->Weights(i & 1)) << "row " << i;
+      // Rows first .. first + 5 with first = floor(i / 2 + 0.25 - 2.5).
+      const int32_t first = (i >> 1) - 3 + (i & 1);
+      for (int32_t j = 0; j < 6; ++j) {
+        const int32_t s = first + j;
+        const int32_t expected = s < 0 ? 0 : (s > 239 ? 239 : s) * 2880;
+        ASSERT_EQ(table->Offsets(i)[j], expected) << "row " << i << " tap " << j;
+      }
+    }
+  }
+}
+
+TEST(LanczosTable, OddHeightWeightsVaryAndNeverReachTheLastFrameRow) {
+  ClipTables t(720, 481);
+  ASSERT_EQ(t.top.rows, 481);
+  const int32_t lastFieldRow = 239 * 2880;  // 240 source rows for 481 output rows
+  for (Table* table : {&t.top, &t.bottom}) {
+    int32_t distinct = 0;
+    for (int32_t i = 0; i < 481; ++i) {
+      for (int32_t offset : table->Offsets(i)) {
+        ASSERT_GE(offset, 0);
+        ASSERT_LE(offset, lastFieldRow);
+      }
+      const int32_t sum = table->WeightSum(i);
+      EXPECT_GE(sum, 32767 - 6) << "row " << i;
+      EXPECT_LE(sum, 32767 + 6) << "row " << i;
+      if (i >= 2 && table->Weights(i) != table->Weights(i - 2)) ++distinct;
+    }
+    EXPECT_GT(distinct, 400);
+  }
+  EXPECT_EQ(t.top.Offsets(480).back(), lastFieldRow);
+  // c = 0.5 * 240 / 481 for row 0: first row -3, clamped to row 0.
+  EXPECT_EQ(t.top.Offsets(0), (V{0, 0, 0, 0, 2880, 5760}));
+  EXPECT_NE(t.top.Weights(0), t.top.Weights(2));
+}
+
+TEST(LanczosTable, HeightTwoReadsTheOnlySourceRow) {
+  ClipTables t(8, 2);
+  ASSERT_EQ(t.top.rows, 2);
+  for (int32_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(t.top.Offsets(i), (V{0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(t.bottom.Offsets(i), (V{0, 0, 0, 0, 0, 0}));
+  }
+  EXPECT_EQ(t.smooth.Offsets(0), (V{0, 0, 16}));
+  EXPECT_EQ(t.smooth.Offsets(1), (V{0, 16, 16}));
+}
+
+// Same number of source and output rows, no shift: every centre falls on a
+// tap row (distance 0 weighs exactly 1.0, so after normalisation 32767), the
+// other taps sit at whole distances -2, -1, 1, 2 (sines of whole multiples
+// of pi, truncated to 0) and 3 (weight 0 by the window's end).
+TEST(LanczosTable, IdentityRebuildHasOneFullWeight) {
+  Table table;
+  BuildLanczosTable(10, 10, table, 100, 0.0);
+  ASSERT_EQ(table.rows, 10);
+  for (int32_t i = 0; i < 10; ++i) {
+    EXPECT_EQ(table.Weights(i), (V{0, 0, 32767, 0, 0, 0})) << "row " << i;
+    V expected;
+    for (int32_t s = i - 2; s <= i + 3; ++s) expected.push_back((s < 0 ? 0 : (s > 9 ? 9 : s)) * 100);
+    EXPECT_EQ(table.Offsets(i), expected) << "row " << i;
+  }
+}
+
+TEST(SmoothTable, WorkedRowsAndConstantWeights) {
+  ClipTables t(720, 480);
+  ASSERT_EQ(t.smooth.rows, 480);
+  ASSERT_EQ(t.smooth.taps, 3);
+  EXPECT_EQ(t.smooth.Offsets(0), (V{0, 0, 1440}));
+  EXPECT_EQ(t.smooth.Offsets(1), (V{0, 1440, 2880}));
+  EXPECT_EQ(t.smooth.Offsets(479), (V{688320, 689760, 689760}));
+  for (int32_t r = 0; r < 480; ++r) {
+    ASSERT_EQ(t.smooth.coeffs[r * 3 + 0], 0x2000200020002000ULL) << "row " << r;
+    ASSERT_EQ(t.smooth.coeffs[r * 3 + 1], 0x3FFF3FFF3FFF3FFFULL) << "row " << r;
+    ASSERT_EQ(t.smooth.coeffs[r * 3 + 2], 0x2000200020002000ULL) << "row " << r;
+    if (r >= 1 && r <= 478) {
+      ASSERT_EQ(t.smooth.Offsets(r), (V{(r - 1) * 1440, r * 1440, (r + 1) * 1440}));
+    }
+  }
+}
+
+TEST(SmoothTable, SingleRowReadsOnlyItself) {
+  Table table;
+  BuildSmoothTable(1, table, 1440);
+  ASSERT_EQ(table.rows, 1);
+  EXPECT_EQ(table.Offsets(0), (V{0, 0, 0}));
+}
+
+// Geometries without a usable table give an empty one (rows 0, null arrays)
+// that the caller can detect, never offsets outside the source.
+TEST(TableBuilders, UnbuildableGeometriesGiveAnEmptyTable) {
+  struct Case {
+    int32_t sourceRows, outputRows, rowStep;
+  };
+  for (const Case& c : {Case{0, 1, 2880}, Case{240, 0, 2880}, Case{-1, 4, 2880}, Case{1000, 2000, 4000000}}) {
+    Table table;
+    table.rows = 99;  // the builder must set every field
+    BuildLanczosTable(c.sourceRows, c.outputRows, table, c.rowStep, -0.4);
+    EXPECT_EQ(table.rows, 0) << c.sourceRows << " " << c.outputRows << " " << c.rowStep;
+    EXPECT_EQ(table.taps, 0);
+    EXPECT_EQ(table.coeffs, nullptr);
+    EXPECT_EQ(table.offsets, nullptr);
+  }
+  for (const Case& c : {Case{0, 0, 1440}, Case{-5, 0, 1440}, Case{1000, 0, 4000000}}) {
+    Table table;
+    BuildSmoothTable(c.sourceRows, table, c.rowStep);
+    EXPECT_EQ(table.rows, 0) << c.sourceRows << " " << c.rowStep;
+    EXPECT_EQ(table.coeffs, nullptr);
+    EXPECT_EQ(table.offsets, nullptr);
+  }
+}
+
+TEST(TableBuilders, FreeClearsTheTable) {
+  VerticalFilterTable table{};
+  BuildSmoothTable(4, table, 16);
+  ASSERT_NE(table.coeffs, nullptr);
+  FreeTable(table);
+  EXPECT_EQ(table.rows, 0);
+  EXPECT_EQ(table.taps, 0);
+  EXPECT_EQ(table.coeffs, nullptr);
+  EXPECT_EQ(table.offsets, nullptr);
+  FreeTable(table);  // a cleared table may be freed again
+}
+
+}  // namespace
