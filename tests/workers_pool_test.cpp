@@ -44,7 +44,8 @@ struct Frame {
 };
 
 // Weaves a into even rows and b into odd rows of d, as the frame composer does:
-// bands of row pairs, the unpaired last row of an odd height on the last band.
+// bands of row pairs, the unpaired last row of an odd height on the last band
+// only (with fewer pairs than workers several bands end at the last pair).
 void DispatchWeave(WorkerPool& pool, Frame& a, Frame& b, Frame& d) {
   const int32_t pairs = d.rows / 2;
   DispatchBands(pool, pairs, WeaveJob, [&](WorkerJob& job, int32_t start, int32_t end) {
@@ -55,7 +56,7 @@ void DispatchWeave(WorkerPool& pool, Frame& a, Frame& b, Frame& d) {
     job.src2Stride = b.pitch;
     job.dstStride = d.pitch;
     job.width = d.width;
-    job.rows = 2 * (end - start) + (end == pairs ? d.rows % 2 : 0);
+    job.rows = 2 * (end - start) + (IsLastBand(pool, job) ? d.rows % 2 : 0);
   });
 }
 
@@ -70,8 +71,17 @@ void ExpectWoven(Frame& a, Frame& b, Frame& d) {
   }
 }
 
+// Threads of the process apart from the pool's. One pool is started and
+// stopped first, since some runtimes (sanitizers) add a helper thread of their
+// own when the first thread is made.
+int BaseTaskCount() {
+  WorkerPool pool{};
+  if (StartWorkers(pool, 1)) StopWorkers(pool);
+  return TaskCount();
+}
+
 TEST(WorkerPoolLifecycle, StartStopCyclesLeaveNoThreads) {
-  const int base = TaskCount();
+  const int base = BaseTaskCount();
   ASSERT_GT(base, 0);
   for (int32_t count : {1, 2, 3, 7, 16, 64}) {
     for (int cycle = 0; cycle < 3; ++cycle) {
@@ -102,7 +112,7 @@ TEST(WorkerPoolLifecycle, ProductStartUsesProcessorCountAndStopIsIdempotent) {
 }
 
 TEST(WorkerPoolLifecycle, StartFailuresLeaveNothingBehind) {
-  const int base = TaskCount();
+  const int base = BaseTaskCount();
   struct Case {
     const char* what;
     int32_t count;

@@ -82,7 +82,14 @@ void StopWorkers(WorkerPool& pool);
 
 // One dispatch: walks the records from the last to the first, lets
 // fill(job, start, end) write band [start, end) of total into the record,
-// posts it, and then waits until every band of the kind is done.
+// posts it, and then waits until every band of the kind is done. With fewer
+// rows than bands several bands end at total; use IsLastBand, not
+// end == total, to give one band (such as the unpaired last row of an
+// odd-height weave) something extra.
+inline bool IsLastBand(const WorkerPool& pool, const WorkerJob& job) {
+  return &job == &pool.jobs[pool.threadCount - 1];
+}
+
 template <class Fill>
 void DispatchBands(WorkerPool& pool, int32_t total, WorkerState kind, Fill fill) {
   int32_t end = total;
