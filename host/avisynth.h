@@ -181,6 +181,7 @@ class AVSValue {
   };
 
   void Assign(const AVSValue& src) {
+    if (&src == this) return;  // the union is cleared below: a self-copy would lose its clip
     if (src.type == 'c' && src.clip) src.clip->refcnt.fetch_add(1);
     IClip* old = type == 'c' ? clip : nullptr;
     type = src.type;

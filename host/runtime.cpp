@@ -30,6 +30,8 @@ constexpr std::size_t FrameBufferAlign = 64;
 constexpr unsigned char FramePoison = 0xCD;  // unwritten pixels stand out
 constexpr int MaxAlign = 4096;
 constexpr int MaxParams = 1024;
+// No video frame comes near this; a larger request is a bad size, not a frame.
+constexpr int64_t MaxFrameBytes = int64_t{1} << 31;
 
 // A frame whose buffer this host allocated; freed here whichever module drops
 // the last reference.
@@ -158,7 +160,7 @@ PVideoFrame MakeFrame(const VideoInfo& vi, int pitch) {
   // Planar frames keep their chroma planes after the luma plane; twice the
   // luma plane is room enough for either layout.
   int64_t bytes = static_cast<int64_t>(pitch) * vi.height * (vi.pixel_type == CS_YV12 ? 2 : 1);
-  if (bytes > static_cast<int64_t>(SIZE_MAX / 2)) throw AvisynthError("cannot make a frame: it is too large");
+  if (bytes > MaxFrameBytes) throw AvisynthError("cannot make a frame: it is too large");
   unsigned char* data = static_cast<unsigned char*>(
       ::operator new(static_cast<std::size_t>(bytes), std::align_val_t(FrameBufferAlign), std::nothrow));
   if (data == nullptr) throw AvisynthError("cannot make a frame: out of memory");

@@ -3,9 +3,9 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
-#include <windows.h>
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 
 #include <cerrno>
 #include <climits>

@@ -1,0 +1,171 @@
+// Frames from the host, and the memory clip.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+
+#include "host/runtime.h"
+
+namespace {
+
+VideoInfo Info(int width, int height, int pixelType = CS_YUY2) {
+  VideoInfo vi{};
+  vi.width = width;
+  vi.height = height;
+  vi.pixel_type = pixelType;
+  vi.num_frames = 1;
+  return vi;
+}
+
+template <typename F>
+std::string ErrorOf(F f) {
+  try {
+    f();
+  } catch (const AvisynthError& e) {
+    return e.msg;
+  }
+  ADD_FAILURE() << "no AvisynthError raised";
+  return std::string();
+}
+
+TEST(NewVideoFrameTest, PitchIsTheRowRoundedUpToTheAlignment) {
+  host::ScriptEnvironment env;
+  struct Case {
+    VideoInfo vi;
+    int align, pitch, rowSize;
+  } cases[] = {
+      {Info(10, 4), 16, 32, 20},           // YUY2: 2 bytes a pixel
+      {Info(8, 4), 16, 16, 16},            // already aligned: no padding
+      {Info(10, 4), 64, 64, 20},           //
+      {Info(10, 4), 1, 20, 20},            // byte alignment: exact rows
+      {Info(10, 4), 0, 32, 20},            // no alignment given: the default 16
+      {Info(10, 4), -8, 32, 20},           //
+      {Info(5, 3, CS_BGR24), 16, 16, 15},  // 3 bytes a pixel
+      {Info(5, 3, CS_BGR32), 8, 24, 20},   //
+      {Info(17, 6, CS_YV12), 16, 32, 17},  // planar: the luma row
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("width " + std::to_string(c.vi.width) + " align " + std::to_string(c.align));
+    EXPECT_EQ(host::AlignedPitch(c.vi, c.align), c.pitch);
+    PVideoFrame frame = env.NewVideoFrame(c.vi, c.align);
+    EXPECT_EQ(frame->GetPitch(), c.pitch);
+    EXPECT_EQ(frame->GetRowSize(), c.rowSize);
+    EXPECT_EQ(frame->GetHeight(), c.vi.height);
+  }
+}
+
+TEST(NewVideoFrameTest, ExtraPitchIsAddedAfterAlignment) {
+  host::ScriptEnvironment env;
+  env.SetExtraPitch(12);
+  PVideoFrame frame = env.NewVideoFrame(Info(10, 4), 16);
+  EXPECT_EQ(frame->GetPitch(), 44);
+  EXPECT_EQ(frame->GetRowSize(), 20);
+}
+
+TEST(NewVideoFrameTest, FrameIsWritableAlignedAndPoisonedThroughEveryRow) {
+  host::ScriptEnvironment env;
+  env.SetExtraPitch(4);
+  VideoInfo vi = Info(6, 5);
+  PVideoFrame frame = env.NewVideoFrame(vi);
+  ASSERT_TRUE(frame->IsWritable());
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(frame->GetWritePtr()) % 64, 0u);
+  const unsigned char* p = frame->GetReadPtr();
+  for (int i = 0; i < frame->GetPitch() * vi.height; ++i) ASSERT_EQ(p[i], 0xCD) << "byte " << i;
+  frame->GetWritePtr()[frame->GetPitch() * vi.height - 1] = 0;  // the last byte is the frame's
+}
+
+TEST(NewVideoFrameTest, RefusesFramesItCannotMake) {
+  host::ScriptEnvironment env;
+  EXPECT_EQ(ErrorOf([&] { env.NewVideoFrame(Info(0, 4)); }), "NewVideoFrame: cannot make a frame of 0 x 4 pixels");
+  EXPECT_EQ(ErrorOf([&] { env.NewVideoFrame(Info(8, -1)); }), "NewVideoFrame: cannot make a frame of 8 x -1 pixels");
+  EXPECT_EQ(ErrorOf([&] { env.NewVideoFrame(Info(8, 4), 24); }),
+            "NewVideoFrame: alignment 24 is not a power of two up to 4096");
+  EXPECT_EQ(ErrorOf([&] { env.NewVideoFrame(Info(8, 4), 8192); }),
+            "NewVideoFrame: alignment 8192 is not a power of two up to 4096");
+  EXPECT_EQ(ErrorOf([&] { env.NewVideoFrame(Info(1 << 30, 4, CS_BGR32)); }),
+            "NewVideoFrame: a frame 1073741824 pixels wide is too wide");
+  EXPECT_EQ(ErrorOf([&] { env.NewVideoFrame(Info(1 << 29, 1 << 30)); }),
+            "NewVideoFrame: cannot make a frame: it is too large");
+  env.SetExtraPitch(-4);
+  EXPECT_EQ(ErrorOf([&] { env.NewVideoFrame(Info(8, 4)); }), "NewVideoFrame: negative extra pitch -4");
+}
+
+TEST(MakeFrameTest, RefusesAPitchShorterThanARow) {
+  EXPECT_EQ(ErrorOf([] { host::MakeFrame(Info(10, 2), 19); }), "cannot make a frame: the pitch is smaller than a row");
+  EXPECT_EQ(host::MakeFrame(Info(10, 2), 20)->GetPitch(), 20);
+}
+
+// Frames 0..count-1, each with its number in its first byte.
+std::vector<PVideoFrame> NumberedFrames(int count) {
+  std::vector<PVideoFrame> frames;
+  for (int i = 0; i < count; ++i) {
+    frames.push_back(host::MakeFrame(Info(2, 1), 4));
+    frames.back()->GetWritePtr()[0] = static_cast<unsigned char>(i);
+  }
+  return frames;
+}
+
+TEST(MemoryClipTest, ClampsFrameNumbersAndRecordsEveryRequestAsAsked) {
+  host::ScriptEnvironment env;
+  host::MemoryClip clip(Info(2, 1), NumberedFrames(3));
+  EXPECT_EQ(clip.GetFrame(1, &env)->GetReadPtr()[0], 1);
+  EXPECT_EQ(clip.GetFrame(-5, &env)->GetReadPtr()[0], 0);
+  EXPECT_EQ(clip.GetFrame(3, &env)->GetReadPtr()[0], 2);
+  EXPECT_EQ(clip.GetFrame(1000, &env)->GetReadPtr()[0], 2);
+  EXPECT_EQ(clip.requests, (std::vector<int>{1, -5, 3, 1000}));
+}
+
+TEST(MemoryClipTest, ClipWithoutFramesRefusesFrameRequests) {
+  host::ScriptEnvironment env;
+  host::MemoryClip clip(Info(2, 1), {});
+  EXPECT_EQ(ErrorOf([&] { clip.GetFrame(0, &env); }), "MemoryClip: frame 0 asked of a clip that has no frames");
+  EXPECT_EQ(ErrorOf([&] { clip.GetFrame(2, nullptr); }), "MemoryClip: frame asked of a clip that has no frames");
+}
+
+TEST(MemoryClipTest, ParityAnswersGivenEntriesAndFalseElsewhere) {
+  host::MemoryClip clip(Info(2, 1), {});
+  clip.parity = {true, false, true};
+  EXPECT_TRUE(clip.GetParity(0));
+  EXPECT_FALSE(clip.GetParity(1));
+  EXPECT_TRUE(clip.GetParity(2));
+  EXPECT_FALSE(clip.GetParity(3));
+  EXPECT_FALSE(clip.GetParity(-1));
+  EXPECT_EQ(clip.parityRequests, (std::vector<int>{0, 1, 2, 3, -1}));
+}
+
+TEST(MemoryClipTest, AudioIsCopiedWithSilenceOutsideTheData) {
+  host::MemoryClip clip(Info(2, 1), {});
+  clip.bytesPerAudioSample = 2;
+  clip.audio = {1, 2, 3, 4, 5, 6};  // three samples
+  struct Case {
+    int64_t start, count;
+    std::vector<uint8_t> expected;
+  } cases[] = {
+      {0, 3, {1, 2, 3, 4, 5, 6}},
+      {1, 1, {3, 4}},
+      {-2, 3, {0, 0, 0, 0, 1, 2}},
+      {2, 3, {5, 6, 0, 0, 0, 0}},
+      {-1, 5, {0, 0, 1, 2, 3, 4, 5, 6, 0, 0}},
+      {3, 2, {0, 0, 0, 0}},
+      {-10, 2, {0, 0, 0, 0}},
+      {INT64_MIN, 1, {0, 0}},
+      {INT64_MAX, 1, {0, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("start " + std::to_string(c.start) + " count " + std::to_string(c.count));
+    std::vector<uint8_t> buffer(c.expected.size() + 1, 0xEE);  // one guard byte
+    clip.GetAudio(buffer.data(), c.start, c.count, nullptr);
+    EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.end() - 1), c.expected);
+    EXPECT_EQ(buffer.back(), 0xEE);
+  }
+}
+
+TEST(MemoryClipTest, AudioWithoutDataIsSilence) {
+  host::MemoryClip clip(Info(2, 1), {});
+  clip.bytesPerAudioSample = 4;
+  std::vector<uint8_t> buffer(8, 0xEE);
+  clip.GetAudio(buffer.data(), 0, 2, nullptr);
+  EXPECT_EQ(buffer, std::vector<uint8_t>(8, 0));
+}
+
+}  // namespace
