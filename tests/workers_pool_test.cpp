@@ -161,16 +161,6 @@ TEST_P(WorkerPoolDispatch, WeaveAddressesEveryFrameByItsOwnPitch) {
   }
 }
 
-TEST_P(WorkerPoolDispatch, WeaveWithTightPitchesEqualsRowCopies) {
-  const int32_t width = 8;
-  const int32_t height = 480;
-  Frame a(width, height, 16), b(width, height, 16), d(width, height, 16);
-  a.Fill(3);
-  b.Fill(4);
-  DispatchWeave(pool, a, b, d);
-  ExpectWoven(a, b, d);
-}
-
 // Banded filter output, with the table slices the composer hands out, equals
 // the kernel run over the whole frame in one call.
 TEST_P(WorkerPoolDispatch, FilterBandsEqualOneBand) {
