@@ -1,0 +1,151 @@
+#include "cli/app.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "cli/errors.h"
+#include "cli/output.h"
+#include "cli/stream_clip.h"
+#include "host/runtime.h"
+
+namespace cli {
+namespace {
+
+std::string ExecutableDir() {
+  char path[4096];
+  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return ".";
+  path[n] = '\0';
+  std::string s(path);
+  const size_t slash = s.rfind('/');
+  return slash == std::string::npos ? "." : s.substr(0, slash);
+}
+
+const char* PixelTypeName(int pixelType) {
+  switch (pixelType) {
+    case CS_YUY2: return "YUY2";
+    case CS_YV12: return "YV12";
+    case CS_BGR24: return "RGB24";
+    case CS_BGR32: return "RGB32";
+    default: return "unknown";
+  }
+}
+
+// One line on standard error, rewritten in place, at most a few times a second.
+class Progress {
+ public:
+  Progress(bool enabled, int total) : enabled(enabled), total(total), start(Clock::now()), last(start) {}
+  void Update(int done) {
+    if (!enabled) return;
+    const auto now = Clock::now();
+    if (done < total && now - last < std::chrono::milliseconds(250)) return;
+    last = now;
+    const double seconds = std::chrono::duration<double>(now - start).count();
+    const double fps = seconds > 0 ? done / seconds : 0.0;
+    const double left = fps > 0 ? (total - done) / fps : 0.0;
+    std::fprintf(stderr, "\rzemivtc: frame %d/%d  %.1f fps  %d:%02d left ", done, total, fps,
+                 static_cast<int>(left) / 60, static_cast<int>(left) % 60);
+    shown = true;
+  }
+  ~Progress() {
+    if (shown) std::fputc('\n', stderr);
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  bool enabled;
+  int total;
+  Clock::time_point start, last;
+  bool shown = false;
+};
+
+std::unique_ptr<FrameReader> OpenInput(const Options& options) {
+  int fd = STDIN_FILENO;
+  std::string name = "standard input";
+  if (options.input != "-") {
+    name = options.input;
+    fd = open(options.input.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw CliError("cannot open " + options.input + ": " + std::strerror(errno));
+  }
+  try {
+    return std::make_unique<FrameReader>(fd, name, options.inputFormat);
+  } catch (...) {
+    if (fd != STDIN_FILENO) close(fd);
+    throw;
+  }
+}
+
+void Render(const Options& options, host::ScriptEnvironment& env, const PClip& filtered, StreamClip& source,
+            const Y4mHeader& header) {
+  const VideoInfo& vi = filtered->GetVideoInfo();
+  if (vi.pixel_type != CS_YUY2 || vi.width != header.width || vi.height != header.height)
+    throw CliError("the filter's output is not YUY2 at the input's size; nothing written");
+  OutputFile out(options.output);
+  FrameWriter writer(out, header, options.rawOut);
+  writer.WriteHeader();
+  Progress progress(!options.quiet && isatty(STDERR_FILENO), vi.num_frames);
+  for (int n = 0; n < vi.num_frames; ++n) {
+    PVideoFrame frame = filtered->GetFrame(n, &env);
+    if (source.Failed()) throw CliError(source.Error());
+    if (!frame || frame->GetRowSize() < 2 * vi.width || frame->GetHeight() < vi.height)
+      throw CliError("the filter returned a malformed frame " + std::to_string(n));
+    writer.WriteFrame(frame->GetReadPtr(), frame->GetPitch());
+    progress.Update(n + 1);
+  }
+  out.Commit();
+  if (source.Clamped())
+    std::fprintf(stderr,
+                 "zemivtc: warning: the plan reaches input frame %d but the input has %d frames; "
+                 "the last frame stood in for the missing ones\n",
+                 source.HighestRequest(), source.KnownFrameCount());
+}
+
+}  // namespace
+
+std::string DefaultModulePath() {
+  const std::string dir = ExecutableDir();
+  const std::string beside = dir + "/zemivtc.so";
+  const std::string installed = dir + "/../lib/zemivtc/zemivtc.so";
+  if (access(beside.c_str(), R_OK) == 0) return beside;
+  if (access(installed.c_str(), R_OK) == 0) return installed;
+  throw CliError("cannot find the filter module (looked for " + beside + " and " + installed +
+                 "); name it with --plugin PATH");
+}
+
+void RunCommand(const Options& options) {
+  const std::string modulePath = options.plugin.empty() ? DefaultModulePath() : options.plugin;
+  std::unique_ptr<FrameReader> reader = OpenInput(options);
+  const Y4mHeader header = reader->Header();
+  host::ScriptEnvironment env;
+  // Host messages live in the environment: copy them out before it goes.
+  std::string failure;
+  try {
+    env.LoadPlugin(modulePath);
+    StreamClip* source = new StreamClip(std::move(reader));
+    PClip sourceClip(source);
+    AVSValue args[2] = {AVSValue(sourceClip), AVSValue(options.plan.c_str())};
+    const char* names[2] = {nullptr, "zemFile"};
+    // Without --plan the filter is called without zemFile and answers for itself.
+    AVSValue result = env.Invoke("ZEMIVTC", AVSValue(args, options.hasPlan ? 2 : 1), names);
+    PClip filtered = result.AsClip();
+    if (!filtered) throw CliError("the module's ZEMIVTC returned no clip");
+    if (options.info) {
+      const VideoInfo& vi = filtered->GetVideoInfo();
+      std::printf("frames: %d\nrate: %u/%u\nwidth: %d\nheight: %d\npixel_type: %s\n", vi.num_frames, vi.fps_numerator,
+                  vi.fps_denominator, vi.width, vi.height, PixelTypeName(vi.pixel_type));
+      if (std::fflush(stdout) != 0 || std::ferror(stdout)) throw CliError("cannot write standard output");
+      return;
+    }
+    Render(options, env, filtered, *source, header);
+  } catch (const AvisynthError& e) {
+    failure = e.msg ? e.msg : "the filter failed";
+  }
+  if (!failure.empty()) throw CliError(failure);
+}
+
+}  // namespace cli

@@ -1,0 +1,77 @@
+// Reads the frames of a Y4M (or raw packed YUY2) stream by index, as packed
+// YUY2 rows. Seekable files are indexed lazily and read at any index; pipes
+// are read forward only.
+#ifndef ZEMIVTC_CLI_FRAME_READER_H
+#define ZEMIVTC_CLI_FRAME_READER_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cli/y4m.h"
+
+namespace cli {
+
+struct InputFormat {
+  bool raw = false;  // packed yuyv422 frames with no headers
+  int rawWidth = 0;
+  int rawHeight = 0;
+};
+
+class FrameReader {
+ public:
+  // Takes ownership of fd and reads the stream header at once (throws
+  // CliError for a bad one). `name` is used in messages.
+  FrameReader(int fd, std::string name, const InputFormat& format);
+  ~FrameReader();
+  FrameReader(const FrameReader&) = delete;
+  FrameReader& operator=(const FrameReader&) = delete;
+
+  const Y4mHeader& Header() const { return header; }
+  bool Seekable() const { return seekable; }
+  // Index of the frame a forward read delivers next.
+  int NextFrame() const { return nextFrame; }
+  // Frame count once the end has been seen, else -1.
+  int KnownFrameCount() const { return endFrame; }
+  // Frames the file holds if every frame header is the plain "FRAME"; -1 for pipes.
+  int EstimatedFrameCount() const;
+
+  // Reads frame n into YUY2 rows of 2 * width bytes, `pitch` apart. Returns
+  // false if the stream ends before frame n. On a pipe n must not be below
+  // NextFrame(). Truncated frames and bad frame headers throw CliError.
+  bool ReadFrame(int n, uint8_t* dst, ptrdiff_t pitch);
+  // Moves past frame NextFrame() without converting it; false at the end.
+  bool SkipFrame();
+
+ private:
+  enum class Line { Ok, End, Truncated, TooLong };
+  size_t Read(uint8_t* dst, size_t count);
+  Line ReadLine(std::string* line, size_t maxLength);
+  void Seek(int64_t offset);
+  bool ReadFrameHeader();
+  void FrameDone();
+  [[noreturn]] void Fail(const std::string& what) const;
+
+  int fd;
+  std::string name;
+  bool raw;
+  bool seekable = false;
+  Y4mHeader header;
+  size_t payloadBytes = 0;  // pixel bytes per frame, as stored
+
+  std::vector<uint8_t> buffer;  // read-ahead
+  size_t bufferBegin = 0;       // first unread byte in buffer
+  size_t bufferEnd = 0;
+  int64_t position = 0;   // stream offset of buffer[bufferBegin]
+  int64_t dataStart = 0;  // stream offset of frame 0
+
+  std::vector<int64_t> frameOffsets;  // offsets of frames 0 .. n, learnt while reading
+  int nextFrame = 0;
+  int endFrame = -1;
+  std::vector<uint8_t> scratch;  // one stored frame
+};
+
+}  // namespace cli
+
+#endif

@@ -1,0 +1,42 @@
+// zemivtc: runs the ZEMIVTC filter module over Y4M video, for ffmpeg pipelines.
+#include <cstdio>
+#include <exception>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "cli/app.h"
+#include "cli/errors.h"
+#include "cli/options.h"
+#include "cli/output.h"
+
+#ifndef ZEMIVTC_VERSION
+#define ZEMIVTC_VERSION "unknown"
+#endif
+
+int main(int argc, char** argv) {
+  using namespace cli;
+  try {
+    const Options options = ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
+    if (options.help) {
+      std::fputs(UsageText().c_str(), stdout);
+      return std::fflush(stdout) == 0 ? ExitOk : ExitFailure;
+    }
+    if (options.version) {
+      std::printf("zemivtc %s\n", ZEMIVTC_VERSION);
+      return std::fflush(stdout) == 0 ? ExitOk : ExitFailure;
+    }
+    InstallSignalHandlers();
+    RunCommand(options);
+    return ExitOk;
+  } catch (const CliError& e) {
+    std::fprintf(stderr, "zemivtc: %s\n", e.what());
+    return e.Status();
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "zemivtc: out of memory\n");
+    return ExitFailure;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "zemivtc: %s\n", e.what());
+    return ExitFailure;
+  }
+}

@@ -1,0 +1,34 @@
+// The command line of `zemivtc`.
+#ifndef ZEMIVTC_CLI_OPTIONS_H
+#define ZEMIVTC_CLI_OPTIONS_H
+
+#include <string>
+#include <vector>
+
+#include "cli/frame_reader.h"
+
+namespace cli {
+
+struct Options {
+  std::string plan;  // the filter's zemFile
+  bool hasPlan = false;
+  std::string input;
+  std::string output = "-";
+  std::string plugin;  // empty: the module beside the command or installed with it
+  InputFormat inputFormat;
+  bool rawOut = false;
+  bool info = false;
+  bool quiet = false;
+  bool help = false;
+  bool version = false;
+};
+
+// Parses the arguments after the program name. Throws CliError with
+// ExitUsage for anything it does not understand.
+Options ParseOptions(const std::vector<std::string>& args);
+
+std::string UsageText();
+
+}  // namespace cli
+
+#endif

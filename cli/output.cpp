@@ -1,0 +1,166 @@
+#include "cli/output.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "cli/errors.h"
+
+namespace cli {
+namespace {
+
+// The temporary file a signal handler must remove; written only outside handlers.
+char pendingTemp[PATH_MAX + 1];
+volatile sig_atomic_t pendingSet = 0;
+
+void SetPending(const std::string& path) {
+  pendingSet = 0;
+  if (path.size() < sizeof pendingTemp) {
+    std::memcpy(pendingTemp, path.c_str(), path.size() + 1);
+    pendingSet = 1;
+  }
+}
+
+extern "C" void RemovePendingAndDie(int sig) {
+  if (pendingSet) unlink(pendingTemp);
+  signal(sig, SIG_DFL);
+  raise(sig);
+}
+
+std::string DirName(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string BaseName(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+void InstallSignalHandlers() {
+  signal(SIGPIPE, SIG_IGN);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction action {};
+    action.sa_handler = RemovePendingAndDie;
+    sigemptyset(&action.sa_mask);
+    sigaction(sig, &action, nullptr);
+  }
+}
+
+OutputFile::OutputFile(const std::string& path) {
+  if (path == "-") {
+    fd = STDOUT_FILENO;
+    displayName = "standard output";
+    return;
+  }
+  displayName = path;
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    if (S_ISDIR(st.st_mode)) throw CliError("cannot write " + path + ": it is a directory");
+    // Devices and pipes (/dev/null, a FIFO) are written in place.
+    fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) throw CliError("cannot open " + path + " for writing: " + std::strerror(errno));
+    ownsFd = true;
+    return;
+  }
+  // A symbolic link to a file is followed, so the link stays and its target is replaced.
+  finalPath = path;
+  char resolved[PATH_MAX];
+  if (realpath(path.c_str(), resolved) != nullptr) finalPath = resolved;
+  std::string pattern = DirName(finalPath) + "/." + BaseName(finalPath) + ".zemivtc-XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  fd = mkstemp(name.data());
+  if (fd < 0) throw CliError("cannot write " + path + ": " + std::strerror(errno));
+  tempPath = name.data();
+  SetPending(tempPath);
+  ownsFd = true;
+  // mkstemp makes the file private; give it the mode a plain create would.
+  mode_t mask = umask(0);
+  umask(mask);
+  fchmod(fd, 0666 & ~mask);
+}
+
+OutputFile::~OutputFile() {
+  if (!committed) Discard();
+}
+
+void OutputFile::Discard() {
+  if (ownsFd && fd >= 0) close(fd);
+  fd = -1;
+  if (!tempPath.empty()) {
+    unlink(tempPath.c_str());
+    pendingSet = 0;
+    tempPath.clear();
+  }
+}
+
+void OutputFile::Write(const void* data, size_t size) {
+  const uint8_t* p = static_cast<const uint8_t*>(data);
+  while (size > 0) {
+    const ssize_t done = write(fd, p, size);
+    if (done < 0) {
+      if (errno == EINTR) continue;
+      throw CliError("cannot write " + displayName + ": " + std::strerror(errno));
+    }
+    p += done;
+    size -= static_cast<size_t>(done);
+  }
+}
+
+void OutputFile::Commit() {
+  if (ownsFd) {
+    const int result = close(fd);
+    fd = -1;
+    // close can report a deferred write error (NFS, quotas).
+    if (result != 0) throw CliError("cannot write " + displayName + ": " + std::strerror(errno));
+  }
+  if (!tempPath.empty()) {
+    if (rename(tempPath.c_str(), finalPath.c_str()) != 0)
+      throw CliError("cannot write " + displayName + ": " + std::strerror(errno));
+    tempPath.clear();
+    pendingSet = 0;
+  }
+  committed = true;
+}
+
+FrameWriter::FrameWriter(OutputFile& output, const Y4mHeader& inputHeader, bool rawOut)
+    : out(output), input(inputHeader), raw(rawOut) {
+  const size_t frameBytes = static_cast<size_t>(input.width) * input.height * 2;
+  buffer.resize(6 + frameBytes);
+  std::memcpy(buffer.data(), "FRAME\n", 6);
+}
+
+void FrameWriter::WriteHeader() {
+  if (raw) return;
+  const std::string header = FormatOutputHeader(input);
+  out.Write(header.data(), header.size());
+}
+
+void FrameWriter::WriteFrame(const uint8_t* packed, ptrdiff_t pitch) {
+  const size_t rowBytes = static_cast<size_t>(input.width) * 2;
+  if (raw) {
+    if (pitch == static_cast<ptrdiff_t>(rowBytes)) {
+      out.Write(packed, rowBytes * input.height);
+      return;
+    }
+    for (int row = 0; row < input.height; ++row)
+      std::memcpy(buffer.data() + 6 + row * rowBytes, packed + row * pitch, rowBytes);
+    out.Write(buffer.data() + 6, buffer.size() - 6);
+    return;
+  }
+  PackedToPlanar(packed, pitch, input.width, input.height, buffer.data() + 6);
+  out.Write(buffer.data(), buffer.size());
+}
+
+}  // namespace cli

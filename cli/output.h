@@ -1,0 +1,63 @@
+// Where the command writes: standard output, a device or pipe written in
+// place, or a regular file written under a temporary name in the same
+// directory and renamed over the target only when the run succeeds.
+#ifndef ZEMIVTC_CLI_OUTPUT_H
+#define ZEMIVTC_CLI_OUTPUT_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cli/y4m.h"
+
+namespace cli {
+
+class OutputFile {
+ public:
+  // "-" is standard output. Throws CliError if the target cannot be opened.
+  explicit OutputFile(const std::string& path);
+  // Removes the temporary file unless Commit() succeeded.
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  // Writes all bytes or throws (EPIPE and ENOSPC included).
+  void Write(const void* data, size_t size);
+  // Closes and, for a regular file, renames the temporary file into place.
+  void Commit();
+  const std::string& Name() const { return displayName; }
+
+ private:
+  void Discard();
+
+  int fd = -1;
+  bool ownsFd = false;
+  std::string displayName;
+  std::string finalPath;  // empty unless writing under a temporary name
+  std::string tempPath;
+  bool committed = false;
+};
+
+// Writes the filter's YUY2 frames as Y4M (planar 4:2:2) or as raw packed rows.
+class FrameWriter {
+ public:
+  FrameWriter(OutputFile& out, const Y4mHeader& input, bool raw);
+  void WriteHeader();
+  void WriteFrame(const uint8_t* packed, ptrdiff_t pitch);
+
+ private:
+  OutputFile& out;
+  Y4mHeader input;
+  bool raw;
+  std::vector<uint8_t> buffer;  // "FRAME\n" and one frame
+};
+
+// Installs handlers so that SIGINT, SIGTERM and SIGHUP remove a pending
+// temporary output file before the process ends; SIGPIPE is ignored so a
+// closed reader shows up as a write error.
+void InstallSignalHandlers();
+
+}  // namespace cli
+
+#endif

@@ -1,0 +1,62 @@
+// The source clip the command hands to the filter: frames read on demand
+// from a FrameReader, a few recent ones kept so that a pipe, which cannot
+// seek, still answers the requests a plan makes around its position.
+#ifndef ZEMIVTC_CLI_STREAM_CLIP_H
+#define ZEMIVTC_CLI_STREAM_CLIP_H
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/frame_reader.h"
+#include "host/avisynth.h"
+
+namespace cli {
+
+class StreamClip : public IClip {
+ public:
+  // Frames kept for re-use. A plan asks for frames k and k+1 at most, in
+  // increasing order, so a handful is plenty.
+  static constexpr int DefaultKeep = 8;
+
+  explicit StreamClip(std::unique_ptr<FrameReader> reader, int keep = DefaultKeep);
+
+  // Frames past the end are clamped to the last frame, as hosts' sources do.
+  // A read failure cannot cross the host interface, so it is recorded
+  // (Error()) and a blank frame is returned; the caller checks after each
+  // frame and stops.
+  PVideoFrame AVSC_CC GetFrame(int n, IScriptEnvironment* env) override;
+  bool AVSC_CC GetParity(int n) override;
+  void AVSC_CC GetAudio(void* buf, int64_t start, int64_t count, IScriptEnvironment* env) override;
+  void AVSC_CC SetCacheHints(int, int) override {}
+  const VideoInfo& AVSC_CC GetVideoInfo() override { return vi; }
+
+  bool Failed() const { return !error.empty(); }
+  const std::string& Error() const { return error; }
+  // Highest frame number asked for, and whether any request was clamped.
+  int HighestRequest() const { return highestRequest; }
+  bool Clamped() const { return clamped; }
+  // Frames actually in the input, once its end has been seen; else -1.
+  int KnownFrameCount() const { return reader->KnownFrameCount(); }
+
+ private:
+  struct Kept {
+    int index = -1;
+    PVideoFrame frame;
+  };
+  PVideoFrame Find(int n) const;
+  PVideoFrame Load(int n, IScriptEnvironment* env);
+  PVideoFrame Blank(IScriptEnvironment* env);
+
+  std::unique_ptr<FrameReader> reader;
+  VideoInfo vi{};
+  std::vector<Kept> kept;
+  size_t nextSlot = 0;
+  std::string error;
+  int highestRequest = -1;
+  bool clamped = false;
+};
+
+}  // namespace cli
+
+#endif

@@ -1,0 +1,299 @@
+// The built zemivtc command run as users run it: exact frames out, the
+// 60000/1001 header, every refusal with its status and no file left behind,
+// and ffmpeg on either side of a pipe.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string Cli = ZEMIVTC_CLI_PATH;
+const std::string Module = ZEMIVTC_MODULE_PATH;
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteAll(const std::string& path, const std::string& data) { std::ofstream(path, std::ios::binary) << data; }
+
+bool HaveFfmpeg() { return std::system("ffmpeg -version >/dev/null 2>&1") == 0; }
+
+struct Result {
+  int status;
+  std::string err;
+};
+
+class CliCommand : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = ::testing::TempDir() + "cli_command_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir = pattern + "/";
+  }
+  void TearDown() override { std::system(("rm -rf " + dir).c_str()); }
+
+  // Runs a bash command line; $Z is the command, $D the test's directory.
+  Result Run(const std::string& commandLine) {
+    WriteAll(dir + "run.sh", "Z=" + Cli + "\nD=" + dir + "\n" + commandLine + "\n");
+    const int raw = std::system(("bash " + dir + "run.sh 2>" + dir + "stderr.txt").c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadAll(dir + "stderr.txt")};
+  }
+
+  // Files in the directory other than the ones the test made itself.
+  std::vector<std::string> Leftovers(const std::vector<std::string>& known) {
+    std::vector<std::string> extra;
+    std::istringstream names(ReadAll((Run("ls -A $D > $D/ls.txt"), dir + "ls.txt")));
+    for (std::string name; std::getline(names, name);) {
+      bool ours = name == "run.sh" || name == "stderr.txt" || name == "ls.txt";
+      for (const std::string& k : known) ours = ours || name == k;
+      if (!ours) extra.push_back(name);
+    }
+    return extra;
+  }
+
+  std::string dir;
+};
+
+// A C422 stream of random planar frames; frames[f] holds frame f's planes.
+std::string RandomY4m(int width, int height, int count, std::vector<std::string>* frames, const char* color = "C422") {
+  std::mt19937 rng(1234);
+  std::string s =
+      "YUV4MPEG2 W" + std::to_string(width) + " H" + std::to_string(height) + " F30000:1001 Ib A10:11 " + color + "\n";
+  for (int f = 0; f < count; ++f) {
+    std::string planes(static_cast<size_t>(width) * height * 2, '\0');
+    for (char& c : planes) c = static_cast<char>(rng());
+    if (frames) frames->push_back(planes);
+    s += "FRAME\n" + planes;
+  }
+  return s;
+}
+
+// The frame the filter makes at a field position for code '1', in planar
+// 4:2:2 terms: at 2k source frame k; at 2k+1 every plane's even rows from
+// frame k+1 and odd rows from frame k (4:2:2 chroma has every row).
+std::string ModelPosition(const std::vector<std::string>& frames, int width, int height, int position) {
+  const int k = position / 2;
+  if (position % 2 == 0) return frames[k];
+  std::string out = frames[k];
+  const int rowBytes[3] = {width, width / 2, width / 2};
+  size_t offset = 0;
+  for (int plane = 0; plane < 3; ++plane) {
+    for (int row = 0; row < height; row += 2)
+      out.replace(offset + row * rowBytes[plane], rowBytes[plane], frames[k + 1], offset + row * rowBytes[plane],
+                  rowBytes[plane]);
+    offset += static_cast<size_t>(rowBytes[plane]) * height;
+  }
+  return out;
+}
+
+// Splits a Y4M file into its header line and frame payloads.
+std::vector<std::string> SplitY4m(const std::string& data, size_t frameBytes, std::string* header) {
+  const size_t eol = data.find('\n');
+  *header = data.substr(0, eol);
+  std::vector<std::string> frames;
+  size_t at = eol + 1;
+  while (at + 6 + frameBytes <= data.size() && data.compare(at, 6, "FRAME\n") == 0) {
+    frames.push_back(data.substr(at + 6, frameBytes));
+    at += 6 + frameBytes;
+  }
+  EXPECT_EQ(at, data.size()) << "trailing bytes after " << frames.size() << " frames";
+  return frames;
+}
+
+TEST_F(CliCommand, CodeOneFramesAreExactFromFilesAndPipesWithThe60000Over1001Header) {
+  const int w = 10, h = 6;
+  std::vector<std::string> frames;
+  WriteAll(dir + "in.y4m", RandomY4m(w, h, 5, &frames));
+  WriteAll(dir + "plan", "1100011x1");  // positions 0, 1, 5, 6, 8; 'x' makes nothing
+  const std::vector<int> positions = {0, 1, 5, 6, 8};
+  for (const char* how :
+       {"$Z -q --plan $D/plan $D/in.y4m $D/out.y4m", "cat $D/in.y4m | $Z -q --plan $D/plan - - > $D/out.y4m"}) {
+    const Result r = Run(how);
+    ASSERT_EQ(r.status, 0) << how << ": " << r.err;
+    std::string header;
+    const std::vector<std::string> out = SplitY4m(ReadAll(dir + "out.y4m"), w * h * 2, &header);
+    EXPECT_EQ(header, "YUV4MPEG2 W10 H6 F60000:1001 Ip A10:11 C422");
+    ASSERT_EQ(out.size(), positions.size()) << how;
+    for (size_t i = 0; i < positions.size(); ++i)
+      EXPECT_EQ(out[i], ModelPosition(frames, w, h, positions[i])) << how << " output frame " << i;
+  }
+
+  // A plan longer than the input repeats the last frame, and says so.
+  WriteAll(dir + "plan", "000000000001");
+  const Result r = Run("$Z -q --plan $D/plan $D/in.y4m $D/out.y4m");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("warning"), std::string::npos) << r.err;
+  std::string header;
+  const std::vector<std::string> out = SplitY4m(ReadAll(dir + "out.y4m"), w * h * 2, &header);
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0], frames[4]);
+}
+
+TEST_F(CliCommand, RawPackedInAndOutAndInfo) {
+  const int w = 4, h = 2;
+  std::string packed;
+  for (int i = 0; i < w * h * 2 * 3; ++i) packed += static_cast<char>(i * 5 + 1);
+  WriteAll(dir + "in.yuyv", packed);
+  WriteAll(dir + "plan", "10001");  // frame 0, frame 2
+  Result r = Run("$Z -q --plan $D/plan --raw 4x2 --raw-out $D/in.yuyv $D/out.yuyv");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadAll(dir + "out.yuyv"), packed.substr(0, 16) + packed.substr(32, 16));
+
+  r = Run("$Z --plan $D/plan --raw=4x2 --info $D/in.yuyv > $D/info.txt");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadAll(dir + "info.txt"), "frames: 2\nrate: 60000/1001\nwidth: 4\nheight: 2\npixel_type: YUY2\n");
+  EXPECT_EQ(Run("$Z --version | grep -q zemivtc && $Z --help | grep -q -- --plan").status, 0);
+}
+
+TEST_F(CliCommand, EveryRefusalHasItsMessageAndStatusAndLeavesNoOutputBehind) {
+  const int w = 8, h = 4;
+  const std::string good = RandomY4m(w, h, 4, nullptr);
+  WriteAll(dir + "in.y4m", good);
+  WriteAll(dir + "in420.y4m", RandomY4m(w, h, 2, nullptr, "C420jpeg"));
+  WriteAll(dir + "in444.y4m", RandomY4m(w, h, 2, nullptr, "C444"));
+  WriteAll(dir + "cut.y4m", good.substr(0, good.size() - 7));
+  WriteAll(dir + "plan", "1111111");
+  WriteAll(dir + "bigplan", std::string(10485761, '1'));
+  WriteAll(dir + "kept.y4m", "keep me");
+  const std::vector<std::string> inputs = {"in.y4m", "in420.y4m", "in444.y4m", "cut.y4m",
+                                           "plan",   "bigplan",   "kept.y4m"};
+  struct Case {
+    const char* args;
+    int status;
+    const char* message;
+  } cases[] = {
+      {"--plan $D/plan $D/in420.y4m $D/out.y4m", 1, "zemivtc: Invalid video colorspace"},
+      {"$D/in.y4m $D/out.y4m", 1, "zemivtc: File open error"},
+      {"--plan $D/missing $D/in.y4m $D/out.y4m", 1, "zemivtc: File open error"},
+      {"--plan $D/bigplan $D/in.y4m $D/out.y4m", 1, "zemivtc: File too long"},
+      {"--plan $D/plan $D/in444.y4m $D/out.y4m", 1, "C444"},
+      {"--plan $D/plan $D/cut.y4m $D/out.y4m", 1, "frame 3 (counting from 0) is truncated"},
+      {"--plan $D/plan $D/cut.y4m $D/kept.y4m", 1, "truncated"},
+      {"--plan $D/plan $D/nothere.y4m $D/out.y4m", 1, "cannot open"},
+      {"--plan $D/plan $D/in.y4m $D/no/such/dir/out.y4m", 1, "cannot write"},
+      {"--plan $D/plan $D/in.y4m /dev/full", 1, "No space left"},
+      {"--plan $D/plan --plugin $D/plan $D/in.y4m $D/out.y4m", 1, "zemivtc: "},
+      {"--plan $D/plan --bogus $D/in.y4m $D/out.y4m", 2, "unknown option --bogus"},
+      {"--plan $D/plan", 2, "no INPUT"},
+      {"--plan $D/plan $D/in.y4m $D/out.y4m extra", 2, "too many arguments"},
+      {"--plan $D/plan --raw 7x4 $D/in.y4m $D/out.y4m", 2, "even"},
+      {"--plan $D/plan --raw 720by480 $D/in.y4m $D/out.y4m", 2, "WIDTHxHEIGHT"},
+      {"--info --plan", 2, "--plan needs a value"},
+  };
+  for (const Case& c : cases) {
+    const Result r = Run("$Z -q " + std::string(c.args) + " > $D/stdout.txt");
+    EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << c.args << "\n" << r.err;
+    EXPECT_EQ(r.err.find("Segmentation"), std::string::npos);
+    EXPECT_EQ(ReadAll(dir + "stdout.txt"), "") << c.args;
+    std::vector<std::string> known = inputs;
+    known.push_back("stdout.txt");
+    EXPECT_EQ(Leftovers(known), std::vector<std::string>{}) << c.args;
+    EXPECT_EQ(ReadAll(dir + "kept.y4m"), "keep me") << c.args;
+  }
+
+  // A reader that goes away is a failure, not a quiet success.
+  WriteAll(dir + "long.y4m", RandomY4m(64, 48, 60, nullptr));
+  WriteAll(dir + "plan", std::string(120, '1'));
+  const Result r = Run("$Z -q --plan $D/plan $D/long.y4m - | head -c 100 >/dev/null; exit ${PIPESTATUS[0]}");
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find("Broken pipe"), std::string::npos) << r.err;
+}
+
+// ffmpeg's telecine with the bottom field first lays film frames A B C D
+// over five frames as A/A, B/B, B/C, C/D, D/D (top/bottom). With odd
+// positions weaving the top of frame k+1 over the bottom of frame k, each
+// film frame is whole at positions 0, 2, 5 and 8 of every ten. (With the top
+// field first, one film frame in four is whole at no position.)
+TEST_F(CliCommand, FfmpegTelecineThenPlanRecoversEveryFilmFrameByteForByte) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed; `make deps` installs it";
+  const int filmFrames = 24;
+  const Result made =
+      Run("ffmpeg -v error -f lavfi -i testsrc2=size=320x240:rate=24000/1001 -frames:v 24 -pix_fmt yuv422p "
+          "-f yuv4mpegpipe $D/film.y4m && "
+          "ffmpeg -v error -i $D/film.y4m -vf telecine=first_field=bottom:pattern=23 -f yuv4mpegpipe $D/tc.y4m");
+  ASSERT_EQ(made.status, 0) << made.err;
+  std::string plan;
+  for (int cycle = 0; cycle < filmFrames / 4; ++cycle) plan += "1010010010";
+  WriteAll(dir + "plan", plan);
+  const Result r = Run("$Z -q --plan $D/plan - - < $D/tc.y4m > $D/out.y4m");
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string filmHeader, outHeader;
+  const std::vector<std::string> film = SplitY4m(ReadAll(dir + "film.y4m"), 320 * 240 * 2, &filmHeader);
+  const std::vector<std::string> out = SplitY4m(ReadAll(dir + "out.y4m"), 320 * 240 * 2, &outHeader);
+  ASSERT_EQ(film.size(), static_cast<size_t>(filmFrames));
+  ASSERT_EQ(out.size(), film.size());
+  EXPECT_NE(outHeader.find(" F60000:1001 "), std::string::npos) << outHeader;
+  for (size_t i = 0; i < film.size(); ++i) EXPECT_TRUE(out[i] == film[i]) << "film frame " << i;
+}
+
+TEST_F(CliCommand, FfmpegPipelineOnBothSidesMatchesTheFileRun) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed; `make deps` installs it";
+  std::string plan;
+  for (int i = 0; i < 60; ++i) plan += "1010010010";  // 600 input frames
+  WriteAll(dir + "plan", plan);
+  const std::string source =
+      "ffmpeg -v error -f lavfi -i testsrc2=size=320x240:rate=30000/1001 -frames:v 600 -pix_fmt yuv422p "
+      "-f yuv4mpegpipe";
+  Result r = Run("set -o pipefail; " + source + " - | $Z -q --plan $D/plan - - | " +
+                 "ffmpeg -v error -f yuv4mpegpipe -i - -f framemd5 $D/piped.md5");
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = Run(source +
+          " $D/in.y4m && $Z -q --plan $D/plan $D/in.y4m $D/out.y4m && "
+          "ffmpeg -v error -i $D/out.y4m -f framemd5 $D/file.md5");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string piped = ReadAll(dir + "piped.md5"), file = ReadAll(dir + "file.md5");
+  EXPECT_EQ(std::count(piped.begin(), piped.end(), '\n') - std::count(piped.begin(), piped.end(), '#'), 240);
+  EXPECT_EQ(piped, file);
+}
+
+// Peak resident size of the command fed `frames` frames through a pipe.
+long PeakRssKib(const std::string& planPath, int frames) {
+  const std::string generate = "ffmpeg -v error -f lavfi -i color=c=gray:size=320x240:rate=30000/1001 -frames:v " +
+                               std::to_string(frames) + " -pix_fmt yuv422p -f yuv4mpegpipe -";
+  FILE* source = popen(generate.c_str(), "r");
+  if (!source) return -1;
+  const pid_t child = fork();
+  if (child == 0) {
+    dup2(fileno(source), STDIN_FILENO);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, STDOUT_FILENO);
+    execl(Cli.c_str(), Cli.c_str(), "-q", "--plan", planPath.c_str(), "-", "-", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  struct rusage usage {};
+  wait4(child, &status, 0, &usage);
+  pclose(source);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? usage.ru_maxrss : -1;
+}
+
+TEST_F(CliCommand, PipeMemoryStaysFlatHoweverLongTheStream) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed; `make deps` installs it";
+  std::string shortPlan, longPlan;
+  for (int i = 0; i < 10; ++i) shortPlan += "1010010010";
+  for (int i = 0; i < 300; ++i) longPlan += "1010010010";
+  WriteAll(dir + "short", shortPlan);
+  WriteAll(dir + "long", longPlan);
+  const long shortRss = PeakRssKib(dir + "short", 100);
+  const long longRss = PeakRssKib(dir + "long", 3000);
+  ASSERT_GT(shortRss, 0);
+  ASSERT_GT(longRss, 0);
+  const long frameKib = 320 * 240 * 2 / 1024;
+  EXPECT_LE(longRss, shortRss + 4 * frameKib + 512) << "100 frames: " << shortRss << " KiB, 3000: " << longRss;
+  std::printf("peak RSS: 100 frames %ld KiB, 3000 frames %ld KiB\n", shortRss, longRss);
+}
+
+}  // namespace
