@@ -30,8 +30,18 @@ build: deps $(BUILD)/CMakeCache.txt
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
+# Runs the demo, then turns its stills into PNG pictures with ffmpeg.
+DEMO_OUT := $(BUILD)/demo-out
 demo: build
-	$(BUILD)/zemivtc_demo
+	@mkdir -p $(DEMO_OUT)
+	$(BUILD)/zemivtc_demo $(BUILD)/zemivtc.so $(DEMO_OUT)
+	@for s in combed weave top_field bottom_field; do \
+	  ffmpeg -v error -y -f rawvideo -pix_fmt yuyv422 -s 640x480 -i $(DEMO_OUT)/$$s.yuyv $(DEMO_OUT)/$$s.png || exit 1; \
+	done
+	@ffmpeg -v error -y -i $(DEMO_OUT)/combed.png -i $(DEMO_OUT)/weave.png -i $(DEMO_OUT)/top_field.png \
+	  -i $(DEMO_OUT)/bottom_field.png -filter_complex "[0][1][2][3]xstack=inputs=4:layout=0_0|w0_0|0_h0|w0_h0" \
+	  $(DEMO_OUT)/stills.png
+	@echo "stills: $(DEMO_OUT)/{combed,weave,top_field,bottom_field,stills}.png"
 
 bench: build
 	bench/run.sh $(BUILD)

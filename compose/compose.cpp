@@ -2,6 +2,7 @@
 // itself, or the weave of two neighbours), then finish it by the entry's code.
 // The host's thread only fills jobs and waits; the workers do the pixels.
 #include <algorithm>
+#include <cstddef>
 
 #include "plugin/zem_ivtc_filter.h"
 
@@ -52,9 +53,9 @@ PVideoFrame AVSC_CC ZemIvtcFilter::GetFrame(int n, IScriptEnvironment* env) {
     const int32_t wovenPitch = woven->GetPitch();
     const int32_t pairs = height / 2;
     DispatchBands(pool, pairs, WeaveJob, [&](WorkerJob& job, int32_t start, int32_t end) {
-      job.src = upperRows + static_cast<ptrdiff_t>(start) * 2 * upperPitch;
-      job.src2 = lowerRows + static_cast<ptrdiff_t>(start) * 2 * lowerPitch;
-      job.dst = wovenRows + static_cast<ptrdiff_t>(start) * 2 * wovenPitch;
+      job.src = upperRows + static_cast<std::ptrdiff_t>(start) * 2 * upperPitch;
+      job.src2 = lowerRows + static_cast<std::ptrdiff_t>(start) * 2 * lowerPitch;
+      job.dst = wovenRows + static_cast<std::ptrdiff_t>(start) * 2 * wovenPitch;
       job.width = width;
       // An odd height leaves a last even row: the band that ends the frame
       // takes it from frame k+1, like every other even row.
@@ -85,12 +86,12 @@ PVideoFrame AVSC_CC ZemIvtcFilter::GetFrame(int n, IScriptEnvironment* env) {
   const int32_t taps = table.taps;
   DispatchBands(pool, height, FilterJob, [&](WorkerJob& job, int32_t start, int32_t end) {
     job.src = sourceBase;
-    job.dst = outputRows + static_cast<ptrdiff_t>(start) * outputPitch;
+    job.dst = outputRows + static_cast<std::ptrdiff_t>(start) * outputPitch;
     job.width = width;
     job.rows = end - start;
     job.taps = taps;
-    job.offsets = offsets + static_cast<ptrdiff_t>(start) * taps;
-    job.coeffs = table.coeffs + static_cast<ptrdiff_t>(start) * taps;
+    job.offsets = offsets + static_cast<std::ptrdiff_t>(start) * taps;
+    job.coeffs = table.coeffs + static_cast<std::ptrdiff_t>(start) * taps;
     job.srcStride = selected.pitch;
     job.dstStride = outputPitch;
   });

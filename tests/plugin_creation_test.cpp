@@ -27,7 +27,7 @@ TEST_F(Creation, EntryRegistersOneFunction) {
 }
 
 TEST_F(Creation, ColourFormatIsTestedFirst) {
-  for (int pixelType : {CS_BGR24, CS_BGR32, CS_YV12, CS_YUY2 | 1}) {
+  for (int pixelType : {int(CS_BGR24), int(CS_BGR32), int(CS_YV12), int(CS_YUY2) | 1}) {
     VideoInfo vi = Yuy2Info(16, 8, 2);
     vi.pixel_type = pixelType;
     PClip clip(new host::MemoryClip(vi, {}));
@@ -48,8 +48,10 @@ TEST_F(Creation, PlanFileThatCannotBeOpened) {
   EXPECT_EQ(clip->RefCount(), 1);
 
   // A zemFile of another type counts as no path at all.
-  AVSValue args[2] = {AVSValue(clip), AVSValue(5)};
-  EXPECT_THROW(env.Invoke("ZEMIVTC", AVSValue(args, 2)), AvisynthError);
+  {
+    AVSValue args[2] = {AVSValue(clip), AVSValue(5)};
+    EXPECT_THROW(env.Invoke("ZEMIVTC", AVSValue(args, 2)), AvisynthError);
+  }
   EXPECT_EQ(clip->RefCount(), 1);
 }
 
