@@ -57,10 +57,8 @@ PVideoFrame AVSC_CC StreamClip::GetFrame(int n, IScriptEnvironment* env) {
     if (!reader->Seekable() && n < reader->NextFrame())
       throw CliError("input frame " + std::to_string(n) + " was asked for after frame " +
                      std::to_string(reader->NextFrame() - 1) + " and is no longer buffered; a pipe cannot go back");
-    // On a pipe, frames too old to be kept once n is read are skipped unconverted.
-    if (!reader->Seekable())
-      while (reader->NextFrame() < n - static_cast<int>(kept.size()) + 1)
-        if (!reader->SkipFrame()) break;
+    // A pipe is read forward frame by frame, each one kept: whichever turns
+    // out to be the last must still be at hand when a request clamps to it.
     while (reader->Seekable() || reader->NextFrame() <= n) {
       const int next = reader->Seekable() ? n : reader->NextFrame();
       PVideoFrame frame = Load(next, env);
