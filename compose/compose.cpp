@@ -59,7 +59,7 @@ PVideoFrame AVSC_CC ZemIvtcFilter::GetFrame(int n, IScriptEnvironment* env) {
       job.width = width;
       // An odd height leaves a last even row: the band that ends the frame
       // takes it from frame k+1, like every other even row.
-      job.rows = 2 * (end - start) + ((end == pairs && (height & 1)) ? 1 : 0);
+      job.rows = 2 * (end - start) + ((height & 1) && IsLastBand(pool, job) ? 1 : 0);
       job.srcStride = upperPitch;
       job.src2Stride = lowerPitch;
       job.dstStride = wovenPitch;
