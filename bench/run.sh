@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# make bench: every benchmark program of the build, then the command-line
+# comparison script. Figures are ratios within one run; see bench/README.md.
+set -euo pipefail
+build=${1:-build}
+cd "$(dirname "$0")/.."
+echo "== $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(nproc) cores"
+for b in "$build"/bench_*; do
+  [ -x "$b" ] || continue
+  echo "== $(basename "$b")"
+  "$b" --benchmark_counters_tabular=true
+done
+if [ -x bench/cli_bench.sh ]; then
+  echo "== command line"
+  bench/cli_bench.sh "$build"
+fi
