@@ -6,6 +6,10 @@
 
 #include "cli/errors.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace cli {
 namespace {
 
@@ -123,7 +127,18 @@ void PlanarToPacked(const uint8_t* planar, int width, int height, uint8_t* packe
     const uint8_t* u = uPlane + static_cast<size_t>(row) * half;
     const uint8_t* v = vPlane + static_cast<size_t>(row) * half;
     uint8_t* out = packed + row * pitch;
-    for (int i = 0; i < half; ++i) {
+    int i = 0;
+#if defined(__SSE2__)
+    // 16 pixels at a time: U and V interleave into UVUV..., then luma into YUYV.
+    for (; i + 8 <= half; i += 8) {
+      const __m128i luma = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + 2 * i));
+      const __m128i uv = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(u + i)),
+                                           _mm_loadl_epi64(reinterpret_cast<const __m128i*>(v + i)));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * i), _mm_unpacklo_epi8(luma, uv));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * i + 16), _mm_unpackhi_epi8(luma, uv));
+    }
+#endif
+    for (; i < half; ++i) {
       out[4 * i] = y[2 * i];
       out[4 * i + 1] = u[i];
       out[4 * i + 2] = y[2 * i + 1];
@@ -142,7 +157,22 @@ void PackedToPlanar(const uint8_t* packed, ptrdiff_t pitch, int width, int heigh
     uint8_t* y = yPlane + static_cast<size_t>(row) * width;
     uint8_t* u = uPlane + static_cast<size_t>(row) * half;
     uint8_t* v = vPlane + static_cast<size_t>(row) * half;
-    for (int i = 0; i < half; ++i) {
+    int i = 0;
+#if defined(__SSE2__)
+    // 16 pixels at a time: even bytes are luma, odd bytes UVUV..., split again.
+    const __m128i low = _mm_set1_epi16(0x00FF);
+    for (; i + 8 <= half; i += 8) {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 4 * i));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 4 * i + 16));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(y + 2 * i),
+                       _mm_packus_epi16(_mm_and_si128(a, low), _mm_and_si128(b, low)));
+      const __m128i uv = _mm_packus_epi16(_mm_srli_epi16(a, 8), _mm_srli_epi16(b, 8));
+      const __m128i zero = _mm_setzero_si128();
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(u + i), _mm_packus_epi16(_mm_and_si128(uv, low), zero));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(v + i), _mm_packus_epi16(_mm_srli_epi16(uv, 8), zero));
+    }
+#endif
+    for (; i < half; ++i) {
       y[2 * i] = in[4 * i];
       u[i] = in[4 * i + 1];
       y[2 * i + 1] = in[4 * i + 2];

@@ -6,10 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -134,6 +136,33 @@ TEST(CliY4mPacking, InterleavesYuyvHonouringPitchAndRoundTrips) {
   std::vector<uint8_t> back(16);
   cli::PackedToPlanar(packed.data(), pitch, 4, 2, back.data());
   EXPECT_EQ(back, planar);
+}
+
+TEST(CliY4mPacking, WideRowsMatchThePlainInterleaveAtEveryWidth) {
+  // Widths around the 16-pixel blocks of the vector path, with pitch padding.
+  std::mt19937 rng(77);
+  for (int width : {2, 14, 16, 18, 30, 32, 34, 62, 1920}) {
+    const int height = 3, pitch = 2 * width + 6;
+    std::vector<uint8_t> planar(static_cast<size_t>(width) * height * 2);
+    for (uint8_t& b : planar) b = static_cast<uint8_t>(rng());
+    std::vector<uint8_t> packed(static_cast<size_t>(pitch) * height, 0xEE);
+    cli::PlanarToPacked(planar.data(), width, height, packed.data(), pitch);
+    const uint8_t* u = planar.data() + width * height;
+    const uint8_t* v = u + width / 2 * height;
+    for (int row = 0; row < height; ++row)
+      for (int x = 0; x < pitch; ++x) {
+        const int i = x / 4;
+        const uint8_t want = x >= 2 * width ? 0xEE
+                             : x % 2 == 0   ? planar[row * width + x / 2]
+                             : x % 4 == 1   ? u[row * (width / 2) + i]
+                                            : v[row * (width / 2) + i];
+        ASSERT_EQ(packed[row * pitch + x], want) << "width " << width << " row " << row << " byte " << x;
+      }
+    std::vector<uint8_t> back(planar.size() + 8, 0xDD);
+    cli::PackedToPlanar(packed.data(), pitch, width, height, back.data());
+    EXPECT_TRUE(std::equal(planar.begin(), planar.end(), back.begin())) << width;
+    EXPECT_EQ(back[planar.size()], 0xDD) << "wrote past the planes at width " << width;
+  }
 }
 
 TEST(CliFrameReader, FileReadsAnyFrameInAnyOrderIncludingFrameHeaderParameters) {
