@@ -5,3 +5,9 @@ zemivtc_test(plugin_test
   ${CMAKE_CURRENT_SOURCE_DIR}/plan_test.cpp
   ${CMAKE_SOURCE_DIR}/plan/frame_plan.cpp)
 target_link_libraries(plugin_test PRIVATE zemivtc_host zemivtc_vfilter)
+
+# The module's dynamic symbol table holds its entry and nothing else.
+if(NOT WIN32)
+  add_test(NAME module_exports_only_its_entry
+    COMMAND sh -c "test \"$(nm -D --defined-only '$<TARGET_FILE:zemivtc_module>' | awk '{print $3}')\" = AvisynthPluginInit2")
+endif()
