@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-
 #include <string>
 #include <vector>
 
@@ -24,7 +23,8 @@ std::vector<FramePlanEntry> Table(const std::string& plan) {
 MATCHER_P2(IsEntry, position, code, "") { return arg.position == uint32_t(position) && arg.code == code; }
 
 TEST(Plan, WorkedExample) {
-  EXPECT_THAT(Table("15034"), ::testing::ElementsAre(IsEntry(0, '1'), IsEntry(1, '5'), IsEntry(3, '3'), IsEntry(4, '4')));
+  EXPECT_THAT(Table("15034"),
+              ::testing::ElementsAre(IsEntry(0, '1'), IsEntry(1, '5'), IsEntry(3, '3'), IsEntry(4, '4')));
 }
 
 TEST(Plan, LineBreaksAndOtherBytesTakePositions) {

@@ -87,7 +87,10 @@ TEST_F(Creation, OutputClipProperties) {
   VideoInfo childInfo;
   host::MemoryClip* memory = RandomClip(20, 6, 4, 3, 0, &childInfo);
   PClip clip(memory);
-  PlanFile plan(std::string("1\r\n1x7 2\0" "6543", 13), "props");
+  PlanFile plan(std::string("1\r\n1x7 2\0"
+                            "6543",
+                            13),
+                "props");
   {
     AVSValue result = InvokeZemIvtc(env, clip.get(), plan.path.c_str());
     PClip filter = result.AsClip();

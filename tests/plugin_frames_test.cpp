@@ -33,8 +33,10 @@ Picture ModelFrame(const std::vector<Picture>& source, int width, int height, ui
   if (code != '3' && code != '4' && code != '5') return selected;
 
   VerticalFilterTable table{};
-  if (code == '3') BuildSmoothTable(height, table, 2 * width);
-  else BuildLanczosTable(height / 2, height, table, 4 * width, code == '5' ? -0.4 : 0.4);
+  if (code == '3')
+    BuildSmoothTable(height, table, 2 * width);
+  else
+    BuildLanczosTable(height / 2, height, table, 4 * width, code == '5' ? -0.4 : 0.4);
   const size_t base = code == '4' ? rowBytes : 0;
   Picture out(selected.size());
   for (int r = 0; r < height; ++r) {
@@ -53,7 +55,8 @@ Picture ModelFrame(const std::vector<Picture>& source, int width, int height, ui
   return out;
 }
 
-std::vector<Picture> SourcePictures(host::MemoryClip* clip, int width, int height, int frames, host::ScriptEnvironment& env) {
+std::vector<Picture> SourcePictures(host::MemoryClip* clip, int width, int height, int frames,
+                                    host::ScriptEnvironment& env) {
   std::vector<Picture> pictures;
   for (int f = 0; f < frames; ++f) pictures.push_back(Pixels(clip->GetFrame(f, &env), width, height));
   clip->requests.clear();
@@ -70,7 +73,8 @@ std::vector<Picture> Render(const char* modulePath, int width, int height, int f
   PlanFile plan(planText);
   PClip filter = InvokeZemIvtc(env, clip.get(), plan.path.c_str()).AsClip();
   std::vector<Picture> out;
-  for (int n = 0; n < filter->GetVideoInfo().num_frames; ++n) out.push_back(Pixels(filter->GetFrame(n, &env), width, height));
+  for (int n = 0; n < filter->GetVideoInfo().num_frames; ++n)
+    out.push_back(Pixels(filter->GetFrame(n, &env), width, height));
   return out;
 }
 
