@@ -15,6 +15,16 @@
 #define AVSC_CC
 #endif
 
+// Destructors: GCC does not let a derived class's implicit destructor inherit
+// __stdcall from the base (it reports conflicting attributes), and its vtables
+// hold two destructor entries where MSVC's hold one, so the convention buys no
+// compatibility there. Only MSVC declares them __stdcall.
+#if defined(_WIN32) && !defined(_WIN64) && defined(_MSC_VER)
+#define AVSC_DTOR_CC __stdcall
+#else
+#define AVSC_DTOR_CC
+#endif
+
 #if defined(_WIN32)
 #define AVS_EXPORT extern "C" __declspec(dllexport)
 #else
@@ -136,7 +146,7 @@ class IClip {
   virtual void AVSC_CC GetAudio(void* buf, int64_t start, int64_t count, IScriptEnvironment* env) = 0;
   virtual void AVSC_CC SetCacheHints(int cachehints, int frame_range) = 0;
   virtual const VideoInfo& AVSC_CC GetVideoInfo() = 0;
-  virtual AVSC_CC ~IClip() {}
+  virtual AVSC_DTOR_CC ~IClip() {}
 };
 
 // Counted clip reference.
@@ -251,7 +261,7 @@ typedef AVSValue(__cdecl* ApplyFunc)(AVSValue args, void* user_data, IScriptEnvi
 // What the host offers a module, in the order of the interface's table.
 class IScriptEnvironment {
  public:
-  virtual AVSC_CC ~IScriptEnvironment() {}
+  virtual AVSC_DTOR_CC ~IScriptEnvironment() {}
   virtual long AVSC_CC GetCPUFlags() = 0;
   virtual char* AVSC_CC SaveString(const char* s, int length = -1) = 0;
   virtual char* Sprintf(const char* fmt, ...) = 0;
