@@ -124,13 +124,11 @@ TEST(MemoryClipTest, ClipWithoutFramesRefusesFrameRequests) {
 
 TEST(MemoryClipTest, ParityAnswersGivenEntriesAndFalseElsewhere) {
   host::MemoryClip clip(Info(2, 1), {});
-  clip.parity = {true, false, true};
-  EXPECT_TRUE(clip.GetParity(0));
-  EXPECT_FALSE(clip.GetParity(1));
-  EXPECT_TRUE(clip.GetParity(2));
-  EXPECT_FALSE(clip.GetParity(3));
+  clip.parity = {false, true};
+  EXPECT_TRUE(clip.GetParity(1));
+  EXPECT_FALSE(clip.GetParity(2));
   EXPECT_FALSE(clip.GetParity(-1));
-  EXPECT_EQ(clip.parityRequests, (std::vector<int>{0, 1, 2, 3, -1}));
+  EXPECT_EQ(clip.parityRequests, (std::vector<int>{1, 2, -1}));
 }
 
 TEST(MemoryClipTest, AudioIsCopiedWithSilenceOutsideTheData) {

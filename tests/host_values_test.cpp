@@ -36,14 +36,6 @@ TEST(AVSValueTest, IndexingTakesArrayElementsThatExistAndOtherwiseTheValueItself
   EXPECT_EQ(single[1].AsInt(), 7);
 }
 
-TEST(AVSValueTest, AsStringAndAsClipAnswerNothingForOtherTypes) {
-  EXPECT_EQ(AVSValue(5).AsString(), nullptr);
-  EXPECT_FALSE(AVSValue("x").AsClip());
-  EXPECT_TRUE(AVSValue(5).IsFloat());  // ints serve where floats are asked
-  EXPECT_DOUBLE_EQ(AVSValue(5).AsFloat(), 5.0);
-  EXPECT_FALSE(AVSValue().Defined());
-}
-
 TEST(ReferenceCountTest, ClipCopiesCountAndTheLastReleaseDeletes) {
   bool deleted = false;
   {
@@ -69,16 +61,6 @@ TEST(ReferenceCountTest, ClipCopiesCountAndTheLastReleaseDeletes) {
     EXPECT_FALSE(deleted);
   }
   EXPECT_TRUE(deleted);
-}
-
-TEST(ReferenceCountTest, ReassigningAPClipReleasesTheOldClip) {
-  bool firstDeleted = false, secondDeleted = false;
-  PClip p(new TrackedClip(&firstDeleted));
-  p = PClip(new TrackedClip(&secondDeleted));
-  EXPECT_TRUE(firstDeleted);
-  EXPECT_FALSE(secondDeleted);
-  p = PClip();
-  EXPECT_TRUE(secondDeleted);
 }
 
 TEST(ReferenceCountTest, FrameCopiesCountAndOnlyASoleHolderMayWrite) {

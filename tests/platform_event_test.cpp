@@ -114,10 +114,4 @@ TEST(EventTest, BackToBackSetsEachReleaseAWaitingThread) {
   }
 }
 
-TEST(EventTest, NullEventIsHarmless) {
-  platform::SetEvent(nullptr);
-  EXPECT_FALSE(platform::WaitForEvent(nullptr, 0));
-  platform::CloseEvent(nullptr);
-}
-
 }  // namespace

@@ -38,11 +38,6 @@ TEST(ThreadTest, ThreadsRunTheirRoutineOnTheirArgumentAndJoin) {
   EXPECT_EQ(sum.load(), 36);  // every routine ran before its join returned
 }
 
-TEST(ThreadTest, NullRoutineStartsNothing) {
-  EXPECT_EQ(platform::StartThread(nullptr, nullptr), nullptr);
-  platform::JoinThread(nullptr);
-}
-
 TEST(MulDivTest, RoundsToNearestWithHalvesAwayFromZero) {
   EXPECT_EQ(platform::MulDiv(5, 2, 4), 3);  // 2.5
   EXPECT_EQ(platform::MulDiv(3, 1, 2), 2);  // 1.5
