@@ -82,6 +82,7 @@ fpsLanczos=$(fps $bobOut "$tLanczos")
 fpsBwdif=$(fps $bobOut "$tBwdif")
 cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')
 cores=$(nproc)
+load=$(cut -d' ' -f1 /proc/loadavg)
 
 cat >"$work/weave.dat" <<EOF
 "cat" $tCat
@@ -100,6 +101,7 @@ set multiplot layout 1,2 title "zemivtc, $frames frames of 1920x1080 4:2:2 Y4M t
 set style fill solid 0.8 border -1
 set boxwidth 0.6
 set yrange [0:*]
+set offsets 0, 0, graph 0.12, 0
 set grid ytics
 unset key
 set title "Weave plan: wall time, seconds (lower is better)"
@@ -118,7 +120,8 @@ counterparts side by side on one input file: $frames frames of 1920x1080 8-bit
 4:2:2 Y4M (ffmpeg \`testsrc2\`), written to \`/dev/null\`, best of $repeats wall-clock
 runs, file in the page cache. ffmpeg runs with \`-threads 1 -filter_threads 1\`
 and writes Y4M like the command; \`zemivtc\` uses its worker pool (one worker per
-processor). Machine: $cpu, $cores cores, shared with other work.
+processor). Machine: $cpu, $cores cores, load average $load when the figures were
+taken (other builds shared the machine, so read wall times as upper bounds).
 
 ![side-by-side figures](cli_bench.png)
 
