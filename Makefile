@@ -5,7 +5,7 @@ PREFIX ?= /usr/local
 CMAKE_FLAGS ?=
 
 # Debian packages the build and the tests need; installed when missing.
-DEB_PACKAGES := cmake g++ make libgtest-dev libbenchmark-dev ffmpeg gnuplot-nox clang libclang-rt-14-dev
+DEB_PACKAGES := cmake g++ make libgtest-dev libbenchmark-dev ffmpeg gnuplot-nox clang libclang-rt-14-dev bc
 
 .PHONY: all build deps test demo bench install clean format
 
@@ -29,6 +29,17 @@ build: deps $(BUILD)/CMakeCache.txt
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	@$(MAKE) --no-print-directory test-windows
+
+# The 32-bit Windows DLL and programs, cross-built into build-win32/ with
+# MinGW; test-windows runs their tests under Wine, or says why it skips them
+# (docs/windows.md).
+.PHONY: windows test-windows
+windows:
+	JOBS=$(JOBS) scripts/windows.sh build $(BUILD)
+
+test-windows: build
+	JOBS=$(JOBS) scripts/windows.sh test $(BUILD)
 
 # Runs the demo, then turns its stills into PNG pictures with ffmpeg.
 DEMO_OUT := $(BUILD)/demo-out

@@ -26,6 +26,7 @@ class Rig {
  public:
   Rig(Geometry g, char code, bool odd) {
     env.LoadPlugin(ZEMIVTC_MODULE_PATH);
+    env.SetPoisonNewFrames(false);  // as a host's frame cache would hand them out
     VideoInfo vi{};
     vi.width = g.width;
     vi.height = g.height;

@@ -152,7 +152,7 @@ int AlignedPitch(const VideoInfo& vi, int align) {
   return pitch > INT_MAX ? -1 : static_cast<int>(pitch);
 }
 
-PVideoFrame MakeFrame(const VideoInfo& vi, int pitch) {
+PVideoFrame MakeFrame(const VideoInfo& vi, int pitch, bool poison) {
   if (vi.width <= 0 || vi.height <= 0) throw AvisynthError("cannot make a frame: it has no pixels");
   int64_t rowSize = static_cast<int64_t>(vi.width) * vi.BytesPerPixel();
   if (rowSize > INT_MAX) throw AvisynthError("cannot make a frame: it is too wide");
@@ -164,7 +164,7 @@ PVideoFrame MakeFrame(const VideoInfo& vi, int pitch) {
   unsigned char* data = static_cast<unsigned char*>(
       ::operator new(static_cast<std::size_t>(bytes), std::align_val_t(FrameBufferAlign), std::nothrow));
   if (data == nullptr) throw AvisynthError("cannot make a frame: out of memory");
-  std::memset(data, FramePoison, static_cast<std::size_t>(bytes));
+  if (poison) std::memset(data, FramePoison, static_cast<std::size_t>(bytes));
   HostFrame* frame = new (std::nothrow) HostFrame(data, pitch, static_cast<int>(rowSize), vi.height);
   if (frame == nullptr) {
     ::operator delete(data, std::align_val_t(FrameBufferAlign));
@@ -422,7 +422,7 @@ PVideoFrame ScriptEnvironment::NewVideoFrame(const VideoInfo& vi, int align) {
   if (total > INT_MAX) ThrowError("NewVideoFrame: a frame %d pixels wide is too wide", vi.width);
   PVideoFrame frame;
   try {
-    frame = MakeFrame(vi, static_cast<int>(total));
+    frame = MakeFrame(vi, static_cast<int>(total), poisonNewFrames);
   } catch (const AvisynthError& e) {
     ThrowError("NewVideoFrame: %s", e.msg);
   }

@@ -17,7 +17,7 @@ namespace host {
 // 64-byte aligned and filled with 0xCD so that unwritten bytes show. Raises
 // AvisynthError for an empty frame, a pitch shorter than a row or a size
 // beyond 2 GiB.
-PVideoFrame MakeFrame(const VideoInfo& vi, int pitch);
+PVideoFrame MakeFrame(const VideoInfo& vi, int pitch, bool poison = true);
 // Smallest pitch for vi's rows at the given alignment, a power of two up to
 // 4096 (below 1: FRAME_ALIGN). -1 for another alignment, no width or a pitch
 // that does not fit an int.
@@ -45,6 +45,10 @@ class ScriptEnvironment : public IScriptEnvironment {
 
   // Frames from NewVideoFrame get this many bytes of extra pitch (tests).
   void SetExtraPitch(int bytes) { extraPitch = bytes; }
+  // Whether frames from NewVideoFrame are filled with 0xCD first (the
+  // default, so tests see unwritten bytes); tools that write every byte turn
+  // it off and save a pass over memory per frame.
+  void SetPoisonNewFrames(bool on) { poisonNewFrames = on; }
 
   long AVSC_CC GetCPUFlags() override { return 0; }
   char* AVSC_CC SaveString(const char* s, int length = -1) override;
@@ -80,6 +84,7 @@ class ScriptEnvironment : public IScriptEnvironment {
   std::unique_ptr<Impl> impl;
   std::vector<Function> functions;
   int extraPitch = 0;
+  bool poisonNewFrames = true;
 };
 
 // A clip whose frames, parities and audio are given by the caller. It records
