@@ -7,6 +7,11 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <windows.h>
+// Windows: no close-on-exec flag; output is binary (no LF to CR LF).
+#define O_CLOEXEC (_O_NOINHERIT | _O_BINARY)
+#endif
 
 #include <cstring>
 
@@ -48,6 +53,10 @@ std::string BaseName(const std::string& path) {
 }  // namespace
 
 void InstallSignalHandlers() {
+#ifdef _WIN32
+  // Windows has neither SIGPIPE and SIGHUP nor sigaction.
+  for (int sig : {SIGINT, SIGTERM}) signal(sig, RemovePendingAndDie);
+#else
   signal(SIGPIPE, SIG_IGN);
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
     struct sigaction action {};
@@ -55,11 +64,15 @@ void InstallSignalHandlers() {
     sigemptyset(&action.sa_mask);
     sigaction(sig, &action, nullptr);
   }
+#endif
 }
 
 OutputFile::OutputFile(const std::string& path) {
   if (path == "-") {
     fd = STDOUT_FILENO;
+#ifdef _WIN32
+    _setmode(STDOUT_FILENO, _O_BINARY);
+#endif
     displayName = "standard output";
     return;
   }
@@ -76,7 +89,14 @@ OutputFile::OutputFile(const std::string& path) {
   // A symbolic link to a file is followed, so the link stays and its target is replaced.
   finalPath = path;
   char resolved[PATH_MAX];
+#ifdef _WIN32
+  if (_fullpath(resolved, path.c_str(), sizeof resolved) != nullptr) {
+    finalPath = resolved;
+    for (char& c : finalPath) c = c == '\\' ? '/' : c;  // DirName splits at '/'
+  }
+#else
   if (realpath(path.c_str(), resolved) != nullptr) finalPath = resolved;
+#endif
   std::string pattern = DirName(finalPath) + "/." + BaseName(finalPath) + ".zemivtc-XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
@@ -85,10 +105,12 @@ OutputFile::OutputFile(const std::string& path) {
   tempPath = name.data();
   SetPending(tempPath);
   ownsFd = true;
+#ifndef _WIN32
   // mkstemp makes the file private; give it the mode a plain create would.
   mode_t mask = umask(0);
   umask(mask);
   fchmod(fd, 0666 & ~mask);
+#endif
 }
 
 OutputFile::~OutputFile() {
@@ -126,8 +148,14 @@ void OutputFile::Commit() {
     if (result != 0) throw CliError("cannot write " + displayName + ": " + std::strerror(errno));
   }
   if (!tempPath.empty()) {
+#ifdef _WIN32
+    // rename does not replace an existing file on Windows.
+    if (!MoveFileExA(tempPath.c_str(), finalPath.c_str(), MOVEFILE_REPLACE_EXISTING))
+      throw CliError("cannot write " + displayName + ": Windows error " + std::to_string(GetLastError()));
+#else
     if (rename(tempPath.c_str(), finalPath.c_str()) != 0)
       throw CliError("cannot write " + displayName + ": " + std::strerror(errno));
+#endif
     tempPath.clear();
     pendingSet = 0;
   }

@@ -41,5 +41,6 @@ if(ZEMIVTC_MINGW_SHARED_RUNTIME)
   file(COPY ${ZEMIVTC_MINGW_RUNTIME_DLLS} DESTINATION ${CMAKE_BINARY_DIR})
   install(FILES ${ZEMIVTC_MINGW_RUNTIME_DLLS} DESTINATION bin)
 else()
-  add_link_options(-static-libgcc -static-libstdc++)
+  # Each module gets its own runtime copy: errors cannot cross (kept to show it).
+  add_link_options(-static)
 endif()

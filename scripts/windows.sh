@@ -44,18 +44,17 @@ ensure_packages() {
     $sudo dpkg --add-architecture i386 || skip "cannot add the i386 architecture that wine32 needs"
   fi
   $sudo apt-get update -q >/dev/null || skip "apt-get update failed"
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null ||
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}" >/dev/null ||
     skip "cannot install ${missing[*]}"
 }
 
 ensure_packages
 command -v i686-w64-mingw32-g++-posix >/dev/null || skip "no i686-w64-mingw32-g++-posix cross compiler"
 
-if [ ! -f "$WIN_BUILD/CMakeCache.txt" ]; then
-  cmake -S . -B "$WIN_BUILD" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release \
-    -DZEMIVTC_TESTS=OFF -DZEMIVTC_BENCH=OFF -DZEMIVTC_NATIVE_DIR="$(cd "$native" 2>/dev/null && pwd)" ||
-    { echo "Windows build: configure failed" >&2; exit 1; }
-fi
+# The native tree's programs are the reference for the byte comparisons.
+cmake -S . -B "$WIN_BUILD" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release \
+  -DZEMIVTC_TESTS=OFF -DZEMIVTC_BENCH=OFF -DZEMIVTC_NATIVE_DIR="$(realpath -m "$native")" >/dev/null ||
+  { echo "Windows build: configure failed" >&2; exit 1; }
 cmake --build "$WIN_BUILD" -j "$JOBS" || { echo "Windows build failed" >&2; exit 1; }
 echo "Windows build: $WIN_BUILD/zemivtc.dll"
 [ "$mode" = build ] && exit 0

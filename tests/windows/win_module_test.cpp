@@ -7,10 +7,11 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
+#include <windows.h>
+// tlhelp32.h needs windows.h first.
 #include <fcntl.h>
 #include <io.h>
 #include <tlhelp32.h>
-#include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
