@@ -25,51 +25,60 @@ int32_t EffectiveCode(int32_t code, bool oddPosition) {
 
 }  // namespace
 
+PVideoFrame ZemIvtcFilter::Weave(const PVideoFrame& upper, const PVideoFrame& lower, IScriptEnvironment* env) {
+  PVideoFrame woven = env->NewVideoFrame(vi, 16);
+  const uint8_t* upperRows = upper->GetReadPtr();
+  const uint8_t* lowerRows = lower->GetReadPtr();
+  uint8_t* wovenRows = woven->GetWritePtr();
+  const int32_t upperPitch = upper->GetPitch();
+  const int32_t lowerPitch = lower->GetPitch();
+  const int32_t wovenPitch = woven->GetPitch();
+  const int32_t width = vi.width;
+  const int32_t height = vi.height;
+  DispatchBands(pool, height / 2, WeaveJob, [&](WorkerJob& job, int32_t start, int32_t end) {
+    job.src = upperRows + static_cast<std::ptrdiff_t>(start) * 2 * upperPitch;
+    job.src2 = lowerRows + static_cast<std::ptrdiff_t>(start) * 2 * lowerPitch;
+    job.dst = wovenRows + static_cast<std::ptrdiff_t>(start) * 2 * wovenPitch;
+    job.width = width;
+    // An odd height leaves a last even row: the band that ends the frame
+    // takes it from frame k+1, like every other even row.
+    job.rows = 2 * (end - start) + ((height & 1) && IsLastBand(pool, job) ? 1 : 0);
+    job.srcStride = upperPitch;
+    job.src2Stride = lowerPitch;
+    job.dstStride = wovenPitch;
+  });
+  return woven;
+}
+
 PVideoFrame AVSC_CC ZemIvtcFilter::GetFrame(int n, IScriptEnvironment* env) {
   if (frameCount <= 0) env->ThrowError("The plan makes no frames");
   n = std::min(std::max(n, 0), frameCount - 1);
   const FramePlanEntry entry = frameTable[n];
   const bool oddPosition = (entry.position & 1u) != 0;
   const int k = static_cast<int>(entry.position >> 1);
+  const int32_t code = EffectiveCode(entry.code, oddPosition);
   const int32_t width = vi.width;
   const int32_t height = vi.height;
 
   FrameSelection selected;
   if (!oddPosition) {
     selected.frame = child->GetFrame(k, env);
-    selected.base = selected.frame->GetReadPtr();
-    selected.pitch = selected.frame->GetPitch();
   } else {
     // The woven frame's even rows (top field) come from frame k+1, its odd
     // rows (bottom field) from frame k.
     PVideoFrame upper = child->GetFrame(k + 1, env);
     PVideoFrame lower = child->GetFrame(k, env);
-    PVideoFrame woven = env->NewVideoFrame(vi, 16);
-    const uint8_t* upperRows = upper->GetReadPtr();
-    const uint8_t* lowerRows = lower->GetReadPtr();
-    uint8_t* wovenRows = woven->GetWritePtr();
-    const int32_t upperPitch = upper->GetPitch();
-    const int32_t lowerPitch = lower->GetPitch();
-    const int32_t wovenPitch = woven->GetPitch();
-    const int32_t pairs = height / 2;
-    DispatchBands(pool, pairs, WeaveJob, [&](WorkerJob& job, int32_t start, int32_t end) {
-      job.src = upperRows + static_cast<std::ptrdiff_t>(start) * 2 * upperPitch;
-      job.src2 = lowerRows + static_cast<std::ptrdiff_t>(start) * 2 * lowerPitch;
-      job.dst = wovenRows + static_cast<std::ptrdiff_t>(start) * 2 * wovenPitch;
-      job.width = width;
-      // An odd height leaves a last even row: the band that ends the frame
-      // takes it from frame k+1, like every other even row.
-      job.rows = 2 * (end - start) + ((height & 1) && IsLastBand(pool, job) ? 1 : 0);
-      job.srcStride = upperPitch;
-      job.src2Stride = lowerPitch;
-      job.dstStride = wovenPitch;
-    });
-    selected.frame = woven;
-    selected.base = wovenRows;
-    selected.pitch = wovenPitch;
+    if (code == '4' || code == '5') {
+      // A field rebuild reads one field of the weave, which is that field
+      // of one source frame as it stands: read it there and skip the copy.
+      selected.frame = code == '4' ? lower : upper;
+    } else {
+      selected.frame = Weave(upper, lower, env);
+    }
   }
+  selected.base = selected.frame->GetReadPtr();
+  selected.pitch = selected.frame->GetPitch();
 
-  const int32_t code = EffectiveCode(entry.code, oddPosition);
   if (code != '3' && code != '4' && code != '5') return selected.frame;
 
   const int tableIndex = code == '3' ? Smooth : code == '4' ? BottomField : TopField;

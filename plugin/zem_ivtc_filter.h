@@ -26,6 +26,8 @@ class ZemIvtcFilter : public GenericVideoFilter {
 
  private:
   void FreeResources();
+  // Frame k+1's even rows and frame k's odd rows, woven by the workers.
+  PVideoFrame Weave(const PVideoFrame& upper, const PVideoFrame& lower, IScriptEnvironment* env);
   const int32_t* OffsetsFor(int tableIndex, int32_t pitch, IScriptEnvironment* env);
 
   WorkerPool pool{};  // threadCount, doneEvent, jobs
