@@ -45,7 +45,7 @@ inline void Accumulate16(__m128i bytes, __m128i weight, __m128i& lo, __m128i& hi
 // table and force reloads); kTaps 0 walks a runtime tap count.
 template <int kTaps>
 void FilterRow(const uint8_t* src, uint8_t* dstRow, ptrdiff_t rowBytes, int32_t taps, const int32_t* offsets,
-               const CoefficientWord* coeffs) {
+               const CoefficientWord* coeffs, const uint8_t* aheadSrc, uint8_t* aheadDst) {
   constexpr int kHeld = kTaps > 0 ? kTaps : 1;
   const int32_t count = kTaps > 0 ? kTaps : taps;
   const uint8_t* heldRow[kHeld];
@@ -72,6 +72,8 @@ void FilterRow(const uint8_t* src, uint8_t* dstRow, ptrdiff_t rowBytes, int32_t 
   ptrdiff_t x = 0;
   // Two vectors a step: four independent accumulators.
   for (; x + 64 <= rowBytes; x += 64) {
+    _mm_prefetch(reinterpret_cast<const char*>(aheadSrc + x), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(aheadDst + x), _MM_HINT_T0);
     __m256i a0 = _mm256_setzero_si256(), a1 = a0, a2 = a0, a3 = a0;
     for (int32_t j = 0; j < count; ++j) {
       const uint8_t* p = tapRow(j) + x;
@@ -102,7 +104,10 @@ void FilterRow(const uint8_t* src, uint8_t* dstRow, ptrdiff_t rowBytes, int32_t 
   VerticalFilterSpanScalar(src, dstRow, x, rowBytes, count, offsets, coeffs);
 }
 
-typedef void (*RowFilter)(const uint8_t*, uint8_t*, ptrdiff_t, int32_t, const int32_t*, const CoefficientWord*);
+constexpr int32_t kPrefetchRows = 2;  // rows between a prefetch and its use
+
+typedef void (*RowFilter)(const uint8_t*, uint8_t*, ptrdiff_t, int32_t, const int32_t*, const CoefficientWord*,
+                          const uint8_t*, uint8_t*);
 
 RowFilter RowFilterFor(int32_t taps) {
   switch (taps) {
@@ -126,7 +131,13 @@ void VerticalFilterKernelAvx2(const uint8_t* src, uint8_t* dst, int32_t width, i
   const ptrdiff_t rowBytes = 2 * static_cast<ptrdiff_t>(width);
   const RowFilter filterRow = RowFilterFor(taps);
   for (int32_t r = 0; r < rows; ++r) {
-    filterRow(src, dst + r * static_cast<ptrdiff_t>(dstStride), rowBytes, taps, offsets, coeffs);
+    // The last tap of a row a few rows down is usually a source row not read
+    // yet: fetch it, and that row's output bytes, while this row computes.
+    const int32_t ahead = r + kPrefetchRows < rows ? kPrefetchRows : 0;
+    const uint8_t* aheadSrc = src + offsets[ahead * taps + taps - 1];
+    uint8_t* const dstRow = dst + r * static_cast<ptrdiff_t>(dstStride);
+    filterRow(src, dstRow, rowBytes, taps, offsets, coeffs, aheadSrc,
+              dstRow + ahead * static_cast<ptrdiff_t>(dstStride));
     offsets += taps;
     coeffs += taps;
   }

@@ -36,7 +36,7 @@ inline void Store(uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m
 // table and force reloads); kTaps 0 walks a runtime tap count.
 template <int kTaps>
 void FilterRow(const uint8_t* src, uint8_t* dstRow, ptrdiff_t rowBytes, int32_t taps, const int32_t* offsets,
-               const CoefficientWord* coeffs) {
+               const CoefficientWord* coeffs, const uint8_t* aheadSrc, uint8_t* aheadDst) {
   constexpr int kHeld = kTaps > 0 ? kTaps : 1;
   const int32_t count = kTaps > 0 ? kTaps : taps;
   const uint8_t* heldRow[kHeld];
@@ -63,6 +63,8 @@ void FilterRow(const uint8_t* src, uint8_t* dstRow, ptrdiff_t rowBytes, int32_t 
   ptrdiff_t x = 0;
   // Two vectors a step: four independent accumulators.
   for (; x + 32 <= rowBytes; x += 32) {
+    _mm_prefetch(reinterpret_cast<const char*>(aheadSrc + x), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(aheadDst + x), _MM_HINT_T0);
     __m128i a0 = _mm_setzero_si128(), a1 = a0, a2 = a0, a3 = a0;
     for (int32_t j = 0; j < count; ++j) {
       const uint8_t* p = tapRow(j) + x;
@@ -83,7 +85,10 @@ void FilterRow(const uint8_t* src, uint8_t* dstRow, ptrdiff_t rowBytes, int32_t 
   VerticalFilterSpanScalar(src, dstRow, x, rowBytes, count, offsets, coeffs);
 }
 
-typedef void (*RowFilter)(const uint8_t*, uint8_t*, ptrdiff_t, int32_t, const int32_t*, const CoefficientWord*);
+constexpr int32_t kPrefetchRows = 2;  // rows between a prefetch and its use
+
+typedef void (*RowFilter)(const uint8_t*, uint8_t*, ptrdiff_t, int32_t, const int32_t*, const CoefficientWord*,
+                          const uint8_t*, uint8_t*);
 
 RowFilter RowFilterFor(int32_t taps) {
   switch (taps) {
@@ -107,7 +112,13 @@ void VerticalFilterKernelSse2(const uint8_t* src, uint8_t* dst, int32_t width, i
   const ptrdiff_t rowBytes = 2 * static_cast<ptrdiff_t>(width);
   const RowFilter filterRow = RowFilterFor(taps);
   for (int32_t r = 0; r < rows; ++r) {
-    filterRow(src, dst + r * static_cast<ptrdiff_t>(dstStride), rowBytes, taps, offsets, coeffs);
+    // The last tap of a row a few rows down is usually a source row not read
+    // yet: fetch it, and that row's output bytes, while this row computes.
+    const int32_t ahead = r + kPrefetchRows < rows ? kPrefetchRows : 0;
+    const uint8_t* aheadSrc = src + offsets[ahead * taps + taps - 1];
+    uint8_t* const dstRow = dst + r * static_cast<ptrdiff_t>(dstStride);
+    filterRow(src, dstRow, rowBytes, taps, offsets, coeffs, aheadSrc,
+              dstRow + ahead * static_cast<ptrdiff_t>(dstStride));
     offsets += taps;
     coeffs += taps;
   }
