@@ -6,6 +6,10 @@
 # names a stdcall function of one pointer argument). MinGW's linker drops the
 # leading underscore from the names it exports, so the .def file adds the name
 # as the host spells it beside the plain one.
+# 64-bit off_t, lseek and stat in the MinGW C library: input streams of the
+# command pass 2 GiB after a couple of minutes of video.
+add_compile_definitions(_FILE_OFFSET_BITS=64)
+
 # Included before the targets exist: the module part runs once the top-level
 # list is done.
 function(zemivtc_windows_module_exports)
