@@ -1,0 +1,105 @@
+// The command's input side fed with arbitrary bytes: the stream reader (Y4M,
+// or raw packed frames when built with ZEMIVTC_FUZZ_RAW) under the source
+// clip the filter pulls frames from. The first input byte chooses a seekable
+// file or a pipe, how many frames the clip keeps and the order of the frame
+// requests; the raw build takes the frame size from the next two. Bad streams
+// must end in an error message, never a crash, hang or a frame of the wrong
+// size.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "cli/errors.h"
+#include "cli/frame_reader.h"
+#include "cli/stream_clip.h"
+#include "host/runtime.h"
+
+namespace {
+
+[[noreturn]] void Fault(const std::string& what) {
+  std::fprintf(stderr, "reader_fuzz: %s\n", what.c_str());
+  std::abort();
+}
+
+// Frames larger than this are not read: a header may claim 16384 x 16384,
+// and reading such frames only measures the allocator.
+constexpr int64_t MaxReadPixels = 1 << 16;
+
+// A descriptor whose reads deliver exactly the given bytes.
+int StreamOf(const uint8_t* data, size_t size, bool pipeStream) {
+  if (!pipeStream) {
+    const int fd = memfd_create("zemivtc_input", 0);
+    if (fd < 0) Fault("memfd_create failed");
+    if (size && write(fd, data, size) != static_cast<ssize_t>(size)) Fault("memfd write failed");
+    if (lseek(fd, 0, SEEK_SET) != 0) Fault("memfd seek failed");
+    return fd;
+  }
+  int ends[2];
+  if (pipe(ends) != 0) Fault("pipe failed");
+  fcntl(ends[1], F_SETPIPE_SZ, 1 << 20);
+  const int capacity = fcntl(ends[1], F_GETPIPE_SZ);
+  if (capacity < 0 || static_cast<size_t>(capacity) < size) Fault("input larger than the pipe; lower -max_len");
+  if (size && write(ends[1], data, size) != static_cast<ssize_t>(size)) Fault("pipe write failed");
+  close(ends[1]);
+  return ends[0];
+}
+
+host::ScriptEnvironment* environment = nullptr;
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (!environment) environment = new host::ScriptEnvironment();
+  if (size < 1) return 0;
+  const uint8_t mode = data[0];
+  size_t skip = 1;
+  cli::InputFormat format;
+#ifdef ZEMIVTC_FUZZ_RAW
+  if (size < 3) return 0;
+  // Sizes 0 and odd widths are among the choices: they must be refused.
+  format.raw = true;
+  format.rawWidth = data[1] % 34;
+  format.rawHeight = data[2] % 18;
+  skip = 3;
+#endif
+  const bool pipeStream = mode & 1;
+  const int fd = StreamOf(data + skip, size - skip, pipeStream);
+
+  std::unique_ptr<cli::FrameReader> reader;
+  try {
+    reader = std::make_unique<cli::FrameReader>(fd, "input", format);
+  } catch (const cli::CliError& e) {
+    close(fd);
+    if (std::string(e.what()).empty()) Fault("refusal without a message");
+    return 0;
+  }
+  if (reader->Seekable() == pipeStream) Fault("seekability misjudged");
+  const cli::Y4mHeader header = reader->Header();
+  if (header.width < 1 || header.height < 1 || header.width > cli::MaxDimension || header.height > cli::MaxDimension)
+    Fault("header accepted with a bad size");
+  if (static_cast<int64_t>(header.width) * header.height > MaxReadPixels) return 0;
+
+  // The clip closes the descriptor through its reader.
+  auto* source = new cli::StreamClip(std::move(reader), 1 + ((mode >> 1) & 7));
+  PClip clip(source);
+  const VideoInfo& vi = clip->GetVideoInfo();
+  static const int orders[4][8] = {
+      {0, 1, 2, 3, 4, 5, 6, 7}, {1, 0, 2, 1, 4, 3, 9, 8}, {0, 0, 5, 2, 40, 3, -1, 1}, {3, 2, 1, 0, 7, 6, 5, 100}};
+  for (int n : orders[(mode >> 4) & 3]) {
+    PVideoFrame frame = clip->GetFrame(n, environment);
+    if (!frame || frame->GetRowSize() < vi.RowSize() || frame->GetHeight() != vi.height)
+      Fault("frame " + std::to_string(n) + " has the wrong size");
+    // The command stops at the first failure; so does this.
+    if (source->Failed()) {
+      if (source->Error().empty()) Fault("failure without a message");
+      break;
+    }
+  }
+  return 0;
+}
