@@ -1,0 +1,71 @@
+#!/bin/sh
+# The sanitizer passes of `make test`:
+#   1. every test under AddressSanitizer + UndefinedBehaviorSanitizer, with
+#      LeakSanitizer on (build-asan/);
+#   2. the threaded tests (worker pool, frames through the module, stress)
+#      under ThreadSanitizer (build-tsan/).
+# Any report fails the run. Where LeakSanitizer cannot run (it needs ptrace
+# of the process), the lifecycle stress runs under valgrind instead, on the
+# normal build in $1 (default build/).
+#
+#   scripts/sanitize.sh [NORMAL_BUILD_DIR]
+set -eu
+cd "$(dirname "$0")/.."
+NORMAL_BUILD=${1:-build}
+JOBS=${JOBS:-2}
+ASAN_BUILD=${ASAN_BUILD:-build-asan}
+TSAN_BUILD=${TSAN_BUILD:-build-tsan}
+
+configure() {
+  dir=$1
+  shift
+  if [ ! -f "$dir/CMakeCache.txt" ]; then
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEMIVTC_BENCH=OFF "$@" >/dev/null
+  fi
+}
+
+# A distinct exit status for sanitizer reports, so that tests which run the
+# command and expect status 1 or 2 notice a report in the child too.
+export ASAN_OPTIONS=detect_leaks=1:exitcode=86:abort_on_error=0:detect_stack_use_after_return=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:exitcode=87
+export TSAN_OPTIONS=halt_on_error=1:exitcode=88:second_deadlock_stack=1
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer: build ($ASAN_BUILD)"
+configure "$ASAN_BUILD" -DZEMIVTC_SANITIZE=address,undefined
+cmake --build "$ASAN_BUILD" -j "$JOBS"
+
+# LeakSanitizer must be able to report here, or a clean run proves nothing.
+probe="$ASAN_BUILD/lsan_probe"
+printf '#include <cstdlib>\nint main() { void* volatile p = std::malloc(77); p = nullptr; return 0; }\n' |
+  c++ -fsanitize=address -x c++ - -o "$probe"
+if ASAN_OPTIONS=detect_leaks=1:exitcode=86 "$probe" 2>/dev/null; then
+  lsan=no
+  echo "LeakSanitizer does not work in this environment; leaks are checked with valgrind below"
+else
+  lsan=yes
+fi
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer: every test"
+# Peak memory under AddressSanitizer includes its quarantine of freed blocks,
+# so the test that measures the command's memory is left to the normal run.
+ctest --test-dir "$ASAN_BUILD" --output-on-failure -j "$JOBS" -E 'PipeMemoryStaysFlat'
+
+echo "== ThreadSanitizer: build ($TSAN_BUILD)"
+configure "$TSAN_BUILD" -DZEMIVTC_SANITIZE=thread
+cmake --build "$TSAN_BUILD" -j "$JOBS" --target workers_test plugin_test stress_test
+echo "== ThreadSanitizer: worker pool, frames, stress"
+"$TSAN_BUILD/workers_test" --gtest_brief=1
+"$TSAN_BUILD/plugin_test" --gtest_brief=1 --gtest_filter='Frames.*:Creation.*'
+# A thread start costs far more under ThreadSanitizer: fewer lifetimes.
+ZEMIVTC_STRESS_CYCLES=100 "$TSAN_BUILD/stress_test" --gtest_brief=1
+
+if [ "$lsan" = no ]; then
+  echo "== valgrind: filter lifetimes leave no heap byte"
+  if ! command -v valgrind >/dev/null; then
+    echo "valgrind is not installed and LeakSanitizer cannot run: no leak check possible" >&2
+    exit 1
+  fi
+  ZEMIVTC_STRESS_CYCLES=20 valgrind -q --leak-check=full --errors-for-leak-kinds=definite,indirect \
+    --error-exitcode=1 "$NORMAL_BUILD/stress_test" --gtest_filter='StressLifecycle*'
+fi
+echo "sanitizer passes: clean"

@@ -1,0 +1,223 @@
+// Many filter lifetimes in one process: at each worker count, 1,000 cycles of
+// create, frames of every code, destroy. Every worker thread, event, heap
+// block and file descriptor a filter takes must be gone when it is. Threads
+// are counted in /proc/self/task, descriptors in /proc/self/fd, heap blocks
+// and bytes by counting allocator entry points here and by LeakSanitizer in
+// the sanitizer run (scripts/sanitize.sh).
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <malloc.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <ostream>
+#include <string>
+
+#include "module_fixture.h"
+
+using namespace testing_support;
+
+namespace {
+
+int EntriesIn(const char* dir) {
+  DIR* d = opendir(dir);
+  if (!d) return -1;
+  int count = 0;
+  while (dirent* e = readdir(d))
+    if (e->d_name[0] != '.') ++count;
+  closedir(d);
+  return count;
+}
+
+int ThreadCount() { return EntriesIn("/proc/self/task"); }
+int OpenDescriptors() { return EntriesIn("/proc/self/fd"); }
+
+// Heap blocks and bytes live in the whole process, module included: this
+// program defines the allocator's entry points, so the module's calls (bound
+// at load time to the first definition) come here too. Under the sanitizers
+// their own allocators stand in and LeakSanitizer checks the heap instead.
+#if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__) && !defined(__has_feature)
+#define STRESS_COUNTS_HEAP 1
+#elif defined(__GLIBC__) && defined(__has_feature)
+#if !__has_feature(address_sanitizer) && !__has_feature(thread_sanitizer)
+#define STRESS_COUNTS_HEAP 1
+#endif
+#endif
+
+struct HeapUse {
+  long blocks;
+  long bytes;
+  bool operator==(const HeapUse& o) const { return blocks == o.blocks && bytes == o.bytes; }
+};
+std::ostream& operator<<(std::ostream& out, const HeapUse& h) {
+  return out << h.blocks << " blocks, " << h.bytes << " bytes";
+}
+
+#ifdef STRESS_COUNTS_HEAP
+std::atomic<long> liveBlocks{0};
+std::atomic<long> liveBytes{0};
+void* Counted(void* block) {
+  if (block) {
+    liveBlocks.fetch_add(1, std::memory_order_relaxed);
+    liveBytes.fetch_add(static_cast<long>(malloc_usable_size(block)), std::memory_order_relaxed);
+  }
+  return block;
+}
+void Uncount(void* block) {
+  if (block) {
+    liveBlocks.fetch_sub(1, std::memory_order_relaxed);
+    liveBytes.fetch_sub(static_cast<long>(malloc_usable_size(block)), std::memory_order_relaxed);
+  }
+}
+HeapUse HeapInUse() { return {liveBlocks.load(), liveBytes.load()}; }
+#else
+HeapUse HeapInUse() { return {0, 0}; }
+#endif
+
+// The number of cycles: 1,000 unless ZEMIVTC_STRESS_CYCLES says otherwise
+// (the thread sanitizer run, where a thread start costs far more, asks for
+// fewer).
+int Cycles() {
+  const char* text = std::getenv("ZEMIVTC_STRESS_CYCLES");
+  const int value = text ? std::atoi(text) : 0;
+  return value > 0 ? value : 1000;
+}
+
+// One full lifetime: create, every frame of the plan, destroy.
+void OneLifetime(host::ScriptEnvironment& env, host::MemoryClip* clip, const std::string& planPath, int workers,
+                 int width, int height, int baseThreads, [[maybe_unused]] HeapUse baseHeap, bool countThreads) {
+  clip->requests.clear();  // keeps its capacity: the record of requests does not grow
+  PClip filter = InvokeZemIvtc(env, clip, planPath.c_str()).AsClip();
+  if (countThreads) {
+    ASSERT_EQ(ThreadCount(), baseThreads + workers) << "threads while a filter lives";
+#ifdef STRESS_COUNTS_HEAP
+    ASSERT_GT(HeapInUse().blocks, baseHeap.blocks) << "the heap count does not see the filter";
+#endif
+  }
+  const int frames = filter->GetVideoInfo().num_frames;
+  for (int n = 0; n < frames; ++n) {
+    PVideoFrame frame = filter->GetFrame(n, &env);
+    ASSERT_TRUE(frame);
+    ASSERT_GE(frame->GetRowSize(), 2 * width);
+    ASSERT_EQ(frame->GetHeight(), height);
+  }
+}
+
+class StressLifecycle : public ::testing::TestWithParam<int> {
+ protected:
+  void TearDown() override { unsetenv("ZEMIVTC_TEST_PROCESSORS"); }
+};
+
+TEST_P(StressLifecycle, ThousandCreateDestroyCyclesLeaveNoThreadDescriptorOrHeapByte) {
+  const int workers = GetParam();
+  setenv("ZEMIVTC_TEST_PROCESSORS", std::to_string(workers).c_str(), 1);
+  const int width = 13, height = 7;
+  // Every code at both parities, so each lifetime weaves, smooths and
+  // rebuilds both fields (and so builds its pitched offsets too).
+  PlanFile plan("1234560654321");
+  host::MemoryClip* memory = RandomClip(width, height, 8, 4242);
+  PClip clip(memory);
+  host::ScriptEnvironment env;
+  env.LoadPlugin(ZEMIVTC_TESTHOOKS_MODULE_PATH);
+  env.SetExtraPitch(12);  // new frames wider than 2 * width: the pitched path
+
+  // One warm-up lifetime lets the allocator and the thread library set up
+  // what they keep for the whole process (arenas, stack cache).
+  const int baseThreads = ThreadCount();
+  ASSERT_GT(baseThreads, 0) << "/proc/self/task is not readable";
+  OneLifetime(env, memory, plan.path, workers, width, height, baseThreads, HeapUse{0, 0}, true);
+  const int baseDescriptors = OpenDescriptors();
+  const HeapUse baseHeap = HeapInUse();
+
+  const int cycles = Cycles();
+  for (int cycle = 0; cycle < cycles; ++cycle) {
+    // Threads are counted on a sample of cycles: reading /proc is slower
+    // than a lifetime.
+    OneLifetime(env, memory, plan.path, workers, width, height, baseThreads, baseHeap, cycle % 97 == 0);
+    if (HasFatalFailure()) FAIL() << "cycle " << cycle;
+    if (cycle % 97 == 0) {
+      ASSERT_EQ(ThreadCount(), baseThreads) << "cycle " << cycle;
+    }
+  }
+  EXPECT_EQ(ThreadCount(), baseThreads);
+  EXPECT_EQ(OpenDescriptors(), baseDescriptors);
+  EXPECT_EQ(HeapInUse(), baseHeap) << "heap in use after " << cycles << " lifetimes";
+  EXPECT_EQ(clip->RefCount(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Workers, StressLifecycle, ::testing::Values(1, 2, 16, 64));
+
+// Creations that fail part-way leave nothing behind either: a plan that
+// cannot be opened, a clip refused for its format or height, and a plan that
+// makes no frame asked for a frame.
+TEST(StressLifecycleRefusals, RefusedCreationsAndFailedFramesLeaveNothing) {
+  setenv("ZEMIVTC_TEST_PROCESSORS", "4", 1);
+  // Keeps the module loaded while each attempt brings its own environment
+  // (the environment keeps the text of every error raised through it).
+  host::ScriptEnvironment keeper;
+  keeper.LoadPlugin(ZEMIVTC_TESTHOOKS_MODULE_PATH);
+  PClip good(RandomClip(6, 4, 3, 1));
+  PClip oneRow(RandomClip(6, 1, 3, 2));
+  VideoInfo planar = Yuy2Info(6, 4, 0);
+  planar.pixel_type = CS_YV12;
+  PClip notYuy2(new host::MemoryClip(planar, {}));
+  PlanFile empty("000");
+  PlanFile plan("123");
+  auto attempt = [&]() {
+    host::ScriptEnvironment env;
+    env.LoadPlugin(ZEMIVTC_TESTHOOKS_MODULE_PATH);
+    EXPECT_EQ(CreationError(env, good.get(), "/nonexistent/plan"), "File open error");
+    EXPECT_EQ(CreationError(env, good.get(), nullptr), "File open error");
+    EXPECT_EQ(CreationError(env, oneRow.get(), plan.path.c_str()), "Video height must be at least 2");
+    EXPECT_EQ(CreationError(env, notYuy2.get(), plan.path.c_str()), "Invalid video colorspace");
+    PClip none = InvokeZemIvtc(env, good.get(), empty.path.c_str()).AsClip();
+    EXPECT_THROW(none->GetFrame(0, &env), AvisynthError);
+  };
+  attempt();
+  const int baseThreads = ThreadCount();
+  const int baseDescriptors = OpenDescriptors();
+  const HeapUse baseHeap = HeapInUse();
+  for (int i = 0; i < 200; ++i) attempt();
+  EXPECT_EQ(ThreadCount(), baseThreads);
+  EXPECT_EQ(OpenDescriptors(), baseDescriptors);
+  EXPECT_EQ(HeapInUse(), baseHeap);
+  EXPECT_EQ(good->RefCount(), 1);
+  EXPECT_EQ(oneRow->RefCount(), 1);
+  EXPECT_EQ(notYuy2->RefCount(), 1);
+  unsetenv("ZEMIVTC_TEST_PROCESSORS");
+}
+
+}  // namespace
+
+#ifdef STRESS_COUNTS_HEAP
+extern "C" {
+void* __libc_malloc(size_t);
+void* __libc_calloc(size_t, size_t);
+void* __libc_realloc(void*, size_t);
+void* __libc_memalign(size_t, size_t);
+void __libc_free(void*);
+
+void* malloc(size_t size) { return Counted(__libc_malloc(size)); }
+void* calloc(size_t count, size_t size) { return Counted(__libc_calloc(count, size)); }
+void* realloc(void* block, size_t size) {
+  Uncount(block);
+  void* moved = __libc_realloc(block, size);
+  if (!moved && size != 0) return Counted(block);  // the old block stays
+  return Counted(moved);
+}
+void free(void* block) {
+  Uncount(block);
+  __libc_free(block);
+}
+void* memalign(size_t alignment, size_t size) { return Counted(__libc_memalign(alignment, size)); }
+void* aligned_alloc(size_t alignment, size_t size) { return Counted(__libc_memalign(alignment, size)); }
+int posix_memalign(void** out, size_t alignment, size_t size) {
+  if (alignment < sizeof(void*) || (alignment & (alignment - 1)) != 0) return EINVAL;
+  void* block = Counted(__libc_memalign(alignment, size));
+  if (!block) return ENOMEM;
+  *out = block;
+  return 0;
+}
+}
+#endif
