@@ -76,7 +76,7 @@ class Progress {
   bool shown = false;
 };
 
-std::unique_ptr<FrameReader> OpenInput(const Options& options) {
+std::unique_ptr<FrameReader> OpenInput(const Options& options, bool mapInput) {
   int fd = STDIN_FILENO;
 #ifdef _WIN32
   _setmode(STDIN_FILENO, _O_BINARY);
@@ -88,15 +88,15 @@ std::unique_ptr<FrameReader> OpenInput(const Options& options) {
     if (fd < 0) throw CliError("cannot open " + options.input + ": " + std::strerror(errno));
   }
   try {
-    return std::make_unique<FrameReader>(fd, name, options.inputFormat);
+    return std::make_unique<FrameReader>(fd, name, options.inputFormat, mapInput);
   } catch (...) {
     if (fd != STDIN_FILENO) close(fd);
     throw;
   }
 }
 
-void Render(const Options& options, host::ScriptEnvironment& env, const PClip& filtered, StreamClip& source,
-            const Y4mHeader& header) {
+void Render(const Options& options, const RunTuning& tuning, host::ScriptEnvironment& env, const PClip& filtered,
+            StreamClip& source, const Y4mHeader& header) {
   const VideoInfo& vi = filtered->GetVideoInfo();
   if (vi.pixel_type != CS_YUY2 || vi.width != header.width || vi.height != header.height)
     throw CliError("the filter's output is not YUY2 at the input's size; nothing written");
@@ -109,7 +109,14 @@ void Render(const Options& options, host::ScriptEnvironment& env, const PClip& f
     if (source.Failed()) throw CliError(source.Error());
     if (!frame || frame->GetRowSize() < 2 * vi.width || frame->GetHeight() < vi.height)
       throw CliError("the filter returned a malformed frame " + std::to_string(n));
-    writer.WriteFrame(frame->GetReadPtr(), frame->GetPitch());
+    // A source frame the filter returned as it is ('1' at an even
+    // position) goes out as the input stored it: YUY2 and planar 4:2:2 hold
+    // the same samples, so converting there and back would give these bytes.
+    const StoredFrame stored = tuning.passThrough && !options.rawOut ? source.StoredBytes(frame) : StoredFrame();
+    if (stored.data)
+      writer.WriteStored(stored.data);
+    else
+      writer.WriteFrame(frame->GetReadPtr(), frame->GetPitch());
     progress.Update(n + 1);
   }
   out.Commit();
@@ -137,9 +144,9 @@ std::string DefaultModulePath() {
                  "); name it with --plugin PATH");
 }
 
-void RunCommand(const Options& options) {
+void RunCommand(const Options& options, const RunTuning& tuning) {
   const std::string modulePath = options.plugin.empty() ? DefaultModulePath() : options.plugin;
-  std::unique_ptr<FrameReader> reader = OpenInput(options);
+  std::unique_ptr<FrameReader> reader = OpenInput(options, tuning.mapInput);
   const Y4mHeader header = reader->Header();
   host::ScriptEnvironment env;
   env.SetPoisonNewFrames(false);  // the reader and the filter write every byte of their frames
@@ -162,7 +169,7 @@ void RunCommand(const Options& options) {
       if (std::fflush(stdout) != 0 || std::ferror(stdout)) throw CliError("cannot write standard output");
       return;
     }
-    Render(options, env, filtered, *source, header);
+    Render(options, tuning, env, filtered, *source, header);
   } catch (const AvisynthError& e) {
     failure = e.msg ? e.msg : "the filter failed";
   }

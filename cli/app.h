@@ -14,8 +14,15 @@ namespace cli {
 // naming the places looked at.
 std::string DefaultModulePath();
 
+// Shortcuts the command takes; each one writes the same bytes as the plain
+// path, which the tests check by turning them off.
+struct RunTuning {
+  bool mapInput = true;     // memory-map a regular input file instead of reading it
+  bool passThrough = true;  // write an unchanged source frame from its stored planar bytes
+};
+
 // Runs the command; throws CliError on failure.
-void RunCommand(const Options& options);
+void RunCommand(const Options& options, const RunTuning& tuning = RunTuning());
 
 }  // namespace cli
 

@@ -3,6 +3,9 @@
 #include <errno.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifndef _WIN32
+#include <sys/mman.h>
+#endif
 
 #include <cstring>
 
@@ -13,6 +16,9 @@ namespace {
 
 constexpr size_t BufferBytes = 1 << 18;
 constexpr size_t MaxHeaderLine = 1 << 16;
+// Mapped pages this far behind the newest frame are handed back, so a long
+// file does not stay resident; reading them again maps them again.
+constexpr int64_t ReleaseLag = int64_t{64} << 20;
 
 std::string Printable(const std::string& text) {
   std::string out;
@@ -23,12 +29,13 @@ std::string Printable(const std::string& text) {
 
 }  // namespace
 
-FrameReader::FrameReader(int fileDescriptor, std::string streamName, const InputFormat& format)
+FrameReader::FrameReader(int fileDescriptor, std::string streamName, const InputFormat& format, bool mapFile)
     : fd(fileDescriptor), name(std::move(streamName)), raw(format.raw), buffer(BufferBytes) {
   struct stat st;
   const off_t here = lseek(fd, 0, SEEK_CUR);
   seekable = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && here >= 0;
   position = seekable ? here : 0;
+  if (seekable && mapFile) MapFile();
   if (raw) {
     if (format.rawWidth <= 0 || format.rawHeight <= 0 || format.rawWidth > MaxDimension ||
         format.rawHeight > MaxDimension || format.rawWidth % 2 != 0)
@@ -57,7 +64,68 @@ FrameReader::FrameReader(int fileDescriptor, std::string streamName, const Input
 }
 
 FrameReader::~FrameReader() {
+  Unmap();
   if (fd > 2) close(fd);
+}
+
+// Maps the whole file read-only. Without a mapping (Windows, a 32-bit
+// address space too small for the file, an empty file) the reader reads.
+void FrameReader::MapFile() {
+#ifndef _WIN32
+  struct stat st;
+  if (fstat(fd, &st) != 0 || st.st_size <= 0 || static_cast<uint64_t>(st.st_size) > SIZE_MAX) return;
+  void* p = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+  if (p == MAP_FAILED) return;
+  map = static_cast<const uint8_t*>(p);
+  mapBytes = static_cast<size_t>(st.st_size);
+#endif
+}
+
+void FrameReader::Unmap() {
+#ifndef _WIN32
+  if (map) munmap(const_cast<uint8_t*>(map), mapBytes);
+  for (const auto& old : retiredMaps) munmap(const_cast<uint8_t*>(old.first), old.second);
+#endif
+  map = nullptr;
+  retiredMaps.clear();
+}
+
+// Bytes available in the mapping at `offset`, up to `wanted`. A file that
+// has grown since it was mapped is mapped again; the old mapping stays until
+// the reader goes, since frames handed out may point into it.
+size_t FrameReader::MappedBytesFrom(int64_t offset, size_t wanted) {
+#ifndef _WIN32
+  if (offset + static_cast<int64_t>(wanted) > static_cast<int64_t>(mapBytes)) {
+    struct stat st;
+    if (fstat(fd, &st) == 0 && st.st_size > static_cast<off_t>(mapBytes) &&
+        static_cast<uint64_t>(st.st_size) <= SIZE_MAX) {
+      void* p = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+      if (p != MAP_FAILED) {
+        retiredMaps.emplace_back(map, mapBytes);
+        map = static_cast<const uint8_t*>(p);
+        mapBytes = static_cast<size_t>(st.st_size);
+        releasedBelow = 0;
+      }
+    }
+  }
+  if (offset - ReleaseLag >= releasedBelow + ReleaseLag) {
+    // Everything more than ReleaseLag behind `offset`, in whole pages.
+    const int64_t page = sysconf(_SC_PAGESIZE);
+    const int64_t from = releasedBelow / page * page;
+    const int64_t to = (offset - ReleaseLag) / page * page;
+    if (to > from) madvise(const_cast<uint8_t*>(map) + from, static_cast<size_t>(to - from), MADV_DONTNEED);
+    releasedBelow = to;
+  }
+#endif
+  if (offset >= static_cast<int64_t>(mapBytes)) return 0;
+  return std::min(wanted, mapBytes - static_cast<size_t>(offset));
+}
+
+std::shared_ptr<std::vector<uint8_t>> FrameReader::SpareBuffer() {
+  for (const auto& spare : spares)
+    if (spare.use_count() == 1) return spare;
+  spares.push_back(std::make_shared<std::vector<uint8_t>>());
+  return spares.back();
 }
 
 void FrameReader::Fail(const std::string& what) const { throw CliError(name + ": " + what); }
@@ -70,6 +138,12 @@ int FrameReader::EstimatedFrameCount() const {
 }
 
 size_t FrameReader::Read(uint8_t* dst, size_t count) {
+  if (map) {
+    const size_t take = MappedBytesFrom(position, count);
+    if (take > 0) std::memcpy(dst, map + position, take);
+    position += static_cast<int64_t>(take);
+    return take;
+  }
   size_t done = 0;
   while (done < count) {
     if (bufferBegin < bufferEnd) {
@@ -112,6 +186,10 @@ FrameReader::Line FrameReader::ReadLine(std::string* line, size_t maxLength) {
 }
 
 void FrameReader::Seek(int64_t offset) {
+  if (map) {
+    position = offset;
+    return;
+  }
   const int64_t bufferStart = position - static_cast<int64_t>(bufferBegin);
   if (offset >= bufferStart && offset <= position + static_cast<int64_t>(bufferEnd - bufferBegin)) {
     bufferBegin = static_cast<size_t>(offset - bufferStart);
@@ -175,7 +253,7 @@ bool FrameReader::SkipFrame() {
   return true;
 }
 
-bool FrameReader::ReadFrame(int n, uint8_t* dst, ptrdiff_t pitch) {
+bool FrameReader::ReadFrame(int n, uint8_t* dst, ptrdiff_t pitch, StoredFrame* stored) {
   if (n < 0) n = 0;
   if (endFrame >= 0 && n >= endFrame) return false;
   if (header.chroma != Chroma::Yuv422) Fail("4:2:0 frames cannot be delivered as YUY2");
@@ -193,10 +271,29 @@ bool FrameReader::ReadFrame(int n, uint8_t* dst, ptrdiff_t pitch) {
   }
   if (!ReadFrameHeader()) return false;
   const int rowBytes = 2 * header.width;
-  const bool straight = raw && pitch == rowBytes;
-  if (!straight) scratch.resize(payloadBytes);
-  uint8_t* target = straight ? dst : scratch.data();
-  const size_t got = Read(target, payloadBytes);
+  const uint8_t* source = nullptr;  // the frame's bytes as stored
+  std::shared_ptr<std::vector<uint8_t>> own;
+  size_t got = 0;
+  if (map) {
+    got = MappedBytesFrom(position, payloadBytes);
+    source = map + position;
+    position += static_cast<int64_t>(got);
+  } else if (raw && pitch == rowBytes) {
+    got = Read(dst, payloadBytes);
+    source = dst;
+  } else {
+    uint8_t* target = nullptr;
+    if (stored && !raw) {
+      own = SpareBuffer();
+      own->resize(payloadBytes);
+      target = own->data();
+    } else {
+      scratch.resize(payloadBytes);
+      target = scratch.data();
+    }
+    got = Read(target, payloadBytes);
+    source = target;
+  }
   if (raw && got == 0) {
     endFrame = nextFrame;
     return false;
@@ -205,11 +302,15 @@ bool FrameReader::ReadFrame(int n, uint8_t* dst, ptrdiff_t pitch) {
     Fail("input frame " + std::to_string(nextFrame) + " (counting from 0) is truncated: " + std::to_string(got) +
          " of " + std::to_string(payloadBytes) + " bytes");
   if (raw) {
-    if (!straight)
+    if (source != dst)
       for (int row = 0; row < header.height; ++row)
-        std::memcpy(dst + row * pitch, scratch.data() + static_cast<size_t>(row) * rowBytes, rowBytes);
+        std::memcpy(dst + row * pitch, source + static_cast<size_t>(row) * rowBytes, rowBytes);
   } else {
-    PlanarToPacked(scratch.data(), header.width, header.height, dst, pitch);
+    PlanarToPacked(source, header.width, header.height, dst, pitch);
+    if (stored) {
+      stored->data = source;
+      stored->owner = std::move(own);
+    }
   }
   FrameDone();
   return true;

@@ -6,7 +6,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/y4m.h"
@@ -19,11 +21,22 @@ struct InputFormat {
   int rawHeight = 0;
 };
 
+// One frame's pixels as the input stores them (planar Y4M), so that a frame
+// the filter hands back unchanged can be written without converting it from
+// YUY2 and back. `data` points into the reader's file mapping, which lives as
+// long as the reader, or into `owner`; nullptr when nothing was kept.
+struct StoredFrame {
+  const uint8_t* data = nullptr;
+  std::shared_ptr<const std::vector<uint8_t>> owner;
+};
+
 class FrameReader {
  public:
   // Takes ownership of fd and reads the stream header at once (throws
-  // CliError for a bad one). `name` is used in messages.
-  FrameReader(int fd, std::string name, const InputFormat& format);
+  // CliError for a bad one). `name` is used in messages. A regular file is
+  // memory-mapped where the platform allows it (`mapFile`), so frames are
+  // converted straight from the page cache without a copy.
+  FrameReader(int fd, std::string name, const InputFormat& format, bool mapFile = true);
   ~FrameReader();
   FrameReader(const FrameReader&) = delete;
   FrameReader& operator=(const FrameReader&) = delete;
@@ -40,7 +53,11 @@ class FrameReader {
   // Reads frame n into YUY2 rows of 2 * width bytes, `pitch` apart. Returns
   // false if the stream ends before frame n. On a pipe n must not be below
   // NextFrame(). Truncated frames and bad frame headers throw CliError.
-  bool ReadFrame(int n, uint8_t* dst, ptrdiff_t pitch);
+  // For Y4M input, `stored` (if given) receives the frame's planar bytes:
+  // in the mapping, or in a buffer of its own that nothing else reuses while
+  // `stored->owner` holds it.
+  bool ReadFrame(int n, uint8_t* dst, ptrdiff_t pitch, StoredFrame* stored = nullptr);
+  bool Mapped() const { return map != nullptr; }
   // Moves past frame NextFrame() without converting it; false at the end.
   bool SkipFrame();
 
@@ -52,6 +69,10 @@ class FrameReader {
   bool ReadFrameHeader();
   void FrameDone();
   [[noreturn]] void Fail(const std::string& what) const;
+  void MapFile();
+  void Unmap();
+  size_t MappedBytesFrom(int64_t offset, size_t wanted);
+  std::shared_ptr<std::vector<uint8_t>> SpareBuffer();
 
   int fd;
   std::string name;
@@ -70,6 +91,15 @@ class FrameReader {
   int nextFrame = 0;
   int endFrame = -1;
   std::vector<uint8_t> scratch;  // one stored frame
+
+  const uint8_t* map = nullptr;  // the whole file, when mapped
+  size_t mapBytes = 0;
+  int64_t releasedBelow = 0;                                   // mapped pages below this offset were handed back
+  std::vector<std::pair<const uint8_t*, size_t>> retiredMaps;  // earlier mappings of a growing file
+
+  // Frame buffers handed out through StoredFrame; one whose only holder is
+  // this list is free to be filled again.
+  std::vector<std::shared_ptr<std::vector<uint8_t>>> spares;
 };
 
 }  // namespace cli

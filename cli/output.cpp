@@ -7,6 +7,9 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifndef _WIN32
+#include <sys/uio.h>
+#endif
 #ifdef _WIN32
 #include <windows.h>
 // Windows: no close-on-exec flag; output is binary (no LF to CR LF).
@@ -140,6 +143,29 @@ void OutputFile::Write(const void* data, size_t size) {
   }
 }
 
+void OutputFile::Write(const void* first, size_t firstSize, const void* second, size_t secondSize) {
+#ifdef _WIN32
+  Write(first, firstSize);
+  Write(second, secondSize);
+#else
+  struct iovec parts[2] = {{const_cast<void*>(first), firstSize}, {const_cast<void*>(second), secondSize}};
+  int part = 0;
+  while (part < 2) {
+    const ssize_t done = writev(fd, parts + part, 2 - part);
+    if (done < 0) {
+      if (errno == EINTR) continue;
+      throw CliError("cannot write " + displayName + ": " + std::strerror(errno));
+    }
+    size_t left = static_cast<size_t>(done);
+    while (part < 2 && left >= parts[part].iov_len) left -= parts[part++].iov_len;
+    if (part < 2) {
+      parts[part].iov_base = static_cast<uint8_t*>(parts[part].iov_base) + left;
+      parts[part].iov_len -= left;
+    }
+  }
+#endif
+}
+
 void OutputFile::Commit() {
   if (ownsFd) {
     const int result = close(fd);
@@ -190,5 +216,7 @@ void FrameWriter::WriteFrame(const uint8_t* packed, ptrdiff_t pitch) {
   PackedToPlanar(packed, pitch, input.width, input.height, buffer.data() + 6);
   out.Write(buffer.data(), buffer.size());
 }
+
+void FrameWriter::WriteStored(const uint8_t* planar) { out.Write(buffer.data(), 6, planar, buffer.size() - 6); }
 
 }  // namespace cli

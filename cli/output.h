@@ -24,6 +24,8 @@ class OutputFile {
 
   // Writes all bytes or throws (EPIPE and ENOSPC included).
   void Write(const void* data, size_t size);
+  // Writes `first` then `second`, in one system call where it can.
+  void Write(const void* first, size_t firstSize, const void* second, size_t secondSize);
   // Closes and, for a regular file, renames the temporary file into place.
   void Commit();
   const std::string& Name() const { return displayName; }
@@ -45,6 +47,9 @@ class FrameWriter {
   FrameWriter(OutputFile& out, const Y4mHeader& input, bool raw);
   void WriteHeader();
   void WriteFrame(const uint8_t* packed, ptrdiff_t pitch);
+  // Writes a Y4M frame from its planar bytes as the input stored them (only
+  // for Y4M output): a frame the filter passed through unchanged.
+  void WriteStored(const uint8_t* planar);
 
  private:
   OutputFile& out;

@@ -27,10 +27,17 @@ PVideoFrame StreamClip::Find(int n) const {
   return PVideoFrame();
 }
 
+StoredFrame StreamClip::StoredBytes(const PVideoFrame& frame) const {
+  for (const Kept& k : kept)
+    if (k.frame && k.frame.get() == frame.get()) return k.stored;
+  return StoredFrame();
+}
+
 PVideoFrame StreamClip::Load(int n, IScriptEnvironment* env) {
   PVideoFrame frame = env->NewVideoFrame(vi);
-  if (!reader->ReadFrame(n, frame->GetWritePtr(), frame->GetPitch())) return PVideoFrame();
-  kept[nextSlot] = Kept{n, frame};
+  StoredFrame stored;
+  if (!reader->ReadFrame(n, frame->GetWritePtr(), frame->GetPitch(), &stored)) return PVideoFrame();
+  kept[nextSlot] = Kept{n, frame, std::move(stored)};
   nextSlot = (nextSlot + 1) % kept.size();
   return frame;
 }

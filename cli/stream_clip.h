@@ -39,10 +39,17 @@ class StreamClip : public IClip {
   // Frames actually in the input, once its end has been seen; else -1.
   int KnownFrameCount() const { return reader->KnownFrameCount(); }
 
+  // The stored (planar) bytes of `frame` if it is one of the frames this
+  // clip handed out and still keeps; else an empty StoredFrame. Filters do
+  // not write into frames they did not make, so a kept frame's pixels are
+  // still exactly the input frame's.
+  StoredFrame StoredBytes(const PVideoFrame& frame) const;
+
  private:
   struct Kept {
     int index = -1;
     PVideoFrame frame;
+    StoredFrame stored;
   };
   PVideoFrame Find(int n) const;
   PVideoFrame Load(int n, IScriptEnvironment* env);
