@@ -5,7 +5,7 @@ PREFIX ?= /usr/local
 CMAKE_FLAGS ?=
 
 # Debian packages the build and the tests need; installed when missing.
-DEB_PACKAGES := cmake g++ make libgtest-dev libbenchmark-dev ffmpeg gnuplot-nox clang libclang-rt-14-dev bc
+DEB_PACKAGES := cmake g++ make libgtest-dev libbenchmark-dev ffmpeg gnuplot-nox clang libclang-rt-14-dev valgrind bc
 
 .PHONY: all build deps test demo bench install clean format
 
@@ -30,6 +30,17 @@ build: deps $(BUILD)/CMakeCache.txt
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 	@$(MAKE) --no-print-directory test-windows
+	@$(MAKE) --no-print-directory check
+
+# Sanitizer passes (every test under ASan+UBSan, the threaded ones under TSan)
+# and a short run of every fuzz target; `make test` runs them last.
+FUZZ_SECONDS ?= 20
+.PHONY: check sanitize fuzz
+check: sanitize fuzz
+sanitize: build
+	JOBS=$(JOBS) scripts/sanitize.sh $(BUILD)
+fuzz: deps
+	JOBS=$(JOBS) scripts/fuzz.sh $(FUZZ_SECONDS)
 
 # The 32-bit Windows DLL and programs, cross-built into build-win32/ with
 # MinGW; test-windows runs their tests under Wine, or says why it skips them
