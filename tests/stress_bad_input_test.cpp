@@ -1,0 +1,158 @@
+// Malformed and hostile input, module and command: the refusals listed in
+// docs/errors.md that the other tests do not pin down to the exact message,
+// exit status and absence of output.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+
+#include "module_fixture.h"
+
+using namespace testing_support;
+
+namespace {
+
+// A module-level refusal: the message the call raised, "" when none.
+template <class Call>
+std::string Raised(Call call) {
+  try {
+    call();
+    return "";
+  } catch (const AvisynthError& e) {
+    return e.msg;
+  }
+}
+
+TEST(BadInputModule, FrameFromAPlanThatMakesNoFrameIsRefusedEveryTime) {
+  host::ScriptEnvironment env;
+  env.LoadPlugin(ZEMIVTC_MODULE_PATH);
+  host::MemoryClip* memory = RandomClip(8, 4, 3, 5);
+  PClip clip(memory);
+  for (const char* text : {"", "0000", "789 abc\r\n", "\x01\xff"}) {
+    PlanFile plan(text);
+    PClip filter = InvokeZemIvtc(env, clip.get(), plan.path.c_str()).AsClip();
+    for (int n : {0, -1, 1, 1 << 30}) {
+      EXPECT_EQ(Raised([&] { filter->GetFrame(n, &env); }), "The plan makes no frames") << n;
+    }
+  }
+  EXPECT_TRUE(memory->requests.empty()) << "the source was read for a plan without frames";
+}
+
+TEST(BadInputModule, FramesTooLargeForThirtyTwoBitOffsetsAreRefused) {
+  host::ScriptEnvironment env;
+  env.LoadPlugin(ZEMIVTC_MODULE_PATH);
+  PlanFile plan("1");
+  // 2 * width * height bytes must fit in a signed 32-bit offset.
+  for (VideoInfo vi : {Yuy2Info(46341, 23171, 1), Yuy2Info(16384, 65536, 1), Yuy2Info(-2, 8, 1)}) {
+    PClip clip(new host::MemoryClip(vi, {}));
+    EXPECT_EQ(CreationError(env, clip.get(), plan.path.c_str()), "Invalid video size") << vi.width << "x" << vi.height;
+  }
+  PClip fits(new host::MemoryClip(Yuy2Info(32768, 32767, 1), {}));
+  EXPECT_EQ(CreationError(env, fits.get(), plan.path.c_str()), "") << "2 * 32768 * 32767 bytes fit";
+}
+
+// Files in /sys report a length of a page but deliver only their text: the
+// read comes up short of the length, and no filter may be made from the part.
+TEST(BadInputModule, PlanThatReadsShorterThanItsLengthIsAReadError) {
+  const char* candidates[] = {"/sys/devices/system/cpu/online", "/sys/kernel/mm/transparent_hugepage/enabled"};
+  const char* path = nullptr;
+  for (const char* c : candidates) {
+    struct stat st;
+    if (stat(c, &st) == 0 && st.st_size > 0 && access(c, R_OK) == 0) path = c;
+  }
+  if (!path) GTEST_SKIP() << "no sysfs file whose reported length exceeds its contents";
+  host::ScriptEnvironment env;
+  env.LoadPlugin(ZEMIVTC_MODULE_PATH);
+  PClip clip(RandomClip(8, 4, 3, 6));
+  EXPECT_EQ(CreationError(env, clip.get(), path), "File read error") << path;
+  EXPECT_EQ(clip->RefCount(), 1);
+}
+
+class BadInputCommand : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = ::testing::TempDir() + "bad_input_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir = pattern + "/";
+  }
+  void TearDown() override { std::system(("rm -rf " + dir).c_str()); }
+
+  void Write(const std::string& name, const std::string& bytes) {
+    std::ofstream(dir + name, std::ios::binary) << bytes;
+  }
+  std::string Read(const std::string& name) {
+    std::ifstream in(dir + name, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  }
+
+  // Runs `zemivtc -q ARGS` from the test's directory; returns the exit
+  // status, with standard error in err.
+  int Run(const std::string& args) {
+    const std::string line = "cd " + dir + " && " + ZEMIVTC_CLI_PATH + " -q " + args + " >stdout.bin 2>stderr.txt";
+    const int raw = std::system(line.c_str());
+    err = Read("stderr.txt");
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  }
+
+  static std::string Y4m(const std::string& header, int frameBytes, int frames) {
+    std::string s = header + "\n";
+    for (int f = 0; f < frames; ++f) s += "FRAME\n" + std::string(frameBytes, static_cast<char>('a' + f));
+    return s;
+  }
+
+  std::string dir;
+  std::string err;
+};
+
+TEST_F(BadInputCommand, RefusalsGiveTheirMessageAndStatusAndWriteNothing) {
+  Write("plan", "1111");
+  Write("noframes.plan", "000");
+  Write("h1.y4m", Y4m("YUV4MPEG2 W4 H1 F25:1 C422", 8, 2));
+  Write("empty.y4m", "");
+  Write("noeol.y4m", "YUV4MPEG2 W4 H2 F25:1 C422");
+  Write("zero.y4m", Y4m("YUV4MPEG2 W4 H2 F25:1 C422", 16, 0));
+  Write("good.y4m", Y4m("YUV4MPEG2 W4 H2 F25:1 C422", 16, 3));
+  Write("notY4m.y4m", "RIFF....WAVEfmt \n");
+  Write("c420.y4m", Y4m("YUV4MPEG2 W4 H2 F25:1 C420jpeg", 12, 2));
+  struct Case {
+    const char* args;
+    int status;
+    const char* message;
+  } cases[] = {
+      {"--plan plan h1.y4m out.y4m", 1, "zemivtc: Video height must be at least 2"},
+      {"--plan plan empty.y4m out.y4m", 1, "zemivtc: empty.y4m: it is empty"},
+      {"--plan plan noeol.y4m out.y4m", 1, "zemivtc: noeol.y4m: its stream header has no end of line"},
+      {"--plan plan zero.y4m out.y4m", 1, "zemivtc: the input holds no frames"},
+      {"--plan plan notY4m.y4m out.y4m", 1, "input is not a usable Y4M stream: it does not start with \"YUV4MPEG2\""},
+      {"--plan plan - out.y4m < c420.y4m", 1, "zemivtc: Invalid video colorspace"},
+      {"--plan plan good.y4m .", 1, "cannot write .: it is a directory"},
+      {"--plan plan --plugin '' good.y4m out.y4m", 2, "zemivtc: --plugin needs a path"},
+      {"--plan plan --info=yes good.y4m", 2, "zemivtc: --info takes no value"},
+      {"--plan plan --raw 0x4 good.y4m out.y4m", 2, "zemivtc: --raw size out of range (1 to 16384 each)"},
+      {"--plan plan '' out.y4m", 2, "zemivtc: empty file name"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Run(c.args), c.status) << c.args << "\n" << err;
+    EXPECT_NE(err.find(c.message), std::string::npos) << c.args << "\n" << err;
+    EXPECT_EQ(Read("stdout.bin"), "") << c.args;
+    EXPECT_NE(access((dir + "out.y4m").c_str(), F_OK), 0) << c.args << ": output left behind";
+  }
+}
+
+// A plan that makes no frame is not an error for the command: the output is
+// a valid stream of no frames, and --info says so.
+TEST_F(BadInputCommand, PlanWithoutFramesGivesAnEmptyStream) {
+  Write("noframes.plan", "000\n");
+  Write("good.y4m", Y4m("YUV4MPEG2 W4 H2 F25:1 C422", 16, 3));
+  EXPECT_EQ(Run("--plan noframes.plan good.y4m out.y4m"), 0) << err;
+  EXPECT_EQ(Read("out.y4m"), "YUV4MPEG2 W4 H2 F60000:1001 Ip C422\n");
+  EXPECT_EQ(Run("--info --plan noframes.plan good.y4m"), 0) << err;
+  EXPECT_EQ(Read("stdout.bin").substr(0, 10), "frames: 0\n");
+}
+
+}  // namespace
