@@ -115,6 +115,7 @@ TEST_F(BadInputCommand, RefusalsGiveTheirMessageAndStatusAndWriteNothing) {
   Write("h1.y4m", Y4m("YUV4MPEG2 W4 H1 F25:1 C422", 8, 2));
   Write("empty.y4m", "");
   Write("noeol.y4m", "YUV4MPEG2 W4 H2 F25:1 C422");
+  Write("longheader.y4m", "YUV4MPEG2 W4 H2 F25:1 C422 X" + std::string(70000, 'x') + "\n");
   Write("zero.y4m", Y4m("YUV4MPEG2 W4 H2 F25:1 C422", 16, 0));
   Write("good.y4m", Y4m("YUV4MPEG2 W4 H2 F25:1 C422", 16, 3));
   Write("notY4m.y4m", "RIFF....WAVEfmt \n");
@@ -127,6 +128,7 @@ TEST_F(BadInputCommand, RefusalsGiveTheirMessageAndStatusAndWriteNothing) {
       {"--plan plan h1.y4m out.y4m", 1, "zemivtc: Video height must be at least 2"},
       {"--plan plan empty.y4m out.y4m", 1, "zemivtc: empty.y4m: it is empty"},
       {"--plan plan noeol.y4m out.y4m", 1, "zemivtc: noeol.y4m: its stream header has no end of line"},
+      {"--plan plan longheader.y4m out.y4m", 1, "zemivtc: longheader.y4m: its stream header is too long"},
       {"--plan plan zero.y4m out.y4m", 1, "zemivtc: the input holds no frames"},
       {"--plan plan notY4m.y4m out.y4m", 1, "input is not a usable Y4M stream: it does not start with \"YUV4MPEG2\""},
       {"--plan plan - out.y4m < c420.y4m", 1, "zemivtc: Invalid video colorspace"},
