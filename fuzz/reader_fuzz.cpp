@@ -1,8 +1,8 @@
 // The command's input side fed with arbitrary bytes: the stream reader (Y4M,
 // or raw packed frames when built with ZEMIVTC_FUZZ_RAW) under the source
 // clip the filter pulls frames from. The first input byte chooses a seekable
-// file or a pipe, how many frames the clip keeps and the order of the frame
-// requests; the raw build takes the frame size from the next two. Bad streams
+// file (read, or memory-mapped) or a pipe, how many frames the clip keeps and
+// the order of the frame requests; the raw build takes the frame size from the next two. Bad streams
 // must end in an error message, never a crash, hang or a frame of the wrong
 // size.
 #include <fcntl.h>
@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   std::unique_ptr<cli::FrameReader> reader;
   try {
-    reader = std::make_unique<cli::FrameReader>(fd, "input", format);
+    reader = std::make_unique<cli::FrameReader>(fd, "input", format, (mode & 0x40) != 0);
   } catch (const cli::CliError& e) {
     close(fd);
     if (std::string(e.what()).empty()) Fault("refusal without a message");
