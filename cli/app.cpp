@@ -16,6 +16,7 @@
 
 #include "cli/errors.h"
 #include "cli/output.h"
+#include "cli/row_bands.h"
 #include "cli/stream_clip.h"
 #include "host/runtime.h"
 
@@ -95,13 +96,13 @@ std::unique_ptr<FrameReader> OpenInput(const Options& options, bool mapInput) {
   }
 }
 
-void Render(const Options& options, const RunTuning& tuning, host::ScriptEnvironment& env, const PClip& filtered,
-            StreamClip& source, const Y4mHeader& header) {
+void Render(const Options& options, const RunTuning& tuning, RowBands& bands, host::ScriptEnvironment& env,
+            const PClip& filtered, StreamClip& source, const Y4mHeader& header) {
   const VideoInfo& vi = filtered->GetVideoInfo();
   if (vi.pixel_type != CS_YUY2 || vi.width != header.width || vi.height != header.height)
     throw CliError("the filter's output is not YUY2 at the input's size; nothing written");
   OutputFile out(options.output);
-  FrameWriter writer(out, header, options.rawOut);
+  FrameWriter writer(out, header, options.rawOut, &bands);
   writer.WriteHeader();
   Progress progress(!options.quiet && isatty(STDERR_FILENO), vi.num_frames);
   for (int n = 0; n < vi.num_frames; ++n) {
@@ -148,6 +149,9 @@ void RunCommand(const Options& options, const RunTuning& tuning) {
   const std::string modulePath = options.plugin.empty() ? DefaultModulePath() : options.plugin;
   std::unique_ptr<FrameReader> reader = OpenInput(options, tuning.mapInput);
   const Y4mHeader header = reader->Header();
+  // Declared before the environment and the clips, so it outlives them.
+  RowBands bands(tuning.threads);
+  reader->SetRowBands(&bands);
   host::ScriptEnvironment env;
   env.SetPoisonNewFrames(false);  // the reader and the filter write every byte of their frames
   // Host messages live in the environment: copy them out before it goes.
@@ -169,7 +173,7 @@ void RunCommand(const Options& options, const RunTuning& tuning) {
       if (std::fflush(stdout) != 0 || std::ferror(stdout)) throw CliError("cannot write standard output");
       return;
     }
-    Render(options, tuning, env, filtered, *source, header);
+    Render(options, tuning, bands, env, filtered, *source, header);
   } catch (const AvisynthError& e) {
     failure = e.msg ? e.msg : "the filter failed";
   }

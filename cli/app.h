@@ -19,6 +19,7 @@ std::string DefaultModulePath();
 struct RunTuning {
   bool mapInput = true;     // memory-map a regular input file instead of reading it
   bool passThrough = true;  // write an unchanged source frame from its stored planar bytes
+  int threads = 0;          // threads converting between planar and packed rows; 0: one per processor
 };
 
 // Runs the command; throws CliError on failure.

@@ -306,7 +306,12 @@ bool FrameReader::ReadFrame(int n, uint8_t* dst, ptrdiff_t pitch, StoredFrame* s
       for (int row = 0; row < header.height; ++row)
         std::memcpy(dst + row * pitch, source + static_cast<size_t>(row) * rowBytes, rowBytes);
   } else {
-    PlanarToPacked(source, header.width, header.height, dst, pitch);
+    const int width = header.width, height = header.height;
+    if (bands)
+      bands->Run(height, MinBandRows(width),
+                 [&](int begin, int end) { PlanarToPackedRows(source, width, height, begin, end, dst, pitch); });
+    else
+      PlanarToPacked(source, width, height, dst, pitch);
     if (stored) {
       stored->data = source;
       stored->owner = std::move(own);

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli/row_bands.h"
 #include "cli/y4m.h"
 
 namespace cli {
@@ -58,6 +59,9 @@ class FrameReader {
   // `stored->owner` holds it.
   bool ReadFrame(int n, uint8_t* dst, ptrdiff_t pitch, StoredFrame* stored = nullptr);
   bool Mapped() const { return map != nullptr; }
+  // Converts frames in bands on these threads (which must outlive the
+  // reader's reads); nullptr converts on the calling thread.
+  void SetRowBands(RowBands* rowBands) { bands = rowBands; }
   // Moves past frame NextFrame() without converting it; false at the end.
   bool SkipFrame();
 
@@ -92,6 +96,7 @@ class FrameReader {
   int endFrame = -1;
   std::vector<uint8_t> scratch;  // one stored frame
 
+  RowBands* bands = nullptr;
   const uint8_t* map = nullptr;  // the whole file, when mapped
   size_t mapBytes = 0;
   int64_t releasedBelow = 0;                                   // mapped pages below this offset were handed back

@@ -188,8 +188,8 @@ void OutputFile::Commit() {
   committed = true;
 }
 
-FrameWriter::FrameWriter(OutputFile& output, const Y4mHeader& inputHeader, bool rawOut)
-    : out(output), input(inputHeader), raw(rawOut) {
+FrameWriter::FrameWriter(OutputFile& output, const Y4mHeader& inputHeader, bool rawOut, RowBands* rowBands)
+    : out(output), input(inputHeader), raw(rawOut), bands(rowBands) {
   const size_t frameBytes = static_cast<size_t>(input.width) * input.height * 2;
   buffer.resize(6 + frameBytes);
   std::memcpy(buffer.data(), "FRAME\n", 6);
@@ -213,7 +213,13 @@ void FrameWriter::WriteFrame(const uint8_t* packed, ptrdiff_t pitch) {
     out.Write(buffer.data() + 6, buffer.size() - 6);
     return;
   }
-  PackedToPlanar(packed, pitch, input.width, input.height, buffer.data() + 6);
+  const int width = input.width, height = input.height;
+  uint8_t* planar = buffer.data() + 6;
+  if (bands)
+    bands->Run(height, MinBandRows(width),
+               [&](int begin, int end) { PackedToPlanarRows(packed, pitch, width, height, begin, end, planar); });
+  else
+    PackedToPlanar(packed, pitch, width, height, planar);
   out.Write(buffer.data(), buffer.size());
 }
 

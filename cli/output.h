@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/row_bands.h"
 #include "cli/y4m.h"
 
 namespace cli {
@@ -44,7 +45,8 @@ class OutputFile {
 // Writes the filter's YUY2 frames as Y4M (planar 4:2:2) or as raw packed rows.
 class FrameWriter {
  public:
-  FrameWriter(OutputFile& out, const Y4mHeader& input, bool raw);
+  // `bands` (optional, outliving the writer) converts frames on several threads.
+  FrameWriter(OutputFile& out, const Y4mHeader& input, bool raw, RowBands* bands = nullptr);
   void WriteHeader();
   void WriteFrame(const uint8_t* packed, ptrdiff_t pitch);
   // Writes a Y4M frame from its planar bytes as the input stored them (only
@@ -55,6 +57,7 @@ class FrameWriter {
   OutputFile& out;
   Y4mHeader input;
   bool raw;
+  RowBands* bands;
   std::vector<uint8_t> buffer;  // "FRAME\n" and one frame
 };
 

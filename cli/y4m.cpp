@@ -118,11 +118,20 @@ size_t PlanarFrameBytes(const Y4mHeader& h) {
 }
 
 void PlanarToPacked(const uint8_t* planar, int width, int height, uint8_t* packed, ptrdiff_t pitch) {
+  PlanarToPackedRows(planar, width, height, 0, height, packed, pitch);
+}
+
+void PackedToPlanar(const uint8_t* packed, ptrdiff_t pitch, int width, int height, uint8_t* planar) {
+  PackedToPlanarRows(packed, pitch, width, height, 0, height, planar);
+}
+
+void PlanarToPackedRows(const uint8_t* planar, int width, int height, int rowBegin, int rowEnd, uint8_t* packed,
+                        ptrdiff_t pitch) {
   const int half = width / 2;
   const uint8_t* yPlane = planar;
   const uint8_t* uPlane = planar + static_cast<size_t>(width) * height;
   const uint8_t* vPlane = uPlane + static_cast<size_t>(half) * height;
-  for (int row = 0; row < height; ++row) {
+  for (int row = rowBegin; row < rowEnd; ++row) {
     const uint8_t* y = yPlane + static_cast<size_t>(row) * width;
     const uint8_t* u = uPlane + static_cast<size_t>(row) * half;
     const uint8_t* v = vPlane + static_cast<size_t>(row) * half;
@@ -147,12 +156,13 @@ void PlanarToPacked(const uint8_t* planar, int width, int height, uint8_t* packe
   }
 }
 
-void PackedToPlanar(const uint8_t* packed, ptrdiff_t pitch, int width, int height, uint8_t* planar) {
+void PackedToPlanarRows(const uint8_t* packed, ptrdiff_t pitch, int width, int height, int rowBegin, int rowEnd,
+                        uint8_t* planar) {
   const int half = width / 2;
   uint8_t* yPlane = planar;
   uint8_t* uPlane = planar + static_cast<size_t>(width) * height;
   uint8_t* vPlane = uPlane + static_cast<size_t>(half) * height;
-  for (int row = 0; row < height; ++row) {
+  for (int row = rowBegin; row < rowEnd; ++row) {
     const uint8_t* in = packed + row * pitch;
     uint8_t* y = yPlane + static_cast<size_t>(row) * width;
     uint8_t* u = uPlane + static_cast<size_t>(row) * half;

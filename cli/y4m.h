@@ -51,6 +51,16 @@ void PlanarToPacked(const uint8_t* planar, int width, int height, uint8_t* packe
 // The reverse: YUY2 rows `pitch` bytes apart into packed planar Y, U, V.
 void PackedToPlanar(const uint8_t* packed, ptrdiff_t pitch, int width, int height, uint8_t* planar);
 
+// Rows per band worth handing to another thread: about 64K pixels.
+inline int MinBandRows(int width) { return width >= 65536 ? 1 : 65536 / width; }
+
+// The same for rows [rowBegin, rowEnd) of a frame `height` rows high only,
+// so that bands of one frame can be converted on different threads.
+void PlanarToPackedRows(const uint8_t* planar, int width, int height, int rowBegin, int rowEnd, uint8_t* packed,
+                        ptrdiff_t pitch);
+void PackedToPlanarRows(const uint8_t* packed, ptrdiff_t pitch, int width, int height, int rowBegin, int rowEnd,
+                        uint8_t* planar);
+
 }  // namespace cli
 
 #endif

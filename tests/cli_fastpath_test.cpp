@@ -1,0 +1,326 @@
+// The command's shortcuts write the bytes the plain path writes: a mapped
+// input file, source frames passed through from their stored planar bytes,
+// conversions split into bands on several threads, recycled frame memory.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <new>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/app.h"
+#include "cli/errors.h"
+#include "cli/frame_reader.h"
+#include "cli/options.h"
+#include "cli/row_bands.h"
+#include "cli/stream_clip.h"
+#include "cli/y4m.h"
+#include "host/runtime.h"
+
+namespace {
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteAll(const std::string& path, const std::string& data) { std::ofstream(path, std::ios::binary) << data; }
+
+std::string TempPath(const std::string& name) {
+  return ::testing::TempDir() + "cli_fastpath_" + std::to_string(getpid()) + "_" + name;
+}
+
+// A C422 stream of random frames; frames[f] holds frame f's planes.
+std::string RandomY4m(int width, int height, int count, std::vector<std::string>* frames) {
+  std::mt19937 rng(99);
+  std::string s = "YUV4MPEG2 W" + std::to_string(width) + " H" + std::to_string(height) + " F30000:1001 It C422\n";
+  for (int f = 0; f < count; ++f) {
+    std::string planes(static_cast<size_t>(width) * height * 2, '\0');
+    for (char& c : planes) c = static_cast<char>(rng());
+    frames->push_back(planes);
+    s += "FRAME\n" + planes;
+  }
+  return s;
+}
+
+std::vector<std::string> Frames(const std::string& y4m, size_t frameBytes) {
+  std::vector<std::string> out;
+  size_t at = y4m.find('\n') + 1;
+  while (at + 6 + frameBytes <= y4m.size()) {
+    EXPECT_EQ(y4m.compare(at, 6, "FRAME\n"), 0) << "at byte " << at;
+    out.push_back(y4m.substr(at + 6, frameBytes));
+    at += 6 + frameBytes;
+  }
+  EXPECT_EQ(at, y4m.size());
+  return out;
+}
+
+TEST(CliFastPath, EveryShortcutOnOrOffWritesTheSameBytes) {
+  // Wide enough rows that the conversions split into up to three bands.
+  const int w = 1024, h = 240, count = 6;
+  std::vector<std::string> frames;
+  const std::string in = TempPath("in.y4m");
+  WriteAll(in, RandomY4m(w, h, count, &frames));
+  // Pass-through ('1' at even positions), weaves ('1' at odd ones), every
+  // other code, and a last position past the input that clamps to its end.
+  const std::string plan = TempPath("plan");
+  WriteAll(plan, "10011234561" + std::string(9, '0') + "1");
+  cli::Options options;
+  options.plan = plan;
+  options.hasPlan = true;
+  options.input = in;
+  options.plugin = ZEMIVTC_MODULE_PATH;
+  options.quiet = true;
+  const std::string out = TempPath("out.y4m");
+  options.output = out;
+
+  cli::RunTuning plain;
+  plain.mapInput = false;
+  plain.passThrough = false;
+  plain.threads = 1;
+  cli::RunCommand(options, plain);
+  const std::string reference = ReadAll(out);
+  const std::vector<std::string> written = Frames(reference, frames[0].size());
+  ASSERT_EQ(written.size(), 10u);
+  // The '1' codes at even positions 0, 4, 10 and 20 (clamped to the last frame).
+  EXPECT_EQ(written[0], frames[0]);
+  EXPECT_EQ(written[2], frames[2]);
+  EXPECT_EQ(written[8], frames[5]);
+  EXPECT_EQ(written[9], frames[count - 1]);
+
+  for (bool map : {false, true})
+    for (bool passThrough : {false, true})
+      for (int threads : {1, 2, 3}) {
+        cli::RunTuning tuning;
+        tuning.mapInput = map;
+        tuning.passThrough = passThrough;
+        tuning.threads = threads;
+        cli::RunCommand(options, tuning);
+        EXPECT_TRUE(ReadAll(out) == reference)
+            << "map " << map << ", pass-through " << passThrough << ", threads " << threads;
+      }
+
+  // The built command through a pipe (pass-through from kept planar copies)
+  // and from the file (from the mapping).
+  const std::string cli = ZEMIVTC_CLI_PATH;
+  for (const std::string& how : {"cat " + in + " | " + cli + " -q --plan " + plan + " - - > " + out + " 2>/dev/null",
+                                 cli + " -q --plan " + plan + " " + in + " " + out + " 2>/dev/null"}) {
+    ASSERT_EQ(std::system(how.c_str()), 0) << how;
+    EXPECT_TRUE(ReadAll(out) == reference) << how;
+  }
+  unlink(in.c_str());
+  unlink(plan.c_str());
+  unlink(out.c_str());
+}
+
+// A pipe whose write end is fed by a thread; the reader owns the read end.
+struct FedPipe {
+  int readEnd = -1;
+  std::thread feeder;
+  explicit FedPipe(std::string data) {
+    signal(SIGPIPE, SIG_IGN);
+    int fds[2];
+    EXPECT_EQ(pipe(fds), 0);
+    readEnd = fds[0];
+    feeder = std::thread([fd = fds[1], data = std::move(data)] {
+      size_t done = 0;
+      while (done < data.size()) {
+        const ssize_t n = write(fd, data.data() + done, data.size() - done);
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+      }
+      close(fd);
+    });
+  }
+  ~FedPipe() { feeder.join(); }
+};
+
+TEST(CliFastPath, SourceFramesKnowTheirStoredBytesFromMappingsReadsAndPipes) {
+  const int w = 6, h = 4, count = 12;
+  std::vector<std::string> frames;
+  const std::string data = RandomY4m(w, h, count, &frames);
+  const std::string path = TempPath("stored.y4m");
+  WriteAll(path, data);
+  host::ScriptEnvironment env;
+  for (int how = 0; how < 3; ++how) {
+    std::unique_ptr<FedPipe> fed;
+    std::unique_ptr<cli::FrameReader> reader;
+    if (how == 2) {
+      fed = std::make_unique<FedPipe>(data);
+      reader = std::make_unique<cli::FrameReader>(fed->readEnd, "pipe", cli::InputFormat{});
+    } else {
+      reader = std::make_unique<cli::FrameReader>(open(path.c_str(), O_RDONLY), path, cli::InputFormat{}, how == 1);
+      EXPECT_EQ(reader->Mapped(), how == 1);
+    }
+    auto* source = new cli::StreamClip(std::move(reader), 4);
+    PClip clip(source);
+    // Held frames keep their bytes while later ones are read (and buffers
+    // recycled); a frame the clip did not make has none.
+    std::vector<std::pair<int, PVideoFrame>> held;
+    for (int n = 0; n < count; ++n) {
+      PVideoFrame frame = clip->GetFrame(n, &env);
+      const cli::StoredFrame stored = source->StoredBytes(frame);
+      ASSERT_NE(stored.data, nullptr) << how << " frame " << n;
+      EXPECT_EQ(std::memcmp(stored.data, frames[n].data(), frames[n].size()), 0) << how << " frame " << n;
+      if (n % 5 == 0) held.emplace_back(n, frame);
+    }
+    for (const auto& [n, frame] : held) {
+      const cli::StoredFrame stored = source->StoredBytes(frame);
+      if (stored.data) {
+        EXPECT_EQ(std::memcmp(stored.data, frames[n].data(), frames[n].size()), 0) << how << " " << n;
+      }
+    }
+    EXPECT_EQ(source->StoredBytes(env.NewVideoFrame(clip->GetVideoInfo())).data, nullptr);
+    EXPECT_FALSE(source->Failed()) << source->Error();
+  }
+  unlink(path.c_str());
+}
+
+TEST(CliFastPath, StoredBytesOutliveTheFrameWhileTheirOwnerIsHeld) {
+  const int w = 6, h = 4;
+  std::vector<std::string> frames;
+  FedPipe fed(RandomY4m(w, h, 20, &frames));
+  cli::FrameReader reader(fed.readEnd, "pipe", cli::InputFormat{});
+  std::vector<uint8_t> packed(static_cast<size_t>(w) * h * 2);
+  std::vector<cli::StoredFrame> kept;
+  for (int n = 0; n < 20; ++n) {
+    cli::StoredFrame stored;
+    ASSERT_TRUE(reader.ReadFrame(n, packed.data(), 2 * w, &stored));
+    if (n % 3 == 0) kept.push_back(stored);  // others go back to the reader's spares
+  }
+  for (size_t i = 0; i < kept.size(); ++i)
+    EXPECT_EQ(std::memcmp(kept[i].data, frames[3 * i].data(), frames[0].size()), 0) << "frame " << 3 * i;
+}
+
+TEST(CliFastPath, AMappedFileThatGrowsIsMappedAgainKeepingEarlierFramesValid) {
+  const int w = 6, h = 4;
+  std::vector<std::string> frames;
+  const std::string whole = RandomY4m(w, h, 6, &frames);
+  const size_t firstThree = whole.find('\n') + 1 + 3 * (6 + frames[0].size());
+  const std::string path = TempPath("grow.y4m");
+  WriteAll(path, whole.substr(0, firstThree));
+  cli::FrameReader reader(open(path.c_str(), O_RDONLY), path, cli::InputFormat{});
+  ASSERT_TRUE(reader.Mapped());
+  std::vector<uint8_t> packed(static_cast<size_t>(w) * h * 2);
+  cli::StoredFrame first;
+  ASSERT_TRUE(reader.ReadFrame(1, packed.data(), 2 * w, &first));
+  {
+    std::ofstream more(path, std::ios::binary | std::ios::app);
+    more << whole.substr(firstThree);
+  }
+  cli::StoredFrame last;
+  ASSERT_TRUE(reader.ReadFrame(5, packed.data(), 2 * w, &last));
+  EXPECT_EQ(std::memcmp(last.data, frames[5].data(), frames[5].size()), 0);
+  EXPECT_EQ(std::memcmp(first.data, frames[1].data(), frames[1].size()), 0);
+  EXPECT_FALSE(reader.ReadFrame(6, packed.data(), 2 * w));
+  unlink(path.c_str());
+}
+
+TEST(CliRowBands, EveryRowOnceInOrderedBandsOfAtLeastTheMinimum) {
+  for (int threads : {1, 2, 3, 4, 9}) {
+    cli::RowBands bands(threads);
+    EXPECT_EQ(bands.Threads(), std::min(threads, cli::RowBands::MaxThreads));
+    for (int rows : {0, 1, 2, 7, 64, 1081}) {
+      for (int minRows : {1, 5, 2000}) {
+        std::vector<std::atomic<int>> hits(static_cast<size_t>(rows));
+        std::atomic<int> calls{0};
+        bands.Run(rows, minRows, [&](int begin, int end) {
+          ++calls;
+          EXPECT_LE(begin, end);
+          EXPECT_TRUE(end - begin >= minRows || end - begin == rows) << begin << ".." << end;
+          for (int r = begin; r < end; ++r) ++hits[static_cast<size_t>(r)];
+        });
+        for (int r = 0; r < rows; ++r) ASSERT_EQ(hits[static_cast<size_t>(r)].load(), 1) << rows << " row " << r;
+        EXPECT_LE(calls.load(), bands.Threads());
+      }
+    }
+  }
+}
+
+TEST(CliRowBands, AFailingBandIsRethrownAndTheBandsStillWork) {
+  cli::RowBands bands(3);
+  for (int failing = 0; failing < 3; ++failing) {
+    int seen = 0;
+    EXPECT_THROW(bands.Run(30, 1,
+                           [&](int begin, int) {
+                             if (begin == failing * 10) throw std::runtime_error("band");
+                           }),
+                 std::runtime_error);
+    std::atomic<int> rows{0};
+    bands.Run(30, 1, [&](int begin, int end) { rows += end - begin; });
+    seen = rows.load();
+    EXPECT_EQ(seen, 30);
+  }
+  // Back-to-back runs: no band is lost or run twice across generations.
+  std::atomic<long> total{0};
+  for (int i = 0; i < 2000; ++i) bands.Run(3 + i % 5, 1, [&](int begin, int end) { total += end - begin; });
+  long want = 0;
+  for (int i = 0; i < 2000; ++i) want += 3 + i % 5;
+  EXPECT_EQ(total.load(), want);
+}
+
+TEST(CliRowBands, BandedConversionsMatchTheWholeFrameOnes) {
+  const int w = 200, h = 37;
+  std::mt19937 rng(5);
+  std::vector<uint8_t> planar(static_cast<size_t>(w) * h * 2);
+  for (uint8_t& b : planar) b = static_cast<uint8_t>(rng());
+  const ptrdiff_t pitch = 2 * w + 24;
+  std::vector<uint8_t> whole(static_cast<size_t>(pitch) * h, 0), banded(whole.size(), 0);
+  cli::PlanarToPacked(planar.data(), w, h, whole.data(), pitch);
+  cli::RowBands bands(3);
+  bands.Run(h, 1, [&](int b, int e) { cli::PlanarToPackedRows(planar.data(), w, h, b, e, banded.data(), pitch); });
+  EXPECT_EQ(banded, whole);
+  std::vector<uint8_t> back(planar.size(), 0);
+  bands.Run(h, 1, [&](int b, int e) { cli::PackedToPlanarRows(whole.data(), pitch, w, h, b, e, back.data()); });
+  EXPECT_EQ(back, planar);
+}
+
+#ifndef _WIN32
+TEST(CliFrameMemory, LargeAlignedBlocksComeBackForTheSameSizeAndAlignmentOnly) {
+  const size_t big = size_t{4} << 20;
+  void* a = ::operator new(big, std::align_val_t(64));
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(a) % 64, 0u);
+  std::memset(a, 0x5A, big);  // every byte is usable
+  ::operator delete(a, std::align_val_t(64));
+  void* again = ::operator new(big, std::align_val_t(64), std::nothrow);
+  EXPECT_EQ(again, a) << "a freed frame-sized block is handed out again";
+  ::operator delete(again, big, std::align_val_t(64));
+  void* otherAlign = ::operator new(big, std::align_val_t(4096));
+  EXPECT_NE(otherAlign, a);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(otherAlign) % 4096, 0u);
+  void* otherSize = ::operator new(big + 64, std::align_val_t(64));
+  EXPECT_NE(otherSize, a);
+  std::memset(otherSize, 1, big + 64);
+  void* third = ::operator new(big, std::align_val_t(64));
+  EXPECT_EQ(third, a);
+  ::operator delete(otherSize, std::align_val_t(64));
+  ::operator delete(otherAlign, big, std::align_val_t(4096));
+  ::operator delete(third, std::align_val_t(64));
+  // Small ones and many at once: all distinct, aligned, and freed cleanly.
+  std::vector<void*> blocks;
+  for (int i = 0; i < 40; ++i) {
+    const size_t size = i % 2 ? big : 100 + i;
+    blocks.push_back(::operator new[](size, std::align_val_t(32)));
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(blocks.back()) % 32, 0u);
+    std::memset(blocks.back(), i, size);
+  }
+  for (size_t i = 0; i < blocks.size(); ++i)
+    EXPECT_EQ(static_cast<unsigned char*>(blocks[i])[0], static_cast<unsigned char>(i)) << i;
+  for (void* p : blocks) ::operator delete[](p, std::align_val_t(32));
+  volatile size_t huge = SIZE_MAX - 8;  // volatile: the compiler would warn of the size
+  EXPECT_EQ(::operator new(huge, std::align_val_t(64), std::nothrow), nullptr);
+}
+#endif
+
+}  // namespace
