@@ -12,7 +12,7 @@ int BandBegin(int band, int bands, int rows) { return static_cast<int>(static_ca
 RowBands::RowBands(int threads) {
   if (threads <= 0) threads = static_cast<int>(std::thread::hardware_concurrency());
   threads = std::max(1, std::min(threads, MaxThreads));
-  for (int i = 1; i < threads; ++i) helpers.emplace_back(&RowBands::Helper, this, i);
+  for (int i = 1; i < threads; ++i) helpers.emplace_back(&RowBands::Helper, this);
 }
 
 RowBands::~RowBands() {
@@ -24,7 +24,18 @@ RowBands::~RowBands() {
   for (std::thread& t : helpers) t.join();
 }
 
-void RowBands::Helper(int index) {
+void RowBands::ClaimBands(const std::function<void(int, int)>& work, int rows, int bands) {
+  for (int band; (band = nextBand.fetch_add(1)) < bands; ++finishedBands) {
+    try {
+      work(BandBegin(band, bands, rows), BandBegin(band + 1, bands, rows));
+    } catch (...) {
+      std::lock_guard<std::mutex> hold(lock);
+      if (!failure) failure = std::current_exception();
+    }
+  }
+}
+
+void RowBands::Helper() {
   unsigned seen = 0;
   for (;;) {
     const std::function<void(int, int)>* work;
@@ -34,26 +45,22 @@ void RowBands::Helper(int index) {
       start.wait(hold, [&] { return stopping || generation != seen; });
       if (stopping) return;
       seen = generation;
-      if (index >= jobBands) continue;  // this job has fewer bands than threads
+      if (job == nullptr) continue;  // woken too late: that job is over
       work = job;
       rows = jobRows;
       bands = jobBands;
+      ++active;
     }
-    std::exception_ptr error;
-    try {
-      (*work)(BandBegin(index, bands, rows), BandBegin(index + 1, bands, rows));
-    } catch (...) {
-      error = std::current_exception();
-    }
+    ClaimBands(*work, rows, bands);
     std::lock_guard<std::mutex> hold(lock);
-    if (error && !failure) failure = error;
-    if (--pending == 0) done.notify_one();
+    --active;
+    done.notify_one();
   }
 }
 
 void RowBands::Run(int rows, int minRows, const std::function<void(int, int)>& work) {
   if (rows <= 0) return;
-  const int bands = std::max(1, std::min(Threads(), rows / std::max(1, minRows)));
+  const int bands = std::max(1, std::min(Threads() * BandsPerThread, rows / std::max(1, minRows)));
   if (bands == 1) {
     work(0, rows);
     return;
@@ -63,21 +70,19 @@ void RowBands::Run(int rows, int minRows, const std::function<void(int, int)>& w
     job = &work;
     jobRows = rows;
     jobBands = bands;
-    pending = bands - 1;
+    nextBand = 0;
+    finishedBands = 0;
     failure = nullptr;
     ++generation;
   }
   start.notify_all();
-  std::exception_ptr error;
-  try {
-    work(0, BandBegin(1, bands, rows));
-  } catch (...) {
-    error = std::current_exception();
-  }
+  ClaimBands(work, rows, bands);
   std::unique_lock<std::mutex> hold(lock);
-  done.wait(hold, [&] { return pending == 0; });
+  // Every band done, and no helper still holds the job (it would claim from
+  // the next job's counter).
+  done.wait(hold, [&] { return finishedBands.load() == bands && active == 0; });
   job = nullptr;
-  if (!error) error = failure;
+  std::exception_ptr error = failure;
   failure = nullptr;
   hold.unlock();
   if (error) std::rethrow_exception(error);
