@@ -93,19 +93,30 @@ Picture Pixels(const PVideoFrame& frame, int width, int height) {
   return out;
 }
 
+// The host keeps the text of every error raised through an environment for
+// the environment's life, as hosts do; a fresh one every so many inputs
+// keeps a long run's memory flat. The first environment only keeps the
+// module loaded.
+host::ScriptEnvironment* keeper = nullptr;
 host::ScriptEnvironment* environment = nullptr;
+int inputsOnEnvironment = 0;
 int planFd = -1;
 std::string planPath;
+
+host::ScriptEnvironment* LoadedEnvironment() {
+  auto* env = new host::ScriptEnvironment();
+  try {
+    env->LoadPlugin(ZEMIVTC_TESTHOOKS_MODULE_PATH);
+  } catch (const AvisynthError& e) {
+    Fault(std::string("cannot load the module: ") + e.msg);
+  }
+  return env;
+}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  environment = new host::ScriptEnvironment();
-  try {
-    environment->LoadPlugin(ZEMIVTC_TESTHOOKS_MODULE_PATH);
-  } catch (const AvisynthError& e) {
-    Fault(std::string("cannot load the module: ") + e.msg);
-  }
+  keeper = LoadedEnvironment();
   // The plan lives in memory; the module opens it by path like any file.
   planFd = memfd_create("zemivtc_plan", 0);
   if (planFd < 0) Fault("memfd_create failed");
@@ -135,6 +146,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Fault("cannot write the plan");
   setenv("ZEMIVTC_TEST_PROCESSORS", std::to_string(workers).c_str(), 1);
 
+  if (!environment || ++inputsOnEnvironment > 1000) {
+    delete environment;
+    environment = LoadedEnvironment();
+    inputsOnEnvironment = 0;
+  }
   host::ScriptEnvironment& env = *environment;
   env.SetExtraPitch(0);
   VideoInfo vi{};
