@@ -2,6 +2,8 @@
 #ifndef ZEMIVTC_TESTS_MODULE_FIXTURE_H
 #define ZEMIVTC_TESTS_MODULE_FIXTURE_H
 
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -63,7 +65,10 @@ class PlanFile {
  public:
   explicit PlanFile(const std::string& bytes, const std::string& name = "plan") {
     const char* dir = std::getenv("TMPDIR");
-    path = std::string(dir ? dir : "/tmp") + "/zemivtc_test_" + name + "_" + std::to_string(Counter()++) + "_" +
+    // The process id keeps test processes that ctest runs side by side from
+    // sharing (and removing) each other's files.
+    path = std::string(dir ? dir : "/tmp") + "/zemivtc_test_" + name + "_" + std::to_string(getpid()) + "_" +
+           std::to_string(Counter()++) + "_" +
            std::to_string(static_cast<long>(reinterpret_cast<uintptr_t>(this) & 0xFFFFFF));
     FILE* f = std::fopen(path.c_str(), "wb");
     if (f) {

@@ -73,6 +73,31 @@ TEST(BadInputModule, PlanThatReadsShorterThanItsLengthIsAReadError) {
   EXPECT_EQ(clip->RefCount(), 1);
 }
 
+// ctest runs test processes side by side; a plan file of one must never be
+// the path of another's, or one process removes the other's plan and its
+// creation fails with "File open error". A forked child makes its plan at
+// the same address with the same count as its parent: only the process
+// tells them apart.
+TEST(BadInputFixture, PlanFilesOfSideBySideProcessesNeverShareAPath) {
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  PlanFile plan("1");
+  if (child == 0) {
+    const ssize_t written = write(ends[1], plan.path.data(), plan.path.size());
+    _exit(written == static_cast<ssize_t>(plan.path.size()) ? 0 : 1);
+  }
+  close(ends[1]);
+  char buffer[512];
+  const ssize_t got = read(ends[0], buffer, sizeof buffer);
+  close(ends[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_GT(got, 0);
+  EXPECT_NE(std::string(buffer, static_cast<size_t>(got)), plan.path);
+}
+
 class BadInputCommand : public ::testing::Test {
  protected:
   void SetUp() override {
