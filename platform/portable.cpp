@@ -15,24 +15,12 @@
 #include <thread>
 
 #include "platform/platform.h"
+#include "platform/test_hooks.h"
 
 namespace platform {
 
 namespace {
 
-#ifdef ZEMIVTC_TEST_HOOKS
-// The count a test asks for through ZEMIVTC_TEST_PROCESSORS, or 0 when the
-// variable is absent or not a whole number from 1 to 1024.
-int TestProcessorCount() {
-  const char* text = std::getenv("ZEMIVTC_TEST_PROCESSORS");
-  if (text == nullptr || *text == '\0') return 0;
-  char* end = nullptr;
-  errno = 0;
-  long value = std::strtol(text, &end, 10);
-  if (errno != 0 || *end != '\0' || value < 1 || value > 1024) return 0;
-  return static_cast<int>(value);
-}
-#endif
 
 // Linux gives at most this much to one read() call; asking for less keeps
 // the count representable as an int.

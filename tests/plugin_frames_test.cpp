@@ -5,55 +5,13 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "frame_model.h"
 #include "module_fixture.h"
 #include "vfilter/vertical_filter.h"
 
 using namespace testing_support;
 
 namespace {
-
-typedef std::vector<uint8_t> Picture;  // rows of 2 * width bytes, no padding
-
-// The bytes one plan entry must produce, computed the slow way.
-Picture ModelFrame(const std::vector<Picture>& source, int width, int height, uint32_t position, int code) {
-  const int last = static_cast<int>(source.size()) - 1;
-  auto frame = [&](int k) -> const Picture& { return source[std::min(std::max(k, 0), last)]; };
-  const int k = static_cast<int>(position / 2);
-  const bool odd = position & 1;
-  const size_t rowBytes = static_cast<size_t>(2) * width;
-
-  Picture selected = frame(k);
-  if (odd) {
-    for (int y = 0; y < height; ++y) {
-      const Picture& from = (y % 2 == 0) ? frame(k + 1) : frame(k);
-      std::copy(from.begin() + y * rowBytes, from.begin() + (y + 1) * rowBytes, selected.begin() + y * rowBytes);
-    }
-  }
-  if (code == '2' || code == '6') code = odd ? '4' : '5';
-  if (code != '3' && code != '4' && code != '5') return selected;
-
-  VerticalFilterTable table{};
-  if (code == '3')
-    BuildSmoothTable(height, table, 2 * width);
-  else
-    BuildLanczosTable(height / 2, height, table, 4 * width, code == '5' ? -0.4 : 0.4);
-  const size_t base = code == '4' ? rowBytes : 0;
-  Picture out(selected.size());
-  for (int r = 0; r < height; ++r) {
-    for (size_t x = 0; x < rowBytes; ++x) {
-      int acc = 0;
-      for (int j = 0; j < table.taps; ++j) {
-        const int q = static_cast<int16_t>(table.coeffs[r * table.taps + j] & 0xFFFF);
-        const int b = selected[base + table.offsets[r * table.taps + j] + x];
-        const int p = (b * 128 * q) >> 16;  // floor(b * q / 512)
-        acc = std::min(32767, std::max(-32768, acc + p));
-      }
-      out[r * rowBytes + x] = static_cast<uint8_t>(std::min(255, std::max(0, acc >> 6)));
-    }
-  }
-  FreeTable(table);
-  return out;
-}
 
 std::vector<Picture> SourcePictures(host::MemoryClip* clip, int width, int height, int frames,
                                     host::ScriptEnvironment& env) {
