@@ -75,4 +75,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) build-asan build-tsan build-fuzz build-win32
