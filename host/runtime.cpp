@@ -33,12 +33,57 @@ constexpr int MaxParams = 1024;
 // No video frame comes near this; a larger request is a bad size, not a frame.
 constexpr int64_t MaxFrameBytes = int64_t{1} << 31;
 
-// A frame whose buffer this host allocated; freed here whichever module drops
-// the last reference.
+// Frame buffers come back here when their frame is dropped and go out again
+// for the next frame of the same size, as a host's frame cache would. Frames
+// of megabytes come and go with every output frame; reusing their memory
+// spares the kernel faulting in and zeroing fresh pages each time. Small
+// buffers go straight back to the heap, and at most MaxSpareBuffers wait.
+constexpr std::size_t MinKeptBytes = std::size_t{256} << 10;
+constexpr int MaxSpareBuffers = 16;
+
+struct SpareBuffer {
+  unsigned char* data;
+  std::size_t bytes;
+};
+
+std::mutex spareLock;
+SpareBuffer spareBuffers[MaxSpareBuffers];
+int spareCount = 0;
+
+unsigned char* TakeBuffer(std::size_t bytes) {
+  if (bytes >= MinKeptBytes) {
+    std::lock_guard<std::mutex> hold(spareLock);
+    for (int i = spareCount - 1; i >= 0; --i) {
+      if (spareBuffers[i].bytes == bytes) {
+        unsigned char* data = spareBuffers[i].data;
+        spareBuffers[i] = spareBuffers[--spareCount];
+        return data;
+      }
+    }
+  }
+  return static_cast<unsigned char*>(::operator new(bytes, std::align_val_t(FrameBufferAlign), std::nothrow));
+}
+
+void GiveBackBuffer(unsigned char* data, std::size_t bytes) {
+  if (bytes >= MinKeptBytes) {
+    std::lock_guard<std::mutex> hold(spareLock);
+    if (spareCount < MaxSpareBuffers) {
+      spareBuffers[spareCount++] = SpareBuffer{data, bytes};
+      return;
+    }
+  }
+  ::operator delete(data, std::align_val_t(FrameBufferAlign));
+}
+
+// A frame whose buffer this host allocated; handed back here whichever module
+// drops the last reference.
 class HostFrame : public VideoFrame {
  public:
-  HostFrame(unsigned char* d, int p, int rs, int h) : VideoFrame(d, p, rs, h) {}
-  ~HostFrame() override { ::operator delete(data, std::align_val_t(FrameBufferAlign)); }
+  HostFrame(unsigned char* d, std::size_t b, int p, int rs, int h) : VideoFrame(d, p, rs, h), bytes(b) {}
+  ~HostFrame() override { GiveBackBuffer(data, bytes); }
+
+ private:
+  std::size_t bytes;
 };
 
 // One parameter of a signature such as "c[zemFile]s".
@@ -161,13 +206,13 @@ PVideoFrame MakeFrame(const VideoInfo& vi, int pitch, bool poison) {
   // luma plane is room enough for either layout.
   int64_t bytes = static_cast<int64_t>(pitch) * vi.height * (vi.pixel_type == CS_YV12 ? 2 : 1);
   if (bytes > MaxFrameBytes) throw AvisynthError("cannot make a frame: it is too large");
-  unsigned char* data = static_cast<unsigned char*>(
-      ::operator new(static_cast<std::size_t>(bytes), std::align_val_t(FrameBufferAlign), std::nothrow));
+  unsigned char* data = TakeBuffer(static_cast<std::size_t>(bytes));
   if (data == nullptr) throw AvisynthError("cannot make a frame: out of memory");
   if (poison) std::memset(data, FramePoison, static_cast<std::size_t>(bytes));
-  HostFrame* frame = new (std::nothrow) HostFrame(data, pitch, static_cast<int>(rowSize), vi.height);
+  HostFrame* frame =
+      new (std::nothrow) HostFrame(data, static_cast<std::size_t>(bytes), pitch, static_cast<int>(rowSize), vi.height);
   if (frame == nullptr) {
-    ::operator delete(data, std::align_val_t(FrameBufferAlign));
+    GiveBackBuffer(data, static_cast<std::size_t>(bytes));
     throw AvisynthError("cannot make a frame: out of memory");
   }
   return PVideoFrame(frame);

@@ -3,9 +3,7 @@
 zemivtc_test(cli_test
   ${CMAKE_CURRENT_SOURCE_DIR}/cli_stream_test.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/cli_command_test.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/cli_fastpath_test.cpp
-  # The command's frame memory (its aligned operator new), tested in place.
-  ${CMAKE_SOURCE_DIR}/cli/frame_memory.cpp)
+  ${CMAKE_CURRENT_SOURCE_DIR}/cli_fastpath_test.cpp)
 target_link_libraries(cli_test PRIVATE zemivtc_cli_lib)
 target_compile_definitions(cli_test PRIVATE ZEMIVTC_CLI_PATH="$<TARGET_FILE:zemivtc_cli>")
 add_dependencies(cli_test zemivtc_cli)

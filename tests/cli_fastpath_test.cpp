@@ -286,41 +286,4 @@ TEST(CliRowBands, BandedConversionsMatchTheWholeFrameOnes) {
   EXPECT_EQ(back, planar);
 }
 
-#ifndef _WIN32
-TEST(CliFrameMemory, LargeAlignedBlocksComeBackForTheSameSizeAndAlignmentOnly) {
-  const size_t big = size_t{4} << 20;
-  void* a = ::operator new(big, std::align_val_t(64));
-  EXPECT_EQ(reinterpret_cast<uintptr_t>(a) % 64, 0u);
-  std::memset(a, 0x5A, big);  // every byte is usable
-  ::operator delete(a, std::align_val_t(64));
-  void* again = ::operator new(big, std::align_val_t(64), std::nothrow);
-  EXPECT_EQ(again, a) << "a freed frame-sized block is handed out again";
-  ::operator delete(again, big, std::align_val_t(64));
-  void* otherAlign = ::operator new(big, std::align_val_t(4096));
-  EXPECT_NE(otherAlign, a);
-  EXPECT_EQ(reinterpret_cast<uintptr_t>(otherAlign) % 4096, 0u);
-  void* otherSize = ::operator new(big + 64, std::align_val_t(64));
-  EXPECT_NE(otherSize, a);
-  std::memset(otherSize, 1, big + 64);
-  void* third = ::operator new(big, std::align_val_t(64));
-  EXPECT_EQ(third, a);
-  ::operator delete(otherSize, std::align_val_t(64));
-  ::operator delete(otherAlign, big, std::align_val_t(4096));
-  ::operator delete(third, std::align_val_t(64));
-  // Small ones and many at once: all distinct, aligned, and freed cleanly.
-  std::vector<void*> blocks;
-  for (int i = 0; i < 40; ++i) {
-    const size_t size = i % 2 ? big : 100 + i;
-    blocks.push_back(::operator new[](size, std::align_val_t(32)));
-    EXPECT_EQ(reinterpret_cast<uintptr_t>(blocks.back()) % 32, 0u);
-    std::memset(blocks.back(), i, size);
-  }
-  for (size_t i = 0; i < blocks.size(); ++i)
-    EXPECT_EQ(static_cast<unsigned char*>(blocks[i])[0], static_cast<unsigned char>(i)) << i;
-  for (void* p : blocks) ::operator delete[](p, std::align_val_t(32));
-  volatile size_t huge = SIZE_MAX - 8;  // volatile: the compiler would warn of the size
-  EXPECT_EQ(::operator new(huge, std::align_val_t(64), std::nothrow), nullptr);
-}
-#endif
-
 }  // namespace

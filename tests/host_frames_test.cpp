@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
+#include <set>
+#include <vector>
 #include <string>
 
 #include "host/runtime.h"
@@ -72,6 +75,29 @@ TEST(NewVideoFrameTest, FrameIsWritableAlignedAndPoisonedThroughEveryRow) {
   const unsigned char* p = frame->GetReadPtr();
   for (int i = 0; i < frame->GetPitch() * vi.height; ++i) ASSERT_EQ(p[i], 0xCD) << "byte " << i;
   frame->GetWritePtr()[frame->GetPitch() * vi.height - 1] = 0;  // the last byte is the frame's
+}
+
+TEST(NewVideoFrameTest, DroppedFrameBuffersAreReusedForTheSameSizeOnly) {
+  host::ScriptEnvironment env;
+  const VideoInfo hd = Info(1920, 1080);
+  const unsigned char* first;
+  {
+    PVideoFrame frame = env.NewVideoFrame(hd);
+    first = frame->GetReadPtr();
+    std::memset(frame->GetWritePtr(), 0x11, static_cast<size_t>(frame->GetPitch()) * 1080);
+  }
+  PVideoFrame again = env.NewVideoFrame(hd);
+  EXPECT_EQ(again->GetReadPtr(), first) << "a dropped frame's buffer serves the next frame of its size";
+  EXPECT_EQ(again->GetReadPtr()[0], 0xCD) << "a reused buffer is poisoned afresh";
+  PVideoFrame other = env.NewVideoFrame(Info(1920, 1082));
+  EXPECT_NE(other->GetReadPtr(), first);
+  // Buffers in use are never handed out twice.
+  std::vector<PVideoFrame> many;
+  for (int i = 0; i < 40; ++i) many.push_back(env.NewVideoFrame(hd));
+  std::set<const unsigned char*> distinct;
+  for (const PVideoFrame& f : many) distinct.insert(f->GetReadPtr());
+  distinct.insert(again->GetReadPtr());
+  EXPECT_EQ(distinct.size(), 41u);
 }
 
 TEST(NewVideoFrameTest, RefusesFramesItCannotMake) {
