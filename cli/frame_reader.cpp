@@ -130,6 +130,11 @@ std::shared_ptr<std::vector<uint8_t>> FrameReader::SpareBuffer() {
 
 void FrameReader::Fail(const std::string& what) const { throw CliError(name + ": " + what); }
 
+void FrameReader::FailTruncated(size_t got, size_t wanted) const {
+  Fail("input frame " + std::to_string(nextFrame) + " (counting from 0) is truncated: " + std::to_string(got) + " of " +
+       std::to_string(wanted) + " bytes");
+}
+
 int FrameReader::EstimatedFrameCount() const {
   struct stat st;
   if (!seekable || fstat(fd, &st) != 0) return -1;
@@ -234,9 +239,7 @@ bool FrameReader::SkipFrame() {
       endFrame = nextFrame;
       return false;
     }
-    if (end > st.st_size)
-      Fail("input frame " + std::to_string(nextFrame) + " (counting from 0) is truncated: " +
-           std::to_string(st.st_size - position) + " of " + std::to_string(payloadBytes) + " bytes");
+    if (end > st.st_size) FailTruncated(static_cast<size_t>(st.st_size - position), payloadBytes);
     Seek(end);
   } else {
     scratch.resize(payloadBytes);
@@ -245,9 +248,7 @@ bool FrameReader::SkipFrame() {
       endFrame = nextFrame;
       return false;
     }
-    if (got < payloadBytes)
-      Fail("input frame " + std::to_string(nextFrame) + " (counting from 0) is truncated: " + std::to_string(got) +
-           " of " + std::to_string(payloadBytes) + " bytes");
+    if (got < payloadBytes) FailTruncated(got, payloadBytes);
   }
   FrameDone();
   return true;
@@ -298,9 +299,7 @@ bool FrameReader::ReadFrame(int n, uint8_t* dst, ptrdiff_t pitch, StoredFrame* s
     endFrame = nextFrame;
     return false;
   }
-  if (got < payloadBytes)
-    Fail("input frame " + std::to_string(nextFrame) + " (counting from 0) is truncated: " + std::to_string(got) +
-         " of " + std::to_string(payloadBytes) + " bytes");
+  if (got < payloadBytes) FailTruncated(got, payloadBytes);
   if (raw) {
     if (source != dst)
       for (int row = 0; row < header.height; ++row)

@@ -73,6 +73,8 @@ class FrameReader {
   bool ReadFrameHeader();
   void FrameDone();
   [[noreturn]] void Fail(const std::string& what) const;
+  // "input frame N (counting from 0) is truncated: GOT of WANTED bytes"
+  [[noreturn]] void FailTruncated(size_t got, size_t wanted) const;
   void MapFile();
   void Unmap();
   size_t MappedBytesFrom(int64_t offset, size_t wanted);

@@ -82,7 +82,7 @@ PVideoFrame AVSC_CC ZemIvtcFilter::GetFrame(int n, IScriptEnvironment* env) {
   if (code != '3' && code != '4' && code != '5') return selected.frame;
 
   const int tableIndex = code == '3' ? Smooth : code == '4' ? BottomField : TopField;
-  const VerticalFilterTable& table = tableIndex == Smooth ? smoothTable
+  const VerticalFilterTable& table = tableIndex == Smooth        ? smoothTable
                                      : tableIndex == BottomField ? bottomFieldTable
                                                                  : topFieldTable;
   const int32_t* offsets = OffsetsFor(tableIndex, selected.pitch, env);

@@ -38,8 +38,8 @@ int MulDiv(int a, int b, int c);
 
 // Low-level binary file input. A directory, or a path that does not exist,
 // cannot be opened; opening never creates.
-int OpenForReading(const char* path);  // -1 on failure
-int64_t FileLength(int fd);            // -1 on failure
+int OpenForReading(const char* path);                // -1 on failure
+int64_t FileLength(int fd);                          // -1 on failure
 int ReadOnce(int fd, void* buffer, uint32_t count);  // bytes read, -1 on failure
 void CloseFile(int fd);
 

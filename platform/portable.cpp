@@ -21,7 +21,6 @@ namespace platform {
 
 namespace {
 
-
 // Linux gives at most this much to one read() call; asking for less keeps
 // the count representable as an int.
 constexpr uint32_t MaxReadChunk = 0x7ffff000u;

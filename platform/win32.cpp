@@ -19,7 +19,6 @@ namespace platform {
 
 namespace {
 
-
 // The routine and argument, carried to the new thread on the heap because
 // ThreadRoutine's signature differs from the one CreateThread calls.
 struct ThreadStart {

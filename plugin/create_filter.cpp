@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <new>
 
-#include "platform/platform.h"
 #include "plan/frame_plan.h"
+#include "platform/platform.h"
 #include "plugin/zem_ivtc_filter.h"
 
 AVSValue __cdecl CreateFilter(AVSValue args, void* /*user_data*/, IScriptEnvironment* env) {

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <cstring>
 #include <set>
-#include <vector>
 #include <string>
+#include <vector>
 
 #include "host/runtime.h"
 
