@@ -26,6 +26,7 @@
 #include "cli/row_bands.h"
 #include "cli/stream_clip.h"
 #include "cli/y4m.h"
+#include "fed_pipe.h"
 #include "host/runtime.h"
 
 namespace {
@@ -123,28 +124,6 @@ TEST(CliFastPath, EveryShortcutOnOrOffWritesTheSameBytes) {
   unlink(plan.c_str());
   unlink(out.c_str());
 }
-
-// A pipe whose write end is fed by a thread; the reader owns the read end.
-struct FedPipe {
-  int readEnd = -1;
-  std::thread feeder;
-  explicit FedPipe(std::string data) {
-    signal(SIGPIPE, SIG_IGN);
-    int fds[2];
-    EXPECT_EQ(pipe(fds), 0);
-    readEnd = fds[0];
-    feeder = std::thread([fd = fds[1], data = std::move(data)] {
-      size_t done = 0;
-      while (done < data.size()) {
-        const ssize_t n = write(fd, data.data() + done, data.size() - done);
-        if (n <= 0) break;
-        done += static_cast<size_t>(n);
-      }
-      close(fd);
-    });
-  }
-  ~FedPipe() { feeder.join(); }
-};
 
 TEST(CliFastPath, SourceFramesKnowTheirStoredBytesFromMappingsReadsAndPipes) {
   const int w = 6, h = 4, count = 12;

@@ -21,6 +21,7 @@
 #include "cli/output.h"
 #include "cli/stream_clip.h"
 #include "cli/y4m.h"
+#include "fed_pipe.h"
 #include "host/runtime.h"
 
 namespace {
@@ -52,28 +53,6 @@ std::string WriteTemp(const std::string& name, const std::string& data) {
 std::unique_ptr<cli::FrameReader> OpenFile(const std::string& path) {
   return std::make_unique<cli::FrameReader>(open(path.c_str(), O_RDONLY), path, cli::InputFormat{});
 }
-
-// A pipe whose write end is fed by a thread; the reader owns the read end.
-struct FedPipe {
-  int readEnd = -1;
-  std::thread feeder;
-  explicit FedPipe(std::string data) {
-    signal(SIGPIPE, SIG_IGN);  // the reader may stop early
-    int fds[2];
-    EXPECT_EQ(pipe(fds), 0);
-    readEnd = fds[0];
-    feeder = std::thread([fd = fds[1], data = std::move(data)] {
-      size_t done = 0;
-      while (done < data.size()) {
-        const ssize_t n = write(fd, data.data() + done, data.size() - done);
-        if (n <= 0) break;
-        done += static_cast<size_t>(n);
-      }
-      close(fd);
-    });
-  }
-  ~FedPipe() { feeder.join(); }
-};
 
 // Packed frame n of MakeY4m, as the reader should deliver it.
 std::vector<uint8_t> ExpectedPacked(int width, int height, int f) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "error_of.h"
 #include "host/runtime.h"
 
 namespace {
@@ -18,17 +19,6 @@ VideoInfo Info(int width, int height, int pixelType = CS_YUY2) {
   vi.pixel_type = pixelType;
   vi.num_frames = 1;
   return vi;
-}
-
-template <typename F>
-std::string ErrorOf(F f) {
-  try {
-    f();
-  } catch (const AvisynthError& e) {
-    return e.msg;
-  }
-  ADD_FAILURE() << "no AvisynthError raised";
-  return std::string();
 }
 
 TEST(NewVideoFrameTest, PitchIsTheRowRoundedUpToTheAlignment) {

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "error_of.h"
 #include "host/runtime.h"
 
 namespace {
@@ -16,18 +17,6 @@ VideoInfo Yuy2Info(int width, int height) {
   vi.num_frames = 1;
   vi.pixel_type = CS_YUY2;
   return vi;
-}
-
-// Runs f, which must raise AvisynthError, and returns the message.
-template <typename F>
-std::string ErrorOf(F f) {
-  try {
-    f();
-  } catch (const AvisynthError& e) {
-    return e.msg;
-  }
-  ADD_FAILURE() << "no AvisynthError raised";
-  return std::string();
 }
 
 class InvokeTest : public testing::Test {
