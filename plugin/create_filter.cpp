@@ -1,9 +1,7 @@
 #include "plugin/create_filter.h"
 
-#include <cstdlib>
-#include <new>
-
 #include "plan/frame_plan.h"
+#include "platform/crt.h"
 #include "platform/platform.h"
 #include "plugin/zem_ivtc_filter.h"
 
@@ -30,7 +28,7 @@ AVSValue __cdecl CreateFilter(AVSValue args, void* /*user_data*/, IScriptEnviron
     env->ThrowError("File too long");
   }
 
-  uint8_t* buffer = static_cast<uint8_t*>(std::malloc(length > 0 ? static_cast<size_t>(length) : 1));
+  uint8_t* buffer = static_cast<uint8_t*>(malloc(length > 0 ? static_cast<size_t>(length) : 1));
   if (!buffer) {
     platform::CloseFile(fd);
     env->ThrowError("Out of memory");
@@ -38,13 +36,13 @@ AVSValue __cdecl CreateFilter(AVSValue args, void* /*user_data*/, IScriptEnviron
   const int got = length > 0 ? platform::ReadOnce(fd, buffer, static_cast<uint32_t>(length)) : 0;
   platform::CloseFile(fd);
   if (got != length) {
-    std::free(buffer);
+    free(buffer);
     env->ThrowError("File read error");
   }
 
-  ZemIvtcFilter* filter = new (std::nothrow) ZemIvtcFilter(clip, buffer, static_cast<int32_t>(length), env);
+  ZemIvtcFilter* filter = new ZemIvtcFilter(clip, buffer, static_cast<int32_t>(length), env);
   if (!filter) {
-    std::free(buffer);
+    free(buffer);
     env->ThrowError("Out of memory");
   }
   return AVSValue(filter);
