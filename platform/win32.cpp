@@ -39,8 +39,8 @@ constexpr int kOpenBinary = 0x8000;    // _O_BINARY: no CR LF or ^Z translation
 
 extern "C" {
 __declspec(dllimport) void __stdcall GetSystemInfo(SystemInfo* info);
-__declspec(dllimport) Handle __stdcall CreateEventA(void* attributes, int manualReset, int initialState,
-                                                    const char* name);
+__declspec(dllimport) Handle
+    __stdcall CreateEventA(void* attributes, int manualReset, int initialState, const char* name);
 __declspec(dllimport) int __stdcall SetEvent(Handle event);
 __declspec(dllimport) Dword __stdcall WaitForSingleObject(Handle object, Dword milliseconds);
 __declspec(dllimport) Handle __stdcall CreateThread(void* attributes, size_t stackSize, ThreadStartRoutine start,

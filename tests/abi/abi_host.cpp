@@ -113,11 +113,11 @@ bool Check(bool ok, const char* what, int line) {
 #define CHECK(cond) Check((cond), #cond, __LINE__)
 
 bool SameText(const char* a, const char* b) { return a != nullptr && b != nullptr && strcmp(a, b) == 0; }
-#define CHECK_TEXT(got, want)                                                                       \
-  do {                                                                                              \
-    if (!Check(SameText((got), (want)), #got " == \"" want "\"", __LINE__)) {                       \
-      Print(2, "    got \"%s\"\n", (got) ? static_cast<const char*>(got) : "(null)");               \
-    }                                                                                               \
+#define CHECK_TEXT(got, want)                                                         \
+  do {                                                                                \
+    if (!Check(SameText((got), (want)), #got " == \"" want "\"", __LINE__)) {         \
+      Print(2, "    got \"%s\"\n", (got) ? static_cast<const char*>(got) : "(null)"); \
+    }                                                                                 \
   } while (0)
 
 // ---------------------------------------------------------------------------
@@ -196,8 +196,15 @@ typedef void(__stdcall* GetAudioFn)(ClipObj* self, void* buffer, long long start
 typedef void(__stdcall* SetCacheHintsFn)(ClipObj* self, int hints, int range);
 typedef const VideoInfoRec*(__stdcall* GetVideoInfoFn)(ClipObj* self);
 
-enum ClipSlot { SlotGetVersion, SlotGetFrame, SlotGetParity, SlotGetAudio, SlotSetCacheHints, SlotGetVideoInfo,
-                SlotClipDestructor };
+enum ClipSlot {
+  SlotGetVersion,
+  SlotGetFrame,
+  SlotGetParity,
+  SlotGetAudio,
+  SlotSetCacheHints,
+  SlotGetVideoInfo,
+  SlotClipDestructor
+};
 
 // The inline reference operations, as both sides compile them.
 int Increment(int* count) { return __atomic_add_fetch(count, 1, __ATOMIC_SEQ_CST); }
@@ -310,11 +317,11 @@ int BuffersHeld() {
 
 // ---------------------------------------------------------------------------
 // The script environment.
-const char* const kSlotNames[22] = {
-    "destructor", "GetCPUFlags",  "SaveString",   "Sprintf",       "VSprintf", "ThrowError",   "AddFunction",
-    "FunctionExists", "Invoke",   "GetVar",       "SetVar",        "SetGlobalVar", "PushContext", "PopContext",
-    "NewVideoFrame", "MakeWritable", "BitBlt",    "AtExit",        "CheckVersion", "Subframe", "SetMemoryMax",
-    "SetWorkingDir"};
+const char* const kSlotNames[22] = {"destructor",   "GetCPUFlags",  "SaveString",     "Sprintf",      "VSprintf",
+                                    "ThrowError",   "AddFunction",  "FunctionExists", "Invoke",       "GetVar",
+                                    "SetVar",       "SetGlobalVar", "PushContext",    "PopContext",   "NewVideoFrame",
+                                    "MakeWritable", "BitBlt",       "AtExit",         "CheckVersion", "Subframe",
+                                    "SetMemoryMax", "SetWorkingDir"};
 int slotCalls[22];
 
 struct Registration {
@@ -461,17 +468,17 @@ int __stdcall EnvSetWorkingDir(EnvObj*, const char*) {
 }
 
 void* const kEnvTable[22] = {
-    reinterpret_cast<void*>(EnvDestructor),     reinterpret_cast<void*>(EnvGetCpuFlags),
-    reinterpret_cast<void*>(EnvSaveString),     reinterpret_cast<void*>(EnvSprintf),
-    reinterpret_cast<void*>(EnvVSprintf),       reinterpret_cast<void*>(EnvThrowError),
-    reinterpret_cast<void*>(EnvAddFunction),    reinterpret_cast<void*>(EnvFunctionExists),
-    reinterpret_cast<void*>(EnvInvoke),         reinterpret_cast<void*>(EnvGetVar),
-    reinterpret_cast<void*>(EnvSetVar),         reinterpret_cast<void*>(EnvSetGlobalVar),
-    reinterpret_cast<void*>(EnvPushContext),    reinterpret_cast<void*>(EnvPopContext),
-    reinterpret_cast<void*>(EnvNewVideoFrame),  reinterpret_cast<void*>(EnvMakeWritable),
-    reinterpret_cast<void*>(EnvBitBlt),         reinterpret_cast<void*>(EnvAtExit),
-    reinterpret_cast<void*>(EnvCheckVersion),   reinterpret_cast<void*>(EnvSubframe),
-    reinterpret_cast<void*>(EnvSetMemoryMax),   reinterpret_cast<void*>(EnvSetWorkingDir),
+    reinterpret_cast<void*>(EnvDestructor),    reinterpret_cast<void*>(EnvGetCpuFlags),
+    reinterpret_cast<void*>(EnvSaveString),    reinterpret_cast<void*>(EnvSprintf),
+    reinterpret_cast<void*>(EnvVSprintf),      reinterpret_cast<void*>(EnvThrowError),
+    reinterpret_cast<void*>(EnvAddFunction),   reinterpret_cast<void*>(EnvFunctionExists),
+    reinterpret_cast<void*>(EnvInvoke),        reinterpret_cast<void*>(EnvGetVar),
+    reinterpret_cast<void*>(EnvSetVar),        reinterpret_cast<void*>(EnvSetGlobalVar),
+    reinterpret_cast<void*>(EnvPushContext),   reinterpret_cast<void*>(EnvPopContext),
+    reinterpret_cast<void*>(EnvNewVideoFrame), reinterpret_cast<void*>(EnvMakeWritable),
+    reinterpret_cast<void*>(EnvBitBlt),        reinterpret_cast<void*>(EnvAtExit),
+    reinterpret_cast<void*>(EnvCheckVersion),  reinterpret_cast<void*>(EnvSubframe),
+    reinterpret_cast<void*>(EnvSetMemoryMax),  reinterpret_cast<void*>(EnvSetWorkingDir),
 };
 EnvObj environment = {kEnvTable};
 
@@ -845,13 +852,9 @@ void CheckPassThrough(const Module& module) {
   uint8_t audio[64] = {};
   const long long start = 5000000000LL;
   uint32_t ignored = 0;
-  const uint32_t audioArgs[7] = {Word(filter),
-                                 Word(audio),
-                                 static_cast<uint32_t>(start),
-                                 static_cast<uint32_t>(start >> 32),
-                                 16,
-                                 0,
-                                 Word(&environment)};
+  const uint32_t audioArgs[7] = {
+      Word(filter),      Word(audio), static_cast<uint32_t>(start), static_cast<uint32_t>(start >> 32), 16, 0,
+      Word(&environment)};
   CHECK(AbiCallPopping(ClipSlotFunction(filter, SlotGetAudio), audioArgs, 7, 0, &ignored) == 28);
   CHECK(source->lastAudioBuffer == audio && source->lastAudioStart == start && source->lastAudioCount == 16);
   bool same = true;

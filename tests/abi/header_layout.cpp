@@ -24,7 +24,8 @@ struct AvsLayoutCheck {
 
   static_assert(sizeof(VideoInfo) == 48 && alignof(VideoInfo) == 8, "VideoInfo: 48 bytes, 8-aligned");
   static_assert(offsetof(VideoInfo, width) == 0 && offsetof(VideoInfo, height) == 4, "VideoInfo size");
-  static_assert(offsetof(VideoInfo, fps_numerator) == 8 && offsetof(VideoInfo, fps_denominator) == 12, "VideoInfo rate");
+  static_assert(offsetof(VideoInfo, fps_numerator) == 8 && offsetof(VideoInfo, fps_denominator) == 12,
+                "VideoInfo rate");
   static_assert(offsetof(VideoInfo, num_frames) == 16 && offsetof(VideoInfo, pixel_type) == 20, "VideoInfo frames");
   static_assert(offsetof(VideoInfo, audio_samples_per_second) == 24 && offsetof(VideoInfo, sample_type) == 28,
                 "VideoInfo audio rate");
@@ -72,9 +73,9 @@ static_assert(Same<decltype(&IClip::GetVersion), int (__stdcall IClip::*)()>::va
 static_assert(Same<decltype(&IClip::GetFrame), PVideoFrame (__stdcall IClip::*)(int, IScriptEnvironment*)>::value,
               "GetFrame");
 static_assert(Same<decltype(&IClip::GetParity), bool (__stdcall IClip::*)(int)>::value, "GetParity");
-static_assert(Same<decltype(&IClip::GetAudio),
-                   void (__stdcall IClip::*)(void*, __int64, __int64, IScriptEnvironment*)>::value,
-              "GetAudio");
+static_assert(
+    Same<decltype(&IClip::GetAudio), void (__stdcall IClip::*)(void*, __int64, __int64, IScriptEnvironment*)>::value,
+    "GetAudio");
 static_assert(Same<decltype(&IClip::SetCacheHints), void (__stdcall IClip::*)(int, int)>::value, "SetCacheHints");
 static_assert(Same<decltype(&IClip::GetVideoInfo), const VideoInfo& (__stdcall IClip::*)()>::value, "GetVideoInfo");
 
@@ -84,9 +85,9 @@ static_assert(Same<decltype(&Env::SaveString), char* (__stdcall Env::*)(const ch
 static_assert(Same<decltype(&Env::Sprintf), char* (__cdecl Env::*)(const char*, ...)>::value, "Sprintf");
 static_assert(Same<decltype(&Env::VSprintf), char* (__stdcall Env::*)(const char*, void*)>::value, "VSprintf");
 static_assert(Same<decltype(&Env::ThrowError), void (__cdecl Env::*)(const char*, ...)>::value, "ThrowError");
-static_assert(Same<decltype(&Env::AddFunction),
-                   void (__stdcall Env::*)(const char*, const char*, ApplyFunc, void*)>::value,
-              "AddFunction");
+static_assert(
+    Same<decltype(&Env::AddFunction), void (__stdcall Env::*)(const char*, const char*, ApplyFunc, void*)>::value,
+    "AddFunction");
 static_assert(Same<decltype(&Env::FunctionExists), bool (__stdcall Env::*)(const char*)>::value, "FunctionExists");
 static_assert(Same<decltype(&Env::Invoke), AVSValue (__stdcall Env::*)(const char*, AVSValue, const char**)>::value,
               "Invoke");
@@ -99,8 +100,7 @@ static_assert(Same<decltype(&Env::PopContext), void (__stdcall Env::*)()>::value
 static_assert(Same<decltype(&Env::NewVideoFrame), PVideoFrame (__stdcall Env::*)(const VideoInfo&, int)>::value,
               "NewVideoFrame");
 static_assert(Same<decltype(&Env::MakeWritable), bool (__stdcall Env::*)(PVideoFrame*)>::value, "MakeWritable");
-static_assert(Same<decltype(&Env::BitBlt),
-                   void (__stdcall Env::*)(BYTE*, int, const BYTE*, int, int, int)>::value,
+static_assert(Same<decltype(&Env::BitBlt), void (__stdcall Env::*)(BYTE*, int, const BYTE*, int, int, int)>::value,
               "BitBlt");
 static_assert(Same<Env::ShutdownFunc, void(__cdecl*)(void*, Env*)>::value, "ShutdownFunc");
 static_assert(Same<decltype(&Env::AtExit), void (__stdcall Env::*)(Env::ShutdownFunc, void*)>::value, "AtExit");
