@@ -359,22 +359,25 @@ char* __stdcall EnvSaveString(EnvObj*, const char* s, int) {
   CountSlot(2);
   return Save(s ? s : "");
 }
-char* __cdecl EnvSprintf(EnvObj*, const char* format, ...) {
-  CountSlot(3);
+// Formats into a host-kept text. On 32-bit Windows a va_list is a plain
+// pointer: VSprintf's argument is the caller's va_list itself.
+char* SaveFormatted(const char* format, va_list args) {
   char text[256];
-  va_list args;
-  va_start(args, format);
   _vsnprintf(text, sizeof text - 1, format, args);
-  va_end(args);
   text[255] = '\0';
   return Save(text);
 }
+char* __cdecl EnvSprintf(EnvObj*, const char* format, ...) {
+  CountSlot(3);
+  va_list args;
+  va_start(args, format);
+  char* text = SaveFormatted(format, args);
+  va_end(args);
+  return text;
+}
 char* __stdcall EnvVSprintf(EnvObj*, const char* format, void* args) {
   CountSlot(4);
-  char text[256];
-  _vsnprintf(text, sizeof text - 1, format, static_cast<va_list>(args));
-  text[255] = '\0';
-  return Save(text);
+  return SaveFormatted(format, static_cast<va_list>(args));
 }
 
 }  // namespace
@@ -391,13 +394,11 @@ namespace {
 
 [[noreturn]] void __cdecl EnvThrowError(EnvObj*, const char* format, ...) {
   CountSlot(5);
-  char text[256];
   va_list args;
   va_start(args, format);
-  _vsnprintf(text, sizeof text - 1, format, args);
+  const char* text = SaveFormatted(format, args);
   va_end(args);
-  text[255] = '\0';
-  throw AvisynthError(Save(text));
+  throw AvisynthError(text);
 }
 void __stdcall EnvAddFunction(EnvObj*, const char* name, const char* params, ApplyFn apply, void* userData) {
   CountSlot(6);
