@@ -38,6 +38,13 @@ constexpr double IrregularCost = 1.5;    // each position followed without a cad
 // video fields (half the motion of a frame pair) about 0.5.
 constexpr double RatioLow = 0.15;
 constexpr double RatioHigh = 0.4;
+// A weave whose ratio is AlikeHigh or more of its neighbours' (and at least
+// twice AlikeFloor) is combed too: that is video with little combing.
+constexpr double AlikeLow = 0.55;
+constexpr double AlikeHigh = 0.85;
+constexpr double AlikeFloor = 0.05;
+// One side of a weave changing this many times more than the other: a cut.
+constexpr double SceneChange = 8;
 
 struct State {
   int cadence;  // -1: irregular
@@ -96,13 +103,32 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
   const double minMotion = std::max(32.0, fieldPixels / 2048);
   // Change between fields of one parity that proves they are different moments.
   const double repeatScale = std::max(64.0, fieldPixels / 512);
+  std::vector<double> ratio(count, -1), scales(count, 0);
+  for (int p = 0; p < count; ++p) {
+    // The scale of the comb: the change of both parities around the weave,
+    // except across a scene change, where the change on the far side of the
+    // cut says nothing about the weave: then twice the smaller part.
+    const PositionMeasures& m = measures[p];
+    const double low = std::min(m.motionBefore, m.motionAfter), high = std::max(m.motionBefore, m.motionAfter);
+    const double scale = low >= minMotion / 2 && high > SceneChange * low ? 2 * low : low + high;
+    scales[p] = scale;
+    if (scale >= minMotion) ratio[p] = m.comb / scale;
+  }
   std::vector<Evidence> evidence(count);
   for (int p = 0; p < count; ++p) {
-    const PositionMeasures& m = measures[p];
-    if (m.motion < minMotion) continue;
-    const double ratio = m.comb / m.motion;
-    evidence[p].combed = Smooth((ratio - RatioLow) / (RatioHigh - RatioLow));
-    evidence[p].weight = std::min(1.0, m.motion / (4 * minMotion));
+    if (ratio[p] < 0) continue;
+    // Against the neighbouring weaves, which share one field each: in film
+    // and progressive footage a whole picture sits beside a combed weave, in
+    // video every weave is alike.
+    // A neighbour across a cut (a far larger change) does not count.
+    double around = -1;
+    for (int q : {p - 1, p + 1})
+      if (q >= 0 && q < count && ratio[q] >= 0 && scales[q] <= SceneChange * scales[p]) around = std::max(around, ratio[q]);
+    const double alike = around > 0 ? ratio[p] / around : 0;
+    evidence[p].combed =
+        std::max(Smooth((ratio[p] - RatioLow) / (RatioHigh - RatioLow)),
+                 Smooth((alike - AlikeLow) / (AlikeHigh - AlikeLow)) * Smooth((ratio[p] - AlikeFloor) / AlikeFloor));
+    evidence[p].weight = std::min(1.0, scales[p] / (4 * minMotion));
   }
   auto pairCost = [&](int p, bool before, bool here) {
     // Fields p-1, p and p+1: measures[p-1].repeat compares p-1 with p+1.

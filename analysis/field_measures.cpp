@@ -201,11 +201,13 @@ void FieldAnalyzer::AddPosition(const std::vector<BlockSums>& blockSums, bool cr
     repeat += cross ? s.motionBottom : s.motionTop;
     if (first > MovingBlockSum || second > MovingBlockSum) {
       m.comb += comb;
-      m.motion += static_cast<double>(first) + second;
+      m.motionBefore += first;
+      m.motionAfter += second;
       ++m.movingBlocks;
     }
   }
   m.repeat = repeat;
+  m.motion = m.motionBefore + m.motionAfter;
   positions.push_back(m);
 }
 
@@ -233,10 +235,11 @@ std::vector<PositionMeasures> FieldAnalyzer::Finish() {
     m.combAll += sums[b].combOwn;
     if (before > MovingBlockSum) {
       m.comb += sums[b].combOwn;
-      m.motion += before;
+      m.motionBefore += before;
       ++m.movingBlocks;
     }
   }
+  m.motion = m.motionBefore;
   positions.push_back(m);
   previous = nullptr;
   return std::move(positions);

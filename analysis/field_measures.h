@@ -30,6 +30,8 @@ namespace analysis {
 struct PositionMeasures {
   double comb = 0;     // comb excess of the weave, over the blocks that move around it
   double motion = 0;   // change of both parities around the position, over the same blocks
+  // Its two parts: field p-1 against field p+1, and field p against p+2.
+  double motionBefore = 0, motionAfter = 0;
   double combAll = 0;  // comb excess over the whole frame
   // Change from field p to field p+2 over the whole frame (both fields of
   // one parity); negative where field p+2 does not exist.
