@@ -51,7 +51,7 @@ struct Score {
   int other = 0;         // everything else (rebuilds, combed weaves)
 };
 Score ScoreFrames(const Truth& truth, const std::vector<uint64_t>& frameHashes);
-// Streams a Y4M file (for outputs too large to hold).
+// Streams a Y4M file (for outputs too large to hold); "-" is standard input.
 Score ScoreY4m(const Truth& truth, const std::string& path);
 
 }  // namespace footage
