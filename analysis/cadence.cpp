@@ -43,8 +43,13 @@ constexpr double RatioHigh = 0.4;
 constexpr double AlikeLow = 0.55;
 constexpr double AlikeHigh = 0.85;
 constexpr double AlikeFloor = 0.05;
-// One side of a weave changing this many times more than the other: a cut.
+// Both sides of a weave changing this many times more than usual: a cut.
 constexpr double SceneChange = 8;
+constexpr int MedianReach = 4;
+// Change between fields of one parity two apart, against the usual change:
+// below RepeatLow a repeated field, above RepeatHigh a new moment.
+constexpr double RepeatLow = 0.15;
+constexpr double RepeatHigh = 0.4;
 
 struct State {
   int cadence;  // -1: irregular
@@ -101,44 +106,74 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
 
   // Motion below this says nothing; four times it is full evidence.
   const double minMotion = std::max(32.0, fieldPixels / 2048);
-  // Change between fields of one parity that proves they are different moments.
+  // Same-parity change that counts as change at all.
   const double repeatScale = std::max(64.0, fieldPixels / 512);
+  // Local medians (nine positions) of the motion around each weave and of
+  // the same-parity change: the scale that cuts and noisy repeats are read
+  // against.
+  auto localMedian = [&](auto value) {
+    std::vector<double> out(count);
+    std::vector<double> window;
+    for (int p = 0; p < count; ++p) {
+      window.clear();
+      for (int q = std::max(0, p - MedianReach); q <= std::min(count - 1, p + MedianReach); ++q)
+        if (value(q) >= 0) window.push_back(value(q));
+      if (window.empty()) continue;
+      std::nth_element(window.begin(), window.begin() + window.size() / 2, window.end());
+      out[p] = window[window.size() / 2];
+    }
+    return out;
+  };
+  const std::vector<double> typicalMotion = localMedian([&](int q) { return measures[q].motion; });
+  const std::vector<double> typicalRepeat = localMedian([&](int q) { return measures[q].repeat; });
+  // A weave across a cut: both its same-parity changes far above the usual.
+  auto acrossCut = [&](int q) {
+    return std::min(measures[q].motionBefore, measures[q].motionAfter) > SceneChange * typicalMotion[q] / 2;
+  };
+
+  // How surely fields q and q+2 differ: their change against the usual
+  // change here (a repeated field differs by noise only).
+  auto changed = [&](int q) {
+    const double r = measures[q].repeat;
+    if (r < 0) return 0.0;
+    return Smooth((r / std::max(typicalRepeat[q], repeatScale) - RepeatLow) / (RepeatHigh - RepeatLow));
+  };
   std::vector<double> ratio(count, -1), scales(count, 0);
   for (int p = 0; p < count; ++p) {
-    // The scale of the comb: the change of both parities around the weave,
-    // except across a scene change, where the change on the far side of the
-    // cut says nothing about the weave: then twice the smaller part.
-    const PositionMeasures& m = measures[p];
-    const double low = std::min(m.motionBefore, m.motionAfter), high = std::max(m.motionBefore, m.motionAfter);
-    const double scale = low >= minMotion / 2 && high > SceneChange * low ? 2 * low : low + high;
-    scales[p] = scale;
-    if (scale >= minMotion) ratio[p] = m.comb / scale;
+    // The scale of the comb: the motion around the weave, but no more than
+    // is usual here, so that the change across a neighbouring cut does not
+    // make a weave look whole.
+    // The first and last positions lack one side; take it as usual.
+    const double missing = p == 0 || p == count - 1 ? typicalMotion[p] / 2 : 0;
+    scales[p] = std::min(measures[p].motion + missing, typicalMotion[p]);
+    if (scales[p] >= minMotion) ratio[p] = measures[p].comb / scales[p];
   }
   std::vector<Evidence> evidence(count);
   for (int p = 0; p < count; ++p) {
     if (ratio[p] < 0) continue;
     // Against the neighbouring weaves, which share one field each: in film
     // and progressive footage a whole picture sits beside a combed weave, in
-    // video every weave is alike.
-    // A neighbour across a cut (a far larger change) does not count.
-    double around = -1;
-    for (int q : {p - 1, p + 1})
-      if (q >= 0 && q < count && ratio[q] >= 0 && scales[q] <= SceneChange * scales[p]) around = std::max(around, ratio[q]);
-    const double alike = around > 0 ? ratio[p] / around : 0;
-    evidence[p].combed =
-        std::max(Smooth((ratio[p] - RatioLow) / (RatioHigh - RatioLow)),
-                 Smooth((alike - AlikeLow) / (AlikeHigh - AlikeLow)) * Smooth((ratio[p] - AlikeFloor) / AlikeFloor));
+    // video every weave is alike, and every field differs from the fields of
+    // its parity before and after it (no repeats). A weave across a cut does
+    // not count as a neighbour.
+    double alike = 0;
+    if (p > 0 && p + 1 < count) {
+      double around = -1;
+      for (int q : {p - 1, p + 1})
+        if (ratio[q] >= 0 && !acrossCut(q)) around = std::max(around, ratio[q]);
+      if (around > 0)
+        alike = Smooth((ratio[p] / around - AlikeLow) / (AlikeHigh - AlikeLow)) *
+                Smooth((ratio[p] - AlikeFloor) / AlikeFloor) * changed(p - 1) * changed(p);
+    }
+    evidence[p].combed = std::max(Smooth((ratio[p] - RatioLow) / (RatioHigh - RatioLow)), alike);
     evidence[p].weight = std::min(1.0, scales[p] / (4 * minMotion));
   }
   auto pairCost = [&](int p, bool before, bool here) {
     // Fields p-1, p and p+1: measures[p-1].repeat compares p-1 with p+1.
-    const double r = measures[p - 1].repeat;
-    if (r < 0) return 0.0;
-    if (!before && !here) return ChangedRepeatCost * std::min(1.0, r / repeatScale);
-    if (before && here) {
-      const double around =
-          std::max(p >= 2 ? measures[p - 2].repeat : 0.0, p < count ? measures[p].repeat : 0.0);
-      if (r <= repeatScale / 64 && around >= repeatScale) return LoneStillCost;
+    if (!before && !here) return ChangedRepeatCost * changed(p - 1);
+    if (before && here && measures[p - 1].repeat >= 0) {
+      const double around = std::max(p >= 2 ? measures[p - 2].repeat : 0.0, measures[p].repeat);
+      if (around >= repeatScale && changed(p - 1) == 0) return LoneStillCost;
     }
     return 0.0;
   };
