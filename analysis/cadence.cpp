@@ -15,8 +15,13 @@ struct CadenceCycle {
 };
 const std::vector<CadenceCycle>& Cycles() {
   static const std::vector<CadenceCycle> cycles = {
-      {"2:2", {2}},         {"3:2", {2, 3}},         {"2:3:3:2", {2, 3, 3, 2}}, {"3:2:3:2:2", {3, 2, 3, 2, 2}},
-      {"2:2:2:4", {2, 2, 2, 4}}, {"5", {5}}, {"video", {1}},
+      {"2:2", {2}},
+      {"3:2", {2, 3}},
+      {"2:3:3:2", {2, 3, 3, 2}},
+      {"3:2:3:2:2", {3, 2, 3, 2, 2}},
+      {"2:2:2:4", {2, 2, 2, 4}},
+      {"5", {5}},
+      {"video", {1}},
   };
   return cycles;
 }
@@ -246,8 +251,8 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
     d.phase = st.phase;
     d.combed = evidence[p].combed;
     d.evidence = evidence[p].weight;
-    d.cadenceBreak = p > 0 && path[p] != path[p - 1] &&
-                     !(st.cadence < 0 && states[path[p - 1]].cadence < 0) && predecessor[path[p]] != path[p - 1];
+    d.cadenceBreak = p > 0 && path[p] != path[p - 1] && !(st.cadence < 0 && states[path[p - 1]].cadence < 0) &&
+                     predecessor[path[p]] != path[p - 1];
     d.stretch = Stretch::Film;
     if (st.cadence == VideoCadence) d.stretch = Stretch::Video;
     // 2:2 with whole frames at even positions: progressive footage.

@@ -28,8 +28,8 @@
 namespace analysis {
 
 struct PositionMeasures {
-  double comb = 0;     // comb excess of the weave, over the blocks that move around it
-  double motion = 0;   // change of both parities around the position, over the same blocks
+  double comb = 0;    // comb excess of the weave, over the blocks that move around it
+  double motion = 0;  // change of both parities around the position, over the same blocks
   // Its two parts: field p-1 against field p+1, and field p against p+2.
   double motionBefore = 0, motionAfter = 0;
   double combAll = 0;  // comb excess over the whole frame
@@ -75,8 +75,8 @@ class FieldAnalyzer {
   };
   // The sums of one block row of a frame pair (exposed for the tests'
   // comparison of the vector code with the plain one).
-  static void MeasureBlockRow(const uint8_t* previous, const uint8_t* current, ptrdiff_t pitch, int width,
-                              int height, int blockRow, BlockSums* sums, bool vector = true);
+  static void MeasureBlockRow(const uint8_t* previous, const uint8_t* current, ptrdiff_t pitch, int width, int height,
+                              int blockRow, BlockSums* sums, bool vector = true);
 
  private:
   void MeasurePair(const uint8_t* previous, const uint8_t* current, ptrdiff_t pitch, bool lastFrameOnly);

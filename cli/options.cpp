@@ -28,10 +28,9 @@ void ParseRawSize(const std::string& text, InputFormat* format) {
 void ParseRate(const std::string& text, Options* o) {
   const size_t slash = text.find('/');
   auto number = [&](const std::string& s) {
-    if (s.empty() || s.size() > 10 || s.find_first_not_of("0123456789") != std::string::npos ||
-        std::stoll(s) < 1 || std::stoll(s) > 2147483647)
-      Usage("--rate wants N/D with whole numbers from 1 to 2147483647, e.g. --rate 24000/1001 (got \"" + text +
-            "\")");
+    if (s.empty() || s.size() > 10 || s.find_first_not_of("0123456789") != std::string::npos || std::stoll(s) < 1 ||
+        std::stoll(s) > 2147483647)
+      Usage("--rate wants N/D with whole numbers from 1 to 2147483647, e.g. --rate 24000/1001 (got \"" + text + "\")");
     return static_cast<unsigned>(std::stoll(s));
   };
   if (slash == std::string::npos) number("");
@@ -133,7 +132,8 @@ Options ParseOptions(const std::vector<std::string>& args) {
     if (o.planOut.empty() || (!o.timeline.empty() && o.timeline == o.planOut))
       Usage("zemivtc plan: --out and --timeline need two different file names");
   }
-  if (o.info && (o.hasRate || !o.timecodes.empty())) Usage("--info renders nothing; --rate and --timecodes belong to a render");
+  if (o.info && (o.hasRate || !o.timecodes.empty()))
+    Usage("--info renders nothing; --rate and --timecodes belong to a render");
   if (o.hasRate && o.rawOut) Usage("--rate sets the Y4M header, which --raw-out does not write");
   if (o.timecodes == "-" || (!o.timecodes.empty() && o.timecodes == o.output))
     Usage("--timecodes needs a file of its own");

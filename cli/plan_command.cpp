@@ -6,10 +6,10 @@
 #define O_CLOEXEC (_O_NOINHERIT | _O_BINARY)
 #endif
 
-#include <cerrno>
-#include <cstdarg>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -23,6 +23,9 @@
 
 namespace cli {
 namespace {
+
+// The longest plan the filter module accepts.
+constexpr size_t MaxPlanBytes = 10485760;
 
 std::unique_ptr<FrameReader> OpenPlanInput(const Options& options) {
   int fd = STDIN_FILENO;
@@ -67,15 +70,16 @@ std::string Format(const char* format, ...) {
 
 std::string PlanReport(const analysis::Proposal& proposal, int frames) {
   const analysis::PlanSummary s = analysis::Summarize(proposal);
-  std::string r = Format("zemivtc plan: %d frames, %d field positions, %d output frames\n", frames, s.positions,
-                         s.outputFrames);
+  std::string r =
+      Format("zemivtc plan: %d frames, %d field positions, %d output frames\n", frames, s.positions, s.outputFrames);
   r += Format("  film:        %7d positions, %d film frames\n", s.filmPositions, s.filmFrames);
   r += Format("  progressive: %7d positions, %d frames\n", s.progressivePositions, s.progressiveFrames);
   r += Format("  video:       %7d positions, %d fields rebuilt\n", s.videoPositions, s.videoFields);
   r += Format("  orphans:     %7d fields rebuilt from themselves\n", s.orphans);
   if (proposal.lastFieldLeftOut) r += "  the last field stands alone and has no position of its own: left out\n";
   r += Format("  cadence breaks: %zu", s.breakFrames.size());
-  for (size_t i = 0; i < s.breakFrames.size() && i < 40; ++i) r += (i ? ", " : " at frames ") + std::to_string(s.breakFrames[i]);
+  for (size_t i = 0; i < s.breakFrames.size() && i < 40; ++i)
+    r += (i ? ", " : " at frames ") + std::to_string(s.breakFrames[i]);
   if (s.breakFrames.size() > 40) r += ", ...";
   r += "\n";
   return r;
@@ -149,9 +153,8 @@ void RunPlanCommand(const Options& options) {
   if (progress) std::fputc('\n', stderr);
   const int frames = analyzer.Frames();
   if (frames < 2)
-    throw CliError(reader->Header().width > 0 && frames == 1
-                       ? "the input has 1 frame; a plan needs at least 2"
-                       : "the input has no frames; a plan needs at least 2");
+    throw CliError(reader->Header().width > 0 && frames == 1 ? "the input has 1 frame; a plan needs at least 2"
+                                                             : "the input has no frames; a plan needs at least 2");
 
   const double fieldPixels = analyzer.FieldPixels();
   const std::vector<analysis::PositionMeasures> measures = analyzer.Finish();
@@ -166,7 +169,8 @@ void RunPlanCommand(const Options& options) {
   planOut.Write(plan.data(), plan.size());
   if (options.explain) {
     std::string lines =
-        "# position  fields         code stretch  cadence/phase  fields are  measures (combed: 0 one moment .. 1 two)\n";
+        "# position  fields         code stretch  cadence/phase  fields are  measures (combed: 0 one moment .. 1 "
+        "two)\n";
     for (size_t p = 0; p < plan.size(); ++p) {
       lines += ExplainLine(proposal, measures, static_cast<int>(p));
       if (lines.size() > (1 << 16)) {
@@ -179,6 +183,18 @@ void RunPlanCommand(const Options& options) {
   if (timelineOut) timelineOut->Commit();
   planOut.Commit();
   std::fputs(PlanReport(proposal, frames).c_str(), stderr);
+  // The filter weaves a top field over the bottom field before it, so a
+  // plan reads the fields top first; say so when the input claims otherwise.
+  if (header.interlace == 'b')
+    std::fputs(
+        "zemivtc plan: warning: the input says bottom field first (Ib); the filter and this plan take the "
+        "top field first, so film frames whose fields meet the other way round come out as rebuilt fields\n",
+        stderr);
+  if (plan.size() > MaxPlanBytes)
+    std::fprintf(stderr,
+                 "zemivtc plan: warning: the plan has %zu positions, more than the filter reads (%zu); split the "
+                 "input\n",
+                 plan.size(), MaxPlanBytes);
 }
 
 }  // namespace cli

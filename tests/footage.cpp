@@ -65,14 +65,15 @@ void CopyField(const std::string& from, int parity, int width, int height, std::
   size_t offset = 0;
   for (int plane = 0; plane < 3; ++plane) {
     const size_t rowBytes = plane == 0 ? width : width / 2;
-    for (int row = parity; row < height; row += 2) to->replace(offset + row * rowBytes, rowBytes, from, offset + row * rowBytes, rowBytes);
+    for (int row = parity; row < height; row += 2)
+      to->replace(offset + row * rowBytes, rowBytes, from, offset + row * rowBytes, rowBytes);
     offset += rowBytes * height;
   }
 }
 
 // A clip of W x H frames from an ffmpeg source and filter chain.
-std::string Generate(const std::string& dir, const std::string& name, const std::string& source, const std::string& rate,
-                     int width, int height, int frames, const std::string& filters = "") {
+std::string Generate(const std::string& dir, const std::string& name, const std::string& source,
+                     const std::string& rate, int width, int height, int frames, const std::string& filters = "") {
   const std::string path = dir + "/" + name + ".y4m";
   Run("ffmpeg -v error -y -f lavfi -i " + source + "=size=" + std::to_string(width) + "x" + std::to_string(height) +
       ":rate=" + rate + " -frames:v " + std::to_string(frames) + (filters.empty() ? "" : " -vf " + filters) +
@@ -98,8 +99,9 @@ struct Piece {
 // Telecines a progressive reel with ffmpeg and traces every field to its
 // film frame through a marker reel (frame i: luma i % 256, chroma i / 256)
 // telecined the same way.
-Piece TelecineReel(const std::string& dir, const std::string& name, const std::vector<std::pair<std::string, int>>& frames,
-                   int width, int height, const std::string& pattern, int64_t pictureBase) {
+Piece TelecineReel(const std::string& dir, const std::string& name,
+                   const std::vector<std::pair<std::string, int>>& frames, int width, int height,
+                   const std::string& pattern, int64_t pictureBase) {
   Piece piece;
   piece.kind = Kind::Film;
   piece.pictureBase = pictureBase;

@@ -126,10 +126,11 @@ TEST_F(PlanFootage, RenderedPlanGivesEveryRecoverableFilmFrameOnceAndNoCombedWea
 }
 
 TEST_F(PlanFootage, PipeAndRawInputGiveTheSamePlanAndExplainHasALinePerPosition) {
-  Result r = Shell(dir, "$Z plan --explain $D/footage.y4m > $D/file.plan 2> $D/explain.txt && "
-                      "cat $D/footage.y4m | $Z plan - > $D/pipe.plan && "
-                      "ffmpeg -v error -y -i $D/footage.y4m -f rawvideo -pix_fmt yuyv422 $D/footage.yuyv && "
-                      "$Z plan --raw 320x240 --out $D/raw.plan $D/footage.yuyv");
+  Result r = Shell(dir,
+                   "$Z plan --explain $D/footage.y4m > $D/file.plan 2> $D/explain.txt && "
+                   "cat $D/footage.y4m | $Z plan - > $D/pipe.plan && "
+                   "ffmpeg -v error -y -i $D/footage.y4m -f rawvideo -pix_fmt yuyv422 $D/footage.yuyv && "
+                   "$Z plan --raw 320x240 --out $D/raw.plan $D/footage.yuyv");
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string plan = ReadAll(dir + "file.plan");
   EXPECT_EQ(plan.size(), static_cast<size_t>(2 * truth.frames - 1));
