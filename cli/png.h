@@ -1,5 +1,6 @@
-// A minimal PNG encoder: 8-bit RGB, no compression (stored deflate blocks),
-// enough for the plan timeline without an image library.
+// A minimal PNG encoder: 8-bit RGB, rows filtered against the row above and
+// deflated with the fixed code and runs only; enough for the plan timeline
+// without an image library.
 #ifndef ZEMIVTC_CLI_PNG_H
 #define ZEMIVTC_CLI_PNG_H
 

@@ -1,7 +1,7 @@
 // zemivtc plan on generated footage (tests/footage.h), its plan rendered
 // through the built command and checked against the known film frames; the
 // timecodes and rate of the render; the vector measures against the plain
-// ones; the PNG checksums; and every refusal of the plan command.
+// ones; the PNG encoder; and every refusal of the plan command.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -262,10 +262,32 @@ TEST(FieldMeasures, VectorSumsEqualPlainSumsForOddSizes) {
   }
 }
 
-TEST(Png, ChecksumsMatchTheirPublishedCheckValues) {
+TEST(Png, ChecksumsMatchTheirPublishedCheckValuesAndFfmpegDecodesEveryPixel) {
   const std::string digits = "123456789", word = "Wikipedia";
   EXPECT_EQ(cli::Crc32(reinterpret_cast<const uint8_t*>(digits.data()), digits.size()), 0xCBF43926u);
   EXPECT_EQ(cli::Adler32(reinterpret_cast<const uint8_t*>(word.data()), word.size()), 0x11E60398u);
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed; `make deps` installs it";
+  const std::string dir = TempDir("png");
+  // Noise (every literal), runs of every length up to past 258 and rows
+  // repeating the one above, at a few sizes.
+  std::mt19937 rng(77);
+  const int sizes[][2] = {{1, 1}, {7, 3}, {300, 9}, {1000, 30}};
+  for (const auto& size : sizes) {
+    const int w = size[0], h = size[1];
+    std::vector<uint8_t> rgb(static_cast<size_t>(w) * h * 3);
+    for (size_t i = 0; i < rgb.size();) {
+      const size_t run = std::min<size_t>(rgb.size() - i, rng() % 300 + 1);
+      const uint8_t value = static_cast<uint8_t>(rng());
+      for (size_t k = 0; k < run; ++k) rgb[i + k] = rng() % 4 ? value : static_cast<uint8_t>(rng());
+      i += run;
+    }
+    if (h > 2) std::copy(rgb.begin(), rgb.begin() + 3 * w, rgb.begin() + 3 * w);
+    WriteAll(dir + "p.png", cli::EncodePng(w, h, rgb));
+    const Result r = Shell(dir, "ffmpeg -v error -y -i $D/p.png -f rawvideo -pix_fmt rgb24 $D/p.rgb");
+    ASSERT_EQ(r.status, 0) << w << "x" << h << " " << r.err;
+    EXPECT_TRUE(ReadAll(dir + "p.rgb") == std::string(rgb.begin(), rgb.end())) << w << "x" << h;
+  }
+  std::system(("rm -rf " + dir).c_str());
 }
 
 }  // namespace
