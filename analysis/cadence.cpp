@@ -9,6 +9,8 @@ namespace {
 
 // Picture lengths in fields, one cycle of each cadence. The first is the
 // choice where nothing in the clip tells (a still clip): whole frames.
+// Film drawn on twos needs no cadence of its own: as 24 frames a second
+// (3:2) it comes out with each drawing twice, at the film's own rate.
 struct CadenceCycle {
   const char* name;
   std::vector<int> runs;
@@ -20,12 +22,11 @@ const std::vector<CadenceCycle>& Cycles() {
       {"2:3:3:2", {2, 3, 3, 2}},
       {"3:2:3:2:2", {3, 2, 3, 2, 2}},
       {"2:2:2:4", {2, 2, 2, 4}},
-      {"5", {5}},
       {"video", {1}},
   };
   return cycles;
 }
-constexpr int VideoCadence = 6;
+constexpr int VideoCadence = 5;
 constexpr int ProgressiveCadence = 0;
 
 // Costs, in units of one position fully judged. A combed weave must cost

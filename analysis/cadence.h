@@ -6,8 +6,7 @@
 // cycle of picture lengths in fields, at some phase:
 //   video 1 (every field its own moment), 2:2 (progressive frames or film
 //   carried two fields a frame), 3:2 and 2:3:3:2 (film telecined to 60
-//   fields), 3:2:3:2:2 (25 frames to 60 fields), 2:2:2:4, and 5 (film
-//   telecined 3:2 and drawn on twos).
+//   fields), 3:2:3:2:2 (25 frames to 60 fields) and 2:2:2:4.
 // A Viterbi search picks, for the whole clip, the sequence of cadence and
 // phase that costs least: a weave the measures call combed costs much, a
 // split of fields that look like one moment costs less, three fields in one
