@@ -135,7 +135,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
   if (o.info && (o.hasRate || !o.timecodes.empty()))
     Usage("--info renders nothing; --rate and --timecodes belong to a render");
   if (o.hasRate && o.rawOut) Usage("--rate sets the Y4M header, which --raw-out does not write");
-  if (o.timecodes == "-" || (!o.timecodes.empty() && o.timecodes == o.output))
+  if (o.timecodes == "-" || (!o.timecodes.empty() && (o.timecodes == o.output || o.timecodes == o.input)))
     Usage("--timecodes needs a file of its own");
   return o;
 }

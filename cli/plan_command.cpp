@@ -1,6 +1,7 @@
 #include "cli/plan_command.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #ifdef _WIN32
 #define O_CLOEXEC (_O_NOINHERIT | _O_BINARY)
@@ -68,6 +69,12 @@ std::string Format(const char* format, ...) {
 
 }  // namespace
 
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  return a != "-" && b != "-" && stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && S_ISREG(sa.st_mode) &&
+         sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 std::string PlanReport(const analysis::Proposal& proposal, int frames) {
   const analysis::PlanSummary s = analysis::Summarize(proposal);
   std::string r =
@@ -99,6 +106,9 @@ std::string ExplainLine(const analysis::Proposal& proposal, const std::vector<an
 }
 
 void RunPlanCommand(const Options& options) {
+  // An output renamed over the input would destroy it.
+  for (const std::string& out : {options.planOut, options.timeline})
+    if (!out.empty() && SameFile(out, options.input)) throw CliError("cannot write " + out + ": it is the input");
   // Outputs first, so that an unwritable one fails before the work.
   OutputFile planOut(options.planOut);
   std::unique_ptr<OutputFile> timelineOut;
@@ -153,8 +163,8 @@ void RunPlanCommand(const Options& options) {
   if (progress) std::fputc('\n', stderr);
   const int frames = analyzer.Frames();
   if (frames < 2)
-    throw CliError(reader->Header().width > 0 && frames == 1 ? "the input has 1 frame; a plan needs at least 2"
-                                                             : "the input has no frames; a plan needs at least 2");
+    throw CliError(frames == 1 ? "the input has 1 frame; a plan needs at least 2"
+                               : "the input has no frames; a plan needs at least 2");
 
   const double fieldPixels = analyzer.FieldPixels();
   const std::vector<analysis::PositionMeasures> measures = analyzer.Finish();

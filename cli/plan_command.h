@@ -14,6 +14,9 @@ namespace cli {
 // Throws CliError on failure.
 void RunPlanCommand(const Options& options);
 
+// True when both name one existing regular file ("-" names none).
+bool SameFile(const std::string& a, const std::string& b);
+
 // The report on standard error, and one --explain line of position p.
 std::string PlanReport(const analysis::Proposal& proposal, int frames);
 std::string ExplainLine(const analysis::Proposal& proposal, const std::vector<analysis::PositionMeasures>& measures,

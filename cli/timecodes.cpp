@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "cli/errors.h"
+#include "cli/plan_command.h"
 
 namespace cli {
 
@@ -26,7 +27,8 @@ std::string TimecodesText(const std::string& plan) {
   return text;
 }
 
-TimecodesFile::TimecodesFile(const std::string& path, const std::string& planPath, int frames) : out(path) {
+TimecodesFile::TimecodesFile(const std::string& path, const std::string& planPath, int frames)
+    : out(SameFile(path, planPath) ? throw CliError("cannot write " + path + ": it is the plan") : path) {
   struct stat st;
   if (stat(planPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
     throw CliError("--timecodes reads the plan a second time, so --plan must name a regular file (" + planPath +

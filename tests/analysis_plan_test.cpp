@@ -190,6 +190,8 @@ TEST(PlanCommand, EveryRefusalHasItsMessageAndStatusAndLeavesNoFileBehind) {
       {"--rate 24000/1001 --raw-out --plan $D/plan $D/two.y4m", 2, "--raw-out"},
       {"--info --timecodes $D/t --plan $D/plan $D/two.y4m", 2, "--info renders nothing"},
       {"--timecodes $D/t --plan <(cat $D/plan) $D/two.y4m $D/out.y4m", 1, "regular file"},
+      {"--timecodes $D/plan --plan $D/plan $D/two.y4m $D/out.y4m", 1, "it is the plan"},
+      {"plan --out $D/two.y4m $D/two.y4m", 1, "it is the input"},
   };
   for (const Case& c : cases) {
     const Result r = Shell(dir, "$Z " + std::string(c.args) + " -q > $D/stdout.txt");
@@ -204,6 +206,8 @@ TEST(PlanCommand, EveryRefusalHasItsMessageAndStatusAndLeavesNoFileBehind) {
                   name == "plan" || name.find(".y4m") == name.size() - 4)
           << c.args << ": left " << name;
     EXPECT_FALSE(std::ifstream(dir + "out.y4m").good()) << c.args;
+    EXPECT_EQ(ReadAll(dir + "plan"), "111") << c.args;
+    EXPECT_EQ(ReadAll(dir + "two.y4m"), y4m("C422", 2)) << c.args;
   }
   std::system(("rm -rf " + dir).c_str());
 }
