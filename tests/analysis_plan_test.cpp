@@ -192,6 +192,7 @@ TEST(PlanCommand, EveryRefusalHasItsMessageAndStatusAndLeavesNoFileBehind) {
       {"--timecodes $D/t --plan <(cat $D/plan) $D/two.y4m $D/out.y4m", 1, "regular file"},
       {"--timecodes $D/plan --plan $D/plan $D/two.y4m $D/out.y4m", 1, "it is the plan"},
       {"plan --out $D/two.y4m $D/two.y4m", 1, "it is the input"},
+      {"--timecodes $D/two.y4m --plan $D/plan $D/two.y4m $D/out.y4m", 2, "a file of its own"},
   };
   for (const Case& c : cases) {
     const Result r = Shell(dir, "$Z " + std::string(c.args) + " -q > $D/stdout.txt");
