@@ -149,8 +149,10 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
     // The scale of the comb: the motion around the weave, but no more than
     // is usual here, so that the change across a neighbouring cut does not
     // make a weave look whole.
-    // The first and last positions lack one side; take it as usual.
+    // The first and last positions lack one side; take it as usual, if
+    // the other side moves at all (the comb counts moving blocks only).
     const double missing = p == 0 || p == count - 1 ? typicalMotion[p] / 2 : 0;
+    if (measures[p].motion < minMotion / 2) continue;
     scales[p] = std::min(measures[p].motion + missing, typicalMotion[p]);
     if (scales[p] >= minMotion) ratio[p] = measures[p].comb / scales[p];
   }
