@@ -84,7 +84,7 @@ std::string PlanReport(const analysis::Proposal& proposal, int frames) {
   r += Format("  video:       %7d positions, %d fields rebuilt\n", s.videoPositions, s.videoFields);
   r += Format("  orphans:     %7d fields rebuilt from themselves\n", s.orphans);
   if (proposal.lastFieldLeftOut) r += "  the last field stands alone and has no position of its own: left out\n";
-  r += Format("  cadence breaks: %zu", s.breakFrames.size());
+  r += "  cadence breaks: " + std::to_string(s.breakFrames.size());
   for (size_t i = 0; i < s.breakFrames.size() && i < 40; ++i)
     r += (i ? ", " : " at frames ") + std::to_string(s.breakFrames[i]);
   if (s.breakFrames.size() > 40) r += ", ...";
@@ -201,10 +201,10 @@ void RunPlanCommand(const Options& options) {
         "top field first, so film frames whose fields meet the other way round come out as rebuilt fields\n",
         stderr);
   if (plan.size() > MaxPlanBytes)
-    std::fprintf(stderr,
-                 "zemivtc plan: warning: the plan has %zu positions, more than the filter reads (%zu); split the "
-                 "input\n",
-                 plan.size(), MaxPlanBytes);
+    std::fputs(("zemivtc plan: warning: the plan has " + std::to_string(plan.size()) +
+                " positions, more than the filter reads (" + std::to_string(MaxPlanBytes) + "); split the input\n")
+                   .c_str(),
+               stderr);
 }
 
 }  // namespace cli
