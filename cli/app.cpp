@@ -18,6 +18,7 @@
 #include "cli/output.h"
 #include "cli/row_bands.h"
 #include "cli/stream_clip.h"
+#include "cli/timecodes.h"
 #include "host/runtime.h"
 
 namespace cli {
@@ -103,7 +104,7 @@ void Render(const Options& options, const RunTuning& tuning, RowBands& bands, ho
     throw CliError("the filter's output is not YUY2 at the input's size; nothing written");
   OutputFile out(options.output);
   FrameWriter writer(out, header, options.rawOut, &bands);
-  writer.WriteHeader();
+  writer.WriteHeader(options.rateNumerator, options.rateDenominator);
   Progress progress(!options.quiet && isatty(STDERR_FILENO), vi.num_frames);
   for (int n = 0; n < vi.num_frames; ++n) {
     PVideoFrame frame = filtered->GetFrame(n, &env);
@@ -173,7 +174,12 @@ void RunCommand(const Options& options, const RunTuning& tuning) {
       if (std::fflush(stdout) != 0 || std::ferror(stdout)) throw CliError("cannot write standard output");
       return;
     }
+    // Written beside the render and put in place only when it succeeds.
+    std::unique_ptr<TimecodesFile> timecodes;
+    if (!options.timecodes.empty())
+      timecodes = std::make_unique<TimecodesFile>(options.timecodes, options.plan, filtered->GetVideoInfo().num_frames);
     Render(options, tuning, bands, env, filtered, *source, header);
+    if (timecodes) timecodes->Commit();
   } catch (const AvisynthError& e) {
     failure = e.msg ? e.msg : "the filter failed";
   }
