@@ -2,7 +2,6 @@
 // as the scalar definition (widen, shift left 7, high half of the signed
 // product, saturating add, arithmetic shift right 6, saturating pack).
 #include <immintrin.h>
-
 #include <stddef.h>
 #include <stdint.h>
 

@@ -8,6 +8,9 @@
 // sin(x), rounded to the nearest double. Exact-to-the-last-bit for
 // |x| <= 2^20 (the tables need |x| < 10); larger arguments give 0.
 double TableSine(double x);
+// The same by the full series alone, without TableSine's quick path that
+// settles almost every argument (for tests: the two must always agree).
+double TableSineBySeries(double x);
 
 // floor(x) as an integer, for |x| < 2^31.
 int TableFloor(double x);

@@ -27,6 +27,13 @@ CoefficientWord ReplicateWeight(int32_t weight) {
 
 double Magnitude(double x) { return x < 0.0 ? -x : x; }
 
+bool SameBits(double a, double b) {
+  uint64_t x, y;
+  memcpy(&x, &a, sizeof x);
+  memcpy(&y, &b, sizeof y);
+  return x == y;
+}
+
 // Lanczos window of order 3 at distance m from the sampling point.
 double LanczosWeight(double m) {
   if (Magnitude(m) < kZeroDistance) return 1.0;
@@ -78,18 +85,40 @@ void BuildLanczosTable(int32_t sourceRows, int32_t outputRows, VerticalFilterTab
   if (sourceRows < 1 || outputRows < 1 || !OffsetsFit(sourceRows, rowStep)) return;
   if (!AllocateTable(table, outputRows, kLanczosTaps)) return;
 
+  // A row's weights depend only on its distance d, and rows share few
+  // distinct values of d (with twice as many output rows as source rows,
+  // two apart from rounding): the coefficients of the last few are kept and
+  // copied, which saves most of the sines. Same inputs, same bytes.
+  struct KnownRow {
+    double d;
+    CoefficientWord coeffs[kLanczosTaps];
+  };
+  constexpr int kKnownRows = 8;
+  KnownRow known[kKnownRows];
+  int knownCount = 0;
+  int nextKnown = 0;
+
   const double r = 1.0 / outputRows;
-  double weights[kLanczosTaps];
   for (int32_t i = 0; i < outputRows; ++i) {
     const double c = ((i + 0.5) * sourceRows) * r;
     const int32_t first = TableFloor(c - 2.5);
     const double d = (first + 0.5) - c;
     int32_t* offsets = table.offsets + static_cast<size_t>(i) * kLanczosTaps;
     CoefficientWord* coeffs = table.coeffs + static_cast<size_t>(i) * kLanczosTaps;
+    // The clamp moves only the row read; the weight keeps the true distance.
+    for (int32_t j = 0; j < kLanczosTaps; ++j) offsets[j] = ClampedOffset(first + j, sourceRows, rowStep);
+
+    const KnownRow* match = nullptr;
+    for (int k = 0; k < knownCount && match == nullptr; ++k) {
+      if (SameBits(known[k].d, d)) match = &known[k];
+    }
+    if (match != nullptr) {
+      memcpy(coeffs, match->coeffs, sizeof match->coeffs);
+      continue;
+    }
+    double weights[kLanczosTaps];
     double sum = 0.0;
     for (int32_t j = 0; j < kLanczosTaps; ++j) {
-      // The clamp moves only the row read; the weight keeps the true distance.
-      offsets[j] = ClampedOffset(first + j, sourceRows, rowStep);
       weights[j] = LanczosWeight(shift + (d + j));
       sum = sum + weights[j];
     }
@@ -98,6 +127,11 @@ void BuildLanczosTable(int32_t sourceRows, int32_t outputRows, VerticalFilterTab
       const double scaled = (inv * weights[j]) * kUnit;
       coeffs[j] = ReplicateWeight(static_cast<int32_t>(scaled));  // truncates toward zero
     }
+    KnownRow& slot = known[nextKnown];
+    slot.d = d;
+    memcpy(slot.coeffs, coeffs, sizeof slot.coeffs);
+    nextKnown = (nextKnown + 1) % kKnownRows;
+    if (knownCount < kKnownRows) ++knownCount;
   }
 }
 
