@@ -77,6 +77,24 @@ class Progress {
   bool shown = false;
 };
 
+// The line added under the filter's refusal of 4:2:0 input, the first error
+// most users meet: what the input is and how to make it 4:2:2.
+std::string Yuv420Hint(const Y4mHeader& header) {
+  const std::string what = header.colorTag.empty() ? "no C tag, which means 4:2:0" : "C" + header.colorTag;
+  return "the input is 4:2:0 (" + what +
+         ") and the filter takes 8-bit 4:2:2: add -pix_fmt yuv422p to the ffmpeg command that makes the Y4M";
+}
+
+// A clip of no frames (a plan with no code 1 to 6) has nothing to render:
+// rather than write an empty stream and report success, ask the filter for
+// its first frame so that it refuses with its own message, and fail before
+// any output is opened.
+void RefuseFramelessClip(const PClip& filtered, host::ScriptEnvironment& env) {
+  if (filtered->GetVideoInfo().num_frames > 0) return;
+  filtered->GetFrame(0, &env);
+  throw CliError("the filter's clip has no frames; nothing written");
+}
+
 std::unique_ptr<FrameReader> OpenInput(const Options& options, bool mapInput) {
   int fd = STDIN_FILENO;
 #ifdef _WIN32
@@ -173,9 +191,11 @@ void RunCommand(const Options& options, const RunTuning& tuning) {
       if (std::fflush(stdout) != 0 || std::ferror(stdout)) throw CliError("cannot write standard output");
       return;
     }
+    RefuseFramelessClip(filtered, env);
     Render(options, tuning, bands, env, filtered, *source, header);
   } catch (const AvisynthError& e) {
     failure = e.msg ? e.msg : "the filter failed";
+    if (header.chroma == Chroma::Yuv420) failure += "\n" + Yuv420Hint(header);
   }
   if (!failure.empty()) throw CliError(failure);
 }
