@@ -16,6 +16,7 @@
 
 #include "cli/errors.h"
 #include "cli/output.h"
+#include "cli/plan_forecast.h"
 #include "cli/row_bands.h"
 #include "cli/stream_clip.h"
 #include "host/runtime.h"
@@ -95,7 +96,7 @@ void RefuseFramelessClip(const PClip& filtered, host::ScriptEnvironment& env) {
   throw CliError("the filter's clip has no frames; nothing written");
 }
 
-std::unique_ptr<FrameReader> OpenInput(const Options& options, bool mapInput) {
+std::unique_ptr<FrameReader> OpenInput(const Options& options) {
   int fd = STDIN_FILENO;
 #ifdef _WIN32
   _setmode(STDIN_FILENO, _O_BINARY);
@@ -107,11 +108,27 @@ std::unique_ptr<FrameReader> OpenInput(const Options& options, bool mapInput) {
     if (fd < 0) throw CliError("cannot open " + options.input + ": " + std::strerror(errno));
   }
   try {
-    return std::make_unique<FrameReader>(fd, name, options.inputFormat, mapInput);
+    return std::make_unique<FrameReader>(fd, name, options.inputFormat);
   } catch (...) {
     if (fd != STDIN_FILENO) close(fd);
     throw;
   }
+}
+
+// Output frame n. A source frame the plan says comes back unchanged
+// (`unchanged`, else -1) is handed to the filter unconverted; if the filter
+// made a frame of its own from it after all, that frame is made again from
+// converted source frames.
+PVideoFrame FilteredFrame(const PClip& filtered, StreamClip& source, int unchanged, int n,
+                          host::ScriptEnvironment& env) {
+  source.ExpectUnchanged(unchanged);
+  PVideoFrame frame = filtered->GetFrame(n, &env);
+  if (source.HandedOutUnconverted() && !source.StoredBytes(frame).Valid()) {
+    frame = PVideoFrame();
+    source.ExpectUnchanged(-1);
+    frame = filtered->GetFrame(n, &env);
+  }
+  return frame;
 }
 
 void Render(const Options& options, const RunTuning& tuning, RowBands& bands, host::ScriptEnvironment& env,
@@ -119,12 +136,19 @@ void Render(const Options& options, const RunTuning& tuning, RowBands& bands, ho
   const VideoInfo& vi = filtered->GetVideoInfo();
   if (vi.pixel_type != CS_YUY2 || vi.width != header.width || vi.height != header.height)
     throw CliError("the filter's output is not YUY2 at the input's size; nothing written");
+  source.SetDeferredConversion(tuning.deferConversion);
+  // Unchanged frames are written from their stored bytes, so only then may
+  // they go to the filter unconverted.
+  PlanForecast forecast;
+  if (tuning.deferConversion && tuning.passThrough && !options.rawOut && options.hasPlan)
+    forecast = PlanForecast::Read(tuning.forecastPlan.empty() ? options.plan : tuning.forecastPlan);
+  if (forecast.FrameCount() != vi.num_frames) forecast = PlanForecast();  // not the plan the filter read
   OutputFile out(options.output);
   FrameWriter writer(out, header, options.rawOut, &bands);
   writer.WriteHeader();
   Progress progress(!options.quiet && isatty(STDERR_FILENO), vi.num_frames);
   for (int n = 0; n < vi.num_frames; ++n) {
-    PVideoFrame frame = filtered->GetFrame(n, &env);
+    PVideoFrame frame = FilteredFrame(filtered, source, forecast.PassThroughSource(n), n, env);
     if (source.Failed()) throw CliError(source.Error());
     if (!frame || frame->GetRowSize() < 2 * vi.width || frame->GetHeight() < vi.height)
       throw CliError("the filter returned a malformed frame " + std::to_string(n));
@@ -132,8 +156,8 @@ void Render(const Options& options, const RunTuning& tuning, RowBands& bands, ho
     // position) goes out as the input stored it: YUY2 and planar 4:2:2 hold
     // the same samples, so converting there and back would give these bytes.
     const StoredFrame stored = tuning.passThrough && !options.rawOut ? source.StoredBytes(frame) : StoredFrame();
-    if (stored.data)
-      writer.WriteStored(stored.data);
+    if (stored.Valid())
+      writer.WriteStored(stored);
     else
       writer.WriteFrame(frame->GetReadPtr(), frame->GetPitch());
     progress.Update(n + 1);
@@ -165,7 +189,7 @@ std::string DefaultModulePath() {
 
 void RunCommand(const Options& options, const RunTuning& tuning) {
   const std::string modulePath = options.plugin.empty() ? DefaultModulePath() : options.plugin;
-  std::unique_ptr<FrameReader> reader = OpenInput(options, tuning.mapInput);
+  std::unique_ptr<FrameReader> reader = OpenInput(options);
   const Y4mHeader header = reader->Header();
   // Declared before the environment and the clips, so it outlives them.
   RowBands bands(tuning.threads);
@@ -176,7 +200,11 @@ void RunCommand(const Options& options, const RunTuning& tuning) {
   std::string failure;
   try {
     env.LoadPlugin(modulePath);
-    StreamClip* source = new StreamClip(std::move(reader));
+    // A file can be read again at any frame: keeping the frames of one plan
+    // position (k and k+1) and one more is enough, and fewer kept frames
+    // leave fewer frame buffers going round, warm in the cache.
+    const int keep = reader->Seekable() ? StreamClip::SeekableKeep : StreamClip::DefaultKeep;
+    StreamClip* source = new StreamClip(std::move(reader), keep);
     PClip sourceClip(source);
     AVSValue args[2] = {AVSValue(sourceClip), AVSValue(options.plan.c_str())};
     const char* names[2] = {nullptr, "zemFile"};

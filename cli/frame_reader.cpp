@@ -3,9 +3,6 @@
 #include <errno.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#ifndef _WIN32
-#include <sys/mman.h>
-#endif
 
 #include <cstring>
 
@@ -15,10 +12,8 @@ namespace cli {
 namespace {
 
 constexpr size_t BufferBytes = 1 << 18;
+constexpr size_t SeekableRefill = 1 << 12;
 constexpr size_t MaxHeaderLine = 1 << 16;
-// Mapped pages this far behind the newest frame are handed back, so a long
-// file does not stay resident; reading them again maps them again.
-constexpr int64_t ReleaseLag = int64_t{64} << 20;
 
 std::string Printable(const std::string& text) {
   std::string out;
@@ -29,13 +24,12 @@ std::string Printable(const std::string& text) {
 
 }  // namespace
 
-FrameReader::FrameReader(int fileDescriptor, std::string streamName, const InputFormat& format, bool mapFile)
+FrameReader::FrameReader(int fileDescriptor, std::string streamName, const InputFormat& format)
     : fd(fileDescriptor), name(std::move(streamName)), raw(format.raw), buffer(BufferBytes) {
   struct stat st;
   const off_t here = lseek(fd, 0, SEEK_CUR);
   seekable = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && here >= 0;
   position = seekable ? here : 0;
-  if (seekable && mapFile) MapFile();
   if (raw) {
     if (format.rawWidth <= 0 || format.rawHeight <= 0 || format.rawWidth > MaxDimension ||
         format.rawHeight > MaxDimension || format.rawWidth % 2 != 0)
@@ -64,61 +58,7 @@ FrameReader::FrameReader(int fileDescriptor, std::string streamName, const Input
 }
 
 FrameReader::~FrameReader() {
-  Unmap();
   if (fd > 2) close(fd);
-}
-
-// Maps the whole file read-only. Without a mapping (Windows, a 32-bit
-// address space too small for the file, an empty file) the reader reads.
-void FrameReader::MapFile() {
-#ifndef _WIN32
-  struct stat st;
-  if (fstat(fd, &st) != 0 || st.st_size <= 0 || static_cast<uint64_t>(st.st_size) > SIZE_MAX) return;
-  void* p = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-  if (p == MAP_FAILED) return;
-  map = static_cast<const uint8_t*>(p);
-  mapBytes = static_cast<size_t>(st.st_size);
-#endif
-}
-
-void FrameReader::Unmap() {
-#ifndef _WIN32
-  if (map) munmap(const_cast<uint8_t*>(map), mapBytes);
-  for (const auto& old : retiredMaps) munmap(const_cast<uint8_t*>(old.first), old.second);
-#endif
-  map = nullptr;
-  retiredMaps.clear();
-}
-
-// Bytes available in the mapping at `offset`, up to `wanted`. A file that
-// has grown since it was mapped is mapped again; the old mapping stays until
-// the reader goes, since frames handed out may point into it.
-size_t FrameReader::MappedBytesFrom(int64_t offset, size_t wanted) {
-#ifndef _WIN32
-  if (offset + static_cast<int64_t>(wanted) > static_cast<int64_t>(mapBytes)) {
-    struct stat st;
-    if (fstat(fd, &st) == 0 && st.st_size > static_cast<off_t>(mapBytes) &&
-        static_cast<uint64_t>(st.st_size) <= SIZE_MAX) {
-      void* p = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-      if (p != MAP_FAILED) {
-        retiredMaps.emplace_back(map, mapBytes);
-        map = static_cast<const uint8_t*>(p);
-        mapBytes = static_cast<size_t>(st.st_size);
-        releasedBelow = 0;
-      }
-    }
-  }
-  if (offset - ReleaseLag >= releasedBelow + ReleaseLag) {
-    // Everything more than ReleaseLag behind `offset`, in whole pages.
-    const int64_t page = sysconf(_SC_PAGESIZE);
-    const int64_t from = releasedBelow / page * page;
-    const int64_t to = (offset - ReleaseLag) / page * page;
-    if (to > from) madvise(const_cast<uint8_t*>(map) + from, static_cast<size_t>(to - from), MADV_DONTNEED);
-    releasedBelow = to;
-  }
-#endif
-  if (offset >= static_cast<int64_t>(mapBytes)) return 0;
-  return std::min(wanted, mapBytes - static_cast<size_t>(offset));
 }
 
 std::shared_ptr<std::vector<uint8_t>> FrameReader::SpareBuffer() {
@@ -143,12 +83,6 @@ int FrameReader::EstimatedFrameCount() const {
 }
 
 size_t FrameReader::Read(uint8_t* dst, size_t count) {
-  if (map) {
-    const size_t take = MappedBytesFrom(position, count);
-    if (take > 0) std::memcpy(dst, map + position, take);
-    position += static_cast<int64_t>(take);
-    return take;
-  }
   size_t done = 0;
   while (done < count) {
     if (bufferBegin < bufferEnd) {
@@ -159,10 +93,13 @@ size_t FrameReader::Read(uint8_t* dst, size_t count) {
       done += take;
       continue;
     }
-    // Large remainders go straight to the destination; small ones refill the buffer.
-    const bool direct = count - done >= buffer.size();
+    // Large remainders go straight to the destination; small ones refill the
+    // buffer. A seekable file refills one page at a time: a frame header
+    // read should not pull in pixels that may never be wanted.
+    const size_t refill = seekable ? SeekableRefill : buffer.size();
+    const bool direct = count - done >= refill;
     uint8_t* target = direct ? dst + done : buffer.data();
-    const ssize_t got = read(fd, target, direct ? count - done : buffer.size());
+    const ssize_t got = read(fd, target, direct ? count - done : refill);
     if (got < 0) {
       if (errno == EINTR) continue;
       Fail(std::string("read error: ") + std::strerror(errno));
@@ -191,10 +128,6 @@ FrameReader::Line FrameReader::ReadLine(std::string* line, size_t maxLength) {
 }
 
 void FrameReader::Seek(int64_t offset) {
-  if (map) {
-    position = offset;
-    return;
-  }
   const int64_t bufferStart = position - static_cast<int64_t>(bufferBegin);
   if (offset >= bufferStart && offset <= position + static_cast<int64_t>(bufferEnd - bufferBegin)) {
     bufferBegin = static_cast<size_t>(offset - bufferStart);
@@ -254,8 +187,51 @@ bool FrameReader::SkipFrame() {
   return true;
 }
 
+void FrameReader::Convert(StoredFrame& stored, uint8_t* dst, ptrdiff_t pitch) {
+  if (!stored.data) {
+    std::shared_ptr<std::vector<uint8_t>> own = SpareBuffer();
+    own->resize(payloadBytes);
+    // In slices on every band thread: the copy out of the page cache is a
+    // pass over the whole frame, like the conversion after it.
+    const int slices = header.height;
+    auto readSlices = [&](int begin, int end) {
+      const size_t from = payloadBytes * static_cast<size_t>(begin) / slices;
+      const size_t to = payloadBytes * static_cast<size_t>(end) / slices;
+      PreadAll(own->data() + from, to - from, stored.fileOffset + static_cast<int64_t>(from));
+    };
+    if (bands)
+      bands->Run(slices, MinBandRows(header.width), readSlices);
+    else
+      readSlices(0, slices);
+    stored.data = own->data();
+    stored.owner = std::move(own);
+  }
+  ConvertPlanar(stored.data, dst, pitch);
+}
+
+void FrameReader::PreadAll(uint8_t* dst, size_t count, int64_t offset) const {
+  size_t done = 0;
+  while (done < count) {
+    const ssize_t got = pread(fd, dst + done, count - done, static_cast<off_t>(offset + static_cast<int64_t>(done)));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) Fail(std::string("read error: ") + std::strerror(errno));
+    if (got == 0) Fail("it was cut short while it was read");
+    done += static_cast<size_t>(got);
+  }
+}
+
+void FrameReader::ConvertPlanar(const uint8_t* planar, uint8_t* dst, ptrdiff_t pitch) {
+  const int width = header.width, height = header.height;
+  if (bands)
+    bands->Run(height, MinBandRows(width),
+               [&](int begin, int end) { PlanarToPackedRows(planar, width, height, begin, end, dst, pitch); });
+  else
+    PlanarToPacked(planar, width, height, dst, pitch);
+}
+
 bool FrameReader::ReadFrame(int n, uint8_t* dst, ptrdiff_t pitch, StoredFrame* stored) {
   if (n < 0) n = 0;
+  if (!dst && (raw || !stored)) Fail("a frame read without a destination must keep its stored bytes");
   if (endFrame >= 0 && n >= endFrame) return false;
   if (header.chroma != Chroma::Yuv422) Fail("4:2:0 frames cannot be delivered as YUY2");
   if (n != nextFrame) {
@@ -272,14 +248,24 @@ bool FrameReader::ReadFrame(int n, uint8_t* dst, ptrdiff_t pitch, StoredFrame* s
   }
   if (!ReadFrameHeader()) return false;
   const int rowBytes = 2 * header.width;
+  if (!dst && seekable) {
+    // Deferred: the bytes stay in the file until they are converted or
+    // copied out, and are not read at all when neither happens.
+    struct stat st;
+    if (fstat(fd, &st) != 0) Fail(std::string("stat error: ") + std::strerror(errno));
+    if (position + static_cast<int64_t>(payloadBytes) > st.st_size)
+      FailTruncated(static_cast<size_t>(st.st_size - position), payloadBytes);
+    *stored = StoredFrame();
+    stored->fd = fd;
+    stored->fileOffset = position;
+    Seek(position + static_cast<int64_t>(payloadBytes));
+    FrameDone();
+    return true;
+  }
   const uint8_t* source = nullptr;  // the frame's bytes as stored
   std::shared_ptr<std::vector<uint8_t>> own;
   size_t got = 0;
-  if (map) {
-    got = MappedBytesFrom(position, payloadBytes);
-    source = map + position;
-    position += static_cast<int64_t>(got);
-  } else if (raw && pitch == rowBytes) {
+  if (raw && pitch == rowBytes) {
     got = Read(dst, payloadBytes);
     source = dst;
   } else {
@@ -305,12 +291,7 @@ bool FrameReader::ReadFrame(int n, uint8_t* dst, ptrdiff_t pitch, StoredFrame* s
       for (int row = 0; row < header.height; ++row)
         std::memcpy(dst + row * pitch, source + static_cast<size_t>(row) * rowBytes, rowBytes);
   } else {
-    const int width = header.width, height = header.height;
-    if (bands)
-      bands->Run(height, MinBandRows(width),
-                 [&](int begin, int end) { PlanarToPackedRows(source, width, height, begin, end, dst, pitch); });
-    else
-      PlanarToPacked(source, width, height, dst, pitch);
+    if (dst) ConvertPlanar(source, dst, pitch);
     if (stored) {
       stored->data = source;
       stored->owner = std::move(own);
