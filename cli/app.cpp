@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "cli/errors.h"
+#include "cli/frame_sink.h"
 #include "cli/output.h"
 #include "cli/plan_forecast.h"
 #include "cli/row_bands.h"
@@ -96,7 +97,7 @@ void RefuseFramelessClip(const PClip& filtered, host::ScriptEnvironment& env) {
   throw CliError("the filter's clip has no frames; nothing written");
 }
 
-std::unique_ptr<FrameReader> OpenInput(const Options& options) {
+std::unique_ptr<FrameReader> OpenInput(const Options& options, bool mapInput) {
   int fd = STDIN_FILENO;
 #ifdef _WIN32
   _setmode(STDIN_FILENO, _O_BINARY);
@@ -108,7 +109,7 @@ std::unique_ptr<FrameReader> OpenInput(const Options& options) {
     if (fd < 0) throw CliError("cannot open " + options.input + ": " + std::strerror(errno));
   }
   try {
-    return std::make_unique<FrameReader>(fd, name, options.inputFormat);
+    return std::make_unique<FrameReader>(fd, name, options.inputFormat, mapInput);
   } catch (...) {
     if (fd != STDIN_FILENO) close(fd);
     throw;
@@ -144,8 +145,12 @@ void Render(const Options& options, const RunTuning& tuning, RowBands& bands, ho
     forecast = PlanForecast::Read(tuning.forecastPlan.empty() ? options.plan : tuning.forecastPlan);
   if (forecast.FrameCount() != vi.num_frames) forecast = PlanForecast();  // not the plan the filter read
   OutputFile out(options.output);
-  FrameWriter writer(out, header, options.rawOut, &bands);
+  // With a writer thread, output frames are converted there, on one core,
+  // while the filter makes the next; otherwise here, in bands.
+  FrameWriter writer(out, header, options.rawOut, tuning.writerThread ? nullptr : &bands);
   writer.WriteHeader();
+  std::unique_ptr<FrameSink> sink;  // after `out` and `writer`: it stops before they go
+  if (tuning.writerThread) sink = std::make_unique<FrameSink>(writer);
   Progress progress(!options.quiet && isatty(STDERR_FILENO), vi.num_frames);
   for (int n = 0; n < vi.num_frames; ++n) {
     PVideoFrame frame = FilteredFrame(filtered, source, forecast.PassThroughSource(n), n, env);
@@ -156,12 +161,15 @@ void Render(const Options& options, const RunTuning& tuning, RowBands& bands, ho
     // position) goes out as the input stored it: YUY2 and planar 4:2:2 hold
     // the same samples, so converting there and back would give these bytes.
     const StoredFrame stored = tuning.passThrough && !options.rawOut ? source.StoredBytes(frame) : StoredFrame();
-    if (stored.Valid())
+    if (sink)
+      sink->Push(frame, stored);
+    else if (stored.Valid())
       writer.WriteStored(stored);
     else
       writer.WriteFrame(frame->GetReadPtr(), frame->GetPitch());
     progress.Update(n + 1);
   }
+  if (sink) sink->Finish();
   out.Commit();
   if (source.Clamped())
     std::fprintf(stderr,
@@ -189,7 +197,7 @@ std::string DefaultModulePath() {
 
 void RunCommand(const Options& options, const RunTuning& tuning) {
   const std::string modulePath = options.plugin.empty() ? DefaultModulePath() : options.plugin;
-  std::unique_ptr<FrameReader> reader = OpenInput(options);
+  std::unique_ptr<FrameReader> reader = OpenInput(options, tuning.mapInput);
   const Y4mHeader header = reader->Header();
   // Declared before the environment and the clips, so it outlives them.
   RowBands bands(tuning.threads);

@@ -17,6 +17,7 @@ std::string DefaultModulePath();
 // Shortcuts the command takes; each one writes the same bytes as the plain
 // path, which the tests check by turning them off.
 struct RunTuning {
+  bool mapInput = true;     // memory-map a regular input file instead of reading it
   bool passThrough = true;  // write an unchanged source frame from its stored planar bytes
   // Convert a Y4M source frame to YUY2 only when the filter is handed it, and
   // not at all when the plan says the filter hands it back unchanged.
@@ -24,7 +25,8 @@ struct RunTuning {
   // Where the command reads its forecast of unchanged frames; empty: the
   // plan. Tests give it a wrong one: that must cost time, not bytes.
   std::string forecastPlan;
-  int threads = 0;  // threads converting between planar and packed rows; 0: one per processor
+  bool writerThread = true;  // convert and write output frame n on a thread of its own while n+1 is made
+  int threads = 0;           // threads converting between planar and packed rows; 0: one per processor
 };
 
 // Runs the command; throws CliError on failure.

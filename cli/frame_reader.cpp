@@ -3,6 +3,9 @@
 #include <errno.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifndef _WIN32
+#include <sys/mman.h>
+#endif
 
 #include <cstring>
 
@@ -13,6 +16,9 @@ namespace {
 
 constexpr size_t BufferBytes = 1 << 18;
 constexpr size_t SeekableRefill = 1 << 12;
+// Mapped pages this far behind the newest frame are handed back, so a long
+// file does not stay resident; reading them again maps them again.
+constexpr int64_t ReleaseLag = int64_t{64} << 20;
 constexpr size_t MaxHeaderLine = 1 << 16;
 
 std::string Printable(const std::string& text) {
@@ -24,12 +30,13 @@ std::string Printable(const std::string& text) {
 
 }  // namespace
 
-FrameReader::FrameReader(int fileDescriptor, std::string streamName, const InputFormat& format)
+FrameReader::FrameReader(int fileDescriptor, std::string streamName, const InputFormat& format, bool mapFile)
     : fd(fileDescriptor), name(std::move(streamName)), raw(format.raw), buffer(BufferBytes) {
   struct stat st;
   const off_t here = lseek(fd, 0, SEEK_CUR);
   seekable = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && here >= 0;
   position = seekable ? here : 0;
+  if (seekable && mapFile) MapFile();
   if (raw) {
     if (format.rawWidth <= 0 || format.rawHeight <= 0 || format.rawWidth > MaxDimension ||
         format.rawHeight > MaxDimension || format.rawWidth % 2 != 0)
@@ -58,7 +65,61 @@ FrameReader::FrameReader(int fileDescriptor, std::string streamName, const Input
 }
 
 FrameReader::~FrameReader() {
+  Unmap();
   if (fd > 2) close(fd);
+}
+
+// Maps the whole file read-only. Without a mapping (Windows, a 32-bit
+// address space too small for the file, an empty file) the reader reads.
+void FrameReader::MapFile() {
+#ifndef _WIN32
+  struct stat st;
+  if (fstat(fd, &st) != 0 || st.st_size <= 0 || static_cast<uint64_t>(st.st_size) > SIZE_MAX) return;
+  void* p = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+  if (p == MAP_FAILED) return;
+  map = static_cast<const uint8_t*>(p);
+  mapBytes = static_cast<size_t>(st.st_size);
+#endif
+}
+
+void FrameReader::Unmap() {
+#ifndef _WIN32
+  if (map) munmap(const_cast<uint8_t*>(map), mapBytes);
+  for (const auto& old : retiredMaps) munmap(const_cast<uint8_t*>(old.first), old.second);
+#endif
+  map = nullptr;
+  retiredMaps.clear();
+}
+
+// Bytes available in the mapping at `offset`, up to `wanted`. A file that
+// has grown since it was mapped is mapped again; the old mapping stays until
+// the reader goes, since frames handed out may point into it.
+size_t FrameReader::MappedBytesFrom(int64_t offset, size_t wanted) {
+#ifndef _WIN32
+  if (offset + static_cast<int64_t>(wanted) > static_cast<int64_t>(mapBytes)) {
+    struct stat st;
+    if (fstat(fd, &st) == 0 && st.st_size > static_cast<off_t>(mapBytes) &&
+        static_cast<uint64_t>(st.st_size) <= SIZE_MAX) {
+      void* p = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+      if (p != MAP_FAILED) {
+        retiredMaps.emplace_back(map, mapBytes);
+        map = static_cast<const uint8_t*>(p);
+        mapBytes = static_cast<size_t>(st.st_size);
+        releasedBelow = 0;
+      }
+    }
+  }
+  if (offset - ReleaseLag >= releasedBelow + ReleaseLag) {
+    // Everything more than ReleaseLag behind `offset`, in whole pages.
+    const int64_t page = sysconf(_SC_PAGESIZE);
+    const int64_t from = releasedBelow / page * page;
+    const int64_t to = (offset - ReleaseLag) / page * page;
+    if (to > from) madvise(const_cast<uint8_t*>(map) + from, static_cast<size_t>(to - from), MADV_DONTNEED);
+    releasedBelow = to;
+  }
+#endif
+  if (offset >= static_cast<int64_t>(mapBytes)) return 0;
+  return std::min(wanted, mapBytes - static_cast<size_t>(offset));
 }
 
 std::shared_ptr<std::vector<uint8_t>> FrameReader::SpareBuffer() {
@@ -83,6 +144,12 @@ int FrameReader::EstimatedFrameCount() const {
 }
 
 size_t FrameReader::Read(uint8_t* dst, size_t count) {
+  if (map) {
+    const size_t take = MappedBytesFrom(position, count);
+    if (take > 0) std::memcpy(dst, map + position, take);
+    position += static_cast<int64_t>(take);
+    return take;
+  }
   size_t done = 0;
   while (done < count) {
     if (bufferBegin < bufferEnd) {
@@ -128,6 +195,10 @@ FrameReader::Line FrameReader::ReadLine(std::string* line, size_t maxLength) {
 }
 
 void FrameReader::Seek(int64_t offset) {
+  if (map) {
+    position = offset;
+    return;
+  }
   const int64_t bufferStart = position - static_cast<int64_t>(bufferBegin);
   if (offset >= bufferStart && offset <= position + static_cast<int64_t>(bufferEnd - bufferBegin)) {
     bufferBegin = static_cast<size_t>(offset - bufferStart);
@@ -188,6 +259,8 @@ bool FrameReader::SkipFrame() {
 }
 
 void FrameReader::Convert(StoredFrame& stored, uint8_t* dst, ptrdiff_t pitch) {
+  if (!stored.data && map && MappedBytesFrom(stored.fileOffset, payloadBytes) == payloadBytes)
+    stored.data = map + stored.fileOffset;  // converted straight from the page cache
   if (!stored.data) {
     std::shared_ptr<std::vector<uint8_t>> own = SpareBuffer();
     own->resize(payloadBytes);
@@ -265,7 +338,11 @@ bool FrameReader::ReadFrame(int n, uint8_t* dst, ptrdiff_t pitch, StoredFrame* s
   const uint8_t* source = nullptr;  // the frame's bytes as stored
   std::shared_ptr<std::vector<uint8_t>> own;
   size_t got = 0;
-  if (raw && pitch == rowBytes) {
+  if (map) {
+    got = MappedBytesFrom(position, payloadBytes);
+    source = map + position;
+    position += static_cast<int64_t>(got);
+  } else if (raw && pitch == rowBytes) {
     got = Read(dst, payloadBytes);
     source = dst;
   } else {

@@ -24,8 +24,9 @@ struct InputFormat {
 
 // One frame's pixels as the input stores them (planar Y4M), so that a frame
 // the filter hands back unchanged can be written without converting it from
-// YUY2 and back. `data` points into `owner`; nullptr when nothing was kept.
-// A frame of a seekable file that has not been read is named by where it
+// YUY2 and back. `data` points into the reader's file mapping, which lives as
+// long as the reader, or into `owner`; nullptr when nothing was kept. A frame
+// of a seekable file that has not been looked at yet is named by where it
 // lies instead: `fileOffset` in the reader's descriptor `fd`, open as long
 // as the reader lives.
 struct StoredFrame {
@@ -39,8 +40,10 @@ struct StoredFrame {
 class FrameReader {
  public:
   // Takes ownership of fd and reads the stream header at once (throws
-  // CliError for a bad one). `name` is used in messages.
-  FrameReader(int fd, std::string name, const InputFormat& format);
+  // CliError for a bad one). `name` is used in messages. A regular file is
+  // memory-mapped where the platform allows it (`mapFile`), so frames are
+  // converted straight from the page cache without a copy.
+  FrameReader(int fd, std::string name, const InputFormat& format, bool mapFile = true);
   ~FrameReader();
   FrameReader(const FrameReader&) = delete;
   FrameReader& operator=(const FrameReader&) = delete;
@@ -48,6 +51,7 @@ class FrameReader {
   const Y4mHeader& Header() const { return header; }
   bool Seekable() const { return seekable; }
   bool Raw() const { return raw; }
+  bool Mapped() const { return map != nullptr; }
   // Index of the frame a forward read delivers next.
   int NextFrame() const { return nextFrame; }
   // Frame count once the end has been seen, else -1.
@@ -58,15 +62,17 @@ class FrameReader {
   // Reads frame n into YUY2 rows of 2 * width bytes, `pitch` apart. Returns
   // false if the stream ends before frame n. On a pipe n must not be below
   // NextFrame(). Truncated frames and bad frame headers throw CliError.
-  // For Y4M input, `stored` (if given) receives the frame's planar bytes, in
-  // a buffer of its own that nothing else reuses while `stored->owner` holds it.
+  // For Y4M input, `stored` (if given) receives the frame's planar bytes:
+  // in the mapping, or in a buffer of its own that nothing else reuses while
+  // `stored->owner` holds it.
   // With no `dst` (Y4M only, `stored` required) the frame is only stored,
   // not converted: Convert() makes its rows when they are wanted. A seekable
   // file is not even read then: `stored` names the frame's place in the file.
   bool ReadFrame(int n, uint8_t* dst, ptrdiff_t pitch, StoredFrame* stored = nullptr);
-  // Converts a stored Y4M frame into YUY2 rows `pitch` apart, reading its
-  // bytes from the file first if `stored` only names their place (and
-  // keeping them in `stored`). Throws CliError if the file no longer holds them.
+  // Converts a stored Y4M frame into YUY2 rows `pitch` apart. If `stored`
+  // only names the frame's place, its bytes are taken from the mapping, or
+  // read into a buffer, and kept in `stored`. Throws CliError if the file no
+  // longer holds them.
   void Convert(StoredFrame& stored, uint8_t* dst, ptrdiff_t pitch);
   // Converts frames in bands on these threads (which must outlive the
   // reader's reads); nullptr converts on the calling thread.
@@ -85,6 +91,9 @@ class FrameReader {
   // "input frame N (counting from 0) is truncated: GOT of WANTED bytes"
   [[noreturn]] void FailTruncated(size_t got, size_t wanted) const;
   void ConvertPlanar(const uint8_t* planar, uint8_t* dst, ptrdiff_t pitch);
+  void MapFile();
+  void Unmap();
+  size_t MappedBytesFrom(int64_t offset, size_t wanted);
   // Reads exactly `count` bytes at `offset`, or throws CliError.
   void PreadAll(uint8_t* dst, size_t count, int64_t offset) const;
   std::shared_ptr<std::vector<uint8_t>> SpareBuffer();
@@ -108,6 +117,10 @@ class FrameReader {
   std::vector<uint8_t> scratch;  // one stored frame
 
   RowBands* bands = nullptr;
+  const uint8_t* map = nullptr;  // the whole file, when mapped
+  size_t mapBytes = 0;
+  int64_t releasedBelow = 0;                                   // mapped pages below this offset were handed back
+  std::vector<std::pair<const uint8_t*, size_t>> retiredMaps;  // earlier mappings of a growing file
 
   // Frame buffers handed out through StoredFrame; one whose only holder is
   // this list is free to be filled again.

@@ -1,9 +1,10 @@
 // The command's input side fed with arbitrary bytes: the stream reader (Y4M,
 // or raw packed frames when built with ZEMIVTC_FUZZ_RAW) under the source
 // clip the filter pulls frames from. The first input byte chooses a seekable
-// file or a pipe, how many frames the clip keeps, the order of the frame
-// requests and whether conversion is deferred (and frames handed out
-// unconverted); the raw build takes the frame size from the next two. Bad streams
+// file (read, or memory-mapped) or a pipe, how many frames the clip keeps,
+// the order of the frame requests and whether conversion is deferred (even
+// frames then handed out unconverted); the raw build takes the frame size from the
+// next two. Bad streams
 // must end in an error message, never a crash, hang or a frame of the wrong
 // size.
 #include <fcntl.h>
@@ -74,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   std::unique_ptr<cli::FrameReader> reader;
   try {
-    reader = std::make_unique<cli::FrameReader>(fd, "input", format);
+    reader = std::make_unique<cli::FrameReader>(fd, "input", format, (mode & 0x40) != 0);
   } catch (const cli::CliError& e) {
     close(fd);
     if (std::string(e.what()).empty()) Fault("refusal without a message");
@@ -88,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // The clip closes the descriptor through its reader.
   auto* source = new cli::StreamClip(std::move(reader), 1 + ((mode >> 1) & 7));
-  source->SetDeferredConversion((mode & 0x40) != 0);
+  source->SetDeferredConversion((mode & 0x80) != 0);
   PClip clip(source);
   const VideoInfo& vi = clip->GetVideoInfo();
   static const int orders[4][8] = {
