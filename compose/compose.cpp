@@ -1,8 +1,7 @@
 // GetFrame: select the frame at the entry's field position (the source frame
 // itself, or the weave of two neighbours), then finish it by the entry's code.
 // The host's thread only fills jobs and waits; the workers do the pixels.
-#include <algorithm>
-#include <cstddef>
+#include <stddef.h>
 
 #include "plugin/zem_ivtc_filter.h"
 
@@ -36,9 +35,9 @@ PVideoFrame ZemIvtcFilter::Weave(const PVideoFrame& upper, const PVideoFrame& lo
   const int32_t width = vi.width;
   const int32_t height = vi.height;
   DispatchBands(pool, height / 2, WeaveJob, [&](WorkerJob& job, int32_t start, int32_t end) {
-    job.src = upperRows + static_cast<std::ptrdiff_t>(start) * 2 * upperPitch;
-    job.src2 = lowerRows + static_cast<std::ptrdiff_t>(start) * 2 * lowerPitch;
-    job.dst = wovenRows + static_cast<std::ptrdiff_t>(start) * 2 * wovenPitch;
+    job.src = upperRows + static_cast<ptrdiff_t>(start) * 2 * upperPitch;
+    job.src2 = lowerRows + static_cast<ptrdiff_t>(start) * 2 * lowerPitch;
+    job.dst = wovenRows + static_cast<ptrdiff_t>(start) * 2 * wovenPitch;
     job.width = width;
     // An odd height leaves a last even row: the band that ends the frame
     // takes it from frame k+1, like every other even row.
@@ -52,7 +51,7 @@ PVideoFrame ZemIvtcFilter::Weave(const PVideoFrame& upper, const PVideoFrame& lo
 
 PVideoFrame AVSC_CC ZemIvtcFilter::GetFrame(int n, IScriptEnvironment* env) {
   if (frameCount <= 0) env->ThrowError("The plan makes no frames");
-  n = std::min(std::max(n, 0), frameCount - 1);
+  n = n < 0 ? 0 : n >= frameCount ? frameCount - 1 : n;
   const FramePlanEntry entry = frameTable[n];
   const bool oddPosition = (entry.position & 1u) != 0;
   const int k = static_cast<int>(entry.position >> 1);
@@ -95,12 +94,12 @@ PVideoFrame AVSC_CC ZemIvtcFilter::GetFrame(int n, IScriptEnvironment* env) {
   const int32_t taps = table.taps;
   DispatchBands(pool, height, FilterJob, [&](WorkerJob& job, int32_t start, int32_t end) {
     job.src = sourceBase;
-    job.dst = outputRows + static_cast<std::ptrdiff_t>(start) * outputPitch;
+    job.dst = outputRows + static_cast<ptrdiff_t>(start) * outputPitch;
     job.width = width;
     job.rows = end - start;
     job.taps = taps;
-    job.offsets = offsets + static_cast<std::ptrdiff_t>(start) * taps;
-    job.coeffs = table.coeffs + static_cast<std::ptrdiff_t>(start) * taps;
+    job.offsets = offsets + static_cast<ptrdiff_t>(start) * taps;
+    job.coeffs = table.coeffs + static_cast<ptrdiff_t>(start) * taps;
     job.srcStride = selected.pitch;
     job.dstStride = outputPitch;
   });

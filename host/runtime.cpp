@@ -2,6 +2,9 @@
 // argument packing for Invoke, saved strings, variables and frames.
 #include "host/runtime.h"
 
+#include <dlfcn.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <climits>
 #include <cstdarg>
@@ -10,15 +13,6 @@
 #include <map>
 #include <mutex>
 #include <new>
-
-#if defined(_WIN32)
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#endif
 
 namespace host {
 
@@ -33,58 +27,100 @@ constexpr int MaxParams = 1024;
 // No video frame comes near this; a larger request is a bad size, not a frame.
 constexpr int64_t MaxFrameBytes = int64_t{1} << 31;
 
-// Frame buffers come back here when their frame is dropped and go out again
-// for the next frame of the same size, as a host's frame cache would. Frames
-// of megabytes come and go with every output frame; reusing their memory
-// spares the kernel faulting in and zeroing fresh pages each time. Small
-// buffers go straight back to the heap, and at most MaxSpareBuffers wait.
-constexpr std::size_t MinKeptBytes = std::size_t{256} << 10;
-constexpr int MaxSpareBuffers = 16;
+// Every frame record and buffer the host makes lives here for good, as in a
+// real host: modules only raise and lower their counts, and a record or
+// buffer whose count has fallen to 0 is handed out again. Frames of
+// megabytes come and go with every output frame; reusing their memory spares
+// the kernel faulting in and zeroing fresh pages each time. Idle buffers
+// beyond MaxIdleBuffers go back to the heap, the oldest first.
+constexpr int MaxIdleBuffers = 16;
 
-struct SpareBuffer {
-  unsigned char* data;
-  std::size_t bytes;
+struct FrameStore {
+  std::mutex lock;
+  std::vector<VideoFrame*> frames;
+  std::vector<VideoFrameBuffer*> buffers;  // oldest first
 };
 
-std::mutex spareLock;
-SpareBuffer spareBuffers[MaxSpareBuffers];
-int spareCount = 0;
+// Never destroyed: frames may be dropped by other objects' static destructors.
+FrameStore& Store() {
+  static FrameStore* store = new FrameStore;
+  return *store;
+}
 
-unsigned char* TakeBuffer(std::size_t bytes) {
-  if (bytes >= MinKeptBytes) {
-    std::lock_guard<std::mutex> hold(spareLock);
-    for (int i = spareCount - 1; i >= 0; --i) {
-      if (spareBuffers[i].bytes == bytes) {
-        unsigned char* data = spareBuffers[i].data;
-        spareBuffers[i] = spareBuffers[--spareCount];
-        return data;
+bool Idle(const VideoFrame* frame) { return avs_detail::Load(&frame->refcount) == 0; }
+bool Idle(const VideoFrameBuffer* buffer) { return avs_detail::Load(&buffer->refcount) == 0; }
+
+void FreeBuffer(VideoFrameBuffer* buffer) {
+  ::operator delete(buffer->data, std::align_val_t(FrameBufferAlign));
+  delete buffer;
+}
+
+// A buffer of exactly `bytes`, taken for a new frame (count 1). Null when
+// memory runs out. Called with the store locked.
+VideoFrameBuffer* TakeBuffer(FrameStore& store, int bytes) {
+  VideoFrameBuffer* found = nullptr;
+  int idle = 0;
+  for (VideoFrameBuffer* buffer : store.buffers) {
+    if (!Idle(buffer)) continue;
+    ++idle;
+    if (found == nullptr && buffer->data_size == bytes) found = buffer;
+  }
+  if (found == nullptr && idle >= MaxIdleBuffers) {
+    for (auto it = store.buffers.begin(); it != store.buffers.end(); ++it) {
+      if (Idle(*it)) {
+        FreeBuffer(*it);
+        store.buffers.erase(it);
+        break;
       }
     }
   }
-  return static_cast<unsigned char*>(::operator new(bytes, std::align_val_t(FrameBufferAlign), std::nothrow));
+  if (found == nullptr) {
+    void* data = ::operator new(static_cast<std::size_t>(bytes), std::align_val_t(FrameBufferAlign), std::nothrow);
+    if (data == nullptr) return nullptr;
+    found = new (std::nothrow) VideoFrameBuffer{static_cast<BYTE*>(data), bytes, 0, 0};
+    if (found == nullptr) {
+      ::operator delete(data, std::align_val_t(FrameBufferAlign));
+      return nullptr;
+    }
+    store.buffers.push_back(found);
+  }
+  avs_detail::Increment(&found->refcount);
+  return found;
 }
 
-void GiveBackBuffer(unsigned char* data, std::size_t bytes) {
-  if (bytes >= MinKeptBytes) {
-    std::lock_guard<std::mutex> hold(spareLock);
-    if (spareCount < MaxSpareBuffers) {
-      spareBuffers[spareCount++] = SpareBuffer{data, bytes};
-      return;
+// A frame record looking into `buffer`, not yet held. Null when memory runs
+// out. Called with the store locked.
+VideoFrame* TakeFrame(FrameStore& store, VideoFrameBuffer* buffer, int offset, int pitch, int rowSize, int height) {
+  VideoFrame* found = nullptr;
+  for (VideoFrame* frame : store.frames) {
+    if (Idle(frame)) {
+      found = frame;
+      break;
     }
   }
-  ::operator delete(data, std::align_val_t(FrameBufferAlign));
+  if (found == nullptr) {
+    found = new (std::nothrow) VideoFrame{};
+    if (found == nullptr) return nullptr;
+    store.frames.push_back(found);
+  }
+  *found = VideoFrame{0, buffer, offset, pitch, rowSize, height, 0, 0, 0};
+  return found;
 }
 
-// A frame whose buffer this host allocated; handed back here whichever module
-// drops the last reference.
-class HostFrame : public VideoFrame {
- public:
-  HostFrame(unsigned char* d, std::size_t b, int p, int rs, int h) : VideoFrame(d, p, rs, h), bytes(b) {}
-  ~HostFrame() override { GiveBackBuffer(data, bytes); }
-
- private:
-  std::size_t bytes;
-};
+// A new frame over a new buffer; the caller checked the sizes.
+PVideoFrame NewFrame(int bytes, int offset, int pitch, int rowSize, int height, bool poison) {
+  FrameStore& store = Store();
+  std::lock_guard<std::mutex> hold(store.lock);
+  VideoFrameBuffer* buffer = TakeBuffer(store, bytes);
+  if (buffer == nullptr) throw AvisynthError("cannot make a frame: out of memory");
+  VideoFrame* frame = TakeFrame(store, buffer, offset, pitch, rowSize, height);
+  if (frame == nullptr) {
+    avs_detail::Decrement(&buffer->refcount);
+    throw AvisynthError("cannot make a frame: out of memory");
+  }
+  if (poison) std::memset(buffer->data, FramePoison, static_cast<std::size_t>(bytes));
+  return PVideoFrame(frame);
+}
 
 // One parameter of a signature such as "c[zemFile]s".
 struct Param {
@@ -186,6 +222,7 @@ struct ScriptEnvironment::Impl {
   std::map<std::string, AVSValue> vars;     // keyed by lower-case name
   std::map<std::string, AVSValue> globals;  // keyed by lower-case name
   std::vector<void*> modules;               // in load order
+  std::vector<std::pair<ShutdownFunc, void*>> atExit;
 };
 
 int AlignedPitch(const VideoInfo& vi, int align) {
@@ -197,25 +234,26 @@ int AlignedPitch(const VideoInfo& vi, int align) {
   return pitch > INT_MAX ? -1 : static_cast<int>(pitch);
 }
 
-PVideoFrame MakeFrame(const VideoInfo& vi, int pitch, bool poison) {
+PVideoFrame MakeFrame(const VideoInfo& vi, int pitch, bool poison, int offset) {
   if (vi.width <= 0 || vi.height <= 0) throw AvisynthError("cannot make a frame: it has no pixels");
   int64_t rowSize = static_cast<int64_t>(vi.width) * vi.BytesPerPixel();
   if (rowSize > INT_MAX) throw AvisynthError("cannot make a frame: it is too wide");
   if (pitch < rowSize) throw AvisynthError("cannot make a frame: the pitch is smaller than a row");
+  if (offset < 0) throw AvisynthError("cannot make a frame: negative offset");
   // Planar frames keep their chroma planes after the luma plane; twice the
   // luma plane is room enough for either layout.
-  int64_t bytes = static_cast<int64_t>(pitch) * vi.height * (vi.pixel_type == CS_YV12 ? 2 : 1);
-  if (bytes > MaxFrameBytes) throw AvisynthError("cannot make a frame: it is too large");
-  unsigned char* data = TakeBuffer(static_cast<std::size_t>(bytes));
-  if (data == nullptr) throw AvisynthError("cannot make a frame: out of memory");
-  if (poison) std::memset(data, FramePoison, static_cast<std::size_t>(bytes));
-  HostFrame* frame =
-      new (std::nothrow) HostFrame(data, static_cast<std::size_t>(bytes), pitch, static_cast<int>(rowSize), vi.height);
-  if (frame == nullptr) {
-    GiveBackBuffer(data, static_cast<std::size_t>(bytes));
-    throw AvisynthError("cannot make a frame: out of memory");
-  }
-  return PVideoFrame(frame);
+  int64_t bytes = offset + static_cast<int64_t>(pitch) * vi.height * (vi.pixel_type == CS_YV12 ? 2 : 1);
+  if (bytes > MaxFrameBytes - 1) throw AvisynthError("cannot make a frame: it is too large");
+  return NewFrame(static_cast<int>(bytes), offset, pitch, static_cast<int>(rowSize), vi.height, poison);
+}
+
+FrameStoreCounts CountFrameStore() {
+  FrameStore& store = Store();
+  std::lock_guard<std::mutex> hold(store.lock);
+  FrameStoreCounts counts{static_cast<int>(store.frames.size()), 0, static_cast<int>(store.buffers.size()), 0};
+  for (const VideoFrame* frame : store.frames) counts.framesHeld += Idle(frame) ? 0 : 1;
+  for (const VideoFrameBuffer* buffer : store.buffers) counts.buffersHeld += Idle(buffer) ? 0 : 1;
+  return counts;
 }
 
 ScriptEnvironment::ScriptEnvironment() : impl(new Impl) {}
@@ -229,34 +267,12 @@ ScriptEnvironment::~ScriptEnvironment() {
     impl->globals.clear();
   }
   functions.clear();
-  for (auto it = impl->modules.rbegin(); it != impl->modules.rend(); ++it) {
-#if defined(_WIN32)
-    FreeLibrary(static_cast<HMODULE>(*it));
-#else
-    dlclose(*it);
-#endif
-  }
+  for (auto it = impl->atExit.rbegin(); it != impl->atExit.rend(); ++it) it->first(it->second, this);
+  for (auto it = impl->modules.rbegin(); it != impl->modules.rend(); ++it) dlclose(*it);
 }
 
 std::string ScriptEnvironment::LoadPlugin(const std::string& path) {
   if (path.empty()) ThrowError("LoadPlugin: no module path given");
-#if defined(_WIN32)
-  HMODULE module = LoadLibraryA(path.c_str());
-  if (module == nullptr) {
-    ThrowError("LoadPlugin: cannot load \"%s\" (error %lu)", path.c_str(), static_cast<unsigned long>(GetLastError()));
-  }
-  FARPROC found = nullptr;
-#if !defined(_WIN64)
-  found = GetProcAddress(module, "_AvisynthPluginInit2@4");
-#endif
-  if (found == nullptr) found = GetProcAddress(module, "AvisynthPluginInit2");
-  if (found == nullptr) {
-    FreeLibrary(module);
-    ThrowError("LoadPlugin: \"%s\" has no AvisynthPluginInit2 entry", path.c_str());
-  }
-  PluginEntry entry = reinterpret_cast<PluginEntry>(reinterpret_cast<void*>(found));
-  void* handle = module;
-#else
   // A bare file name would make dlopen search the system's library paths;
   // a module is always taken from the path as given.
   std::string file = path.find('/') == std::string::npos ? "./" + path : path;
@@ -271,7 +287,6 @@ std::string ScriptEnvironment::LoadPlugin(const std::string& path) {
     ThrowError("LoadPlugin: \"%s\" has no AvisynthPluginInit2 entry", path.c_str());
   }
   PluginEntry entry = reinterpret_cast<PluginEntry>(found);
-#endif
   // Kept before the entry runs: whatever it registers points into the module,
   // even when it fails half-way.
   impl->modules.push_back(handle);
@@ -299,17 +314,12 @@ char* ScriptEnvironment::Sprintf(const char* fmt, ...) {
 }
 
 char* ScriptEnvironment::VSprintf(const char* fmt, void* val) {
-#if defined(_WIN32)
-  // Windows' va_list is a plain pointer and travels as itself.
-  va_list ap = static_cast<va_list>(val);
-  std::string text = VFormat(fmt, ap);
-#else
-  // Elsewhere va_list may be an array type: val is the address of the caller's va_list.
+  // va_list may be an array type here: val is the address of the caller's
+  // va_list. (On 32-bit Windows it is the va_list itself, a plain pointer.)
   va_list ap;
   va_copy(ap, *static_cast<va_list*>(val));
   std::string text = VFormat(fmt, ap);
   va_end(ap);
-#endif
   return SaveString(text.c_str(), static_cast<int>(text.size()));
 }
 
@@ -467,11 +477,73 @@ PVideoFrame ScriptEnvironment::NewVideoFrame(const VideoInfo& vi, int align) {
   if (total > INT_MAX) ThrowError("NewVideoFrame: a frame %d pixels wide is too wide", vi.width);
   PVideoFrame frame;
   try {
-    frame = MakeFrame(vi, static_cast<int>(total), poisonNewFrames);
+    frame = MakeFrame(vi, static_cast<int>(total), poisonNewFrames, frameOffset);
   } catch (const AvisynthError& e) {
     ThrowError("NewVideoFrame: %s", e.msg);
   }
   return frame;
 }
+
+bool ScriptEnvironment::MakeWritable(PVideoFrame* pvf) {
+  if (pvf == nullptr || !*pvf) ThrowError("MakeWritable: no frame given");
+  const VideoFrame& old = *pvf->get();
+  if (old.IsWritable()) return false;
+  const int pitch = (old.row_size + FRAME_ALIGN - 1) / FRAME_ALIGN * FRAME_ALIGN;
+  PVideoFrame copy;
+  try {
+    copy = NewFrame(frameOffset + pitch * old.height, frameOffset, pitch, old.row_size, old.height, false);
+  } catch (const AvisynthError& e) {
+    ThrowError("MakeWritable: %s", e.msg);
+  }
+  BitBlt(copy->GetWritePtr(), pitch, old.GetReadPtr(), old.pitch, old.row_size, old.height);
+  *pvf = copy;
+  return true;
+}
+
+void ScriptEnvironment::BitBlt(BYTE* dstp, int dst_pitch, const BYTE* srcp, int src_pitch, int row_size, int height) {
+  if (dstp == nullptr || srcp == nullptr || row_size <= 0) return;
+  for (int y = 0; y < height; ++y) {
+    std::memcpy(dstp + static_cast<ptrdiff_t>(y) * dst_pitch, srcp + static_cast<ptrdiff_t>(y) * src_pitch,
+                static_cast<size_t>(row_size));
+  }
+}
+
+void ScriptEnvironment::AtExit(ShutdownFunc function, void* user_data) {
+  if (function == nullptr) ThrowError("AtExit: no function given");
+  impl->atExit.emplace_back(function, user_data);
+}
+
+void ScriptEnvironment::CheckVersion(int version) {
+  if (version > AVISYNTH_INTERFACE_VERSION) {
+    ThrowError("CheckVersion: interface version %d is asked for; this host offers %d", version,
+               AVISYNTH_INTERFACE_VERSION);
+  }
+}
+
+PVideoFrame ScriptEnvironment::Subframe(PVideoFrame src, int rel_offset, int new_pitch, int new_row_size,
+                                        int new_height) {
+  if (!src) ThrowError("Subframe: no frame given");
+  VideoFrameBuffer* buffer = src->vfb;
+  const int64_t start = static_cast<int64_t>(src->offset) + rel_offset;
+  const int64_t last = start + static_cast<int64_t>(new_pitch) * (new_height - 1) + new_row_size;
+  if (new_row_size <= 0 || new_height <= 0 || new_pitch < new_row_size || start < 0 || last > buffer->data_size) {
+    ThrowError("Subframe: the window (offset %d, pitch %d, row size %d, height %d) leaves the frame's buffer",
+               rel_offset, new_pitch, new_row_size, new_height);
+  }
+  FrameStore& store = Store();
+  std::lock_guard<std::mutex> hold(store.lock);
+  VideoFrame* frame = TakeFrame(store, buffer, static_cast<int>(start), new_pitch, new_row_size, new_height);
+  if (frame == nullptr) throw AvisynthError("Subframe: out of memory");
+  // The new frame looks into the same buffer: one more held frame there.
+  avs_detail::Increment(&buffer->refcount);
+  return PVideoFrame(frame);
+}
+
+int ScriptEnvironment::SetMemoryMax(int mem) {
+  if (mem > 0) memoryMax = mem;
+  return memoryMax;
+}
+
+int ScriptEnvironment::SetWorkingDir(const char* newdir) { return newdir != nullptr && chdir(newdir) == 0 ? 0 : -1; }
 
 }  // namespace host

@@ -4,7 +4,7 @@
 #ifndef ZEMIVTC_PLAN_FRAME_PLAN_H
 #define ZEMIVTC_PLAN_FRAME_PLAN_H
 
-#include <cstdint>
+#include <stdint.h>
 
 #include "host/avisynth.h"
 

@@ -1,9 +1,7 @@
 #include "plugin/create_filter.h"
 
-#include <cstdlib>
-#include <new>
-
 #include "plan/frame_plan.h"
+#include "platform/crt.h"
 #include "platform/platform.h"
 #include "plugin/zem_ivtc_filter.h"
 
@@ -28,9 +26,9 @@ StreamRead ReadToEnd(int fd, uint8_t** data, int64_t* size) {
     if (used == capacity) {
       size_t grown = capacity == 0 ? FirstChunk : 2 * capacity;
       if (grown > limit) grown = limit;
-      uint8_t* bigger = static_cast<uint8_t*>(std::realloc(buffer, grown));
+      uint8_t* bigger = static_cast<uint8_t*>(realloc(buffer, grown));
       if (!bigger) {
-        std::free(buffer);
+        free(buffer);
         return StreamNoMemory;
       }
       buffer = bigger;
@@ -38,18 +36,18 @@ StreamRead ReadToEnd(int fd, uint8_t** data, int64_t* size) {
     }
     const int got = platform::ReadOnce(fd, buffer + used, static_cast<uint32_t>(capacity - used));
     if (got < 0) {
-      std::free(buffer);
+      free(buffer);
       return StreamFailed;
     }
     if (got == 0) break;
     used += static_cast<size_t>(got);
     if (used >= limit) {
-      std::free(buffer);
+      free(buffer);
       return StreamTooLong;
     }
   }
   // Give back the unused tail of the last chunk; keeping it is harmless.
-  if (uint8_t* fitted = static_cast<uint8_t*>(std::realloc(buffer, used > 0 ? used : 1))) buffer = fitted;
+  if (uint8_t* fitted = static_cast<uint8_t*>(realloc(buffer, used > 0 ? used : 1))) buffer = fitted;
   *data = buffer;
   *size = static_cast<int64_t>(used);
   return StreamOk;
@@ -90,7 +88,7 @@ AVSValue __cdecl CreateFilter(AVSValue args, void* /*user_data*/, IScriptEnviron
       env->ThrowError("File too long");
     }
 
-    buffer = static_cast<uint8_t*>(std::malloc(length > 0 ? static_cast<size_t>(length) : 1));
+    buffer = static_cast<uint8_t*>(malloc(length > 0 ? static_cast<size_t>(length) : 1));
     if (!buffer) {
       platform::CloseFile(fd);
       env->ThrowError("Out of memory");
@@ -98,14 +96,14 @@ AVSValue __cdecl CreateFilter(AVSValue args, void* /*user_data*/, IScriptEnviron
     const int got = length > 0 ? platform::ReadOnce(fd, buffer, static_cast<uint32_t>(length)) : 0;
     platform::CloseFile(fd);
     if (got != length) {
-      std::free(buffer);
+      free(buffer);
       env->ThrowError("File read error");
     }
   }
 
-  ZemIvtcFilter* filter = new (std::nothrow) ZemIvtcFilter(clip, buffer, static_cast<int32_t>(length), env);
+  ZemIvtcFilter* filter = new ZemIvtcFilter(clip, buffer, static_cast<int32_t>(length), env);
   if (!filter) {
-    std::free(buffer);
+    free(buffer);
     env->ThrowError("Out of memory");
   }
   return AVSValue(filter);

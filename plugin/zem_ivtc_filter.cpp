@@ -1,6 +1,6 @@
 #include "plugin/zem_ivtc_filter.h"
 
-#include <cstdlib>
+#include "platform/crt.h"
 
 ZemIvtcFilter::ZemIvtcFilter(PClip clip, uint8_t* planData_, int32_t planSize_, IScriptEnvironment* env)
     : GenericVideoFilter(clip), planSize(planSize_), planData(planData_) {
@@ -19,7 +19,7 @@ ZemIvtcFilter::ZemIvtcFilter(PClip clip, uint8_t* planData_, int32_t planSize_, 
   BuildLanczosTable(height >> 1, height, bottomFieldTable, 4 * width, +0.4);
   BuildSmoothTable(height, smoothTable, 2 * width);
 
-  frameTable = static_cast<FramePlanEntry*>(std::malloc(sizeof(FramePlanEntry) * (frameCount ? frameCount : 1)));
+  frameTable = static_cast<FramePlanEntry*>(malloc(sizeof(FramePlanEntry) * (frameCount ? frameCount : 1)));
   if (!frameTable || !topFieldTable.coeffs || !bottomFieldTable.coeffs || !smoothTable.coeffs) {
     FreeResources();
     env->ThrowError("Out of memory");
@@ -29,17 +29,21 @@ ZemIvtcFilter::ZemIvtcFilter(PClip clip, uint8_t* planData_, int32_t planSize_, 
 
 ZemIvtcFilter::~ZemIvtcFilter() { FreeResources(); }
 
+void* ZemIvtcFilter::operator new(size_t bytes) noexcept { return malloc(bytes); }
+
+void ZemIvtcFilter::operator delete(void* block) noexcept { free(block); }
+
 void ZemIvtcFilter::FreeResources() {
   StopWorkers(pool);
-  std::free(planData);
+  free(planData);
   planData = nullptr;
-  std::free(frameTable);
+  free(frameTable);
   frameTable = nullptr;
   FreeTable(topFieldTable);
   FreeTable(bottomFieldTable);
   FreeTable(smoothTable);
   for (PitchedOffsets& p : pitchedOffsets) {
-    std::free(p.offsets);
+    free(p.offsets);
     p = PitchedOffsets{};
   }
 }
@@ -54,14 +58,16 @@ const int32_t* ZemIvtcFilter::OffsetsFor(int tableIndex, int32_t pitch, IScriptE
 
   // The tables step 4 * width bytes per field row and 2 * width per frame
   // row; at another pitch the same rows lie 2 * pitch and pitch bytes apart.
+  // Offsets are never negative, and the clip's size checks keep the table's
+  // row step within 31 bits: 32-bit unsigned division finds the row.
   const bool fieldTable = tableIndex < 2;
-  const int64_t tableStep = (fieldTable ? 4 : 2) * static_cast<int64_t>(vi.width);
+  const uint32_t tableStep = (fieldTable ? 4u : 2u) * static_cast<uint32_t>(vi.width);
   const int64_t step = (fieldTable ? 2 : 1) * static_cast<int64_t>(pitch);
   const size_t entries = static_cast<size_t>(table.rows) * static_cast<size_t>(table.taps);
-  int32_t* offsets = static_cast<int32_t*>(std::realloc(cached.offsets, sizeof(int32_t) * (entries ? entries : 1)));
+  int32_t* offsets = static_cast<int32_t*>(realloc(cached.offsets, sizeof(int32_t) * (entries ? entries : 1)));
   if (!offsets) env->ThrowError("Out of memory");
   for (size_t e = 0; e < entries; ++e) {
-    const int64_t row = tableStep ? table.offsets[e] / tableStep : 0;
+    const int64_t row = static_cast<uint32_t>(table.offsets[e]) / tableStep;
     offsets[e] = static_cast<int32_t>(row * step);
   }
   cached.pitch = pitch;

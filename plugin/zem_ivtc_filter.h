@@ -2,7 +2,8 @@
 #ifndef ZEMIVTC_PLUGIN_ZEM_IVTC_FILTER_H
 #define ZEMIVTC_PLUGIN_ZEM_IVTC_FILTER_H
 
-#include <cstdint>
+#include <stddef.h>
+#include <stdint.h>
 
 #include "host/avisynth.h"
 #include "plan/frame_plan.h"
@@ -22,6 +23,10 @@ class ZemIvtcFilter : public GenericVideoFilter {
   // holds and raise the error through env.
   ZemIvtcFilter(PClip clip, uint8_t* planData, int32_t planSize, IScriptEnvironment* env);
   ~ZemIvtcFilter() override;
+  // The object comes from the C runtime's heap; a failed allocation gives
+  // null, which CreateFilter reports.
+  static void* operator new(size_t bytes) noexcept;
+  static void operator delete(void* block) noexcept;
   PVideoFrame AVSC_CC GetFrame(int n, IScriptEnvironment* env) override;
 
  private:

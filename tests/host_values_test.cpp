@@ -63,18 +63,45 @@ TEST(ReferenceCountTest, ClipCopiesCountAndTheLastReleaseDeletes) {
   EXPECT_TRUE(deleted);
 }
 
-TEST(ReferenceCountTest, FrameCopiesCountAndOnlyASoleHolderMayWrite) {
+// The frame operations both sides compile: references raise and lower the
+// frame's count, the last one also the buffer's; nothing is freed; a write
+// pointer only for a frame held once whose buffer no other frame shares.
+TEST(ReferenceCountTest, FrameCountsAndWritePointersFollowTheHostsRules) {
+  host::ScriptEnvironment env;
   VideoInfo vi{};
   vi.width = 4;
   vi.height = 2;
   vi.pixel_type = CS_YUY2;
-  PVideoFrame a = host::MakeFrame(vi, 16);
-  EXPECT_TRUE(a->IsWritable());
-  PVideoFrame b = a;
-  EXPECT_EQ(a->RefCount(), 2);
-  EXPECT_FALSE(a->IsWritable());
-  b = PVideoFrame();
-  EXPECT_TRUE(a->IsWritable());
+  PVideoFrame a = env.NewVideoFrame(vi);
+  VideoFrame* record = a.get();
+  VideoFrameBuffer* buffer = record->vfb;
+  EXPECT_EQ(record->refcount, 1);
+  EXPECT_EQ(buffer->refcount, 1);
+  const long sequence = buffer->sequence_number;
+  EXPECT_EQ(a->GetWritePtr(), buffer->data + record->offset);
+  EXPECT_EQ(buffer->sequence_number, sequence + 1);
+  {
+    PVideoFrame b = a;
+    EXPECT_EQ(record->refcount, 2);
+    EXPECT_EQ(buffer->refcount, 1);
+    EXPECT_EQ(a->GetWritePtr(), nullptr);
+    EXPECT_EQ(buffer->sequence_number, sequence + 1);
+  }
+  {
+    PVideoFrame window = env.Subframe(a, 8, 16, 8, 1);  // a second frame into the same buffer
+    EXPECT_EQ(buffer->refcount, 2);
+    EXPECT_EQ(window->GetReadPtr(), a->GetReadPtr() + 8);
+    EXPECT_EQ(a->GetWritePtr(), nullptr);
+    EXPECT_EQ(window->GetWritePtr(), nullptr);
+  }
+  EXPECT_EQ(buffer->refcount, 1);
+  EXPECT_NE(a->GetWritePtr(), nullptr);
+  a = PVideoFrame();
+  EXPECT_EQ(record->refcount, 0);  // the record and its buffer stay the host's
+  EXPECT_EQ(buffer->refcount, 0);
+  PVideoFrame again = env.NewVideoFrame(vi);
+  EXPECT_EQ(again.get(), record) << "the host hands an idle frame record out again";
+  EXPECT_EQ(again->vfb, buffer);
 }
 
 char* CallVSprintf(host::ScriptEnvironment& env, const char* fmt, ...) {

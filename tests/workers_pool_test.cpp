@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/crt.h"
 #include "workers/worker_pool.h"
 
 namespace {
@@ -103,7 +104,7 @@ TEST(WorkerPoolLifecycle, StartStopCyclesLeaveNoThreads) {
       EXPECT_EQ(pool.threadCount, count);
       EXPECT_EQ(TaskCount(), base + count);
       for (int32_t i = 0; i < count; ++i) {
-        EXPECT_EQ(pool.jobs[i].state.load(), Ready);  // start returns only once all are waiting
+        EXPECT_EQ(platform::LoadAcquire(&pool.jobs[i].state), Ready);  // start returns only once all are waiting
         EXPECT_EQ(pool.jobs[i].doneEvent, pool.doneEvent);
       }
       StopWorkers(pool);
@@ -169,7 +170,7 @@ TEST_P(WorkerPoolDispatch, WeaveAddressesEveryFrameByItsOwnPitch) {
     b.Fill(2);
     DispatchWeave(pool, a, b, d);
     ExpectWoven(a, b, d);
-    for (int32_t i = 0; i < pool.threadCount; ++i) EXPECT_EQ(pool.jobs[i].state.load(), Done);
+    for (int32_t i = 0; i < pool.threadCount; ++i) EXPECT_EQ(platform::LoadAcquire(&pool.jobs[i].state), Done);
   }
 }
 
@@ -257,7 +258,7 @@ TEST(WorkerPoolStrayWake, ChangesNothingInReadyOrDone) {
     for (int32_t i = 0; i < pool.threadCount; ++i) platform::SetEvent(pool.jobs[i].wakeEvent);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_FALSE(platform::WaitForEvent(pool.doneEvent, 0));
-    for (int32_t i = 0; i < pool.threadCount; ++i) EXPECT_EQ(pool.jobs[i].state.load(), idle);
+    for (int32_t i = 0; i < pool.threadCount; ++i) EXPECT_EQ(platform::LoadAcquire(&pool.jobs[i].state), idle);
     a.Fill(idle);
     b.Fill(idle + 10);
     DispatchWeave(pool, a, b, d);

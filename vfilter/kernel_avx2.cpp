@@ -3,8 +3,8 @@
 // product, saturating add, arithmetic shift right 6, saturating pack).
 #include <immintrin.h>
 
-#include <cstddef>
-#include <cstdint>
+#include <stddef.h>
+#include <stdint.h>
 
 #include "vfilter/kernel_internal.h"
 #include "vfilter/vertical_filter.h"

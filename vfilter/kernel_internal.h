@@ -4,8 +4,8 @@
 #ifndef ZEMIVTC_VFILTER_KERNEL_INTERNAL_H
 #define ZEMIVTC_VFILTER_KERNEL_INTERNAL_H
 
-#include <cstddef>
-#include <cstdint>
+#include <stddef.h>
+#include <stdint.h>
 
 #include "vfilter/vertical_filter.h"
 

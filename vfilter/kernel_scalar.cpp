@@ -1,7 +1,7 @@
 // The reference kernel: the fixed-point definition, one byte at a time. The
 // vector kernels must produce exactly these bytes.
-#include <cstddef>
-#include <cstdint>
+#include <stddef.h>
+#include <stdint.h>
 
 #include "vfilter/kernel_internal.h"
 #include "vfilter/vertical_filter.h"

@@ -1,11 +1,10 @@
 // Builders of the vertical filter tables. All floating-point work of the
 // filter happens here, once per clip geometry; the kernel only reads the
 // integer results.
-#include <cmath>
-#include <cstdint>
-#include <cstdlib>
-#include <limits>
+#include <stdint.h>
 
+#include "platform/crt.h"
+#include "vfilter/sine.h"
 #include "vfilter/vertical_filter.h"
 
 namespace {
@@ -26,11 +25,13 @@ CoefficientWord ReplicateWeight(int32_t weight) {
   return lane * 0x0001000100010001ULL;
 }
 
+double Magnitude(double x) { return x < 0.0 ? -x : x; }
+
 // Lanczos window of order 3 at distance m from the sampling point.
 double LanczosWeight(double m) {
-  if (std::fabs(m) < kZeroDistance) return 1.0;
-  if (std::fabs(m) >= 3.0) return 0.0;
-  return std::sin(kPi * m) * std::sin(m * kPiOver3) / ((m * m) * kPiSquaredOver3);
+  if (Magnitude(m) < kZeroDistance) return 1.0;
+  if (Magnitude(m) >= 3.0) return 0.0;
+  return TableSine(kPi * m) * TableSine(m * kPiOver3) / ((m * m) * kPiSquaredOver3);
 }
 
 void ClearTable(VerticalFilterTable& table) {
@@ -45,9 +46,9 @@ void ClearTable(VerticalFilterTable& table) {
 bool AllocateTable(VerticalFilterTable& table, int32_t rows, int32_t taps) {
   ClearTable(table);
   const uint64_t entries = static_cast<uint64_t>(rows) * static_cast<uint64_t>(taps);
-  if (entries > std::numeric_limits<size_t>::max() / sizeof(CoefficientWord)) return false;  // 32-bit address space
-  table.coeffs = static_cast<CoefficientWord*>(std::malloc(entries * sizeof(CoefficientWord)));
-  table.offsets = static_cast<int32_t*>(std::malloc(entries * sizeof(int32_t)));
+  if (entries > SIZE_MAX / sizeof(CoefficientWord)) return false;  // 32-bit address space
+  table.coeffs = static_cast<CoefficientWord*>(malloc(entries * sizeof(CoefficientWord)));
+  table.offsets = static_cast<int32_t*>(malloc(entries * sizeof(int32_t)));
   if (table.coeffs == nullptr || table.offsets == nullptr) {
     FreeTable(table);
     return false;
@@ -60,7 +61,7 @@ bool AllocateTable(VerticalFilterTable& table, int32_t rows, int32_t taps) {
 // Byte offsets are 32-bit: a geometry whose last row does not fit has no table.
 bool OffsetsFit(int32_t sourceRows, int32_t rowStep) {
   const int64_t last = static_cast<int64_t>(sourceRows - 1) * rowStep;
-  return last >= std::numeric_limits<int32_t>::min() && last <= std::numeric_limits<int32_t>::max();
+  return last >= INT32_MIN && last <= INT32_MAX;
 }
 
 int32_t ClampedOffset(int32_t row, int32_t sourceRows, int32_t rowStep) {
@@ -81,7 +82,7 @@ void BuildLanczosTable(int32_t sourceRows, int32_t outputRows, VerticalFilterTab
   double weights[kLanczosTaps];
   for (int32_t i = 0; i < outputRows; ++i) {
     const double c = ((i + 0.5) * sourceRows) * r;
-    const int32_t first = static_cast<int32_t>(std::floor(c - 2.5));
+    const int32_t first = TableFloor(c - 2.5);
     const double d = (first + 0.5) - c;
     int32_t* offsets = table.offsets + static_cast<size_t>(i) * kLanczosTaps;
     CoefficientWord* coeffs = table.coeffs + static_cast<size_t>(i) * kLanczosTaps;
@@ -122,7 +123,7 @@ void BuildSmoothTable(int32_t rows, VerticalFilterTable& table, int32_t rowStep)
 }
 
 void FreeTable(VerticalFilterTable& table) {
-  std::free(table.coeffs);
-  std::free(table.offsets);
+  free(table.coeffs);
+  free(table.offsets);
   ClearTable(table);
 }

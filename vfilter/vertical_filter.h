@@ -7,7 +7,7 @@
 #ifndef ZEMIVTC_VFILTER_VERTICAL_FILTER_H
 #define ZEMIVTC_VFILTER_VERTICAL_FILTER_H
 
-#include <cstdint>
+#include <stdint.h>
 
 typedef uint64_t CoefficientWord;
 

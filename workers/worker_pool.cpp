@@ -1,8 +1,6 @@
 #include "workers/worker_pool.h"
 
-#include <cstddef>
-#include <cstring>
-#include <new>
+#include "platform/crt.h"
 
 namespace {
 
@@ -49,7 +47,7 @@ bool Started(const WorkerPool& pool, int32_t i) { return pool.threads[i] != null
 bool AnyStarted(const WorkerPool& pool, int32_t want, bool matchEqual) {
   for (int32_t i = pool.threadCount - 1; i >= 0; --i) {
     if (!Started(pool, i)) continue;
-    const bool equal = pool.jobs[i].state.load(std::memory_order_acquire) == want;
+    const bool equal = platform::LoadAcquire(&pool.jobs[i].state) == want;
     if (equal == matchEqual) return true;
   }
   return false;
@@ -69,7 +67,7 @@ void Teardown(WorkerPool& pool) {
     WaitUntilReady(pool);
     for (int32_t i = pool.threadCount - 1; i >= 0; --i) {
       if (!Started(pool, i)) continue;
-      pool.jobs[i].state.store(ExitRequest, std::memory_order_release);
+      platform::StoreRelease(&pool.jobs[i].state, ExitRequest);
       platform::SetEvent(pool.jobs[i].wakeEvent);
     }
     while (AnyStarted(pool, Stopped, false)) platform::WaitForEvent(pool.doneEvent, kWaitMs);
@@ -82,8 +80,8 @@ void Teardown(WorkerPool& pool) {
     }
   }
   if (pool.doneEvent != nullptr) platform::CloseEvent(pool.doneEvent);
-  delete[] pool.jobs;
-  delete[] pool.threads;
+  free(pool.jobs);
+  free(pool.threads);
   pool = WorkerPool{};
 }
 
@@ -100,9 +98,14 @@ bool StartWorkers(WorkerPool& pool, int32_t count) {
   if (count < 1) return false;
   ResetFaultCounters();
   if (!AllocationFails()) {
-    // Value-initialised, so a failure part-way leaves null events and threads to skip.
-    pool.jobs = new (std::nothrow) WorkerJob[count]();
-    pool.threads = new (std::nothrow) platform::Thread*[count]();
+    // Zeroed, so a failure part-way leaves null events and threads to skip.
+    const size_t records = static_cast<size_t>(count);
+    if (records <= SIZE_MAX / sizeof(WorkerJob)) {
+      pool.jobs = static_cast<WorkerJob*>(malloc(records * sizeof(WorkerJob)));
+      pool.threads = static_cast<platform::Thread**>(malloc(records * sizeof(platform::Thread*)));
+    }
+    if (pool.jobs != nullptr) memset(pool.jobs, 0, records * sizeof(WorkerJob));
+    if (pool.threads != nullptr) memset(pool.threads, 0, records * sizeof(platform::Thread*));
   }
   pool.threadCount = count;
   if (pool.jobs == nullptr || pool.threads == nullptr) {
@@ -117,7 +120,7 @@ bool StartWorkers(WorkerPool& pool, int32_t count) {
   for (int32_t i = count - 1; i >= 0; --i) {
     WorkerJob& job = pool.jobs[i];
     job.wakeEvent = NewEvent();
-    job.state.store(Stopped, std::memory_order_relaxed);
+    job.state = Stopped;
     job.doneEvent = pool.doneEvent;
     if (job.wakeEvent == nullptr) {
       Teardown(pool);
@@ -139,11 +142,11 @@ unsigned WorkerMain(void* arg) {
   WorkerJob& job = *static_cast<WorkerJob*>(arg);
   platform::Event* const wake = job.wakeEvent;
   platform::Event* const done = job.doneEvent;
-  job.state.store(Ready, std::memory_order_release);
+  platform::StoreRelease(&job.state, Ready);
   platform::SetEvent(done);  // ends StartWorkers' wait for this worker
   for (;;) {
     platform::WaitForEvent(wake, platform::Infinite);
-    const int32_t state = job.state.load(std::memory_order_acquire);
+    const int32_t state = platform::LoadAcquire(&job.state);
     if (state == ExitRequest) break;
     if (state == WeaveJob) {
       WeaveBand(job);
@@ -152,10 +155,10 @@ unsigned WorkerMain(void* arg) {
     } else {
       continue;  // a stray wake: nothing posted, nothing to report
     }
-    job.state.store(Done, std::memory_order_release);
+    platform::StoreRelease(&job.state, Done);
     platform::SetEvent(done);
   }
-  job.state.store(Stopped, std::memory_order_release);
+  platform::StoreRelease(&job.state, Stopped);
   platform::SetEvent(done);
   return 0;
 }
@@ -170,14 +173,14 @@ void WeaveBand(WorkerJob& job) {
   const uint8_t* src2 = job.src2;
   uint8_t* dst = job.dst;
   for (int32_t pair = 0; pair < job.rows / 2; ++pair) {
-    std::memcpy(dst, src, rowBytes);
-    std::memcpy(dst + dstStride, src2 + src2Stride, rowBytes);
+    memcpy(dst, src, rowBytes);
+    memcpy(dst + dstStride, src2 + src2Stride, rowBytes);
     src += 2 * srcStride;
     src2 += 2 * src2Stride;
     dst += 2 * dstStride;
   }
   // The last band of an odd-height frame carries one unpaired even row.
-  if (job.rows % 2 != 0) std::memcpy(dst, src, rowBytes);
+  if (job.rows % 2 != 0) memcpy(dst, src, rowBytes);
 }
 
 void FilterBand(WorkerJob& job) {
@@ -189,7 +192,7 @@ int32_t BandStart(int32_t total, int32_t index, int32_t count) { return platform
 
 void PostJob(WorkerPool& pool, int32_t index, WorkerState kind) {
   WorkerJob& job = pool.jobs[index];
-  job.state.store(kind, std::memory_order_release);
+  platform::StoreRelease(&job.state, kind);
   platform::SetEvent(job.wakeEvent);
 }
 
@@ -198,7 +201,7 @@ void WaitForJobs(WorkerPool& pool, WorkerState kind) {
     platform::WaitForEvent(pool.doneEvent, kWaitMs);
     bool pending = false;
     for (int32_t i = pool.threadCount - 1; i >= 0 && !pending; --i) {
-      pending = pool.jobs[i].state.load(std::memory_order_acquire) == kind;
+      pending = platform::LoadAcquire(&pool.jobs[i].state) == kind;
     }
     if (!pending) return;
   }

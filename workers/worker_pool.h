@@ -6,8 +6,7 @@
 #ifndef ZEMIVTC_WORKERS_WORKER_POOL_H
 #define ZEMIVTC_WORKERS_WORKER_POOL_H
 
-#include <atomic>
-#include <cstdint>
+#include <stdint.h>
 
 #include "platform/platform.h"
 #include "vfilter/vertical_filter.h"
@@ -22,7 +21,7 @@ enum WorkerState : int32_t { Stopped = 0, Ready = 1, WeaveJob = 2, Done = 3, Exi
 struct WorkerJob {
   platform::Event* wakeEvent;     // this worker's own event, set to wake it
   platform::Event* doneEvent;     // the pool's done event, set after each job and on exit
-  std::atomic<int32_t> state;     // a WorkerState; stores release, loads acquire
+  int32_t state;                  // a WorkerState; stores release, loads acquire
   const uint8_t* src;             // weave: band's first row in the even-row source; filter: source base
   uint8_t* dst;                   // first row of the band in the destination
   int32_t width;                  // frame width in pixels (2 bytes each)
