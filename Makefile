@@ -5,7 +5,7 @@ PREFIX ?= /usr/local
 CMAKE_FLAGS ?=
 
 # Debian packages the build and the tests need; installed when missing.
-DEB_PACKAGES := cmake g++ make libgtest-dev libbenchmark-dev ffmpeg gnuplot-nox clang libclang-rt-14-dev valgrind bc time binutils
+DEB_PACKAGES := cmake g++ make libgtest-dev libbenchmark-dev ffmpeg gnuplot-nox clang lld llvm libclang-rt-14-dev valgrind bc time binutils
 
 .PHONY: all build deps test demo bench install clean format
 
@@ -42,9 +42,9 @@ sanitize: build
 fuzz: deps
 	JOBS=$(JOBS) scripts/fuzz.sh $(FUZZ_SECONDS)
 
-# The 32-bit Windows DLL and programs, cross-built into build-win32/ with
-# MinGW; test-windows runs their tests under Wine, or says why it skips them
-# (docs/windows.md).
+# The 32-bit Windows DLL, cross-built into build-win32/ in Microsoft's C++
+# ABI with clang and lld; test-windows checks its file and runs the interface
+# host against it under Wine, or says why it skips the run (docs/windows.md).
 .PHONY: windows test-windows
 windows:
 	JOBS=$(JOBS) scripts/windows.sh build $(BUILD)

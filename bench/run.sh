@@ -14,3 +14,7 @@ if [ -x bench/cli_bench.sh ]; then
   echo "== command line"
   bench/cli_bench.sh "$build"
 fi
+if [ -x bench/plan_bench.sh ]; then
+  echo "== plan analysis"
+  bench/plan_bench.sh "$build"
+fi

@@ -20,6 +20,7 @@
 #include "cli/plan_forecast.h"
 #include "cli/row_bands.h"
 #include "cli/stream_clip.h"
+#include "cli/timecodes.h"
 #include "host/runtime.h"
 
 namespace cli {
@@ -148,7 +149,7 @@ void Render(const Options& options, const RunTuning& tuning, RowBands& bands, ho
   // With a writer thread, output frames are converted there, on one core,
   // while the filter makes the next; otherwise here, in bands.
   FrameWriter writer(out, header, options.rawOut, tuning.writerThread ? nullptr : &bands);
-  writer.WriteHeader();
+  writer.WriteHeader(options.rateNumerator, options.rateDenominator);
   std::unique_ptr<FrameSink> sink;  // after `out` and `writer`: it stops before they go
   if (tuning.writerThread) sink = std::make_unique<FrameSink>(writer);
   Progress progress(!options.quiet && isatty(STDERR_FILENO), vi.num_frames);
@@ -228,7 +229,12 @@ void RunCommand(const Options& options, const RunTuning& tuning) {
       return;
     }
     RefuseFramelessClip(filtered, env);
+    // Written beside the render and put in place only when it succeeds.
+    std::unique_ptr<TimecodesFile> timecodes;
+    if (!options.timecodes.empty())
+      timecodes = std::make_unique<TimecodesFile>(options.timecodes, options.plan, filtered->GetVideoInfo().num_frames);
     Render(options, tuning, bands, env, filtered, *source, header);
+    if (timecodes) timecodes->Commit();
   } catch (const AvisynthError& e) {
     failure = e.msg ? e.msg : "the filter failed";
     if (header.chroma == Chroma::Yuv420) failure += "\n" + Yuv420Hint(header);

@@ -378,4 +378,29 @@ bool FrameReader::ReadFrame(int n, uint8_t* dst, ptrdiff_t pitch, StoredFrame* s
   return true;
 }
 
+bool FrameReader::ReadStoredFrame(StoredFrame* stored) {
+  if (endFrame >= 0 && nextFrame >= endFrame) return false;
+  if (!ReadFrameHeader()) return false;
+  size_t got = 0;
+  if (map) {
+    got = MappedBytesFrom(position, payloadBytes);
+    stored->data = map + position;
+    stored->owner = nullptr;
+    position += static_cast<int64_t>(got);
+  } else {
+    std::shared_ptr<std::vector<uint8_t>> own = SpareBuffer();
+    own->resize(payloadBytes);
+    got = Read(own->data(), payloadBytes);
+    stored->data = own->data();
+    stored->owner = std::move(own);
+  }
+  if (raw && got == 0) {
+    endFrame = nextFrame;
+    return false;
+  }
+  if (got < payloadBytes) FailTruncated(got, payloadBytes);
+  FrameDone();
+  return true;
+}
+
 }  // namespace cli

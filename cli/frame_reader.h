@@ -79,6 +79,11 @@ class FrameReader {
   void SetRowBands(RowBands* rowBands) { bands = rowBands; }
   // Moves past frame NextFrame() without converting it; false at the end.
   bool SkipFrame();
+  // Reads frame NextFrame() as the input stores it, without converting it:
+  // planar Y, U, V for Y4M, packed rows for raw input. False at the end of
+  // the stream; truncated frames throw CliError. The bytes stay readable
+  // while `stored->owner` holds them (mapped files: as long as the reader).
+  bool ReadStoredFrame(StoredFrame* stored);
 
  private:
   enum class Line { Ok, End, Truncated, TooLong };

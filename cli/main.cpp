@@ -9,6 +9,7 @@
 #include "cli/errors.h"
 #include "cli/options.h"
 #include "cli/output.h"
+#include "cli/plan_command.h"
 
 #ifndef ZEMIVTC_VERSION
 #define ZEMIVTC_VERSION "unknown"
@@ -41,7 +42,10 @@ int main(int argc, char** argv) {
       return std::fflush(stdout) == 0 ? ExitOk : ExitFailure;
     }
     InstallSignalHandlers();
-    RunCommand(options);
+    if (options.planCommand)
+      RunPlanCommand(options);
+    else
+      RunCommand(options);
     return ExitOk;
   } catch (const CliError& e) {
     PrintError(e.what());

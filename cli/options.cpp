@@ -24,13 +24,33 @@ void ParseRawSize(const std::string& text, InputFormat* format) {
   if (format->rawWidth % 2 != 0) Usage("--raw width must be even (packed 4:2:2)");
 }
 
+// N/D, both from 1 to 2^31 - 1.
+void ParseRate(const std::string& text, Options* o) {
+  const size_t slash = text.find('/');
+  auto number = [&](const std::string& s) {
+    if (s.empty() || s.size() > 10 || s.find_first_not_of("0123456789") != std::string::npos || std::stoll(s) < 1 ||
+        std::stoll(s) > 2147483647)
+      Usage("--rate wants N/D with whole numbers from 1 to 2147483647, e.g. --rate 24000/1001 (got \"" + text + "\")");
+    return static_cast<unsigned>(std::stoll(s));
+  };
+  if (slash == std::string::npos) number("");
+  o->rateNumerator = number(text.substr(0, slash));
+  o->rateDenominator = number(text.substr(slash + 1));
+  o->hasRate = true;
+}
+
 }  // namespace
 
 Options ParseOptions(const std::vector<std::string>& args) {
   Options o;
   std::vector<std::string> positional;
   bool optionsDone = false;
-  for (size_t i = 0; i < args.size(); ++i) {
+  size_t first = 0;
+  if (!args.empty() && args[0] == "plan") {
+    o.planCommand = true;
+    first = 1;
+  }
+  for (size_t i = first; i < args.size(); ++i) {
     std::string arg = args[i];
     if (optionsDone || arg == "-" || arg.empty() || arg[0] != '-') {
       positional.push_back(arg);
@@ -79,6 +99,22 @@ Options ParseOptions(const std::vector<std::string>& args) {
     } else if (arg == "--version" || arg == "-V") {
       noValue();
       o.version = true;
+    } else if (arg == "--out" || arg == "-o") {
+      o.planOut = takeValue();
+      if (!o.planCommand) Usage(arg + " belongs to zemivtc plan (the render names OUTPUT after INPUT)");
+    } else if (arg == "--explain") {
+      noValue();
+      o.explain = true;
+      if (!o.planCommand) Usage("--explain belongs to zemivtc plan");
+    } else if (arg == "--timeline") {
+      o.timeline = takeValue();
+      if (!o.planCommand) Usage("--timeline belongs to zemivtc plan");
+    } else if (arg == "--timecodes") {
+      o.timecodes = takeValue();
+      if (o.planCommand) Usage("--timecodes belongs to the render, not to zemivtc plan");
+    } else if (arg == "--rate") {
+      ParseRate(takeValue(), &o);
+      if (o.planCommand) Usage("--rate belongs to the render, not to zemivtc plan");
     } else {
       Usage("unknown option " + arg + " (see zemivtc --help)");
     }
@@ -89,11 +125,24 @@ Options ParseOptions(const std::vector<std::string>& args) {
   o.input = positional[0];
   if (positional.size() == 2) o.output = positional[1];
   if (o.input.empty() || o.output.empty()) Usage("empty file name");
+  if (o.planCommand) {
+    if (positional.size() > 1) Usage("zemivtc plan takes one INPUT; name the plan file with --out");
+    if (o.hasPlan || o.rawOut || o.info || !o.plugin.empty())
+      Usage("zemivtc plan takes --out, --explain, --timeline, --raw and --quiet only");
+    if (o.planOut.empty() || (!o.timeline.empty() && o.timeline == o.planOut))
+      Usage("zemivtc plan: --out and --timeline need two different file names");
+  }
+  if (o.info && (o.hasRate || !o.timecodes.empty()))
+    Usage("--info renders nothing; --rate and --timecodes belong to a render");
+  if (o.hasRate && o.rawOut) Usage("--rate sets the Y4M header, which --raw-out does not write");
+  if (o.timecodes == "-" || (!o.timecodes.empty() && (o.timecodes == o.output || o.timecodes == o.input)))
+    Usage("--timecodes needs a file of its own");
   return o;
 }
 
 std::string UsageText() {
   return "Usage: zemivtc --plan PLAN [options] INPUT [OUTPUT]\n"
+         "       zemivtc plan [--out PLAN] [--explain] [--timeline PNG] [--raw WxH] INPUT\n"
          "\n"
          "Runs the ZEMIVTC filter over a video stream: each byte of PLAN is one field\n"
          "position of INPUT, and its code says which frame is made there.\n"
@@ -106,6 +155,8 @@ std::string UsageText() {
          "      --raw-out      write packed yuyv422 frames instead of Y4M\n"
          "      --info         print the output clip's properties and render nothing\n"
          "      --plugin PATH  load this filter module instead of the default one\n"
+         "      --timecodes F  write the output frames' times to F (timecode format v2)\n"
+         "      --rate N/D     state this rate in the output header instead of 60000/1001\n"
          "  -q, --quiet        no progress line on standard error\n"
          "  -h, --help         this text\n"
          "  -V, --version      the version\n"
@@ -113,6 +164,10 @@ std::string UsageText() {
          "Example:\n"
          "  ffmpeg -i in.mkv -pix_fmt yuv422p -f yuv4mpegpipe - | zemivtc --plan movie.zem - - |\n"
          "      ffmpeg -f yuv4mpegpipe -i - -c:v libx264 out.mkv\n"
+         "\n"
+         "zemivtc plan proposes a plan from INPUT's fields: the plan goes to standard\n"
+         "output or --out, a report to standard error; --explain adds one line per\n"
+         "position, --timeline draws the decisions as a PNG picture.\n"
          "\n"
          "Exit status: 0 success, 1 input, filter or output error, 2 bad command line.\n";
 }

@@ -21,6 +21,16 @@ struct Options {
   bool quiet = false;
   bool help = false;
   bool version = false;
+  // `zemivtc plan`: propose a plan from INPUT instead of rendering.
+  bool planCommand = false;
+  std::string planOut = "-";  // --out
+  bool explain = false;
+  std::string timeline;  // --timeline PNG
+  // Render: timecodes file, and the rate the output header states.
+  std::string timecodes;
+  bool hasRate = false;
+  unsigned rateNumerator = 60000;
+  unsigned rateDenominator = 1001;
 };
 
 // Parses the arguments after the program name. Throws CliError with

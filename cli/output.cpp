@@ -224,9 +224,9 @@ FrameWriter::FrameWriter(OutputFile& output, const Y4mHeader& inputHeader, bool 
   std::memcpy(buffer.data(), "FRAME\n", 6);
 }
 
-void FrameWriter::WriteHeader() {
+void FrameWriter::WriteHeader(unsigned rateNumerator, unsigned rateDenominator) {
   if (raw) return;
-  const std::string header = FormatOutputHeader(input);
+  const std::string header = FormatOutputHeader(input, rateNumerator, rateDenominator);
   out.Write(header.data(), header.size());
 }
 

@@ -53,7 +53,7 @@ class FrameWriter {
  public:
   // `bands` (optional, outliving the writer) converts frames on several threads.
   FrameWriter(OutputFile& out, const Y4mHeader& input, bool raw, RowBands* bands = nullptr);
-  void WriteHeader();
+  void WriteHeader(unsigned rateNumerator = 60000, unsigned rateDenominator = 1001);
   void WriteFrame(const uint8_t* packed, ptrdiff_t pitch);
   // Writes a Y4M frame from its planar bytes as the input stored them (only
   // for Y4M output): a frame the filter passed through unchanged.

@@ -91,10 +91,11 @@ Y4mHeader ParseY4mHeader(const std::string& line) {
   return h;
 }
 
-std::string FormatOutputHeader(const Y4mHeader& input) {
+std::string FormatOutputHeader(const Y4mHeader& input, unsigned rateNumerator, unsigned rateDenominator) {
   // Output frames are whole pictures (matched fields or field rebuilds), so
   // they are marked progressive whatever the input said.
-  std::string s = "YUV4MPEG2 W" + std::to_string(input.width) + " H" + std::to_string(input.height) + " F60000:1001 Ip";
+  std::string s = "YUV4MPEG2 W" + std::to_string(input.width) + " H" + std::to_string(input.height) + " F" +
+                  std::to_string(rateNumerator) + ":" + std::to_string(rateDenominator) + " Ip";
   if (input.hasAspect)
     s += " A" + std::to_string(input.aspectNumerator) + ":" + std::to_string(input.aspectDenominator);
   s += " C422";

@@ -34,8 +34,9 @@ constexpr int MaxDimension = 16384;
 Y4mHeader ParseY4mHeader(const std::string& line);
 
 // The header line (with '\n') of the command's output: planar 4:2:2 at
-// 60000/1001, progressive, the input's size, aspect and X tags.
-std::string FormatOutputHeader(const Y4mHeader& input);
+// 60000/1001 (or the rate given), progressive, the input's size, aspect and
+// X tags.
+std::string FormatOutputHeader(const Y4mHeader& input, unsigned rateNumerator = 60000, unsigned rateDenominator = 1001);
 
 // True when `line` (without '\n') is a valid frame header: "FRAME" alone or
 // followed by a space and parameters.

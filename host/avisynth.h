@@ -175,6 +175,7 @@ class PVideoFrame {
 class IClip {
   friend class PClip;
   friend class AVSValue;
+  friend struct AvsLayoutCheck;  // the compile-time layout test
   int refcnt;
 
   void AddRef() { avs_detail::Increment(&refcnt); }
@@ -230,6 +231,7 @@ class PClip {
 // A script value: void, clip, bool, int, float, string or array. An array
 // points at elements it does not own; a string at text the host keeps.
 class AVSValue {
+  friend struct AvsLayoutCheck;  // the compile-time layout test
   short type;  // 'v' 'c' 'b' 'i' 'f' 's' 'a'
   short array_size;
   union {

@@ -5,7 +5,7 @@
 #ifndef ZEMIVTC_PLATFORM_PLATFORM_H
 #define ZEMIVTC_PLATFORM_PLATFORM_H
 
-#include <cstdint>
+#include <stdint.h>
 
 namespace platform {
 

@@ -111,6 +111,42 @@ TEST(MakeFrameTest, RefusesAPitchShorterThanARow) {
   EXPECT_EQ(host::MakeFrame(Info(10, 2), 20)->GetPitch(), 20);
 }
 
+std::vector<unsigned char> Pixels(const PVideoFrame& frame) {
+  std::vector<unsigned char> out;
+  for (int y = 0; y < frame->GetHeight(); ++y) {
+    const unsigned char* row = frame->GetReadPtr() + static_cast<size_t>(y) * frame->GetPitch();
+    out.insert(out.end(), row, row + frame->GetRowSize());
+  }
+  return out;
+}
+
+// The rest of what a host offers modules for frames and their lifetime.
+TEST(EnvironmentTest, WritableCopiesSubframesShutdownAndVersion) {
+  std::vector<int> order;
+  {
+    host::ScriptEnvironment env;
+    PVideoFrame frame = env.NewVideoFrame(Info(4, 3));
+    EXPECT_FALSE(env.MakeWritable(&frame)) << "held once: already writable";
+    std::memset(frame->GetWritePtr(), 0x42, static_cast<size_t>(frame->GetPitch()) * 3);
+    PVideoFrame shared = frame;
+    const VideoFrame* before = frame.get();
+    EXPECT_TRUE(env.MakeWritable(&frame));
+    EXPECT_NE(frame.get(), before);
+    ASSERT_NE(frame->GetWritePtr(), nullptr);
+    EXPECT_EQ(Pixels(frame), Pixels(shared)) << "the copy has the shared frame's pixels";
+
+    EXPECT_EQ(ErrorOf([&] { env.Subframe(shared, 0, shared->GetPitch(), 8, 4); }),
+              "Subframe: the window (offset 0, pitch 16, row size 8, height 4) leaves the frame's buffer");
+    EXPECT_EQ(ErrorOf([&] { env.CheckVersion(3); }),
+              "CheckVersion: interface version 3 is asked for; this host offers 2");
+    env.CheckVersion(2);
+    env.AtExit([](void* order, IScriptEnvironment*) { static_cast<std::vector<int>*>(order)->push_back(1); }, &order);
+    env.AtExit([](void* order, IScriptEnvironment*) { static_cast<std::vector<int>*>(order)->push_back(2); }, &order);
+    EXPECT_TRUE(order.empty());
+  }
+  EXPECT_EQ(order, (std::vector<int>{2, 1})) << "shut-down functions run at the end, the last first";
+}
+
 // Frames 0..count-1, each with its number in its first byte.
 std::vector<PVideoFrame> NumberedFrames(int count) {
   std::vector<PVideoFrame> frames;

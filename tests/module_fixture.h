@@ -30,15 +30,16 @@ inline VideoInfo Yuy2Info(int width, int height, int frames) {
   return vi;
 }
 
-// A clip of random frames; each frame's pitch is 2 * width + extraPitch and the
-// padding holds a fixed pattern.
+// A clip of random frames; each frame's pitch is 2 * width + extraPitch, its
+// row 0 lies `offset` bytes into its buffer, and the padding holds a fixed
+// pattern.
 inline host::MemoryClip* RandomClip(int width, int height, int frames, uint32_t seed, int extraPitch = 0,
-                                    VideoInfo* info = nullptr) {
+                                    VideoInfo* info = nullptr, int offset = host::DefaultFrameOffset) {
   VideoInfo vi = Yuy2Info(width, height, frames);
   std::mt19937 rng(seed);
   std::vector<PVideoFrame> list;
   for (int f = 0; f < frames; ++f) {
-    PVideoFrame frame = host::MakeFrame(vi, 2 * width + extraPitch);
+    PVideoFrame frame = host::MakeFrame(vi, 2 * width + extraPitch, true, offset);
     for (int y = 0; y < height; ++y) {
       uint8_t* row = frame->GetWritePtr() + static_cast<size_t>(y) * frame->GetPitch();
       for (int x = 0; x < 2 * width; ++x) row[x] = static_cast<uint8_t>(rng());

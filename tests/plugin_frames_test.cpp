@@ -23,11 +23,13 @@ std::vector<Picture> SourcePictures(host::MemoryClip* clip, int width, int heigh
 
 // Every output frame of the plan, visible bytes only.
 std::vector<Picture> Render(const char* modulePath, int width, int height, int frames, const std::string& planText,
-                            int sourcePadding = 0, int newFramePadding = 0) {
+                            int sourcePadding = 0, int newFramePadding = 0, int sourceOffset = host::DefaultFrameOffset,
+                            int newFrameOffset = host::DefaultFrameOffset) {
   host::ScriptEnvironment env;
   env.LoadPlugin(modulePath);
   env.SetExtraPitch(newFramePadding);
-  PClip clip(RandomClip(width, height, frames, 77, sourcePadding));
+  env.SetFrameOffset(newFrameOffset);
+  PClip clip(RandomClip(width, height, frames, 77, sourcePadding, nullptr, sourceOffset));
   PlanFile plan(planText);
   PClip filter = InvokeZemIvtc(env, clip.get(), plan.path.c_str()).AsClip();
   std::vector<Picture> out;
@@ -112,12 +114,21 @@ TEST(Frames, SameBytesForAnyWorkerCount) {
   unsetenv("ZEMIVTC_TEST_PROCESSORS");
 }
 
-TEST(Frames, PaddedRowsGiveTheSamePicture) {
+// Frames are windows into host buffers: padded rows, and row 0 anywhere in
+// the buffer (a cropped source starts at any byte, even an odd one).
+TEST(Frames, PaddedAndOffsetRowsGiveTheSamePicture) {
+  struct Layout {
+    int sourcePadding, newFramePadding, sourceOffset, newFrameOffset;
+  } layouts[] = {{40, 0, 64, 64}, {0, 36, 64, 64}, {64, 100, 64, 64}, {6, 0, 3, 64}, {2, 16, 0, 4}, {0, 0, 1, 0}};
   for (Geometry g : {Geometry{16, 8}, Geometry{22, 9}, Geometry{720, 480}}) {
     const std::vector<Picture> plain = Render(ZEMIVTC_MODULE_PATH, g.width, g.height, 10, EveryCodeEverywhere);
-    EXPECT_EQ(Render(ZEMIVTC_MODULE_PATH, g.width, g.height, 10, EveryCodeEverywhere, 40, 0), plain);
-    EXPECT_EQ(Render(ZEMIVTC_MODULE_PATH, g.width, g.height, 10, EveryCodeEverywhere, 0, 36), plain);
-    EXPECT_EQ(Render(ZEMIVTC_MODULE_PATH, g.width, g.height, 10, EveryCodeEverywhere, 64, 100), plain);
+    for (const Layout& l : layouts) {
+      EXPECT_EQ(Render(ZEMIVTC_MODULE_PATH, g.width, g.height, 10, EveryCodeEverywhere, l.sourcePadding,
+                       l.newFramePadding, l.sourceOffset, l.newFrameOffset),
+                plain)
+          << g.width << "x" << g.height << " padding " << l.sourcePadding << "/" << l.newFramePadding << " offset "
+          << l.sourceOffset << "/" << l.newFrameOffset;
+    }
   }
 }
 

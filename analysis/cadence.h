@@ -1,0 +1,77 @@
+// From the measures of a clip's field positions to a plan: which fields
+// belong to one picture, and which position emits each picture.
+//
+// Every position p either joins fields p and p+1 into one picture or
+// separates them (a boundary). The boundaries follow a cadence: a repeating
+// cycle of picture lengths in fields, at some phase:
+//   video 1 (every field its own moment), 2:2 (progressive frames or film
+//   carried two fields a frame), 3:2 and 2:3:3:2 (film telecined to 60
+//   fields), 3:2:3:2:2 (25 frames to 60 fields) and 2:2:2:4.
+// A Viterbi search picks, for the whole clip, the sequence of cadence and
+// phase that costs least: a weave the measures call combed costs much, a
+// split of fields that look like one moment costs less, three fields in one
+// picture whose outer two differ cost much, and every change of cadence or
+// phase (an edit) costs a fixed amount. Where the pictures give no evidence
+// (a still scene) the cadence in force carries on, so the count of pictures
+// stays right. A stretch that no cadence explains is followed field by
+// field at a cost per position.
+//
+// Then each picture of two or more fields is emitted once with '1', at its
+// least combed position (the frame itself, an even position, when that is as
+// good); a lone field is rebuilt from itself: '2' in video, '5' (top) or '4'
+// (bottom) where an edit left it without its partner. Other positions get
+// '0'.
+#ifndef ZEMIVTC_ANALYSIS_CADENCE_H
+#define ZEMIVTC_ANALYSIS_CADENCE_H
+
+#include <string>
+#include <vector>
+
+#include "analysis/field_measures.h"
+
+namespace analysis {
+
+enum class Stretch : unsigned char { Film, Progressive, Video };
+
+struct Decision {
+  char code = '0';
+  Stretch stretch = Stretch::Film;
+  bool boundary = false;      // fields p and p+1 are different pictures
+  bool cadenceBreak = false;  // the cadence or its phase changes here (an edit)
+  bool orphan = false;        // '4' or '5': a field left without its partner
+  int cadence = 0;            // index into CadenceNames(); -1 where no cadence fits
+  int phase = 0;
+  double combed = 0;    // 0 (one moment) .. 1 (two moments), from the measures
+  double evidence = 0;  // 0 (no motion to judge by) .. 1
+};
+
+struct Proposal {
+  std::vector<Decision> positions;
+  // The last field, when it is a picture of its own, has no position that
+  // can rebuild it; it is left out and counted here.
+  bool lastFieldLeftOut = false;
+};
+
+// Cadence names, "video", "2:2", "3:2", ...; index -1 is "irregular".
+const std::vector<std::string>& CadenceNames();
+std::string CadenceName(int cadence);
+
+// `fieldPixels`: pixels of one field, the scale of the motion figures.
+Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double fieldPixels);
+
+// Summary of a proposal for the report.
+struct PlanSummary {
+  int positions = 0;
+  int filmPositions = 0, progressivePositions = 0, videoPositions = 0;
+  int filmFrames = 0;         // '1' in film stretches
+  int progressiveFrames = 0;  // '1' in progressive stretches
+  int videoFields = 0;        // '2'
+  int orphans = 0;            // '4' and '5'
+  int outputFrames = 0;
+  std::vector<int> breakFrames;  // frame numbers (position / 2) where the cadence breaks
+};
+PlanSummary Summarize(const Proposal& proposal);
+
+}  // namespace analysis
+
+#endif

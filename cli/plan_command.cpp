@@ -1,0 +1,210 @@
+#include "cli/plan_command.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#ifdef _WIN32
+#define O_CLOEXEC (_O_NOINHERIT | _O_BINARY)
+#endif
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "analysis/field_measures.h"
+#include "cli/errors.h"
+#include "cli/frame_reader.h"
+#include "cli/output.h"
+#include "cli/row_bands.h"
+#include "cli/timeline.h"
+
+namespace cli {
+namespace {
+
+// The longest plan the filter module accepts.
+constexpr size_t MaxPlanBytes = 10485760;
+
+std::unique_ptr<FrameReader> OpenPlanInput(const Options& options) {
+  int fd = STDIN_FILENO;
+  std::string name = "standard input";
+  if (options.input != "-") {
+    name = options.input;
+    fd = open(options.input.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw CliError("cannot open " + options.input + ": " + std::strerror(errno));
+  }
+#ifdef _WIN32
+  else
+    _setmode(STDIN_FILENO, _O_BINARY);
+#endif
+  try {
+    return std::make_unique<FrameReader>(fd, name, options.inputFormat);
+  } catch (...) {
+    if (fd != STDIN_FILENO) close(fd);
+    throw;
+  }
+}
+
+const char* StretchName(analysis::Stretch s) {
+  switch (s) {
+    case analysis::Stretch::Film: return "film";
+    case analysis::Stretch::Progressive: return "progressive";
+    case analysis::Stretch::Video: return "video";
+  }
+  return "?";
+}
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) {
+  char text[512];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  return text;
+}
+
+}  // namespace
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  return a != "-" && b != "-" && stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && S_ISREG(sa.st_mode) &&
+         sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+std::string PlanReport(const analysis::Proposal& proposal, int frames) {
+  const analysis::PlanSummary s = analysis::Summarize(proposal);
+  std::string r =
+      Format("zemivtc plan: %d frames, %d field positions, %d output frames\n", frames, s.positions, s.outputFrames);
+  r += Format("  film:        %7d positions, %d film frames\n", s.filmPositions, s.filmFrames);
+  r += Format("  progressive: %7d positions, %d frames\n", s.progressivePositions, s.progressiveFrames);
+  r += Format("  video:       %7d positions, %d fields rebuilt\n", s.videoPositions, s.videoFields);
+  r += Format("  orphans:     %7d fields rebuilt from themselves\n", s.orphans);
+  if (proposal.lastFieldLeftOut) r += "  the last field stands alone and has no position of its own: left out\n";
+  r += "  cadence breaks: " + std::to_string(s.breakFrames.size());
+  for (size_t i = 0; i < s.breakFrames.size() && i < 40; ++i)
+    r += (i ? ", " : " at frames ") + std::to_string(s.breakFrames[i]);
+  if (s.breakFrames.size() > 40) r += ", ...";
+  r += "\n";
+  return r;
+}
+
+std::string ExplainLine(const analysis::Proposal& proposal, const std::vector<analysis::PositionMeasures>& measures,
+                        int p) {
+  const analysis::Decision& d = proposal.positions[p];
+  const analysis::PositionMeasures& m = measures[p];
+  const std::string fields = p % 2 == 0 ? Format("frame %d", p / 2) : Format("t%d/b%d", p / 2 + 1, p / 2);
+  const std::string cadence =
+      d.cadence < 0 ? std::string("irregular") : analysis::CadenceName(d.cadence) + "/" + std::to_string(d.phase);
+  return Format("%8d %-14s %c %-11s %-11s %-8s combed=%.2f evidence=%.2f comb=%.0f motion=%.0f repeat=%.0f%s%s\n", p,
+                fields.c_str(), d.code, StretchName(d.stretch), cadence.c_str(), d.boundary ? "boundary" : "joined",
+                d.combed, d.evidence, m.comb, m.motion, m.repeat, d.orphan ? " orphan" : "",
+                d.cadenceBreak ? " break" : "");
+}
+
+void RunPlanCommand(const Options& options) {
+  // An output renamed over the input would destroy it.
+  for (const std::string& out : {options.planOut, options.timeline})
+    if (!out.empty() && SameFile(out, options.input)) throw CliError("cannot write " + out + ": it is the input");
+  // Outputs first, so that an unwritable one fails before the work.
+  OutputFile planOut(options.planOut);
+  std::unique_ptr<OutputFile> timelineOut;
+  if (!options.timeline.empty()) timelineOut = std::make_unique<OutputFile>(options.timeline);
+
+  std::unique_ptr<FrameReader> reader = OpenPlanInput(options);
+  const Y4mHeader& header = reader->Header();
+  if (header.chroma != Chroma::Yuv422)
+    throw CliError(reader->Header().colorTag.empty() ? "the input is 4:2:0 (no C tag); the filter takes 8-bit 4:2:2: "
+                                                       "convert with ffmpeg ... -pix_fmt yuv422p"
+                                                     : "the input is 4:2:0 (C" + header.colorTag +
+                                                           "); the filter takes 8-bit 4:2:2: convert with ffmpeg "
+                                                           "... -pix_fmt yuv422p");
+  const int width = header.width, height = header.height;
+  const bool raw = options.inputFormat.raw;
+
+  RowBands bands;
+  // Bands of whole block rows, each worth a thread's while.
+  const int blockRowPixels = 2 * analysis::FieldAnalyzer::BlockFieldRows * width;
+  const int minBlockRows = std::max(1, 131072 / blockRowPixels);
+  analysis::FieldAnalyzer analyzer(width, height, [&](int count, const std::function<void(int, int)>& work) {
+    bands.Run(count, minBlockRows, work);
+  });
+
+  const bool progress = !options.quiet && isatty(STDERR_FILENO);
+  const auto start = std::chrono::steady_clock::now();
+  auto last = start;
+  // The previous frame's bytes stay held while the next one is measured
+  // against them; raw frames have their luma gathered into one of two planes.
+  StoredFrame previous, current;
+  std::vector<uint8_t> lumaPlanes[2];
+  while (reader->ReadStoredFrame(&current)) {
+    const uint8_t* luma = current.data;
+    if (raw) {
+      std::vector<uint8_t>& plane = lumaPlanes[analyzer.Frames() % 2];
+      plane.resize(static_cast<size_t>(width) * height);
+      for (size_t i = 0; i < plane.size(); ++i) plane[i] = current.data[2 * i];
+      luma = plane.data();
+    }
+    analyzer.AddFrame(luma, width);
+    previous = std::move(current);
+    current = StoredFrame();
+    if (progress) {
+      const auto now = std::chrono::steady_clock::now();
+      if (now - last > std::chrono::milliseconds(250)) {
+        last = now;
+        const double seconds = std::chrono::duration<double>(now - start).count();
+        std::fprintf(stderr, "\rzemivtc plan: frame %d  %.1f fps ", analyzer.Frames(), analyzer.Frames() / seconds);
+      }
+    }
+  }
+  if (progress) std::fputc('\n', stderr);
+  const int frames = analyzer.Frames();
+  if (frames < 2)
+    throw CliError(frames == 1 ? "the input has 1 frame; a plan needs at least 2"
+                               : "the input has no frames; a plan needs at least 2");
+
+  const double fieldPixels = analyzer.FieldPixels();
+  const std::vector<analysis::PositionMeasures> measures = analyzer.Finish();
+  const analysis::Proposal proposal = analysis::ProposePlan(measures, fieldPixels);
+
+  std::string plan(proposal.positions.size(), '0');
+  for (size_t p = 0; p < plan.size(); ++p) plan[p] = proposal.positions[p].code;
+  if (timelineOut) {
+    const std::string png = TimelinePng(proposal);
+    timelineOut->Write(png.data(), png.size());
+  }
+  planOut.Write(plan.data(), plan.size());
+  if (options.explain) {
+    std::string lines =
+        "# position  fields         code stretch  cadence/phase  fields are  measures (combed: 0 one moment .. 1 "
+        "two)\n";
+    for (size_t p = 0; p < plan.size(); ++p) {
+      lines += ExplainLine(proposal, measures, static_cast<int>(p));
+      if (lines.size() > (1 << 16)) {
+        std::fputs(lines.c_str(), stderr);
+        lines.clear();
+      }
+    }
+    std::fputs(lines.c_str(), stderr);
+  }
+  if (timelineOut) timelineOut->Commit();
+  planOut.Commit();
+  std::fputs(PlanReport(proposal, frames).c_str(), stderr);
+  // The filter weaves a top field over the bottom field before it, so a
+  // plan reads the fields top first; say so when the input claims otherwise.
+  if (header.interlace == 'b')
+    std::fputs(
+        "zemivtc plan: warning: the input says bottom field first (Ib); the filter and this plan take the "
+        "top field first, so film frames whose fields meet the other way round come out as rebuilt fields\n",
+        stderr);
+  if (plan.size() > MaxPlanBytes)
+    std::fputs(("zemivtc plan: warning: the plan has " + std::to_string(plan.size()) +
+                " positions, more than the filter reads (" + std::to_string(MaxPlanBytes) + "); split the input\n")
+                   .c_str(),
+               stderr);
+}
+
+}  // namespace cli

@@ -1,0 +1,27 @@
+// `zemivtc plan`: reads the input's frames, measures its field positions on
+// all cores and writes the proposed plan, a report, and on request one line
+// per position and the timeline picture.
+#ifndef ZEMIVTC_CLI_PLAN_COMMAND_H
+#define ZEMIVTC_CLI_PLAN_COMMAND_H
+
+#include <string>
+
+#include "analysis/cadence.h"
+#include "cli/options.h"
+
+namespace cli {
+
+// Throws CliError on failure.
+void RunPlanCommand(const Options& options);
+
+// True when both name one existing regular file ("-" names none).
+bool SameFile(const std::string& a, const std::string& b);
+
+// The report on standard error, and one --explain line of position p.
+std::string PlanReport(const analysis::Proposal& proposal, int frames);
+std::string ExplainLine(const analysis::Proposal& proposal, const std::vector<analysis::PositionMeasures>& measures,
+                        int p);
+
+}  // namespace cli
+
+#endif

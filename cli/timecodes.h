@@ -1,0 +1,31 @@
+// Timecodes for a render: the start time of every output frame, in the
+// Matroska "timecode format v2" text that mkvmerge --timestamps reads. An
+// output frame made at field position p starts at p * 1001/60000 s.
+#ifndef ZEMIVTC_CLI_TIMECODES_H
+#define ZEMIVTC_CLI_TIMECODES_H
+
+#include <string>
+
+#include "cli/output.h"
+
+namespace cli {
+
+// The file's text for a plan's bytes: the header line, then one time in
+// milliseconds per code '1' to '6', with six decimals.
+std::string TimecodesText(const std::string& plan);
+
+// Reads the plan again (it must be a regular file, since the module has
+// already read it), checks that it makes `frames` frames and writes the
+// timecodes under a temporary name; Commit() puts them in place.
+class TimecodesFile {
+ public:
+  TimecodesFile(const std::string& path, const std::string& planPath, int frames);
+  void Commit() { out.Commit(); }
+
+ private:
+  OutputFile out;
+};
+
+}  // namespace cli
+
+#endif

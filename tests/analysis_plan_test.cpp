@@ -1,0 +1,298 @@
+// zemivtc plan on generated footage (tests/footage.h), its plan rendered
+// through the built command and checked against the known film frames; the
+// timecodes and rate of the render; the vector measures against the plain
+// ones; the PNG encoder; and every refusal of the plan command.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "analysis/field_measures.h"
+#include "cli/png.h"
+#include "tests/footage.h"
+
+namespace {
+
+const std::string Cli = ZEMIVTC_CLI_PATH;
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteAll(const std::string& path, const std::string& data) { std::ofstream(path, std::ios::binary) << data; }
+
+bool HaveFfmpeg() { return std::system("ffmpeg -version >/dev/null 2>&1") == 0; }
+
+struct Result {
+  int status;
+  std::string err;
+};
+
+// Runs a bash command line with $Z the command and $D the directory.
+Result Shell(const std::string& dir, const std::string& commandLine) {
+  WriteAll(dir + "run.sh", "Z=" + Cli + "\nD=" + dir + "\n" + commandLine + "\n");
+  const int raw = std::system(("bash " + dir + "run.sh 2>" + dir + "stderr.txt").c_str());
+  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadAll(dir + "stderr.txt")};
+}
+
+std::string TempDir(const char* name) {
+  std::string pattern = ::testing::TempDir() + name + "_XXXXXX";
+  if (mkdtemp(&pattern[0]) == nullptr) return "";
+  return pattern + "/";
+}
+
+class PlanFootage : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!HaveFfmpeg()) return;
+    dir = TempDir("plan_footage");
+    truth = footage::MakeFootage(dir, 320, 240);
+  }
+  static void TearDownTestSuite() {
+    if (!dir.empty()) std::system(("rm -rf " + dir).c_str());
+  }
+  void SetUp() override {
+    if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed; `make deps` installs it";
+  }
+  static std::string dir;
+  static footage::Truth truth;
+};
+std::string PlanFootage::dir;
+footage::Truth PlanFootage::truth;
+
+TEST_F(PlanFootage, RenderedPlanGivesEveryRecoverableFilmFrameOnceAndNoCombedWeave) {
+  Result r = Shell(dir, "$Z plan --out $D/plan --timeline $D/timeline.png $D/footage.y4m");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("cadence breaks"), std::string::npos) << r.err;
+  const std::string plan = ReadAll(dir + "plan");
+  ASSERT_EQ(plan.size(), static_cast<size_t>(2 * truth.frames - 1));
+  r = Shell(dir, "$Z -q --plan $D/plan --timecodes $D/times.txt $D/footage.y4m $D/out.y4m");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<std::string> out = footage::ReadY4mFrames(dir + "out.y4m");
+
+  std::vector<uint64_t> hashes;
+  std::vector<size_t> positions;  // plan position of each output frame
+  for (size_t p = 0; p < plan.size(); ++p)
+    if (plan[p] != '0') positions.push_back(p);
+  ASSERT_EQ(out.size(), positions.size());
+  for (size_t n = 0; n < out.size(); ++n) {
+    hashes.push_back(footage::Hash(out[n]));
+    // A '1' is a whole picture, never a weave of two moments.
+    if (plan[positions[n]] == '1') {
+      EXPECT_TRUE(truth.pictures.count(hashes.back())) << "combed '1' at position " << positions[n];
+    }
+  }
+  const footage::Score score = footage::ScoreFrames(truth, hashes);
+  EXPECT_GE(score.exactFilm * 100, truth.recoverableCount * 99) << score.exactFilm << " of " << truth.recoverableCount;
+  EXPECT_EQ(score.repeatedFilm, 0);
+  EXPECT_EQ(score.progressive, 30);
+  std::printf("exact film frames %d of %d recoverable; %d output frames\n", score.exactFilm, truth.recoverableCount,
+              score.frames);
+
+  // Inside video every position rebuilds its field; inside progressive
+  // footage every frame is taken as it is.
+  for (size_t p = 1; p + 1 < plan.size(); ++p) {
+    const std::string kinds = truth.positionKinds.substr(p - 1, 3);
+    if (kinds == "vvv") {
+      EXPECT_EQ(plan[p], '2') << "video position " << p;
+    }
+    if (kinds == "ppp") {
+      EXPECT_EQ(plan[p], p % 2 ? '0' : '1') << "progressive position " << p;
+    }
+  }
+
+  // One time per output frame: position * 1001/60 ms.
+  std::istringstream times(ReadAll(dir + "times.txt"));
+  std::string line;
+  std::getline(times, line);
+  EXPECT_EQ(line, "# timecode format v2");
+  for (size_t n = 0; n < positions.size() && std::getline(times, line); ++n)
+    EXPECT_NEAR(std::stod(line), positions[n] * 1001.0 / 60, 1e-6) << line;
+  EXPECT_FALSE(std::getline(times, line)) << "extra timecode " << line;
+
+  // The timeline decodes (ffmpeg as the independent reader) to one column
+  // per position, wrapped at 1000.
+  r = Shell(dir, "ffmpeg -v error -y -i $D/timeline.png -f rawvideo -pix_fmt rgb24 $D/timeline.rgb");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string rgb = ReadAll(dir + "timeline.rgb");
+  EXPECT_EQ(rgb.size() % (3 * plan.size()), 0u);
+}
+
+TEST_F(PlanFootage, PipeAndRawInputGiveTheSamePlanAndExplainHasALinePerPosition) {
+  Result r = Shell(dir,
+                   "$Z plan --explain $D/footage.y4m > $D/file.plan 2> $D/explain.txt && "
+                   "cat $D/footage.y4m | $Z plan - > $D/pipe.plan && "
+                   "ffmpeg -v error -y -i $D/footage.y4m -f rawvideo -pix_fmt yuyv422 $D/footage.yuyv && "
+                   "$Z plan --raw 320x240 --out $D/raw.plan $D/footage.yuyv");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string plan = ReadAll(dir + "file.plan");
+  EXPECT_EQ(plan.size(), static_cast<size_t>(2 * truth.frames - 1));
+  EXPECT_EQ(ReadAll(dir + "pipe.plan"), plan);
+  EXPECT_EQ(ReadAll(dir + "raw.plan"), plan);
+  std::istringstream explain(ReadAll(dir + "explain.txt"));
+  size_t lines = 0;
+  for (std::string line; std::getline(explain, line);) {
+    if (line.find_first_not_of(' ') == std::string::npos || !isdigit(line[line.find_first_not_of(' ')]))
+      continue;  // the header and the report
+    std::istringstream fields(line);
+    size_t position;
+    fields >> position;
+    EXPECT_EQ(position, lines);
+    EXPECT_NE(line.find(std::string(" ") + plan[lines] + " "), std::string::npos) << line;
+    ++lines;
+  }
+  EXPECT_EQ(lines, plan.size());
+}
+
+TEST(PlanCommand, EveryRefusalHasItsMessageAndStatusAndLeavesNoFileBehind) {
+  const std::string dir = TempDir("plan_refusals");
+  ASSERT_FALSE(dir.empty());
+  auto y4m = [](const char* color, int frames, size_t cut = 0) {
+    std::string s = std::string("YUV4MPEG2 W8 H4 F30000:1001 ") + color + "\n";
+    for (int f = 0; f < frames; ++f) s += "FRAME\n" + std::string(color == std::string("C422") ? 64 : 48, '\x50');
+    return s.substr(0, s.size() - cut);
+  };
+  WriteAll(dir + "two.y4m", y4m("C422", 2));
+  WriteAll(dir + "one.y4m", y4m("C422", 1));
+  WriteAll(dir + "none.y4m", y4m("C422", 0));
+  WriteAll(dir + "cut.y4m", y4m("C422", 3, 5));
+  WriteAll(dir + "yuv420.y4m", y4m("C420jpeg", 2));
+  WriteAll(dir + "yuv444.y4m", y4m("C444", 2));
+  WriteAll(dir + "plan", "111");
+  struct Case {
+    const char* args;
+    int status;
+    const char* message;
+  } cases[] = {
+      {"plan $D/yuv420.y4m", 1, "4:2:0 (C420jpeg)"},
+      {"plan $D/yuv444.y4m", 1, "C444"},
+      {"plan $D/cut.y4m", 1, "frame 2 (counting from 0) is truncated"},
+      {"plan $D/one.y4m", 1, "1 frame; a plan needs at least 2"},
+      {"plan $D/none.y4m", 1, "no frames; a plan needs at least 2"},
+      {"plan --raw 8x4 $D/plan", 1, "truncated"},
+      {"plan $D/missing.y4m", 1, "cannot open"},
+      {"plan --out $D/no/dir/p $D/two.y4m", 1, "cannot write"},
+      {"plan --timeline $D/no/dir/t.png $D/two.y4m", 1, "cannot write"},
+      {"plan $D/two.y4m $D/out", 2, "one INPUT"},
+      {"plan --plan $D/plan $D/two.y4m", 2, "takes --out"},
+      {"plan --timecodes $D/t $D/two.y4m", 2, "belongs to the render"},
+      {"plan --out $D/same --timeline $D/same $D/two.y4m", 2, "two different"},
+      {"--explain --plan $D/plan $D/two.y4m", 2, "belongs to zemivtc plan"},
+      {"--rate 0/1 --plan $D/plan $D/two.y4m", 2, "--rate wants N/D"},
+      {"--rate 24000 --plan $D/plan $D/two.y4m", 2, "--rate wants N/D"},
+      {"--rate 24000/1001 --raw-out --plan $D/plan $D/two.y4m", 2, "--raw-out"},
+      {"--info --timecodes $D/t --plan $D/plan $D/two.y4m", 2, "--info renders nothing"},
+      {"--timecodes $D/t --plan <(cat $D/plan) $D/two.y4m $D/out.y4m", 1, "regular file"},
+      {"--timecodes $D/plan --plan $D/plan $D/two.y4m $D/out.y4m", 1, "it is the plan"},
+      {"plan --out $D/two.y4m $D/two.y4m", 1, "it is the input"},
+      {"--timecodes $D/two.y4m --plan $D/plan $D/two.y4m $D/out.y4m", 2, "a file of its own"},
+  };
+  for (const Case& c : cases) {
+    const Result r = Shell(dir, "$Z " + std::string(c.args) + " -q > $D/stdout.txt");
+    EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << c.args << "\n" << r.err;
+    EXPECT_EQ(ReadAll(dir + "stdout.txt"), "") << c.args;
+    // No output, timecodes or temporary file left behind.
+    Shell(dir, "ls -A $D > $D/ls.txt");
+    std::istringstream names(ReadAll(dir + "ls.txt"));
+    for (std::string name; std::getline(names, name);)
+      EXPECT_TRUE(name == "run.sh" || name == "stderr.txt" || name == "stdout.txt" || name == "ls.txt" ||
+                  name == "plan" || name.find(".y4m") == name.size() - 4)
+          << c.args << ": left " << name;
+    EXPECT_FALSE(std::ifstream(dir + "out.y4m").good()) << c.args;
+    EXPECT_EQ(ReadAll(dir + "plan"), "111") << c.args;
+    EXPECT_EQ(ReadAll(dir + "two.y4m"), y4m("C422", 2)) << c.args;
+  }
+  std::system(("rm -rf " + dir).c_str());
+}
+
+TEST(PlanRender, RateChangesTheHeaderOnlyAndTimecodesFollowThePlan) {
+  const std::string dir = TempDir("plan_rate");
+  ASSERT_FALSE(dir.empty());
+  std::string y4m = "YUV4MPEG2 W8 H4 F30000:1001 C422\n";
+  for (int f = 0; f < 4; ++f) y4m += "FRAME\n" + std::string(64, static_cast<char>(f * 40));
+  WriteAll(dir + "in.y4m", y4m);
+  WriteAll(dir + "plan", "1x00001");  // positions 0 and 6; 'x' makes nothing
+  struct Case {
+    const char* rate;
+    const char* header;
+  } cases[] = {{"", "F60000:1001"}, {"--rate 24000/1001", "F24000:1001"}, {"--rate=30/1", "F30:1"}};
+  std::string firstFrames;
+  for (const Case& c : cases) {
+    const Result r =
+        Shell(dir, std::string("$Z -q ") + c.rate + " --timecodes $D/times --plan $D/plan $D/in.y4m $D/out.y4m");
+    ASSERT_EQ(r.status, 0) << c.rate << r.err;
+    const std::string out = ReadAll(dir + "out.y4m");
+    const std::string header = out.substr(0, out.find('\n'));
+    EXPECT_NE(header.find(std::string(" ") + c.header + " "), std::string::npos) << header;
+    if (firstFrames.empty()) firstFrames = out.substr(header.size());
+    EXPECT_EQ(out.substr(header.size()), firstFrames) << c.rate;
+    EXPECT_EQ(ReadAll(dir + "times"), "# timecode format v2\n0.000000\n100.100000\n") << c.rate;
+  }
+  std::system(("rm -rf " + dir).c_str());
+}
+
+TEST(FieldMeasures, VectorSumsEqualPlainSumsForOddSizes) {
+  std::mt19937 rng(20261208);  // fixed seed, printed on failure through the sizes
+  const int sizes[][2] = {{16, 2}, {30, 7}, {64, 34}, {98, 67}, {130, 40}, {8, 5}};
+  for (const auto& size : sizes) {
+    const int w = size[0], h = size[1];
+    std::vector<uint8_t> a(w * h), b(w * h);
+    // Smooth pictures with noise, so that every measure takes many values.
+    for (int i = 0; i < w * h; ++i) {
+      a[i] = static_cast<uint8_t>((i % w) * 3 + (i / w) * 5 + rng() % 24);
+      b[i] = static_cast<uint8_t>(a[i] + rng() % 9 - 4 + ((i / w) % 2) * 30);
+    }
+    const int cols = (w + analysis::FieldAnalyzer::BlockColumns - 1) / analysis::FieldAnalyzer::BlockColumns;
+    const int rows = std::max(1, (h / 2 + 15) / 16);
+    for (const uint8_t* current : {static_cast<const uint8_t*>(b.data()), static_cast<const uint8_t*>(nullptr)})
+      for (int br = 0; br < rows; ++br) {
+        std::vector<analysis::FieldAnalyzer::BlockSums> fast(cols), plain(cols);
+        analysis::FieldAnalyzer::MeasureBlockRow(a.data(), current, w, w, h, br, fast.data(), true);
+        analysis::FieldAnalyzer::MeasureBlockRow(a.data(), current, w, w, h, br, plain.data(), false);
+        for (int c = 0; c < cols; ++c) {
+          EXPECT_EQ(fast[c].combOwn, plain[c].combOwn) << w << "x" << h << " block " << br << "," << c;
+          EXPECT_EQ(fast[c].combCross, plain[c].combCross) << w << "x" << h;
+          EXPECT_EQ(fast[c].motionTop, plain[c].motionTop) << w << "x" << h;
+          EXPECT_EQ(fast[c].motionBottom, plain[c].motionBottom) << w << "x" << h;
+        }
+      }
+  }
+}
+
+TEST(Png, ChecksumsMatchTheirPublishedCheckValuesAndFfmpegDecodesEveryPixel) {
+  const std::string digits = "123456789", word = "Wikipedia";
+  EXPECT_EQ(cli::Crc32(reinterpret_cast<const uint8_t*>(digits.data()), digits.size()), 0xCBF43926u);
+  EXPECT_EQ(cli::Adler32(reinterpret_cast<const uint8_t*>(word.data()), word.size()), 0x11E60398u);
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed; `make deps` installs it";
+  const std::string dir = TempDir("png");
+  // Noise (every literal), runs of every length up to past 258 and rows
+  // repeating the one above, at a few sizes.
+  std::mt19937 rng(77);
+  const int sizes[][2] = {{1, 1}, {7, 3}, {300, 9}, {1000, 30}};
+  for (const auto& size : sizes) {
+    const int w = size[0], h = size[1];
+    std::vector<uint8_t> rgb(static_cast<size_t>(w) * h * 3);
+    for (size_t i = 0; i < rgb.size();) {
+      const size_t run = std::min<size_t>(rgb.size() - i, rng() % 300 + 1);
+      const uint8_t value = static_cast<uint8_t>(rng());
+      for (size_t k = 0; k < run; ++k) rgb[i + k] = rng() % 4 ? value : static_cast<uint8_t>(rng());
+      i += run;
+    }
+    if (h > 2) std::copy(rgb.begin(), rgb.begin() + 3 * w, rgb.begin() + 3 * w);
+    WriteAll(dir + "p.png", cli::EncodePng(w, h, rgb));
+    const Result r = Shell(dir, "ffmpeg -v error -y -i $D/p.png -f rawvideo -pix_fmt rgb24 $D/p.rgb");
+    ASSERT_EQ(r.status, 0) << w << "x" << h << " " << r.err;
+    EXPECT_TRUE(ReadAll(dir + "p.rgb") == std::string(rgb.begin(), rgb.end())) << w << "x" << h;
+  }
+  std::system(("rm -rf " + dir).c_str());
+}
+
+}  // namespace

@@ -1,0 +1,59 @@
+// Generated footage with known pictures, for the plan tests and the plan
+// benchmark: film reels telecined by ffmpeg (patterns 23 and 2332) with a
+// still scene and a low-contrast scene, cuts at odd field offsets, true
+// interlaced video woven from a 60000/1001 source, and progressive
+// 30000/1001 frames, joined at field level into one 8-bit 4:2:2 Y4M file.
+//
+// Every field's origin is known: a film reel's fields are traced through
+// the same telecine run on a marker reel whose frames carry their own index.
+#ifndef ZEMIVTC_TESTS_FOOTAGE_H
+#define ZEMIVTC_TESTS_FOOTAGE_H
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace footage {
+
+enum class Kind : char { Film = 'f', Video = 'v', Progressive = 'p' };
+
+struct Truth {
+  int width = 0, height = 0, frames = 0;
+  // Content hash of every recoverable film frame (both fields next to each
+  // other somewhere in the footage), with how many film frames have it.
+  std::map<uint64_t, int> recoverable;
+  int recoverableCount = 0;
+  // Hashes of every whole picture a clean weave may give: film frames and
+  // progressive frames.
+  std::set<uint64_t> pictures;
+  std::set<uint64_t> progressive;
+  // Per field position: the kind of both its fields, or 'x' where they come
+  // from different segments (a join).
+  std::string positionKinds;
+};
+
+uint64_t Hash(const std::string& bytes);
+
+// Makes DIR/footage.y4m (width x height) and its truth. Throws
+// std::runtime_error when ffmpeg fails.
+Truth MakeFootage(const std::string& dir, int width, int height);
+
+// Frame payloads of a Y4M file (every frame header must be plain "FRAME").
+std::vector<std::string> ReadY4mFrames(const std::string& path, int* width = nullptr, int* height = nullptr);
+
+struct Score {
+  int frames = 0;
+  int exactFilm = 0;     // output frames equal to a recoverable film frame, each counted once
+  int repeatedFilm = 0;  // further output frames equal to a film frame already counted
+  int progressive = 0;   // output frames equal to a progressive frame
+  int other = 0;         // everything else (rebuilds, combed weaves)
+};
+Score ScoreFrames(const Truth& truth, const std::vector<uint64_t>& frameHashes);
+// Streams a Y4M file (for outputs too large to hold); "-" is standard input.
+Score ScoreY4m(const Truth& truth, const std::string& path);
+
+}  // namespace footage
+
+#endif
