@@ -15,7 +15,9 @@
 #include <memory>
 
 #include "cli/errors.h"
+#include "cli/frame_sink.h"
 #include "cli/output.h"
+#include "cli/plan_forecast.h"
 #include "cli/row_bands.h"
 #include "cli/stream_clip.h"
 #include "cli/timecodes.h"
@@ -78,6 +80,24 @@ class Progress {
   bool shown = false;
 };
 
+// The line added under the filter's refusal of 4:2:0 input, the first error
+// most users meet: what the input is and how to make it 4:2:2.
+std::string Yuv420Hint(const Y4mHeader& header) {
+  const std::string what = header.colorTag.empty() ? "no C tag, which means 4:2:0" : "C" + header.colorTag;
+  return "the input is 4:2:0 (" + what +
+         ") and the filter takes 8-bit 4:2:2: add -pix_fmt yuv422p to the ffmpeg command that makes the Y4M";
+}
+
+// A clip of no frames (a plan with no code 1 to 6) has nothing to render:
+// rather than write an empty stream and report success, ask the filter for
+// its first frame so that it refuses with its own message, and fail before
+// any output is opened.
+void RefuseFramelessClip(const PClip& filtered, host::ScriptEnvironment& env) {
+  if (filtered->GetVideoInfo().num_frames > 0) return;
+  filtered->GetFrame(0, &env);
+  throw CliError("the filter's clip has no frames; nothing written");
+}
+
 std::unique_ptr<FrameReader> OpenInput(const Options& options, bool mapInput) {
   int fd = STDIN_FILENO;
 #ifdef _WIN32
@@ -97,17 +117,44 @@ std::unique_ptr<FrameReader> OpenInput(const Options& options, bool mapInput) {
   }
 }
 
+// Output frame n. A source frame the plan says comes back unchanged
+// (`unchanged`, else -1) is handed to the filter unconverted; if the filter
+// made a frame of its own from it after all, that frame is made again from
+// converted source frames.
+PVideoFrame FilteredFrame(const PClip& filtered, StreamClip& source, int unchanged, int n,
+                          host::ScriptEnvironment& env) {
+  source.ExpectUnchanged(unchanged);
+  PVideoFrame frame = filtered->GetFrame(n, &env);
+  if (source.HandedOutUnconverted() && !source.StoredBytes(frame).Valid()) {
+    frame = PVideoFrame();
+    source.ExpectUnchanged(-1);
+    frame = filtered->GetFrame(n, &env);
+  }
+  return frame;
+}
+
 void Render(const Options& options, const RunTuning& tuning, RowBands& bands, host::ScriptEnvironment& env,
             const PClip& filtered, StreamClip& source, const Y4mHeader& header) {
   const VideoInfo& vi = filtered->GetVideoInfo();
   if (vi.pixel_type != CS_YUY2 || vi.width != header.width || vi.height != header.height)
     throw CliError("the filter's output is not YUY2 at the input's size; nothing written");
+  source.SetDeferredConversion(tuning.deferConversion);
+  // Unchanged frames are written from their stored bytes, so only then may
+  // they go to the filter unconverted.
+  PlanForecast forecast;
+  if (tuning.deferConversion && tuning.passThrough && !options.rawOut && options.hasPlan)
+    forecast = PlanForecast::Read(tuning.forecastPlan.empty() ? options.plan : tuning.forecastPlan);
+  if (forecast.FrameCount() != vi.num_frames) forecast = PlanForecast();  // not the plan the filter read
   OutputFile out(options.output);
-  FrameWriter writer(out, header, options.rawOut, &bands);
+  // With a writer thread, output frames are converted there, on one core,
+  // while the filter makes the next; otherwise here, in bands.
+  FrameWriter writer(out, header, options.rawOut, tuning.writerThread ? nullptr : &bands);
   writer.WriteHeader(options.rateNumerator, options.rateDenominator);
+  std::unique_ptr<FrameSink> sink;  // after `out` and `writer`: it stops before they go
+  if (tuning.writerThread) sink = std::make_unique<FrameSink>(writer);
   Progress progress(!options.quiet && isatty(STDERR_FILENO), vi.num_frames);
   for (int n = 0; n < vi.num_frames; ++n) {
-    PVideoFrame frame = filtered->GetFrame(n, &env);
+    PVideoFrame frame = FilteredFrame(filtered, source, forecast.PassThroughSource(n), n, env);
     if (source.Failed()) throw CliError(source.Error());
     if (!frame || frame->GetRowSize() < 2 * vi.width || frame->GetHeight() < vi.height)
       throw CliError("the filter returned a malformed frame " + std::to_string(n));
@@ -115,12 +162,15 @@ void Render(const Options& options, const RunTuning& tuning, RowBands& bands, ho
     // position) goes out as the input stored it: YUY2 and planar 4:2:2 hold
     // the same samples, so converting there and back would give these bytes.
     const StoredFrame stored = tuning.passThrough && !options.rawOut ? source.StoredBytes(frame) : StoredFrame();
-    if (stored.data)
-      writer.WriteStored(stored.data);
+    if (sink)
+      sink->Push(frame, stored);
+    else if (stored.Valid())
+      writer.WriteStored(stored);
     else
       writer.WriteFrame(frame->GetReadPtr(), frame->GetPitch());
     progress.Update(n + 1);
   }
+  if (sink) sink->Finish();
   out.Commit();
   if (source.Clamped())
     std::fprintf(stderr,
@@ -159,7 +209,11 @@ void RunCommand(const Options& options, const RunTuning& tuning) {
   std::string failure;
   try {
     env.LoadPlugin(modulePath);
-    StreamClip* source = new StreamClip(std::move(reader));
+    // A file can be read again at any frame: keeping the frames of one plan
+    // position (k and k+1) and one more is enough, and fewer kept frames
+    // leave fewer frame buffers going round, warm in the cache.
+    const int keep = reader->Seekable() ? StreamClip::SeekableKeep : StreamClip::DefaultKeep;
+    StreamClip* source = new StreamClip(std::move(reader), keep);
     PClip sourceClip(source);
     AVSValue args[2] = {AVSValue(sourceClip), AVSValue(options.plan.c_str())};
     const char* names[2] = {nullptr, "zemFile"};
@@ -174,6 +228,7 @@ void RunCommand(const Options& options, const RunTuning& tuning) {
       if (std::fflush(stdout) != 0 || std::ferror(stdout)) throw CliError("cannot write standard output");
       return;
     }
+    RefuseFramelessClip(filtered, env);
     // Written beside the render and put in place only when it succeeds.
     std::unique_ptr<TimecodesFile> timecodes;
     if (!options.timecodes.empty())
@@ -182,6 +237,7 @@ void RunCommand(const Options& options, const RunTuning& tuning) {
     if (timecodes) timecodes->Commit();
   } catch (const AvisynthError& e) {
     failure = e.msg ? e.msg : "the filter failed";
+    if (header.chroma == Chroma::Yuv420) failure += "\n" + Yuv420Hint(header);
   }
   if (!failure.empty()) throw CliError(failure);
 }

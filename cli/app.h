@@ -19,7 +19,14 @@ std::string DefaultModulePath();
 struct RunTuning {
   bool mapInput = true;     // memory-map a regular input file instead of reading it
   bool passThrough = true;  // write an unchanged source frame from its stored planar bytes
-  int threads = 0;          // threads converting between planar and packed rows; 0: one per processor
+  // Convert a Y4M source frame to YUY2 only when the filter is handed it, and
+  // not at all when the plan says the filter hands it back unchanged.
+  bool deferConversion = true;
+  // Where the command reads its forecast of unchanged frames; empty: the
+  // plan. Tests give it a wrong one: that must cost time, not bytes.
+  std::string forecastPlan;
+  bool writerThread = true;  // convert and write output frame n on a thread of its own while n+1 is made
+  int threads = 0;           // threads converting between planar and packed rows; 0: one per processor
 };
 
 // Runs the command; throws CliError on failure.

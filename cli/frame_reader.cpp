@@ -15,10 +15,11 @@ namespace cli {
 namespace {
 
 constexpr size_t BufferBytes = 1 << 18;
-constexpr size_t MaxHeaderLine = 1 << 16;
+constexpr size_t SeekableRefill = 1 << 12;
 // Mapped pages this far behind the newest frame are handed back, so a long
 // file does not stay resident; reading them again maps them again.
 constexpr int64_t ReleaseLag = int64_t{64} << 20;
+constexpr size_t MaxHeaderLine = 1 << 16;
 
 std::string Printable(const std::string& text) {
   std::string out;
@@ -159,10 +160,13 @@ size_t FrameReader::Read(uint8_t* dst, size_t count) {
       done += take;
       continue;
     }
-    // Large remainders go straight to the destination; small ones refill the buffer.
-    const bool direct = count - done >= buffer.size();
+    // Large remainders go straight to the destination; small ones refill the
+    // buffer. A seekable file refills one page at a time: a frame header
+    // read should not pull in pixels that may never be wanted.
+    const size_t refill = seekable ? SeekableRefill : buffer.size();
+    const bool direct = count - done >= refill;
     uint8_t* target = direct ? dst + done : buffer.data();
-    const ssize_t got = read(fd, target, direct ? count - done : buffer.size());
+    const ssize_t got = read(fd, target, direct ? count - done : refill);
     if (got < 0) {
       if (errno == EINTR) continue;
       Fail(std::string("read error: ") + std::strerror(errno));
@@ -254,8 +258,53 @@ bool FrameReader::SkipFrame() {
   return true;
 }
 
+void FrameReader::Convert(StoredFrame& stored, uint8_t* dst, ptrdiff_t pitch) {
+  if (!stored.data && map && MappedBytesFrom(stored.fileOffset, payloadBytes) == payloadBytes)
+    stored.data = map + stored.fileOffset;  // converted straight from the page cache
+  if (!stored.data) {
+    std::shared_ptr<std::vector<uint8_t>> own = SpareBuffer();
+    own->resize(payloadBytes);
+    // In slices on every band thread: the copy out of the page cache is a
+    // pass over the whole frame, like the conversion after it.
+    const int slices = header.height;
+    auto readSlices = [&](int begin, int end) {
+      const size_t from = payloadBytes * static_cast<size_t>(begin) / slices;
+      const size_t to = payloadBytes * static_cast<size_t>(end) / slices;
+      PreadAll(own->data() + from, to - from, stored.fileOffset + static_cast<int64_t>(from));
+    };
+    if (bands)
+      bands->Run(slices, MinBandRows(header.width), readSlices);
+    else
+      readSlices(0, slices);
+    stored.data = own->data();
+    stored.owner = std::move(own);
+  }
+  ConvertPlanar(stored.data, dst, pitch);
+}
+
+void FrameReader::PreadAll(uint8_t* dst, size_t count, int64_t offset) const {
+  size_t done = 0;
+  while (done < count) {
+    const ssize_t got = pread(fd, dst + done, count - done, static_cast<off_t>(offset + static_cast<int64_t>(done)));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) Fail(std::string("read error: ") + std::strerror(errno));
+    if (got == 0) Fail("it was cut short while it was read");
+    done += static_cast<size_t>(got);
+  }
+}
+
+void FrameReader::ConvertPlanar(const uint8_t* planar, uint8_t* dst, ptrdiff_t pitch) {
+  const int width = header.width, height = header.height;
+  if (bands)
+    bands->Run(height, MinBandRows(width),
+               [&](int begin, int end) { PlanarToPackedRows(planar, width, height, begin, end, dst, pitch); });
+  else
+    PlanarToPacked(planar, width, height, dst, pitch);
+}
+
 bool FrameReader::ReadFrame(int n, uint8_t* dst, ptrdiff_t pitch, StoredFrame* stored) {
   if (n < 0) n = 0;
+  if (!dst && (raw || !stored)) Fail("a frame read without a destination must keep its stored bytes");
   if (endFrame >= 0 && n >= endFrame) return false;
   if (header.chroma != Chroma::Yuv422) Fail("4:2:0 frames cannot be delivered as YUY2");
   if (n != nextFrame) {
@@ -272,6 +321,20 @@ bool FrameReader::ReadFrame(int n, uint8_t* dst, ptrdiff_t pitch, StoredFrame* s
   }
   if (!ReadFrameHeader()) return false;
   const int rowBytes = 2 * header.width;
+  if (!dst && seekable) {
+    // Deferred: the bytes stay in the file until they are converted or
+    // copied out, and are not read at all when neither happens.
+    struct stat st;
+    if (fstat(fd, &st) != 0) Fail(std::string("stat error: ") + std::strerror(errno));
+    if (position + static_cast<int64_t>(payloadBytes) > st.st_size)
+      FailTruncated(static_cast<size_t>(st.st_size - position), payloadBytes);
+    *stored = StoredFrame();
+    stored->fd = fd;
+    stored->fileOffset = position;
+    Seek(position + static_cast<int64_t>(payloadBytes));
+    FrameDone();
+    return true;
+  }
   const uint8_t* source = nullptr;  // the frame's bytes as stored
   std::shared_ptr<std::vector<uint8_t>> own;
   size_t got = 0;
@@ -305,12 +368,7 @@ bool FrameReader::ReadFrame(int n, uint8_t* dst, ptrdiff_t pitch, StoredFrame* s
       for (int row = 0; row < header.height; ++row)
         std::memcpy(dst + row * pitch, source + static_cast<size_t>(row) * rowBytes, rowBytes);
   } else {
-    const int width = header.width, height = header.height;
-    if (bands)
-      bands->Run(height, MinBandRows(width),
-                 [&](int begin, int end) { PlanarToPackedRows(source, width, height, begin, end, dst, pitch); });
-    else
-      PlanarToPacked(source, width, height, dst, pitch);
+    if (dst) ConvertPlanar(source, dst, pitch);
     if (stored) {
       stored->data = source;
       stored->owner = std::move(own);

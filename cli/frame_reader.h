@@ -25,10 +25,16 @@ struct InputFormat {
 // One frame's pixels as the input stores them (planar Y4M), so that a frame
 // the filter hands back unchanged can be written without converting it from
 // YUY2 and back. `data` points into the reader's file mapping, which lives as
-// long as the reader, or into `owner`; nullptr when nothing was kept.
+// long as the reader, or into `owner`; nullptr when nothing was kept. A frame
+// of a seekable file that has not been looked at yet is named by where it
+// lies instead: `fileOffset` in the reader's descriptor `fd`, open as long
+// as the reader lives.
 struct StoredFrame {
   const uint8_t* data = nullptr;
   std::shared_ptr<const std::vector<uint8_t>> owner;
+  int fd = -1;
+  int64_t fileOffset = -1;
+  bool Valid() const { return data != nullptr || fileOffset >= 0; }
 };
 
 class FrameReader {
@@ -44,6 +50,8 @@ class FrameReader {
 
   const Y4mHeader& Header() const { return header; }
   bool Seekable() const { return seekable; }
+  bool Raw() const { return raw; }
+  bool Mapped() const { return map != nullptr; }
   // Index of the frame a forward read delivers next.
   int NextFrame() const { return nextFrame; }
   // Frame count once the end has been seen, else -1.
@@ -57,8 +65,15 @@ class FrameReader {
   // For Y4M input, `stored` (if given) receives the frame's planar bytes:
   // in the mapping, or in a buffer of its own that nothing else reuses while
   // `stored->owner` holds it.
+  // With no `dst` (Y4M only, `stored` required) the frame is only stored,
+  // not converted: Convert() makes its rows when they are wanted. A seekable
+  // file is not even read then: `stored` names the frame's place in the file.
   bool ReadFrame(int n, uint8_t* dst, ptrdiff_t pitch, StoredFrame* stored = nullptr);
-  bool Mapped() const { return map != nullptr; }
+  // Converts a stored Y4M frame into YUY2 rows `pitch` apart. If `stored`
+  // only names the frame's place, its bytes are taken from the mapping, or
+  // read into a buffer, and kept in `stored`. Throws CliError if the file no
+  // longer holds them.
+  void Convert(StoredFrame& stored, uint8_t* dst, ptrdiff_t pitch);
   // Converts frames in bands on these threads (which must outlive the
   // reader's reads); nullptr converts on the calling thread.
   void SetRowBands(RowBands* rowBands) { bands = rowBands; }
@@ -80,9 +95,12 @@ class FrameReader {
   [[noreturn]] void Fail(const std::string& what) const;
   // "input frame N (counting from 0) is truncated: GOT of WANTED bytes"
   [[noreturn]] void FailTruncated(size_t got, size_t wanted) const;
+  void ConvertPlanar(const uint8_t* planar, uint8_t* dst, ptrdiff_t pitch);
   void MapFile();
   void Unmap();
   size_t MappedBytesFrom(int64_t offset, size_t wanted);
+  // Reads exactly `count` bytes at `offset`, or throws CliError.
+  void PreadAll(uint8_t* dst, size_t count, int64_t offset) const;
   std::shared_ptr<std::vector<uint8_t>> SpareBuffer();
 
   int fd;

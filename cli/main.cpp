@@ -15,6 +15,20 @@
 #define ZEMIVTC_VERSION "unknown"
 #endif
 
+namespace {
+
+// "zemivtc: " before every line of a message (a refusal and its hint).
+void PrintError(const std::string& message) {
+  size_t begin = 0;
+  do {
+    const size_t end = message.find('\n', begin);
+    std::fprintf(stderr, "zemivtc: %s\n", message.substr(begin, end - begin).c_str());
+    begin = end == std::string::npos ? end : end + 1;
+  } while (begin != std::string::npos);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   using namespace cli;
   try {
@@ -34,7 +48,7 @@ int main(int argc, char** argv) {
       RunCommand(options);
     return ExitOk;
   } catch (const CliError& e) {
-    std::fprintf(stderr, "zemivtc: %s\n", e.what());
+    PrintError(e.what());
     return e.Status();
   } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "zemivtc: out of memory\n");

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #ifndef _WIN32
+#include <sys/sendfile.h>
 #include <sys/uio.h>
 #endif
 #ifdef _WIN32
@@ -16,6 +17,7 @@
 #define O_CLOEXEC (_O_NOINHERIT | _O_BINARY)
 #endif
 
+#include <algorithm>
 #include <cstring>
 
 #include "cli/errors.h"
@@ -166,6 +168,33 @@ void OutputFile::Write(const void* first, size_t firstSize, const void* second, 
 #endif
 }
 
+size_t OutputFile::CopyFromFile(int inFd, int64_t offset, size_t size) {
+  size_t done = 0;
+#ifndef _WIN32
+  while (done < size) {
+    off_t from = static_cast<off_t>(offset + static_cast<int64_t>(done));
+    const ssize_t sent = sendfile(fd, inFd, &from, size - done);
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent < 0 && done == 0 && (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) break;  // not here
+    if (sent < 0) throw CliError("cannot write " + displayName + ": " + std::strerror(errno));
+    if (sent == 0) return done;
+    done += static_cast<size_t>(sent);
+  }
+#endif
+  if (done == size) return done;
+  std::vector<uint8_t> chunk(std::min<size_t>(size, size_t{1} << 20));
+  while (done < size) {
+    const ssize_t got = pread(inFd, chunk.data(), std::min(chunk.size(), size - done),
+                              static_cast<off_t>(offset + static_cast<int64_t>(done)));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) throw CliError(std::string("cannot read the input: ") + std::strerror(errno));
+    if (got == 0) break;
+    Write(chunk.data(), static_cast<size_t>(got));
+    done += static_cast<size_t>(got);
+  }
+  return done;
+}
+
 void OutputFile::Commit() {
   if (ownsFd) {
     const int result = close(fd);
@@ -224,5 +253,16 @@ void FrameWriter::WriteFrame(const uint8_t* packed, ptrdiff_t pitch) {
 }
 
 void FrameWriter::WriteStored(const uint8_t* planar) { out.Write(buffer.data(), 6, planar, buffer.size() - 6); }
+
+void FrameWriter::WriteStored(const StoredFrame& stored) {
+  if (stored.data) {
+    WriteStored(stored.data);
+    return;
+  }
+  out.Write(buffer.data(), 6);
+  const size_t frameBytes = buffer.size() - 6;
+  if (out.CopyFromFile(stored.fd, stored.fileOffset, frameBytes) != frameBytes)
+    throw CliError("the input file was cut short while it was read");
+}
 
 }  // namespace cli

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/frame_reader.h"
 #include "cli/row_bands.h"
 #include "cli/y4m.h"
 
@@ -27,6 +28,11 @@ class OutputFile {
   void Write(const void* data, size_t size);
   // Writes `first` then `second`, in one system call where it can.
   void Write(const void* first, size_t firstSize, const void* second, size_t secondSize);
+  // Copies `size` bytes at `offset` of the file `inFd` (which must not
+  // shrink meanwhile) in the kernel where it can (no copy through this
+  // process; for /dev/null, none at all), else through a buffer. Returns the
+  // bytes copied: fewer only if the input ended first. Write errors throw.
+  size_t CopyFromFile(int inFd, int64_t offset, size_t size);
   // Closes and, for a regular file, renames the temporary file into place.
   void Commit();
   const std::string& Name() const { return displayName; }
@@ -52,6 +58,7 @@ class FrameWriter {
   // Writes a Y4M frame from its planar bytes as the input stored them (only
   // for Y4M output): a frame the filter passed through unchanged.
   void WriteStored(const uint8_t* planar);
+  void WriteStored(const StoredFrame& stored);
 
  private:
   OutputFile& out;

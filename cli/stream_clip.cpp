@@ -21,10 +21,10 @@ StreamClip::StreamClip(std::unique_ptr<FrameReader> source, int keep)
   vi.num_frames = estimate >= 0 ? estimate : INT_MAX;
 }
 
-PVideoFrame StreamClip::Find(int n) const {
-  for (const Kept& k : kept)
-    if (k.index == n) return k.frame;
-  return PVideoFrame();
+StreamClip::Kept* StreamClip::Find(int n) {
+  for (Kept& k : kept)
+    if (k.index == n) return &k;
+  return nullptr;
 }
 
 StoredFrame StreamClip::StoredBytes(const PVideoFrame& frame) const {
@@ -33,12 +33,42 @@ StoredFrame StreamClip::StoredBytes(const PVideoFrame& frame) const {
   return StoredFrame();
 }
 
-PVideoFrame StreamClip::Load(int n, IScriptEnvironment* env) {
-  PVideoFrame frame = env->NewVideoFrame(vi);
-  StoredFrame stored;
-  if (!reader->ReadFrame(n, frame->GetWritePtr(), frame->GetPitch(), &stored)) return PVideoFrame();
-  kept[nextSlot] = Kept{n, frame, std::move(stored)};
+// Reads frame n into the next slot: converted at once, or (deferred) only
+// stored. Null at the end of the input.
+StreamClip::Kept* StreamClip::Load(int n, IScriptEnvironment* env) {
+  Kept loaded;
+  loaded.index = n;
+  bool read;
+  if (deferred) {
+    read = reader->ReadFrame(n, nullptr, 0, &loaded.stored);
+  } else {
+    loaded.frame = env->NewVideoFrame(vi);
+    loaded.converted = true;
+    read = reader->ReadFrame(n, loaded.frame->GetWritePtr(), loaded.frame->GetPitch(), &loaded.stored);
+  }
+  if (!read) return nullptr;
+  Kept& slot = kept[nextSlot];
+  slot = std::move(loaded);
   nextSlot = (nextSlot + 1) % kept.size();
+  return &slot;
+}
+
+// The frame for a request of frame `requested` (before clamping): converted,
+// unless it is the frame expected back unchanged.
+PVideoFrame StreamClip::HandOut(Kept& k, int requested, IScriptEnvironment* env) {
+  if (k.converted) return k.frame;
+  if (requested == unchangedFrame) {
+    // Its pixels are never written: the caller writes the stored bytes.
+    if (!k.frame) k.frame = env->NewVideoFrame(vi);
+    handedOutUnconverted = true;
+    return k.frame;
+  }
+  // A new frame even when an unconverted one was handed out before: frames
+  // are written only while fresh from NewVideoFrame.
+  PVideoFrame frame = env->NewVideoFrame(vi);
+  reader->Convert(k.stored, frame->GetWritePtr(), frame->GetPitch());
+  k.frame = frame;
+  k.converted = true;
   return frame;
 }
 
@@ -52,6 +82,7 @@ PVideoFrame StreamClip::Blank(IScriptEnvironment* env) {
 PVideoFrame AVSC_CC StreamClip::GetFrame(int n, IScriptEnvironment* env) {
   if (Failed()) return Blank(env);
   if (n < 0) n = 0;
+  const int requested = n;
   highestRequest = std::max(highestRequest, n);
   try {
     const int count = reader->KnownFrameCount();
@@ -60,7 +91,7 @@ PVideoFrame AVSC_CC StreamClip::GetFrame(int n, IScriptEnvironment* env) {
       n = count - 1;
       clamped = true;
     }
-    if (PVideoFrame frame = Find(n)) return frame;
+    if (Kept* k = Find(n)) return HandOut(*k, requested, env);
     if (!reader->Seekable() && n < reader->NextFrame())
       throw CliError("input frame " + std::to_string(n) + " was asked for after frame " +
                      std::to_string(reader->NextFrame() - 1) + " and is no longer buffered; a pipe cannot go back");
@@ -68,15 +99,15 @@ PVideoFrame AVSC_CC StreamClip::GetFrame(int n, IScriptEnvironment* env) {
     // out to be the last must still be at hand when a request clamps to it.
     while (reader->Seekable() || reader->NextFrame() <= n) {
       const int next = reader->Seekable() ? n : reader->NextFrame();
-      PVideoFrame frame = Load(next, env);
-      if (!frame) break;  // the end came first
-      if (next == n) return frame;
+      Kept* k = Load(next, env);
+      if (!k) break;  // the end came first
+      if (next == n) return HandOut(*k, requested, env);
     }
     const int total = reader->KnownFrameCount();
     if (total <= 0) throw CliError("the input holds no frames");
     clamped = true;
-    if (PVideoFrame frame = Find(total - 1)) return frame;
-    if (PVideoFrame frame = Load(total - 1, env)) return frame;
+    if (Kept* k = Find(total - 1)) return HandOut(*k, requested, env);
+    if (Kept* k = Load(total - 1, env)) return HandOut(*k, requested, env);
     throw CliError("input frame " + std::to_string(total - 1) + " could not be read again");
   } catch (const CliError& e) {
     error = e.what();

@@ -18,6 +18,7 @@ class StreamClip : public IClip {
   // Frames kept for re-use. A plan asks for frames k and k+1 at most, in
   // increasing order, so a handful is plenty.
   static constexpr int DefaultKeep = 8;
+  static constexpr int SeekableKeep = 3;
 
   explicit StreamClip(std::unique_ptr<FrameReader> reader, int keep = DefaultKeep);
 
@@ -45,14 +46,30 @@ class StreamClip : public IClip {
   // still exactly the input frame's.
   StoredFrame StoredBytes(const PVideoFrame& frame) const;
 
+  // Deferred conversion (Y4M input only): frames are read and kept as the
+  // input stores them, and converted to YUY2 when first asked for. The one
+  // frame named by ExpectUnchanged() is handed out unconverted instead: the
+  // caller expects the filter to return it as it is and writes its stored
+  // bytes. If the filter made a frame of its own while holding an
+  // unconverted one (HandedOutUnconverted()), that frame is wrong and the
+  // caller asks again with ExpectUnchanged(-1), which converts.
+  void SetDeferredConversion(bool on) { deferred = on && !reader->Raw(); }
+  void ExpectUnchanged(int n) {
+    unchangedFrame = n;
+    handedOutUnconverted = false;
+  }
+  bool HandedOutUnconverted() const { return handedOutUnconverted; }
+
  private:
   struct Kept {
     int index = -1;
-    PVideoFrame frame;
+    PVideoFrame frame;  // null until handed out
     StoredFrame stored;
+    bool converted = false;
   };
-  PVideoFrame Find(int n) const;
-  PVideoFrame Load(int n, IScriptEnvironment* env);
+  Kept* Find(int n);
+  Kept* Load(int n, IScriptEnvironment* env);
+  PVideoFrame HandOut(Kept& kept, int requested, IScriptEnvironment* env);
   PVideoFrame Blank(IScriptEnvironment* env);
 
   std::unique_ptr<FrameReader> reader;
@@ -62,6 +79,9 @@ class StreamClip : public IClip {
   std::string error;
   int highestRequest = -1;
   bool clamped = false;
+  bool deferred = false;
+  int unchangedFrame = -1;
+  bool handedOutUnconverted = false;
 };
 
 }  // namespace cli

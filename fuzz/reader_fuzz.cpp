@@ -1,8 +1,10 @@
 // The command's input side fed with arbitrary bytes: the stream reader (Y4M,
 // or raw packed frames when built with ZEMIVTC_FUZZ_RAW) under the source
 // clip the filter pulls frames from. The first input byte chooses a seekable
-// file (read, or memory-mapped) or a pipe, how many frames the clip keeps and
-// the order of the frame requests; the raw build takes the frame size from the next two. Bad streams
+// file (read, or memory-mapped) or a pipe, how many frames the clip keeps,
+// the order of the frame requests and whether conversion is deferred (even
+// frames then handed out unconverted); the raw build takes the frame size from the
+// next two. Bad streams
 // must end in an error message, never a crash, hang or a frame of the wrong
 // size.
 #include <fcntl.h>
@@ -87,11 +89,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // The clip closes the descriptor through its reader.
   auto* source = new cli::StreamClip(std::move(reader), 1 + ((mode >> 1) & 7));
+  source->SetDeferredConversion((mode & 0x80) != 0);
   PClip clip(source);
   const VideoInfo& vi = clip->GetVideoInfo();
   static const int orders[4][8] = {
       {0, 1, 2, 3, 4, 5, 6, 7}, {1, 0, 2, 1, 4, 3, 9, 8}, {0, 0, 5, 2, 40, 3, -1, 1}, {3, 2, 1, 0, 7, 6, 5, 100}};
   for (int n : orders[(mode >> 4) & 3]) {
+    source->ExpectUnchanged((mode & 0x80) && n % 2 == 0 ? n : -1);
     PVideoFrame frame = clip->GetFrame(n, environment);
     if (!frame || frame->GetRowSize() < vi.RowSize() || frame->GetHeight() != vi.height)
       Fault("frame " + std::to_string(n) + " has the wrong size");

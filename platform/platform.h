@@ -42,6 +42,10 @@ int OpenForReading(const char* path);                // -1 on failure
 int64_t FileLength(int fd);                          // -1 on failure
 int ReadOnce(int fd, void* buffer, uint32_t count);  // bytes read, -1 on failure
 void CloseFile(int fd);
+// True for a regular file, whose length FileLength reports; false for pipes,
+// FIFOs, terminals and other devices, which have no length to ask for and are
+// read to their end instead.
+bool IsRegularFile(int fd);
 
 }  // namespace platform
 

@@ -154,6 +154,11 @@ int64_t FileLength(int fd) {
   return static_cast<int64_t>(info.st_size);
 }
 
+bool IsRegularFile(int fd) {
+  struct stat info;
+  return fd >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+}
+
 int ReadOnce(int fd, void* buffer, uint32_t count) {
   if (fd < 0 || (buffer == nullptr && count != 0)) return -1;
   if (count > MaxReadChunk) count = MaxReadChunk;

@@ -140,6 +140,33 @@ TEST_F(CliCommand, CodeOneFramesAreExactFromFilesAndPipesWithThe60000Over1001Hea
   EXPECT_EQ(out[0], frames[4]);
 }
 
+// A plan the shell hands over as a pipe (process substitution, /dev/stdin,
+// a FIFO) is read to its end by the module: the same frames as from the file,
+// and the same size limit.
+TEST_F(CliCommand, PlansFromPipesGiveTheFileRunsFrames) {
+  WriteAll(dir + "in.y4m", RandomY4m(10, 6, 5, nullptr));
+  WriteAll(dir + "plan", "1100011x1");
+  ASSERT_EQ(Run("$Z -q --plan $D/plan $D/in.y4m $D/file.y4m").status, 0);
+  const std::string fromFile = ReadAll(dir + "file.y4m");
+  ASSERT_EQ(fromFile.size(), 44 + 5 * (6 + 10 * 6 * 2));
+  for (const char* how :
+       {"$Z -q --plan <(cat $D/plan) $D/in.y4m $D/out.y4m",
+        "cat $D/plan | $Z -q --plan /dev/stdin $D/in.y4m $D/out.y4m",
+        "mkfifo $D/fifo && { cat $D/plan > $D/fifo & } && $Z -q --plan $D/fifo $D/in.y4m - > $D/out.y4m"}) {
+    const Result r = Run(std::string("rm -f $D/out.y4m $D/fifo; ") + how);
+    EXPECT_EQ(r.status, 0) << how << "\n" << r.err;
+    EXPECT_TRUE(ReadAll(dir + "out.y4m") == fromFile) << how;
+  }
+  EXPECT_EQ(Run("$Z --info --plan <(cat $D/plan) $D/in.y4m | head -1 > $D/info.txt").status, 0);
+  EXPECT_EQ(ReadAll(dir + "info.txt"), "frames: 5\n");
+
+  const Result tooLong =
+      Run("rm -f $D/out.y4m; $Z -q --plan <(head -c 11000000 /dev/zero | tr '\\0' 1) $D/in.y4m $D/out.y4m");
+  EXPECT_EQ(tooLong.status, 1);
+  EXPECT_EQ(tooLong.err, "zemivtc: File too long\n");
+  EXPECT_NE(access((dir + "out.y4m").c_str(), F_OK), 0);
+}
+
 TEST_F(CliCommand, RawPackedInAndOutAndInfo) {
   const int w = 4, h = 2;
   std::string packed;

@@ -1,6 +1,9 @@
 // The command's shortcuts write the bytes the plain path writes: a mapped
-// input file, source frames passed through from their stored planar bytes,
-// conversions split into bands on several threads, recycled frame memory.
+// input file, source frames converted only when the filter is handed them
+// (and not at all when it hands them back unchanged), unchanged frames
+// written from their stored planar bytes or copied from the input file, a
+// writer thread, conversions split into bands on several threads, recycled
+// frame memory.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -88,6 +91,8 @@ TEST(CliFastPath, EveryShortcutOnOrOffWritesTheSameBytes) {
 
   cli::RunTuning plain;
   plain.mapInput = false;
+  plain.deferConversion = false;
+  plain.writerThread = false;
   plain.passThrough = false;
   plain.threads = 1;
   cli::RunCommand(options, plain);
@@ -101,19 +106,49 @@ TEST(CliFastPath, EveryShortcutOnOrOffWritesTheSameBytes) {
   EXPECT_EQ(written[9], frames[count - 1]);
 
   for (bool map : {false, true})
-    for (bool passThrough : {false, true})
-      for (int threads : {1, 2, 3}) {
-        cli::RunTuning tuning;
-        tuning.mapInput = map;
-        tuning.passThrough = passThrough;
-        tuning.threads = threads;
-        cli::RunCommand(options, tuning);
-        EXPECT_TRUE(ReadAll(out) == reference)
-            << "map " << map << ", pass-through " << passThrough << ", threads " << threads;
-      }
+    for (bool defer : {false, true})
+      for (bool passThrough : {false, true})
+        for (bool writerThread : {false, true})
+          for (int threads : {1, 3}) {
+            cli::RunTuning tuning;
+            tuning.mapInput = map;
+            tuning.deferConversion = defer;
+            tuning.passThrough = passThrough;
+            tuning.writerThread = writerThread;
+            tuning.threads = threads;
+            cli::RunCommand(options, tuning);
+            EXPECT_TRUE(ReadAll(out) == reference)
+                << "map " << map << ", deferred " << defer << ", pass-through " << passThrough << ", writer thread "
+                << writerThread << ", threads " << threads;
+          }
+
+  // A forecast of unchanged frames that is wrong for most outputs: frames
+  // the filter then reads were handed to it unconverted, and those outputs
+  // are made again.
+  const std::string wrongForecast = TempPath("forecast");
+  WriteAll(wrongForecast, "1010101010101010101");  // ten frames, each one a source frame unchanged
+  for (const bool piped : {false, true}) {
+    cli::RunTuning misled;
+    misled.mapInput = !piped;
+    misled.forecastPlan = wrongForecast;
+    std::unique_ptr<FedPipe> fed;
+    const int savedStdin = dup(STDIN_FILENO);
+    if (piped) {
+      fed = std::make_unique<FedPipe>(ReadAll(in));
+      dup2(fed->readEnd, STDIN_FILENO);
+      close(fed->readEnd);
+      options.input = "-";
+    }
+    cli::RunCommand(options, misled);
+    dup2(savedStdin, STDIN_FILENO);
+    close(savedStdin);
+    options.input = in;
+    EXPECT_TRUE(ReadAll(out) == reference) << "misled forecast, piped " << piped;
+  }
+  unlink(wrongForecast.c_str());
 
   // The built command through a pipe (pass-through from kept planar copies)
-  // and from the file (from the mapping).
+  // and from the file (mapped, unchanged frames copied from the file).
   const std::string cli = ZEMIVTC_CLI_PATH;
   for (const std::string& how : {"cat " + in + " | " + cli + " -q --plan " + plan + " - - > " + out + " 2>/dev/null",
                                  cli + " -q --plan " + plan + " " + in + " " + out + " 2>/dev/null"}) {
@@ -125,42 +160,58 @@ TEST(CliFastPath, EveryShortcutOnOrOffWritesTheSameBytes) {
   unlink(out.c_str());
 }
 
-TEST(CliFastPath, SourceFramesKnowTheirStoredBytesFromMappingsReadsAndPipes) {
+// The bytes a stored frame names: its own copy, or its place in the file.
+std::string StoredContent(const cli::StoredFrame& stored, size_t bytes) {
+  if (stored.data) return std::string(reinterpret_cast<const char*>(stored.data), bytes);
+  std::string out(bytes, '\0');
+  if (stored.fileOffset < 0 || pread(stored.fd, out.data(), bytes, stored.fileOffset) != static_cast<ssize_t>(bytes))
+    return "(not stored)";
+  return out;
+}
+
+TEST(CliFastPath, SourceFramesKnowTheirStoredBytesFromFilesMappingsDeferredReadsAndPipes) {
   const int w = 6, h = 4, count = 12;
   std::vector<std::string> frames;
   const std::string data = RandomY4m(w, h, count, &frames);
   const std::string path = TempPath("stored.y4m");
   WriteAll(path, data);
   host::ScriptEnvironment env;
-  for (int how = 0; how < 3; ++how) {
+  // 0: a file read at once; 1, 2: a file read or mapped only when converted,
+  // every other frame handed out unconverted; 3: a pipe.
+  for (int how = 0; how < 4; ++how) {
     std::unique_ptr<FedPipe> fed;
     std::unique_ptr<cli::FrameReader> reader;
-    if (how == 2) {
+    if (how == 3) {
       fed = std::make_unique<FedPipe>(data);
       reader = std::make_unique<cli::FrameReader>(fed->readEnd, "pipe", cli::InputFormat{});
     } else {
-      reader = std::make_unique<cli::FrameReader>(open(path.c_str(), O_RDONLY), path, cli::InputFormat{}, how == 1);
-      EXPECT_EQ(reader->Mapped(), how == 1);
+      reader = std::make_unique<cli::FrameReader>(open(path.c_str(), O_RDONLY), path, cli::InputFormat{}, how == 2);
+      EXPECT_EQ(reader->Mapped(), how == 2);
     }
+    const bool deferred = how == 1 || how == 2;
     auto* source = new cli::StreamClip(std::move(reader), 4);
+    source->SetDeferredConversion(deferred);
     PClip clip(source);
     // Held frames keep their bytes while later ones are read (and buffers
     // recycled); a frame the clip did not make has none.
     std::vector<std::pair<int, PVideoFrame>> held;
     for (int n = 0; n < count; ++n) {
+      source->ExpectUnchanged(deferred && n % 2 == 0 ? n : -1);
       PVideoFrame frame = clip->GetFrame(n, &env);
+      EXPECT_EQ(source->HandedOutUnconverted(), deferred && n % 2 == 0) << how << " frame " << n;
       const cli::StoredFrame stored = source->StoredBytes(frame);
-      ASSERT_NE(stored.data, nullptr) << how << " frame " << n;
-      EXPECT_EQ(std::memcmp(stored.data, frames[n].data(), frames[n].size()), 0) << how << " frame " << n;
+      ASSERT_TRUE(stored.Valid()) << how << " frame " << n;
+      EXPECT_EQ(stored.data == nullptr, deferred && n % 2 == 0) << how << " frame " << n;
+      EXPECT_TRUE(StoredContent(stored, frames[n].size()) == frames[n]) << how << " frame " << n;
       if (n % 5 == 0) held.emplace_back(n, frame);
     }
     for (const auto& [n, frame] : held) {
       const cli::StoredFrame stored = source->StoredBytes(frame);
-      if (stored.data) {
-        EXPECT_EQ(std::memcmp(stored.data, frames[n].data(), frames[n].size()), 0) << how << " " << n;
+      if (stored.Valid()) {
+        EXPECT_TRUE(StoredContent(stored, frames[n].size()) == frames[n]) << how << " " << n;
       }
     }
-    EXPECT_EQ(source->StoredBytes(env.NewVideoFrame(clip->GetVideoInfo())).data, nullptr);
+    EXPECT_FALSE(source->StoredBytes(env.NewVideoFrame(clip->GetVideoInfo())).Valid());
     EXPECT_FALSE(source->Failed()) << source->Error();
   }
   unlink(path.c_str());
@@ -182,27 +233,34 @@ TEST(CliFastPath, StoredBytesOutliveTheFrameWhileTheirOwnerIsHeld) {
     EXPECT_EQ(std::memcmp(kept[i].data, frames[3 * i].data(), frames[0].size()), 0) << "frame " << 3 * i;
 }
 
-TEST(CliFastPath, AMappedFileThatGrowsIsMappedAgainKeepingEarlierFramesValid) {
+TEST(CliFastPath, AFileThatGrowsIsReadAtItsNewFramesMappedOrNotAtOnceOrDeferred) {
   const int w = 6, h = 4;
   std::vector<std::string> frames;
   const std::string whole = RandomY4m(w, h, 6, &frames);
   const size_t firstThree = whole.find('\n') + 1 + 3 * (6 + frames[0].size());
   const std::string path = TempPath("grow.y4m");
-  WriteAll(path, whole.substr(0, firstThree));
-  cli::FrameReader reader(open(path.c_str(), O_RDONLY), path, cli::InputFormat{});
-  ASSERT_TRUE(reader.Mapped());
-  std::vector<uint8_t> packed(static_cast<size_t>(w) * h * 2);
-  cli::StoredFrame first;
-  ASSERT_TRUE(reader.ReadFrame(1, packed.data(), 2 * w, &first));
-  {
-    std::ofstream more(path, std::ios::binary | std::ios::app);
-    more << whole.substr(firstThree);
+  for (const bool map : {false, true}) {
+    WriteAll(path, whole.substr(0, firstThree));
+    cli::FrameReader reader(open(path.c_str(), O_RDONLY), path, cli::InputFormat{}, map);
+    ASSERT_EQ(reader.Mapped(), map);
+    std::vector<uint8_t> packed(static_cast<size_t>(w) * h * 2), expected(packed.size());
+    cli::StoredFrame first;
+    ASSERT_TRUE(reader.ReadFrame(1, packed.data(), 2 * w, &first));
+    {
+      std::ofstream more(path, std::ios::binary | std::ios::app);
+      more << whole.substr(firstThree);
+    }
+    // Mapped again past the old end; earlier frames stay valid.
+    cli::StoredFrame last;
+    ASSERT_TRUE(reader.ReadFrame(5, nullptr, 0, &last));
+    EXPECT_EQ(last.data, nullptr);
+    reader.Convert(last, packed.data(), 2 * w);
+    cli::PlanarToPacked(reinterpret_cast<const uint8_t*>(frames[5].data()), w, h, expected.data(), 2 * w);
+    EXPECT_EQ(packed, expected) << map;
+    EXPECT_TRUE(StoredContent(last, frames[5].size()) == frames[5]) << map;
+    EXPECT_TRUE(StoredContent(first, frames[1].size()) == frames[1]) << map;
+    EXPECT_FALSE(reader.ReadFrame(6, packed.data(), 2 * w));
   }
-  cli::StoredFrame last;
-  ASSERT_TRUE(reader.ReadFrame(5, packed.data(), 2 * w, &last));
-  EXPECT_EQ(std::memcmp(last.data, frames[5].data(), frames[5].size()), 0);
-  EXPECT_EQ(std::memcmp(first.data, frames[1].data(), frames[1].size()), 0);
-  EXPECT_FALSE(reader.ReadFrame(6, packed.data(), 2 * w));
   unlink(path.c_str());
 }
 

@@ -137,6 +137,19 @@ TEST_F(FileTest, LengthAndReadsOfAFile) {
   platform::CloseFile(fd);
 }
 
+TEST_F(FileTest, OnlyRegularFilesCountAsRegular) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const int file = platform::OpenForReading(Write("regular.zem", "11").c_str());
+  const int device = platform::OpenForReading("/dev/null");
+  const struct {
+    int fd;
+    bool regular;
+  } cases[] = {{file, true}, {fds[0], false}, {device, false}, {-1, false}};
+  for (const auto& c : cases) EXPECT_EQ(platform::IsRegularFile(c.fd), c.regular) << c.fd;
+  for (int fd : {fds[0], fds[1], file, device}) platform::CloseFile(fd);
+}
+
 TEST_F(FileTest, EmptyFileAndBadDescriptors) {
   std::string path = Write("empty.zem", "");
   int fd = platform::OpenForReading(path.c_str());

@@ -145,6 +145,7 @@ TEST_F(BadInputCommand, RefusalsGiveTheirMessageAndStatusAndWriteNothing) {
   Write("good.y4m", Y4m("YUV4MPEG2 W4 H2 F25:1 C422", 16, 3));
   Write("notY4m.y4m", "RIFF....WAVEfmt \n");
   Write("c420.y4m", Y4m("YUV4MPEG2 W4 H2 F25:1 C420jpeg", 12, 2));
+  Write("notag.y4m", Y4m("YUV4MPEG2 W4 H2 F25:1", 12, 2));
   struct Case {
     const char* args;
     int status;
@@ -156,7 +157,10 @@ TEST_F(BadInputCommand, RefusalsGiveTheirMessageAndStatusAndWriteNothing) {
       {"--plan plan longheader.y4m out.y4m", 1, "zemivtc: longheader.y4m: its stream header is too long"},
       {"--plan plan zero.y4m out.y4m", 1, "zemivtc: the input holds no frames"},
       {"--plan plan notY4m.y4m out.y4m", 1, "input is not a usable Y4M stream: it does not start with \"YUV4MPEG2\""},
-      {"--plan plan - out.y4m < c420.y4m", 1, "zemivtc: Invalid video colorspace"},
+      {"--plan plan - out.y4m < c420.y4m", 1,
+       "zemivtc: Invalid video colorspace\nzemivtc: the input is 4:2:0 (C420jpeg) and the filter takes 8-bit 4:2:2: "
+       "add -pix_fmt yuv422p to the ffmpeg command that makes the Y4M\n"},
+      {"--plan plan notag.y4m out.y4m", 1, "zemivtc: the input is 4:2:0 (no C tag, which means 4:2:0)"},
       {"--plan plan good.y4m .", 1, "cannot write .: it is a directory"},
       {"--plan plan --plugin '' good.y4m out.y4m", 2, "zemivtc: --plugin needs a path"},
       {"--plan plan --info=yes good.y4m", 2, "zemivtc: --info takes no value"},
@@ -171,15 +175,25 @@ TEST_F(BadInputCommand, RefusalsGiveTheirMessageAndStatusAndWriteNothing) {
   }
 }
 
-// A plan that makes no frame is not an error for the command: the output is
-// a valid stream of no frames, and --info says so.
-TEST_F(BadInputCommand, PlanWithoutFramesGivesAnEmptyStream) {
-  Write("noframes.plan", "000\n");
+// A plan that makes no frame has nothing to render: the render fails with
+// the filter's message and writes nothing, whatever the output; --info still
+// reports the clip of no frames.
+TEST_F(BadInputCommand, PlanWithoutFramesFailsToRenderAndWritesNothing) {
   Write("good.y4m", Y4m("YUV4MPEG2 W4 H2 F25:1 C422", 16, 3));
-  EXPECT_EQ(Run("--plan noframes.plan good.y4m out.y4m"), 0) << err;
-  EXPECT_EQ(Read("out.y4m"), "YUV4MPEG2 W4 H2 F60000:1001 Ip C422\n");
-  EXPECT_EQ(Run("--info --plan noframes.plan good.y4m"), 0) << err;
-  EXPECT_EQ(Read("stdout.bin").substr(0, 10), "frames: 0\n");
+  for (const char* plan : {"", "000\n", "0\n0\r\nx"}) {
+    Write("noframes.plan", plan);
+    for (const char* args : {"--plan noframes.plan good.y4m out.y4m", "--plan noframes.plan - - < good.y4m",
+                             "--plan noframes.plan good.y4m kept.y4m"}) {
+      Write("kept.y4m", "keep me");
+      EXPECT_EQ(Run(args), 1) << args;
+      EXPECT_EQ(err, "zemivtc: The plan makes no frames\n") << args;
+      EXPECT_EQ(Read("stdout.bin"), "") << args;
+      EXPECT_NE(access((dir + "out.y4m").c_str(), F_OK), 0) << args << ": output left behind";
+      EXPECT_EQ(Read("kept.y4m"), "keep me") << args;
+    }
+    EXPECT_EQ(Run("--info --plan noframes.plan good.y4m"), 0) << err;
+    EXPECT_EQ(Read("stdout.bin").substr(0, 10), "frames: 0\n");
+  }
 }
 
 }  // namespace
