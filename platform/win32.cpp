@@ -32,6 +32,7 @@ struct SystemInfo {
 
 constexpr Dword kInfinite = 0xFFFFFFFFu;
 constexpr Dword kWaitObject0 = 0;
+constexpr Dword kFileTypeDisk = 1;
 constexpr int kOpenReadOnly = 0x0000;  // _O_RDONLY
 constexpr int kOpenBinary = 0x8000;    // _O_BINARY: no CR LF or ^Z translation
 
@@ -47,11 +48,13 @@ __declspec(dllimport) Handle __stdcall CreateThread(void* attributes, size_t sta
                                                     void* parameter, Dword flags, Dword* threadId);
 __declspec(dllimport) int __stdcall CloseHandle(Handle object);
 __declspec(dllimport) int __stdcall MulDiv(int number, int numerator, int denominator);
+__declspec(dllimport) Dword __stdcall GetFileType(Handle file);
 
 __declspec(dllimport) int __cdecl _open(const char* path, int flags, ...);
 __declspec(dllimport) int __cdecl _read(int fd, void* buffer, unsigned count);
 __declspec(dllimport) int __cdecl _close(int fd);
 __declspec(dllimport) int64_t __cdecl _filelengthi64(int fd);
+__declspec(dllimport) intptr_t __cdecl _get_osfhandle(int fd);
 }
 
 namespace platform {
@@ -138,6 +141,14 @@ int OpenForReading(const char* path) {
 int64_t FileLength(int fd) {
   if (fd < 0) return -1;
   return _filelengthi64(fd);
+}
+
+// A disk file has a length; pipes and character devices (the console, NUL)
+// do not.
+bool IsRegularFile(int fd) {
+  if (fd < 0) return false;
+  const intptr_t handle = _get_osfhandle(fd);
+  return handle != -1 && GetFileType(reinterpret_cast<Handle>(handle)) == kFileTypeDisk;
 }
 
 int ReadOnce(int fd, void* buffer, uint32_t count) {

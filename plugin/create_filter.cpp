@@ -68,21 +68,22 @@ AVSValue __cdecl CreateFilter(AVSValue args, void* /*user_data*/, IScriptEnviron
 
   const int fd = path ? platform::OpenForReading(path) : -1;
   if (fd < 0) env->ThrowError("File open error");
-  int64_t length = platform::FileLength(fd);
-  if (length < 0) {
-    platform::CloseFile(fd);
-    env->ThrowError("File open error");
-  }
+  int64_t length = 0;
   uint8_t* buffer = nullptr;
   if (!platform::IsRegularFile(fd)) {
-    // A pipe or device reports no length (or 0): read it to its end, under
-    // the same size limit.
+    // A pipe or device has no length to ask for (or reports 0): read it to
+    // its end, under the same size limit.
     const StreamRead read = ReadToEnd(fd, &buffer, &length);
     platform::CloseFile(fd);
     if (read == StreamTooLong) env->ThrowError("File too long");
     if (read == StreamNoMemory) env->ThrowError("Out of memory");
     if (read == StreamFailed) env->ThrowError("File read error");
   } else {
+    length = platform::FileLength(fd);
+    if (length < 0) {
+      platform::CloseFile(fd);
+      env->ThrowError("File open error");
+    }
     if (length > MaxPlanSize) {
       platform::CloseFile(fd);
       env->ThrowError("File too long");

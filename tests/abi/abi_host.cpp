@@ -48,6 +48,17 @@ __declspec(dllimport) int __stdcall Thread32Next(void* snapshot, ThreadEntry32* 
 __declspec(dllimport) unsigned long __stdcall GetCurrentProcessId(void);
 __declspec(dllimport) int __stdcall CloseHandle(void* object);
 __declspec(dllimport) void __stdcall Sleep(unsigned long milliseconds);
+__declspec(dllimport) void* __stdcall CreateNamedPipeA(const char* name, unsigned long openMode, unsigned long pipeMode,
+                                                       unsigned long maxInstances, unsigned long outBufferSize,
+                                                       unsigned long inBufferSize, unsigned long timeout,
+                                                       void* attributes);
+__declspec(dllimport) int __stdcall ConnectNamedPipe(void* pipe, void* overlapped);
+__declspec(dllimport) int __stdcall WriteFile(void* file, const void* buffer, unsigned long count,
+                                              unsigned long* written, void* overlapped);
+__declspec(dllimport) void* __stdcall CreateThread(void* attributes, size_t stackSize,
+                                                   unsigned long(__stdcall* start)(void*), void* parameter,
+                                                   unsigned long flags, unsigned long* threadId);
+__declspec(dllimport) unsigned long __stdcall WaitForSingleObject(void* object, unsigned long milliseconds);
 
 __declspec(dllimport) void* __cdecl malloc(size_t size);
 __declspec(dllimport) void __cdecl free(void* block);
@@ -817,6 +828,62 @@ void CheckRefusals(const Module& module) {
   _unlink(plan);
 }
 
+// A plan that arrives through a named pipe, which has no length to ask for:
+// the module reads it to its end, under the same size limit.
+struct PipeFeed {
+  void* pipe;
+  const char* bytes;
+  unsigned count;
+};
+
+unsigned long __stdcall FeedPipe(void* parameter) {
+  PipeFeed* feed = static_cast<PipeFeed*>(parameter);
+  ConnectNamedPipe(feed->pipe, nullptr);
+  unsigned done = 0;
+  while (done < feed->count) {
+    unsigned long written = 0;
+    const unsigned chunk = feed->count - done < 65536 ? feed->count - done : 65536;
+    if (!::WriteFile(feed->pipe, feed->bytes + done, chunk, &written, nullptr) || written == 0) break;
+    done += written;
+  }
+  CloseHandle(feed->pipe);  // the reader sees the end of the plan
+  return 0;
+}
+
+void CheckPipePlans(const Module& module) {
+  group = "plans through a pipe";
+  const abi::Case small = {8, 4, 3, 64, 16, "1"};
+  const char* name = "\\\\.\\pipe\\zemivtc-abi-host-plan";
+  const int limit = 10485760;
+  char* bytes = static_cast<char*>(malloc(limit + 1));
+  memset(bytes, '0', limit + 1);
+  struct PipeCase {
+    unsigned count;  // plan bytes sent
+    int frames;      // -1: refused as too long
+  } cases[] = {{100000, 3}, {static_cast<unsigned>(limit) + 1, -1}};
+  bytes[0] = bytes[70001] = bytes[99998] = '1';  // three frames, beyond the first read
+  for (const PipeCase& c : cases) {
+    PipeFeed feed{CreateNamedPipeA(name, 2 /* outbound */, 0 /* bytes, waiting */, 1, 65536, 65536, 0, nullptr), bytes,
+                  c.count};
+    if (!CHECK(feed.pipe != reinterpret_cast<void*>(-1))) break;
+    void* writer = CreateThread(nullptr, 0, FeedPipe, &feed, 0, nullptr);
+    SourceClip* source = MakeSource(small, 1);
+    ClipObj* filter = nullptr;
+    const char* error = CreateFilter(module, source, name, &filter);
+    if (c.frames < 0) {
+      CHECK_TEXT(error, "File too long");
+    } else if (CHECK(error == nullptr && filter != nullptr)) {
+      CHECK(FilterInfo(filter)->numFrames == c.frames);
+      DestroyFilter(filter);
+    }
+    CHECK(WaitForSingleObject(writer, 60000) == 0);
+    CloseHandle(writer);
+    CHECK(source->object.refcnt == 1);
+    DropClip(&source->object);
+  }
+  free(bytes);
+}
+
 // Properties, parity and audio of one filter over the first case.
 void CheckPassThrough(const Module& module) {
   group = "clip properties";
@@ -1001,6 +1068,7 @@ int Main(int argc, char** argv) {
   const Module shipped = LoadModule(argv[1]);
   if (shipped.create == nullptr) return 1;
   CheckRefusals(shipped);
+  CheckPipePlans(shipped);
   CheckPassThrough(shipped);
   CheckFrames(shipped, reference, "frames, shipped module");
   CheckLifecycle(shipped);
