@@ -2,12 +2,6 @@
 
 #include <fcntl.h>
 #include <unistd.h>
-#ifdef _WIN32
-#include <windows.h>
-// Windows: no close-on-exec flag; files are opened binary (no CR LF or ^Z
-// translation), as the streams are.
-#define O_CLOEXEC (_O_NOINHERIT | _O_BINARY)
-#endif
 
 #include <chrono>
 #include <cstdio>
@@ -28,14 +22,8 @@ namespace {
 
 std::string ExecutableDir() {
   char path[4096];
-#ifdef _WIN32
-  const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
-  if (n == 0 || n >= sizeof path) return ".";
-  for (DWORD i = 0; i < n; ++i) path[i] = path[i] == '\\' ? '/' : path[i];
-#else
   const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
   if (n <= 0) return ".";
-#endif
   path[n] = '\0';
   std::string s(path);
   const size_t slash = s.rfind('/');
@@ -100,9 +88,6 @@ void RefuseFramelessClip(const PClip& filtered, host::ScriptEnvironment& env) {
 
 std::unique_ptr<FrameReader> OpenInput(const Options& options, bool mapInput) {
   int fd = STDIN_FILENO;
-#ifdef _WIN32
-  _setmode(STDIN_FILENO, _O_BINARY);
-#endif
   std::string name = "standard input";
   if (options.input != "-") {
     name = options.input;
@@ -183,13 +168,8 @@ void Render(const Options& options, const RunTuning& tuning, RowBands& bands, ho
 
 std::string DefaultModulePath() {
   const std::string dir = ExecutableDir();
-#ifdef _WIN32
-  const std::string beside = dir + "/zemivtc.dll";
-  const std::string installed = dir + "/../lib/zemivtc/zemivtc.dll";
-#else
   const std::string beside = dir + "/zemivtc.so";
   const std::string installed = dir + "/../lib/zemivtc/zemivtc.so";
-#endif
   if (access(beside.c_str(), R_OK) == 0) return beside;
   if (access(installed.c_str(), R_OK) == 0) return installed;
   throw CliError("cannot find the filter module (looked for " + beside + " and " + installed +

@@ -3,9 +3,7 @@
 #include <errno.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#ifndef _WIN32
 #include <sys/mman.h>
-#endif
 
 #include <cstring>
 
@@ -69,24 +67,20 @@ FrameReader::~FrameReader() {
   if (fd > 2) close(fd);
 }
 
-// Maps the whole file read-only. Without a mapping (Windows, a 32-bit
+// Maps the whole file read-only. Without a mapping (a 32-bit
 // address space too small for the file, an empty file) the reader reads.
 void FrameReader::MapFile() {
-#ifndef _WIN32
   struct stat st;
   if (fstat(fd, &st) != 0 || st.st_size <= 0 || static_cast<uint64_t>(st.st_size) > SIZE_MAX) return;
   void* p = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
   if (p == MAP_FAILED) return;
   map = static_cast<const uint8_t*>(p);
   mapBytes = static_cast<size_t>(st.st_size);
-#endif
 }
 
 void FrameReader::Unmap() {
-#ifndef _WIN32
   if (map) munmap(const_cast<uint8_t*>(map), mapBytes);
   for (const auto& old : retiredMaps) munmap(const_cast<uint8_t*>(old.first), old.second);
-#endif
   map = nullptr;
   retiredMaps.clear();
 }
@@ -95,7 +89,6 @@ void FrameReader::Unmap() {
 // has grown since it was mapped is mapped again; the old mapping stays until
 // the reader goes, since frames handed out may point into it.
 size_t FrameReader::MappedBytesFrom(int64_t offset, size_t wanted) {
-#ifndef _WIN32
   if (offset + static_cast<int64_t>(wanted) > static_cast<int64_t>(mapBytes)) {
     struct stat st;
     if (fstat(fd, &st) == 0 && st.st_size > static_cast<off_t>(mapBytes) &&
@@ -117,7 +110,6 @@ size_t FrameReader::MappedBytesFrom(int64_t offset, size_t wanted) {
     if (to > from) madvise(const_cast<uint8_t*>(map) + from, static_cast<size_t>(to - from), MADV_DONTNEED);
     releasedBelow = to;
   }
-#endif
   if (offset >= static_cast<int64_t>(mapBytes)) return 0;
   return std::min(wanted, mapBytes - static_cast<size_t>(offset));
 }

@@ -7,15 +7,8 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#ifndef _WIN32
 #include <sys/sendfile.h>
 #include <sys/uio.h>
-#endif
-#ifdef _WIN32
-#include <windows.h>
-// Windows: no close-on-exec flag; output is binary (no LF to CR LF).
-#define O_CLOEXEC (_O_NOINHERIT | _O_BINARY)
-#endif
 
 #include <algorithm>
 #include <cstring>
@@ -58,10 +51,6 @@ std::string BaseName(const std::string& path) {
 }  // namespace
 
 void InstallSignalHandlers() {
-#ifdef _WIN32
-  // Windows has neither SIGPIPE and SIGHUP nor sigaction.
-  for (int sig : {SIGINT, SIGTERM}) signal(sig, RemovePendingAndDie);
-#else
   signal(SIGPIPE, SIG_IGN);
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
     struct sigaction action {};
@@ -69,15 +58,11 @@ void InstallSignalHandlers() {
     sigemptyset(&action.sa_mask);
     sigaction(sig, &action, nullptr);
   }
-#endif
 }
 
 OutputFile::OutputFile(const std::string& path) {
   if (path == "-") {
     fd = STDOUT_FILENO;
-#ifdef _WIN32
-    _setmode(STDOUT_FILENO, _O_BINARY);
-#endif
     displayName = "standard output";
     return;
   }
@@ -94,14 +79,7 @@ OutputFile::OutputFile(const std::string& path) {
   // A symbolic link to a file is followed, so the link stays and its target is replaced.
   finalPath = path;
   char resolved[PATH_MAX];
-#ifdef _WIN32
-  if (_fullpath(resolved, path.c_str(), sizeof resolved) != nullptr) {
-    finalPath = resolved;
-    for (char& c : finalPath) c = c == '\\' ? '/' : c;  // DirName splits at '/'
-  }
-#else
   if (realpath(path.c_str(), resolved) != nullptr) finalPath = resolved;
-#endif
   std::string pattern = DirName(finalPath) + "/." + BaseName(finalPath) + ".zemivtc-XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
@@ -110,12 +88,10 @@ OutputFile::OutputFile(const std::string& path) {
   tempPath = name.data();
   SetPending(tempPath);
   ownsFd = true;
-#ifndef _WIN32
   // mkstemp makes the file private; give it the mode a plain create would.
   mode_t mask = umask(0);
   umask(mask);
   fchmod(fd, 0666 & ~mask);
-#endif
 }
 
 OutputFile::~OutputFile() {
@@ -146,10 +122,6 @@ void OutputFile::Write(const void* data, size_t size) {
 }
 
 void OutputFile::Write(const void* first, size_t firstSize, const void* second, size_t secondSize) {
-#ifdef _WIN32
-  Write(first, firstSize);
-  Write(second, secondSize);
-#else
   struct iovec parts[2] = {{const_cast<void*>(first), firstSize}, {const_cast<void*>(second), secondSize}};
   int part = 0;
   while (part < 2) {
@@ -165,12 +137,10 @@ void OutputFile::Write(const void* first, size_t firstSize, const void* second, 
       parts[part].iov_len -= left;
     }
   }
-#endif
 }
 
 size_t OutputFile::CopyFromFile(int inFd, int64_t offset, size_t size) {
   size_t done = 0;
-#ifndef _WIN32
   while (done < size) {
     off_t from = static_cast<off_t>(offset + static_cast<int64_t>(done));
     const ssize_t sent = sendfile(fd, inFd, &from, size - done);
@@ -180,7 +150,6 @@ size_t OutputFile::CopyFromFile(int inFd, int64_t offset, size_t size) {
     if (sent == 0) return done;
     done += static_cast<size_t>(sent);
   }
-#endif
   if (done == size) return done;
   std::vector<uint8_t> chunk(std::min<size_t>(size, size_t{1} << 20));
   while (done < size) {
@@ -203,14 +172,8 @@ void OutputFile::Commit() {
     if (result != 0) throw CliError("cannot write " + displayName + ": " + std::strerror(errno));
   }
   if (!tempPath.empty()) {
-#ifdef _WIN32
-    // rename does not replace an existing file on Windows.
-    if (!MoveFileExA(tempPath.c_str(), finalPath.c_str(), MOVEFILE_REPLACE_EXISTING))
-      throw CliError("cannot write " + displayName + ": Windows error " + std::to_string(GetLastError()));
-#else
     if (rename(tempPath.c_str(), finalPath.c_str()) != 0)
       throw CliError("cannot write " + displayName + ": " + std::strerror(errno));
-#endif
     tempPath.clear();
     pendingSet = 0;
   }

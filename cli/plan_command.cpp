@@ -3,9 +3,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#ifdef _WIN32
-#define O_CLOEXEC (_O_NOINHERIT | _O_BINARY)
-#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -36,10 +33,6 @@ std::unique_ptr<FrameReader> OpenPlanInput(const Options& options) {
     fd = open(options.input.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) throw CliError("cannot open " + options.input + ": " + std::strerror(errno));
   }
-#ifdef _WIN32
-  else
-    _setmode(STDIN_FILENO, _O_BINARY);
-#endif
   try {
     return std::make_unique<FrameReader>(fd, name, options.inputFormat);
   } catch (...) {
