@@ -86,22 +86,6 @@ void RefuseFramelessClip(const PClip& filtered, host::ScriptEnvironment& env) {
   throw CliError("the filter's clip has no frames; nothing written");
 }
 
-std::unique_ptr<FrameReader> OpenInput(const Options& options, bool mapInput) {
-  int fd = STDIN_FILENO;
-  std::string name = "standard input";
-  if (options.input != "-") {
-    name = options.input;
-    fd = open(options.input.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw CliError("cannot open " + options.input + ": " + std::strerror(errno));
-  }
-  try {
-    return std::make_unique<FrameReader>(fd, name, options.inputFormat, mapInput);
-  } catch (...) {
-    if (fd != STDIN_FILENO) close(fd);
-    throw;
-  }
-}
-
 // Output frame n. A source frame the plan says comes back unchanged
 // (`unchanged`, else -1) is handed to the filter unconverted; if the filter
 // made a frame of its own from it after all, that frame is made again from
@@ -178,7 +162,7 @@ std::string DefaultModulePath() {
 
 void RunCommand(const Options& options, const RunTuning& tuning) {
   const std::string modulePath = options.plugin.empty() ? DefaultModulePath() : options.plugin;
-  std::unique_ptr<FrameReader> reader = OpenInput(options, tuning.mapInput);
+  std::unique_ptr<FrameReader> reader = OpenFrameReader(options.input, options.inputFormat, tuning.mapInput);
   const Y4mHeader header = reader->Header();
   // Declared before the environment and the clips, so it outlives them.
   RowBands bands(tuning.threads);

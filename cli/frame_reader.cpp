@@ -1,9 +1,10 @@
 #include "cli/frame_reader.h"
 
 #include <errno.h>
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <sys/mman.h>
 
 #include <cstring>
 
@@ -224,6 +225,15 @@ void FrameReader::FrameDone() {
   if (frameOffsets.size() == static_cast<size_t>(nextFrame)) frameOffsets.push_back(position);
 }
 
+bool FrameReader::PayloadComplete(size_t got) {
+  if (raw && got == 0) {  // raw input has no end marker: it ends between frames
+    endFrame = nextFrame;
+    return false;
+  }
+  if (got < payloadBytes) FailTruncated(got, payloadBytes);
+  return true;
+}
+
 bool FrameReader::SkipFrame() {
   if (endFrame >= 0 && nextFrame >= endFrame) return false;
   if (!ReadFrameHeader()) return false;
@@ -240,11 +250,7 @@ bool FrameReader::SkipFrame() {
   } else {
     scratch.resize(payloadBytes);
     const size_t got = Read(scratch.data(), payloadBytes);
-    if (raw && got == 0) {
-      endFrame = nextFrame;
-      return false;
-    }
-    if (got < payloadBytes) FailTruncated(got, payloadBytes);
+    if (!PayloadComplete(got)) return false;
   }
   FrameDone();
   return true;
@@ -350,11 +356,7 @@ bool FrameReader::ReadFrame(int n, uint8_t* dst, ptrdiff_t pitch, StoredFrame* s
     got = Read(target, payloadBytes);
     source = target;
   }
-  if (raw && got == 0) {
-    endFrame = nextFrame;
-    return false;
-  }
-  if (got < payloadBytes) FailTruncated(got, payloadBytes);
+  if (!PayloadComplete(got)) return false;
   if (raw) {
     if (source != dst)
       for (int row = 0; row < header.height; ++row)
@@ -386,13 +388,25 @@ bool FrameReader::ReadStoredFrame(StoredFrame* stored) {
     stored->data = own->data();
     stored->owner = std::move(own);
   }
-  if (raw && got == 0) {
-    endFrame = nextFrame;
-    return false;
-  }
-  if (got < payloadBytes) FailTruncated(got, payloadBytes);
+  if (!PayloadComplete(got)) return false;
   FrameDone();
   return true;
+}
+
+std::unique_ptr<FrameReader> OpenFrameReader(const std::string& input, const InputFormat& format, bool mapFile) {
+  int fd = STDIN_FILENO;
+  std::string name = "standard input";
+  if (input != "-") {
+    name = input;
+    fd = open(input.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw CliError("cannot open " + input + ": " + std::strerror(errno));
+  }
+  try {
+    return std::make_unique<FrameReader>(fd, name, format, mapFile);
+  } catch (...) {
+    if (fd != STDIN_FILENO) close(fd);
+    throw;
+  }
 }
 
 }  // namespace cli

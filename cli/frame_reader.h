@@ -95,6 +95,9 @@ class FrameReader {
   [[noreturn]] void Fail(const std::string& what) const;
   // "input frame N (counting from 0) is truncated: GOT of WANTED bytes"
   [[noreturn]] void FailTruncated(size_t got, size_t wanted) const;
+  // After reading `got` bytes of a frame's pixels: false at the clean end of
+  // raw input (no byte at all), an error for part of a frame, true for all.
+  bool PayloadComplete(size_t got);
   void ConvertPlanar(const uint8_t* planar, uint8_t* dst, ptrdiff_t pitch);
   void MapFile();
   void Unmap();
@@ -131,6 +134,10 @@ class FrameReader {
   // this list is free to be filled again.
   std::vector<std::shared_ptr<std::vector<uint8_t>>> spares;
 };
+
+// A reader of the named input: a file, or standard input for "-". Throws
+// CliError when the file cannot be opened or its stream is not usable.
+std::unique_ptr<FrameReader> OpenFrameReader(const std::string& input, const InputFormat& format, bool mapFile = true);
 
 }  // namespace cli
 

@@ -5,10 +5,10 @@
 #include <limits.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <sys/sendfile.h>
+#include <sys/stat.h>
 #include <sys/uio.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>

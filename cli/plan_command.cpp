@@ -25,22 +25,6 @@ namespace {
 // The longest plan the filter module accepts.
 constexpr size_t MaxPlanBytes = 10485760;
 
-std::unique_ptr<FrameReader> OpenPlanInput(const Options& options) {
-  int fd = STDIN_FILENO;
-  std::string name = "standard input";
-  if (options.input != "-") {
-    name = options.input;
-    fd = open(options.input.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw CliError("cannot open " + options.input + ": " + std::strerror(errno));
-  }
-  try {
-    return std::make_unique<FrameReader>(fd, name, options.inputFormat);
-  } catch (...) {
-    if (fd != STDIN_FILENO) close(fd);
-    throw;
-  }
-}
-
 const char* StretchName(analysis::Stretch s) {
   switch (s) {
     case analysis::Stretch::Film: return "film";
@@ -107,7 +91,7 @@ void RunPlanCommand(const Options& options) {
   std::unique_ptr<OutputFile> timelineOut;
   if (!options.timeline.empty()) timelineOut = std::make_unique<OutputFile>(options.timeline);
 
-  std::unique_ptr<FrameReader> reader = OpenPlanInput(options);
+  std::unique_ptr<FrameReader> reader = OpenFrameReader(options.input, options.inputFormat);
   const Y4mHeader& header = reader->Header();
   if (header.chroma != Chroma::Yuv422)
     throw CliError(reader->Header().colorTag.empty() ? "the input is 4:2:0 (no C tag); the filter takes 8-bit 4:2:2: "

@@ -15,44 +15,23 @@
 
 #include "analysis/field_measures.h"
 #include "cli/png.h"
+#include "tests/command_line.h"
 #include "tests/footage.h"
 
 namespace {
 
-const std::string Cli = ZEMIVTC_CLI_PATH;
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void WriteAll(const std::string& path, const std::string& data) { std::ofstream(path, std::ios::binary) << data; }
-
-bool HaveFfmpeg() { return std::system("ffmpeg -version >/dev/null 2>&1") == 0; }
-
-struct Result {
-  int status;
-  std::string err;
-};
-
-// Runs a bash command line with $Z the command and $D the directory.
-Result Shell(const std::string& dir, const std::string& commandLine) {
-  WriteAll(dir + "run.sh", "Z=" + Cli + "\nD=" + dir + "\n" + commandLine + "\n");
-  const int raw = std::system(("bash " + dir + "run.sh 2>" + dir + "stderr.txt").c_str());
-  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadAll(dir + "stderr.txt")};
-}
-
-std::string TempDir(const char* name) {
-  std::string pattern = ::testing::TempDir() + name + "_XXXXXX";
-  if (mkdtemp(&pattern[0]) == nullptr) return "";
-  return pattern + "/";
-}
+using testing_support::CommandResult;
+using testing_support::HaveFfmpeg;
+using testing_support::MakeTempDir;
+using testing_support::ReadAll;
+using testing_support::RunShell;
+using testing_support::WriteAll;
 
 class PlanFootage : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     if (!HaveFfmpeg()) return;
-    dir = TempDir("plan_footage");
+    dir = MakeTempDir("plan_footage");
     truth = footage::MakeFootage(dir, 320, 240);
   }
   static void TearDownTestSuite() {
@@ -68,12 +47,12 @@ std::string PlanFootage::dir;
 footage::Truth PlanFootage::truth;
 
 TEST_F(PlanFootage, RenderedPlanGivesEveryRecoverableFilmFrameOnceAndNoCombedWeave) {
-  Result r = Shell(dir, "$Z plan --out $D/plan --timeline $D/timeline.png $D/footage.y4m");
+  CommandResult r = RunShell(dir, "$Z plan --out $D/plan --timeline $D/timeline.png $D/footage.y4m");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("cadence breaks"), std::string::npos) << r.err;
   const std::string plan = ReadAll(dir + "plan");
   ASSERT_EQ(plan.size(), static_cast<size_t>(2 * truth.frames - 1));
-  r = Shell(dir, "$Z -q --plan $D/plan --timecodes $D/times.txt $D/footage.y4m $D/out.y4m");
+  r = RunShell(dir, "$Z -q --plan $D/plan --timecodes $D/times.txt $D/footage.y4m $D/out.y4m");
   ASSERT_EQ(r.status, 0) << r.err;
   const std::vector<std::string> out = footage::ReadY4mFrames(dir + "out.y4m");
 
@@ -119,18 +98,18 @@ TEST_F(PlanFootage, RenderedPlanGivesEveryRecoverableFilmFrameOnceAndNoCombedWea
 
   // The timeline decodes (ffmpeg as the independent reader) to one column
   // per position, wrapped at 1000.
-  r = Shell(dir, "ffmpeg -v error -y -i $D/timeline.png -f rawvideo -pix_fmt rgb24 $D/timeline.rgb");
+  r = RunShell(dir, "ffmpeg -v error -y -i $D/timeline.png -f rawvideo -pix_fmt rgb24 $D/timeline.rgb");
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string rgb = ReadAll(dir + "timeline.rgb");
   EXPECT_EQ(rgb.size() % (3 * plan.size()), 0u);
 }
 
 TEST_F(PlanFootage, PipeAndRawInputGiveTheSamePlanAndExplainHasALinePerPosition) {
-  Result r = Shell(dir,
-                   "$Z plan --explain $D/footage.y4m > $D/file.plan 2> $D/explain.txt && "
-                   "cat $D/footage.y4m | $Z plan - > $D/pipe.plan && "
-                   "ffmpeg -v error -y -i $D/footage.y4m -f rawvideo -pix_fmt yuyv422 $D/footage.yuyv && "
-                   "$Z plan --raw 320x240 --out $D/raw.plan $D/footage.yuyv");
+  CommandResult r = RunShell(dir,
+                             "$Z plan --explain $D/footage.y4m > $D/file.plan 2> $D/explain.txt && "
+                             "cat $D/footage.y4m | $Z plan - > $D/pipe.plan && "
+                             "ffmpeg -v error -y -i $D/footage.y4m -f rawvideo -pix_fmt yuyv422 $D/footage.yuyv && "
+                             "$Z plan --raw 320x240 --out $D/raw.plan $D/footage.yuyv");
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string plan = ReadAll(dir + "file.plan");
   EXPECT_EQ(plan.size(), static_cast<size_t>(2 * truth.frames - 1));
@@ -152,7 +131,7 @@ TEST_F(PlanFootage, PipeAndRawInputGiveTheSamePlanAndExplainHasALinePerPosition)
 }
 
 TEST(PlanCommand, EveryRefusalHasItsMessageAndStatusAndLeavesNoFileBehind) {
-  const std::string dir = TempDir("plan_refusals");
+  const std::string dir = MakeTempDir("plan_refusals");
   ASSERT_FALSE(dir.empty());
   auto y4m = [](const char* color, int frames, size_t cut = 0) {
     std::string s = std::string("YUV4MPEG2 W8 H4 F30000:1001 ") + color + "\n";
@@ -195,12 +174,12 @@ TEST(PlanCommand, EveryRefusalHasItsMessageAndStatusAndLeavesNoFileBehind) {
       {"--timecodes $D/two.y4m --plan $D/plan $D/two.y4m $D/out.y4m", 2, "a file of its own"},
   };
   for (const Case& c : cases) {
-    const Result r = Shell(dir, "$Z " + std::string(c.args) + " -q > $D/stdout.txt");
+    const CommandResult r = RunShell(dir, "$Z " + std::string(c.args) + " -q > $D/stdout.txt");
     EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
     EXPECT_NE(r.err.find(c.message), std::string::npos) << c.args << "\n" << r.err;
     EXPECT_EQ(ReadAll(dir + "stdout.txt"), "") << c.args;
     // No output, timecodes or temporary file left behind.
-    Shell(dir, "ls -A $D > $D/ls.txt");
+    RunShell(dir, "ls -A $D > $D/ls.txt");
     std::istringstream names(ReadAll(dir + "ls.txt"));
     for (std::string name; std::getline(names, name);)
       EXPECT_TRUE(name == "run.sh" || name == "stderr.txt" || name == "stdout.txt" || name == "ls.txt" ||
@@ -214,7 +193,7 @@ TEST(PlanCommand, EveryRefusalHasItsMessageAndStatusAndLeavesNoFileBehind) {
 }
 
 TEST(PlanRender, RateChangesTheHeaderOnlyAndTimecodesFollowThePlan) {
-  const std::string dir = TempDir("plan_rate");
+  const std::string dir = MakeTempDir("plan_rate");
   ASSERT_FALSE(dir.empty());
   std::string y4m = "YUV4MPEG2 W8 H4 F30000:1001 C422\n";
   for (int f = 0; f < 4; ++f) y4m += "FRAME\n" + std::string(64, static_cast<char>(f * 40));
@@ -226,8 +205,8 @@ TEST(PlanRender, RateChangesTheHeaderOnlyAndTimecodesFollowThePlan) {
   } cases[] = {{"", "F60000:1001"}, {"--rate 24000/1001", "F24000:1001"}, {"--rate=30/1", "F30:1"}};
   std::string firstFrames;
   for (const Case& c : cases) {
-    const Result r =
-        Shell(dir, std::string("$Z -q ") + c.rate + " --timecodes $D/times --plan $D/plan $D/in.y4m $D/out.y4m");
+    const CommandResult r =
+        RunShell(dir, std::string("$Z -q ") + c.rate + " --timecodes $D/times --plan $D/plan $D/in.y4m $D/out.y4m");
     ASSERT_EQ(r.status, 0) << c.rate << r.err;
     const std::string out = ReadAll(dir + "out.y4m");
     const std::string header = out.substr(0, out.find('\n'));
@@ -272,7 +251,7 @@ TEST(Png, ChecksumsMatchTheirPublishedCheckValuesAndFfmpegDecodesEveryPixel) {
   EXPECT_EQ(cli::Crc32(reinterpret_cast<const uint8_t*>(digits.data()), digits.size()), 0xCBF43926u);
   EXPECT_EQ(cli::Adler32(reinterpret_cast<const uint8_t*>(word.data()), word.size()), 0x11E60398u);
   if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed; `make deps` installs it";
-  const std::string dir = TempDir("png");
+  const std::string dir = MakeTempDir("png");
   // Noise (every literal), runs of every length up to past 258 and rows
   // repeating the one above, at a few sizes.
   std::mt19937 rng(77);
@@ -288,7 +267,7 @@ TEST(Png, ChecksumsMatchTheirPublishedCheckValuesAndFfmpegDecodesEveryPixel) {
     }
     if (h > 2) std::copy(rgb.begin(), rgb.begin() + 3 * w, rgb.begin() + 3 * w);
     WriteAll(dir + "p.png", cli::EncodePng(w, h, rgb));
-    const Result r = Shell(dir, "ffmpeg -v error -y -i $D/p.png -f rawvideo -pix_fmt rgb24 $D/p.rgb");
+    const CommandResult r = RunShell(dir, "ffmpeg -v error -y -i $D/p.png -f rawvideo -pix_fmt rgb24 $D/p.rgb");
     ASSERT_EQ(r.status, 0) << w << "x" << h << " " << r.err;
     EXPECT_TRUE(ReadAll(dir + "p.rgb") == std::string(rgb.begin(), rgb.end())) << w << "x" << h;
   }

@@ -15,40 +15,28 @@
 #include <string>
 #include <vector>
 
+#include "tests/command_line.h"
+
 namespace {
 
 const std::string Cli = ZEMIVTC_CLI_PATH;
 const std::string Module = ZEMIVTC_MODULE_PATH;
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void WriteAll(const std::string& path, const std::string& data) { std::ofstream(path, std::ios::binary) << data; }
-
-bool HaveFfmpeg() { return std::system("ffmpeg -version >/dev/null 2>&1") == 0; }
-
-struct Result {
-  int status;
-  std::string err;
-};
+using testing_support::CommandResult;
+using testing_support::HaveFfmpeg;
+using testing_support::ReadAll;
+using testing_support::WriteAll;
 
 class CliCommand : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = ::testing::TempDir() + "cli_command_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir = pattern + "/";
+    dir = testing_support::MakeTempDir("cli_command");
+    ASSERT_FALSE(dir.empty());
   }
   void TearDown() override { std::system(("rm -rf " + dir).c_str()); }
 
   // Runs a bash command line; $Z is the command, $D the test's directory.
-  Result Run(const std::string& commandLine) {
-    WriteAll(dir + "run.sh", "Z=" + Cli + "\nD=" + dir + "\n" + commandLine + "\n");
-    const int raw = std::system(("bash " + dir + "run.sh 2>" + dir + "stderr.txt").c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadAll(dir + "stderr.txt")};
-  }
+  CommandResult Run(const std::string& commandLine) { return testing_support::RunShell(dir, commandLine); }
 
   // Files in the directory other than the ones the test made itself.
   std::vector<std::string> Leftovers(const std::vector<std::string>& known) {
@@ -119,7 +107,7 @@ TEST_F(CliCommand, CodeOneFramesAreExactFromFilesAndPipesWithThe60000Over1001Hea
   const std::vector<int> positions = {0, 1, 5, 6, 8};
   for (const char* how :
        {"$Z -q --plan $D/plan $D/in.y4m $D/out.y4m", "cat $D/in.y4m | $Z -q --plan $D/plan - - > $D/out.y4m"}) {
-    const Result r = Run(how);
+    const CommandResult r = Run(how);
     ASSERT_EQ(r.status, 0) << how << ": " << r.err;
     std::string header;
     const std::vector<std::string> out = SplitY4m(ReadAll(dir + "out.y4m"), w * h * 2, &header);
@@ -131,7 +119,7 @@ TEST_F(CliCommand, CodeOneFramesAreExactFromFilesAndPipesWithThe60000Over1001Hea
 
   // A plan longer than the input repeats the last frame, and says so.
   WriteAll(dir + "plan", "000000000001");
-  const Result r = Run("$Z -q --plan $D/plan $D/in.y4m $D/out.y4m");
+  const CommandResult r = Run("$Z -q --plan $D/plan $D/in.y4m $D/out.y4m");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("warning"), std::string::npos) << r.err;
   std::string header;
@@ -153,14 +141,14 @@ TEST_F(CliCommand, PlansFromPipesGiveTheFileRunsFrames) {
        {"$Z -q --plan <(cat $D/plan) $D/in.y4m $D/out.y4m",
         "cat $D/plan | $Z -q --plan /dev/stdin $D/in.y4m $D/out.y4m",
         "mkfifo $D/fifo && { cat $D/plan > $D/fifo & } && $Z -q --plan $D/fifo $D/in.y4m - > $D/out.y4m"}) {
-    const Result r = Run(std::string("rm -f $D/out.y4m $D/fifo; ") + how);
+    const CommandResult r = Run(std::string("rm -f $D/out.y4m $D/fifo; ") + how);
     EXPECT_EQ(r.status, 0) << how << "\n" << r.err;
     EXPECT_TRUE(ReadAll(dir + "out.y4m") == fromFile) << how;
   }
   EXPECT_EQ(Run("$Z --info --plan <(cat $D/plan) $D/in.y4m | head -1 > $D/info.txt").status, 0);
   EXPECT_EQ(ReadAll(dir + "info.txt"), "frames: 5\n");
 
-  const Result tooLong =
+  const CommandResult tooLong =
       Run("rm -f $D/out.y4m; $Z -q --plan <(head -c 11000000 /dev/zero | tr '\\0' 1) $D/in.y4m $D/out.y4m");
   EXPECT_EQ(tooLong.status, 1);
   EXPECT_EQ(tooLong.err, "zemivtc: File too long\n");
@@ -173,7 +161,7 @@ TEST_F(CliCommand, RawPackedInAndOutAndInfo) {
   for (int i = 0; i < w * h * 2 * 3; ++i) packed += static_cast<char>(i * 5 + 1);
   WriteAll(dir + "in.yuyv", packed);
   WriteAll(dir + "plan", "10001");  // frame 0, frame 2
-  Result r = Run("$Z -q --plan $D/plan --raw 4x2 --raw-out $D/in.yuyv $D/out.yuyv");
+  CommandResult r = Run("$Z -q --plan $D/plan --raw 4x2 --raw-out $D/in.yuyv $D/out.yuyv");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(ReadAll(dir + "out.yuyv"), packed.substr(0, 16) + packed.substr(32, 16));
 
@@ -219,7 +207,7 @@ TEST_F(CliCommand, EveryRefusalHasItsMessageAndStatusAndLeavesNoOutputBehind) {
       {"--info --plan", 2, "--plan needs a value"},
   };
   for (const Case& c : cases) {
-    const Result r = Run("$Z -q " + std::string(c.args) + " > $D/stdout.txt");
+    const CommandResult r = Run("$Z -q " + std::string(c.args) + " > $D/stdout.txt");
     EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
     EXPECT_NE(r.err.find(c.message), std::string::npos) << c.args << "\n" << r.err;
     EXPECT_EQ(r.err.find("Segmentation"), std::string::npos);
@@ -233,7 +221,7 @@ TEST_F(CliCommand, EveryRefusalHasItsMessageAndStatusAndLeavesNoOutputBehind) {
   // A reader that goes away is a failure, not a quiet success.
   WriteAll(dir + "long.y4m", RandomY4m(64, 48, 60, nullptr));
   WriteAll(dir + "plan", std::string(120, '1'));
-  const Result r = Run("$Z -q --plan $D/plan $D/long.y4m - | head -c 100 >/dev/null; exit ${PIPESTATUS[0]}");
+  const CommandResult r = Run("$Z -q --plan $D/plan $D/long.y4m - | head -c 100 >/dev/null; exit ${PIPESTATUS[0]}");
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_NE(r.err.find("Broken pipe"), std::string::npos) << r.err;
 }
@@ -245,7 +233,7 @@ TEST_F(CliCommand, EveryRefusalHasItsMessageAndStatusAndLeavesNoOutputBehind) {
 TEST_F(CliCommand, FfmpegTelecineThenPlanRecoversEveryFilmFrameByteForByte) {
   if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed; `make deps` installs it";
   const int filmFrames = 24;
-  const Result made =
+  const CommandResult made =
       Run("ffmpeg -v error -f lavfi -i testsrc2=size=320x240:rate=24000/1001 -frames:v 24 -pix_fmt yuv422p "
           "-f yuv4mpegpipe $D/film.y4m && "
           "ffmpeg -v error -i $D/film.y4m -vf telecine=pattern=23 -f yuv4mpegpipe $D/tc.y4m");
@@ -253,7 +241,7 @@ TEST_F(CliCommand, FfmpegTelecineThenPlanRecoversEveryFilmFrameByteForByte) {
   std::string plan;
   for (int cycle = 0; cycle < filmFrames / 4; ++cycle) plan += "1010010010";
   WriteAll(dir + "plan", plan);
-  const Result r = Run("$Z -q --plan $D/plan - - < $D/tc.y4m > $D/out.y4m");
+  const CommandResult r = Run("$Z -q --plan $D/plan - - < $D/tc.y4m > $D/out.y4m");
   ASSERT_EQ(r.status, 0) << r.err;
   std::string filmHeader, outHeader;
   const std::vector<std::string> film = SplitY4m(ReadAll(dir + "film.y4m"), 320 * 240 * 2, &filmHeader);
@@ -272,8 +260,8 @@ TEST_F(CliCommand, FfmpegPipelineOnBothSidesMatchesTheFileRun) {
   const std::string source =
       "ffmpeg -v error -f lavfi -i testsrc2=size=320x240:rate=30000/1001 -frames:v 600 -pix_fmt yuv422p "
       "-f yuv4mpegpipe";
-  Result r = Run("set -o pipefail; " + source + " - | $Z -q --plan $D/plan - - | " +
-                 "ffmpeg -v error -f yuv4mpegpipe -i - -f framemd5 $D/piped.md5");
+  CommandResult r = Run("set -o pipefail; " + source + " - | $Z -q --plan $D/plan - - | " +
+                        "ffmpeg -v error -f yuv4mpegpipe -i - -f framemd5 $D/piped.md5");
   ASSERT_EQ(r.status, 0) << r.err;
   r = Run(source +
           " $D/in.y4m && $Z -q --plan $D/plan $D/in.y4m $D/out.y4m && "

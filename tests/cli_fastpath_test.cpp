@@ -31,15 +31,12 @@
 #include "cli/y4m.h"
 #include "fed_pipe.h"
 #include "host/runtime.h"
+#include "tests/command_line.h"
 
 namespace {
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void WriteAll(const std::string& path, const std::string& data) { std::ofstream(path, std::ios::binary) << data; }
+using testing_support::ReadAll;
+using testing_support::WriteAll;
 
 std::string TempPath(const std::string& name) {
   return ::testing::TempDir() + "cli_fastpath_" + std::to_string(getpid()) + "_" + name;

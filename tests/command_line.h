@@ -1,0 +1,51 @@
+// Running the built zemivtc command from tests as a user runs it: a bash line
+// with $Z for the command and $D for the test's directory, its exit status
+// and standard error; and the files around it.
+#ifndef ZEMIVTC_TESTS_COMMAND_LINE_H
+#define ZEMIVTC_TESTS_COMMAND_LINE_H
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace testing_support {
+
+inline std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+inline void WriteAll(const std::string& path, const std::string& data) {
+  std::ofstream(path, std::ios::binary) << data;
+}
+
+inline bool HaveFfmpeg() { return std::system("ffmpeg -version >/dev/null 2>&1") == 0; }
+
+struct CommandResult {
+  int status;       // exit status; -1 when it did not exit
+  std::string err;  // standard error
+};
+
+// Runs the line in bash from a script in `dir` (which ends in '/').
+inline CommandResult RunShell(const std::string& dir, const std::string& commandLine) {
+  WriteAll(dir + "run.sh", std::string("Z=") + ZEMIVTC_CLI_PATH + "\nD=" + dir + "\n" + commandLine + "\n");
+  const int raw = std::system(("bash " + dir + "run.sh 2>" + dir + "stderr.txt").c_str());
+  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadAll(dir + "stderr.txt")};
+}
+
+// A new directory under the test's temporary directory, ending in '/'; empty
+// when it cannot be made.
+inline std::string MakeTempDir(const std::string& prefix) {
+  std::string pattern = ::testing::TempDir() + prefix + "_XXXXXX";
+  if (mkdtemp(&pattern[0]) == nullptr) return "";
+  return pattern + "/";
+}
+
+}  // namespace testing_support
+
+#endif
