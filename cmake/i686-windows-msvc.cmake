@@ -14,7 +14,8 @@ find_program(CMAKE_RANLIB NAMES llvm-ranlib-14 llvm-ranlib REQUIRED)
 # clang links through lld-link (from the lld package).
 find_program(ZEMIVTC_LLD_LINK NAMES lld-link REQUIRED)
 find_program(ZEMIVTC_DLLTOOL NAMES llvm-dlltool-14 llvm-dlltool REQUIRED)
-find_program(ZEMIVTC_READOBJ NAMES llvm-readobj-14 llvm-readobj REQUIRED)
+# objdump (binutils) reads PE files too: the module file check uses it.
+find_program(ZEMIVTC_OBJDUMP NAMES objdump REQUIRED)
 
 # No C++ library exists for this target here: nothing is linked by default,
 # and compiler checks build static libraries instead of programs.
