@@ -11,6 +11,7 @@
 
 #include "cli/errors.h"
 #include "cli/plan_command.h"
+#include "plan/frame_plan.h"
 
 namespace cli {
 
@@ -18,7 +19,7 @@ std::string TimecodesText(const std::string& plan) {
   std::string text = "# timecode format v2\n";
   char line[48];
   for (size_t p = 0; p < plan.size(); ++p) {
-    if (plan[p] < '1' || plan[p] > '6') continue;
+    if (!IsFrameCode(static_cast<uint8_t>(plan[p]))) continue;
     // p * 1001/60 ms, rounded to the nanosecond.
     const int64_t nanoseconds = (static_cast<int64_t>(p) * 1001 * 1000000 + 30) / 60;
     std::snprintf(line, sizeof line, "%" PRId64 ".%06" PRId64 "\n", nanoseconds / 1000000, nanoseconds % 1000000);

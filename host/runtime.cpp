@@ -110,16 +110,21 @@ VideoFrame* TakeFrame(FrameStore& store, VideoFrameBuffer* buffer, int offset, i
 // A new frame over a new buffer; the caller checked the sizes.
 PVideoFrame NewFrame(int bytes, int offset, int pitch, int rowSize, int height, bool poison) {
   FrameStore& store = Store();
-  std::lock_guard<std::mutex> hold(store.lock);
-  VideoFrameBuffer* buffer = TakeBuffer(store, bytes);
-  if (buffer == nullptr) throw AvisynthError("cannot make a frame: out of memory");
-  VideoFrame* frame = TakeFrame(store, buffer, offset, pitch, rowSize, height);
-  if (frame == nullptr) {
-    avs_detail::Decrement(&buffer->refcount);
-    throw AvisynthError("cannot make a frame: out of memory");
+  PVideoFrame taken;
+  {
+    std::lock_guard<std::mutex> hold(store.lock);
+    VideoFrameBuffer* buffer = TakeBuffer(store, bytes);
+    if (buffer == nullptr) throw AvisynthError("cannot make a frame: out of memory");
+    VideoFrame* frame = TakeFrame(store, buffer, offset, pitch, rowSize, height);
+    if (frame == nullptr) {
+      avs_detail::Decrement(&buffer->refcount);
+      throw AvisynthError("cannot make a frame: out of memory");
+    }
+    taken = frame;
   }
-  if (poison) std::memset(buffer->data, FramePoison, static_cast<std::size_t>(bytes));
-  return PVideoFrame(frame);
+  // Held now, so no other taker sees the buffer: filled outside the lock.
+  if (poison) std::memset(taken->vfb->data, FramePoison, static_cast<std::size_t>(bytes));
+  return taken;
 }
 
 // One parameter of a signature such as "c[zemFile]s".
