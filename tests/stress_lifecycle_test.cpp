@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <malloc.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -31,6 +32,19 @@ int EntriesIn(const char* dir) {
 }
 
 int ThreadCount() { return EntriesIn("/proc/self/task"); }
+
+// The thread count once it reaches `want`, or after two seconds whatever it
+// is. A joined thread has finished running but may stay listed in
+// /proc/self/task for a moment while the kernel takes it down; a thread that
+// was never stopped stays for good.
+int ThreadCountSettledAt(int want) {
+  int count = ThreadCount();
+  for (int tries = 0; tries < 200 && count != want; ++tries) {
+    usleep(10000);
+    count = ThreadCount();
+  }
+  return count;
+}
 int OpenDescriptors() { return EntriesIn("/proc/self/fd"); }
 
 // Heap blocks and bytes live in the whole process, module included: this
@@ -90,7 +104,7 @@ void OneLifetime(host::ScriptEnvironment& env, host::MemoryClip* clip, const std
   clip->requests.clear();  // keeps its capacity: the record of requests does not grow
   PClip filter = InvokeZemIvtc(env, clip, planPath.c_str()).AsClip();
   if (countThreads) {
-    ASSERT_EQ(ThreadCount(), baseThreads + workers) << "threads while a filter lives";
+    ASSERT_EQ(ThreadCountSettledAt(baseThreads + workers), baseThreads + workers) << "threads while a filter lives";
 #ifdef STRESS_COUNTS_HEAP
     ASSERT_GT(HeapInUse().blocks, baseHeap.blocks) << "the heap count does not see the filter";
 #endif
@@ -137,12 +151,20 @@ TEST_P(StressLifecycle, ThousandCreateDestroyCyclesLeaveNoThreadDescriptorOrHeap
     OneLifetime(env, memory, plan.path, workers, width, height, baseThreads, baseHeap, cycle % 97 == 0);
     if (HasFatalFailure()) FAIL() << "cycle " << cycle;
     if (cycle % 97 == 0) {
-      ASSERT_EQ(ThreadCount(), baseThreads) << "cycle " << cycle;
+      ASSERT_EQ(ThreadCountSettledAt(baseThreads), baseThreads) << "cycle " << cycle;
     }
   }
-  EXPECT_EQ(ThreadCount(), baseThreads);
+  EXPECT_EQ(ThreadCountSettledAt(baseThreads), baseThreads);
   EXPECT_EQ(OpenDescriptors(), baseDescriptors);
-  EXPECT_EQ(HeapInUse(), baseHeap) << "heap in use after " << cycles << " lifetimes";
+  // A lifetime that leaks leaves its blocks behind every time: a thousand of
+  // them. What the C library keeps for its own use (the per-thread blocks of
+  // the stacks it caches for new threads) can differ by a few blocks from
+  // the warm-up's, depending on how the threads were scheduled; that much is
+  // allowed, less than one block per hundred lifetimes.
+  const HeapUse heap = HeapInUse();
+  EXPECT_LT(heap.blocks - baseHeap.blocks, cycles / 100 + 1)
+      << "heap in use after " << cycles << " lifetimes: " << heap << ", after the warm-up: " << baseHeap;
+  EXPECT_LT(heap.bytes - baseHeap.bytes, 1024L * (cycles / 100 + 1)) << "heap bytes after " << cycles << " lifetimes";
   EXPECT_EQ(clip->RefCount(), 1);
 }
 
@@ -179,7 +201,7 @@ TEST(StressLifecycleRefusals, RefusedCreationsAndFailedFramesLeaveNothing) {
   const int baseDescriptors = OpenDescriptors();
   const HeapUse baseHeap = HeapInUse();
   for (int i = 0; i < 200; ++i) attempt();
-  EXPECT_EQ(ThreadCount(), baseThreads);
+  EXPECT_EQ(ThreadCountSettledAt(baseThreads), baseThreads);
   EXPECT_EQ(OpenDescriptors(), baseDescriptors);
   EXPECT_EQ(HeapInUse(), baseHeap);
   EXPECT_EQ(good->RefCount(), 1);
