@@ -10,12 +10,12 @@
 
 #include "cli/errors.h"
 #include "cli/frame_sink.h"
-#include "cli/output.h"
 #include "cli/plan_forecast.h"
-#include "cli/row_bands.h"
 #include "cli/stream_clip.h"
 #include "cli/timecodes.h"
 #include "host/runtime.h"
+#include "stream/output.h"
+#include "stream/row_bands.h"
 
 namespace cli {
 namespace {
@@ -70,7 +70,7 @@ class Progress {
 
 // The line added under the filter's refusal of 4:2:0 input, the first error
 // most users meet: what the input is and how to make it 4:2:2.
-std::string Yuv420Hint(const Y4mHeader& header) {
+std::string Yuv420Hint(const stream::Y4mHeader& header) {
   const std::string what = header.colorTag.empty() ? "no C tag, which means 4:2:0" : "C" + header.colorTag;
   return "the input is 4:2:0 (" + what +
          ") and the filter takes 8-bit 4:2:2: add -pix_fmt yuv422p to the ffmpeg command that makes the Y4M";
@@ -102,8 +102,8 @@ PVideoFrame FilteredFrame(const PClip& filtered, StreamClip& source, int unchang
   return frame;
 }
 
-void Render(const Options& options, const RunTuning& tuning, RowBands& bands, host::ScriptEnvironment& env,
-            const PClip& filtered, StreamClip& source, const Y4mHeader& header) {
+void Render(const Options& options, const RunTuning& tuning, stream::RowBands& bands, host::ScriptEnvironment& env,
+            const PClip& filtered, StreamClip& source, const stream::Y4mHeader& header) {
   const VideoInfo& vi = filtered->GetVideoInfo();
   if (vi.pixel_type != CS_YUY2 || vi.width != header.width || vi.height != header.height)
     throw CliError("the filter's output is not YUY2 at the input's size; nothing written");
@@ -114,10 +114,10 @@ void Render(const Options& options, const RunTuning& tuning, RowBands& bands, ho
   if (tuning.deferConversion && tuning.passThrough && !options.rawOut && options.hasPlan)
     forecast = PlanForecast::Read(tuning.forecastPlan.empty() ? options.plan : tuning.forecastPlan);
   if (forecast.FrameCount() != vi.num_frames) forecast = PlanForecast();  // not the plan the filter read
-  OutputFile out(options.output);
+  stream::OutputFile out(options.output);
   // With a writer thread, output frames are converted there, on one core,
   // while the filter makes the next; otherwise here, in bands.
-  FrameWriter writer(out, header, options.rawOut, tuning.writerThread ? nullptr : &bands);
+  stream::FrameWriter writer(out, header, options.rawOut, tuning.writerThread ? nullptr : &bands);
   writer.WriteHeader(options.rateNumerator, options.rateDenominator);
   std::unique_ptr<FrameSink> sink;  // after `out` and `writer`: it stops before they go
   if (tuning.writerThread) sink = std::make_unique<FrameSink>(writer);
@@ -130,7 +130,8 @@ void Render(const Options& options, const RunTuning& tuning, RowBands& bands, ho
     // A source frame the filter returned as it is ('1' at an even
     // position) goes out as the input stored it: YUY2 and planar 4:2:2 hold
     // the same samples, so converting there and back would give these bytes.
-    const StoredFrame stored = tuning.passThrough && !options.rawOut ? source.StoredBytes(frame) : StoredFrame();
+    const stream::StoredFrame stored =
+        tuning.passThrough && !options.rawOut ? source.StoredBytes(frame) : stream::StoredFrame();
     if (sink)
       sink->Push(frame, stored);
     else if (stored.Valid())
@@ -162,10 +163,11 @@ std::string DefaultModulePath() {
 
 void RunCommand(const Options& options, const RunTuning& tuning) {
   const std::string modulePath = options.plugin.empty() ? DefaultModulePath() : options.plugin;
-  std::unique_ptr<FrameReader> reader = OpenFrameReader(options.input, options.inputFormat, tuning.mapInput);
-  const Y4mHeader header = reader->Header();
+  std::unique_ptr<stream::FrameReader> reader =
+      stream::OpenFrameReader(options.input, options.inputFormat, tuning.mapInput);
+  const stream::Y4mHeader header = reader->Header();
   // Declared before the environment and the clips, so it outlives them.
-  RowBands bands(tuning.threads);
+  stream::RowBands bands(tuning.threads);
   reader->SetRowBands(&bands);
   host::ScriptEnvironment env;
   env.SetPoisonNewFrames(false);  // the reader and the filter write every byte of their frames
@@ -201,7 +203,7 @@ void RunCommand(const Options& options, const RunTuning& tuning) {
     if (timecodes) timecodes->Commit();
   } catch (const AvisynthError& e) {
     failure = e.msg ? e.msg : "the filter failed";
-    if (header.chroma == Chroma::Yuv420) failure += "\n" + Yuv420Hint(header);
+    if (header.chroma == stream::Chroma::Yuv420) failure += "\n" + Yuv420Hint(header);
   }
   if (!failure.empty()) throw CliError(failure);
 }

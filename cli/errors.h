@@ -1,25 +1,15 @@
-// The command's error type: a message for the user and the exit status it
-// maps to (1: input, filter or output failure; 2: bad command line).
+// The command reports failures with the streams' error type.
 #ifndef ZEMIVTC_CLI_ERRORS_H
 #define ZEMIVTC_CLI_ERRORS_H
 
-#include <stdexcept>
-#include <string>
+#include "stream/errors.h"
 
 namespace cli {
-
-enum ExitStatus { ExitOk = 0, ExitFailure = 1, ExitUsage = 2 };
-
-class CliError : public std::runtime_error {
- public:
-  explicit CliError(const std::string& message, int status = ExitFailure)
-      : std::runtime_error(message), exitStatus(status) {}
-  int Status() const { return exitStatus; }
-
- private:
-  int exitStatus;
-};
-
+using stream::CliError;
+using stream::ExitFailure;
+using stream::ExitOk;
+using stream::ExitStatus;
+using stream::ExitUsage;
 }  // namespace cli
 
 #endif

@@ -2,7 +2,7 @@
 
 namespace cli {
 
-FrameSink::FrameSink(FrameWriter& frameWriter) : writer(frameWriter), thread(&FrameSink::Run, this) {}
+FrameSink::FrameSink(stream::FrameWriter& frameWriter) : writer(frameWriter), thread(&FrameSink::Run, this) {}
 
 FrameSink::~FrameSink() {
   {
@@ -17,7 +17,7 @@ void FrameSink::RethrowFailure() {
   if (failure) std::rethrow_exception(failure);
 }
 
-void FrameSink::Push(const PVideoFrame& nextFrame, const StoredFrame& nextStored) {
+void FrameSink::Push(const PVideoFrame& nextFrame, const stream::StoredFrame& nextStored) {
   std::unique_lock<std::mutex> hold(lock);
   changed.wait(hold, [&] { return !queued || failure; });
   RethrowFailure();
@@ -40,7 +40,7 @@ void FrameSink::Run() {
     changed.wait(hold, [&] { return queued || stopping; });
     if (stopping) break;
     PVideoFrame current = std::move(frame);
-    StoredFrame currentStored = std::move(stored);
+    stream::StoredFrame currentStored = std::move(stored);
     frame = PVideoFrame();
     queued = false;
     writing = true;
@@ -57,7 +57,7 @@ void FrameSink::Run() {
     }
     // Frames and stored buffers go back before the next one is taken.
     current = PVideoFrame();
-    currentStored = StoredFrame();
+    currentStored = stream::StoredFrame();
     hold.lock();
     writing = false;
     if (error && !failure) failure = error;
@@ -66,7 +66,7 @@ void FrameSink::Run() {
   }
   // Whatever is still queued is dropped here, on this thread's way out.
   frame = PVideoFrame();
-  stored = StoredFrame();
+  stored = stream::StoredFrame();
 }
 
 }  // namespace cli

@@ -11,9 +11,9 @@
 #include <mutex>
 #include <thread>
 
-#include "cli/frame_reader.h"
-#include "cli/output.h"
 #include "host/avisynth.h"
+#include "stream/frame_reader.h"
+#include "stream/output.h"
 
 namespace cli {
 
@@ -21,7 +21,7 @@ class FrameSink {
  public:
   // `writer` must outlive the sink and is used only by the sink's thread
   // from now on.
-  explicit FrameSink(FrameWriter& writer);
+  explicit FrameSink(stream::FrameWriter& writer);
   // Stops after the frame being written (a queued one is dropped).
   ~FrameSink();
   FrameSink(const FrameSink&) = delete;
@@ -30,7 +30,7 @@ class FrameSink {
   // Queues a frame: its stored planar bytes when `stored` is valid, else its
   // YUY2 rows. Waits while the previous frame is still queued; rethrows a
   // write failure of an earlier frame.
-  void Push(const PVideoFrame& frame, const StoredFrame& stored);
+  void Push(const PVideoFrame& frame, const stream::StoredFrame& stored);
   // Returns when every queued frame is written; rethrows a write failure.
   void Finish();
 
@@ -38,14 +38,14 @@ class FrameSink {
   void Run();
   void RethrowFailure();
 
-  FrameWriter& writer;
+  stream::FrameWriter& writer;
   std::mutex lock;
   std::condition_variable changed;
   bool queued = false;   // `frame`/`stored` wait to be written
   bool writing = false;  // the thread is writing a frame
   bool stopping = false;
   PVideoFrame frame;
-  StoredFrame stored;
+  stream::StoredFrame stored;
   std::exception_ptr failure;
   std::thread thread;
 };

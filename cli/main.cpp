@@ -8,8 +8,8 @@
 #include "cli/app.h"
 #include "cli/errors.h"
 #include "cli/options.h"
-#include "cli/output.h"
 #include "cli/plan_command.h"
+#include "stream/output.h"
 
 #ifndef ZEMIVTC_VERSION
 #define ZEMIVTC_VERSION "unknown"
@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
       std::printf("zemivtc %s\n", ZEMIVTC_VERSION);
       return std::fflush(stdout) == 0 ? ExitOk : ExitFailure;
     }
-    InstallSignalHandlers();
+    stream::InstallSignalHandlers();
     if (options.planCommand)
       RunPlanCommand(options);
     else

@@ -7,7 +7,7 @@ namespace {
 
 [[noreturn]] void Usage(const std::string& message) { throw CliError(message, ExitUsage); }
 
-void ParseRawSize(const std::string& text, InputFormat* format) {
+void ParseRawSize(const std::string& text, stream::InputFormat* format) {
   const size_t x = text.find('x');
   auto number = [&](const std::string& s) {
     if (s.empty() || s.size() > 5 || s.find_first_not_of("0123456789") != std::string::npos)
@@ -18,9 +18,9 @@ void ParseRawSize(const std::string& text, InputFormat* format) {
   format->raw = true;
   format->rawWidth = number(text.substr(0, x));
   format->rawHeight = number(text.substr(x + 1));
-  if (format->rawWidth <= 0 || format->rawHeight <= 0 || format->rawWidth > MaxDimension ||
-      format->rawHeight > MaxDimension)
-    Usage("--raw size out of range (1 to " + std::to_string(MaxDimension) + " each)");
+  if (format->rawWidth <= 0 || format->rawHeight <= 0 || format->rawWidth > stream::MaxDimension ||
+      format->rawHeight > stream::MaxDimension)
+    Usage("--raw size out of range (1 to " + std::to_string(stream::MaxDimension) + " each)");
   if (format->rawWidth % 2 != 0) Usage("--raw width must be even (packed 4:2:2)");
 }
 

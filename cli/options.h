@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/frame_reader.h"
+#include "stream/frame_reader.h"
 
 namespace cli {
 
@@ -15,7 +15,7 @@ struct Options {
   std::string input;
   std::string output = "-";
   std::string plugin;  // empty: the module beside the command or installed with it
-  InputFormat inputFormat;
+  stream::InputFormat inputFormat;
   bool rawOut = false;
   bool info = false;
   bool quiet = false;

@@ -14,10 +14,10 @@
 
 #include "analysis/field_measures.h"
 #include "cli/errors.h"
-#include "cli/frame_reader.h"
-#include "cli/output.h"
-#include "cli/row_bands.h"
 #include "cli/timeline.h"
+#include "stream/frame_reader.h"
+#include "stream/output.h"
+#include "stream/row_bands.h"
 
 namespace cli {
 namespace {
@@ -87,13 +87,13 @@ void RunPlanCommand(const Options& options) {
   for (const std::string& out : {options.planOut, options.timeline})
     if (!out.empty() && SameFile(out, options.input)) throw CliError("cannot write " + out + ": it is the input");
   // Outputs first, so that an unwritable one fails before the work.
-  OutputFile planOut(options.planOut);
-  std::unique_ptr<OutputFile> timelineOut;
-  if (!options.timeline.empty()) timelineOut = std::make_unique<OutputFile>(options.timeline);
+  stream::OutputFile planOut(options.planOut);
+  std::unique_ptr<stream::OutputFile> timelineOut;
+  if (!options.timeline.empty()) timelineOut = std::make_unique<stream::OutputFile>(options.timeline);
 
-  std::unique_ptr<FrameReader> reader = OpenFrameReader(options.input, options.inputFormat);
-  const Y4mHeader& header = reader->Header();
-  if (header.chroma != Chroma::Yuv422)
+  std::unique_ptr<stream::FrameReader> reader = stream::OpenFrameReader(options.input, options.inputFormat);
+  const stream::Y4mHeader& header = reader->Header();
+  if (header.chroma != stream::Chroma::Yuv422)
     throw CliError(reader->Header().colorTag.empty() ? "the input is 4:2:0 (no C tag); the filter takes 8-bit 4:2:2: "
                                                        "convert with ffmpeg ... -pix_fmt yuv422p"
                                                      : "the input is 4:2:0 (C" + header.colorTag +
@@ -102,7 +102,7 @@ void RunPlanCommand(const Options& options) {
   const int width = header.width, height = header.height;
   const bool raw = options.inputFormat.raw;
 
-  RowBands bands;
+  stream::RowBands bands;
   // Bands of whole block rows, each worth a thread's while.
   const int blockRowPixels = 2 * analysis::FieldAnalyzer::BlockFieldRows * width;
   const int minBlockRows = std::max(1, 131072 / blockRowPixels);
@@ -115,7 +115,7 @@ void RunPlanCommand(const Options& options) {
   auto last = start;
   // The previous frame's bytes stay held while the next one is measured
   // against them; raw frames have their luma gathered into one of two planes.
-  StoredFrame previous, current;
+  stream::StoredFrame previous, current;
   std::vector<uint8_t> lumaPlanes[2];
   while (reader->ReadStoredFrame(&current)) {
     const uint8_t* luma = current.data;
@@ -127,7 +127,7 @@ void RunPlanCommand(const Options& options) {
     }
     analyzer.AddFrame(luma, width);
     previous = std::move(current);
-    current = StoredFrame();
+    current = stream::StoredFrame();
     if (progress) {
       const auto now = std::chrono::steady_clock::now();
       if (now - last > std::chrono::milliseconds(250)) {

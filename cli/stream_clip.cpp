@@ -7,14 +7,14 @@
 
 namespace cli {
 
-StreamClip::StreamClip(std::unique_ptr<FrameReader> source, int keep)
+StreamClip::StreamClip(std::unique_ptr<stream::FrameReader> source, int keep)
     : reader(std::move(source)), kept(static_cast<size_t>(keep > 0 ? keep : 1)) {
-  const Y4mHeader& h = reader->Header();
+  const stream::Y4mHeader& h = reader->Header();
   vi.width = h.width;
   vi.height = h.height;
   vi.fps_numerator = h.fpsNumerator ? h.fpsNumerator : 30000;
   vi.fps_denominator = h.fpsDenominator ? h.fpsDenominator : 1001;
-  vi.pixel_type = h.chroma == Chroma::Yuv422 ? CS_YUY2 : CS_YV12;
+  vi.pixel_type = h.chroma == stream::Chroma::Yuv422 ? CS_YUY2 : CS_YV12;
   // A pipe's length is unknown until its end; requests past the end clamp,
   // so the clip presents itself as long as anything may ask for.
   const int estimate = reader->EstimatedFrameCount();
@@ -27,10 +27,10 @@ StreamClip::Kept* StreamClip::Find(int n) {
   return nullptr;
 }
 
-StoredFrame StreamClip::StoredBytes(const PVideoFrame& frame) const {
+stream::StoredFrame StreamClip::StoredBytes(const PVideoFrame& frame) const {
   for (const Kept& k : kept)
     if (k.frame && k.frame.get() == frame.get()) return k.stored;
-  return StoredFrame();
+  return stream::StoredFrame();
 }
 
 // Reads frame n into the next slot: converted at once, or (deferred) only

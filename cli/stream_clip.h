@@ -1,5 +1,5 @@
 // The source clip the command hands to the filter: frames read on demand
-// from a FrameReader, a few recent ones kept so that a pipe, which cannot
+// from a stream::FrameReader, a few recent ones kept so that a pipe, which cannot
 // seek, still answers the requests a plan makes around its position.
 #ifndef ZEMIVTC_CLI_STREAM_CLIP_H
 #define ZEMIVTC_CLI_STREAM_CLIP_H
@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/frame_reader.h"
 #include "host/avisynth.h"
+#include "stream/frame_reader.h"
 
 namespace cli {
 
@@ -20,7 +20,7 @@ class StreamClip : public IClip {
   static constexpr int DefaultKeep = 8;
   static constexpr int SeekableKeep = 3;
 
-  explicit StreamClip(std::unique_ptr<FrameReader> reader, int keep = DefaultKeep);
+  explicit StreamClip(std::unique_ptr<stream::FrameReader> reader, int keep = DefaultKeep);
 
   // Frames past the end are clamped to the last frame, as hosts' sources do.
   // A read failure cannot cross the host interface, so it is recorded
@@ -41,10 +41,10 @@ class StreamClip : public IClip {
   int KnownFrameCount() const { return reader->KnownFrameCount(); }
 
   // The stored (planar) bytes of `frame` if it is one of the frames this
-  // clip handed out and still keeps; else an empty StoredFrame. Filters do
+  // clip handed out and still keeps; else an empty stream::StoredFrame. Filters do
   // not write into frames they did not make, so a kept frame's pixels are
   // still exactly the input frame's.
-  StoredFrame StoredBytes(const PVideoFrame& frame) const;
+  stream::StoredFrame StoredBytes(const PVideoFrame& frame) const;
 
   // Deferred conversion (Y4M input only): frames are read and kept as the
   // input stores them, and converted to YUY2 when first asked for. The one
@@ -64,7 +64,7 @@ class StreamClip : public IClip {
   struct Kept {
     int index = -1;
     PVideoFrame frame;  // null until handed out
-    StoredFrame stored;
+    stream::StoredFrame stored;
     bool converted = false;
   };
   Kept* Find(int n);
@@ -72,7 +72,7 @@ class StreamClip : public IClip {
   PVideoFrame HandOut(Kept& kept, int requested, IScriptEnvironment* env);
   PVideoFrame Blank(IScriptEnvironment* env);
 
-  std::unique_ptr<FrameReader> reader;
+  std::unique_ptr<stream::FrameReader> reader;
   VideoInfo vi{};
   std::vector<Kept> kept;
   size_t nextSlot = 0;

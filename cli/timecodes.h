@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "cli/output.h"
+#include "stream/output.h"
 
 namespace cli {
 
@@ -23,7 +23,7 @@ class TimecodesFile {
   void Commit() { out.Commit(); }
 
  private:
-  OutputFile out;
+  stream::OutputFile out;
 };
 
 }  // namespace cli

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "cli/png.h"
+#include "stream/png.h"
 
 namespace cli {
 namespace {
@@ -59,7 +59,7 @@ std::string TimelinePng(const analysis::Proposal& proposal) {
     for (int y = 0; y < DecisionRows; ++y) put(x, top + MarkRows + y, DecisionColour(d));
     for (int y = 0; y < StretchRows; ++y) put(x, top + MarkRows + DecisionRows + y, StretchColour(d));
   }
-  return EncodePng(width, height, rgb);
+  return stream::EncodePng(width, height, rgb);
 }
 
 }  // namespace cli

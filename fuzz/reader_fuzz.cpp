@@ -17,10 +17,10 @@
 #include <memory>
 #include <string>
 
-#include "cli/errors.h"
-#include "cli/frame_reader.h"
 #include "cli/stream_clip.h"
 #include "host/runtime.h"
+#include "stream/errors.h"
+#include "stream/frame_reader.h"
 
 namespace {
 
@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   const uint8_t mode = data[0];
   size_t skip = 1;
-  cli::InputFormat format;
+  stream::InputFormat format;
 #ifdef ZEMIVTC_FUZZ_RAW
   if (size < 3) return 0;
   // Sizes 0 and odd widths are among the choices: they must be refused.
@@ -73,17 +73,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool pipeStream = mode & 1;
   const int fd = StreamOf(data + skip, size - skip, pipeStream);
 
-  std::unique_ptr<cli::FrameReader> reader;
+  std::unique_ptr<stream::FrameReader> reader;
   try {
-    reader = std::make_unique<cli::FrameReader>(fd, "input", format, (mode & 0x40) != 0);
+    reader = std::make_unique<stream::FrameReader>(fd, "input", format, (mode & 0x40) != 0);
   } catch (const cli::CliError& e) {
     close(fd);
     if (std::string(e.what()).empty()) Fault("refusal without a message");
     return 0;
   }
   if (reader->Seekable() == pipeStream) Fault("seekability misjudged");
-  const cli::Y4mHeader header = reader->Header();
-  if (header.width < 1 || header.height < 1 || header.width > cli::MaxDimension || header.height > cli::MaxDimension)
+  const stream::Y4mHeader header = reader->Header();
+  if (header.width < 1 || header.height < 1 || header.width > stream::MaxDimension ||
+      header.height > stream::MaxDimension)
     Fault("header accepted with a bad size");
   if (static_cast<int64_t>(header.width) * header.height > MaxReadPixels) return 0;
 

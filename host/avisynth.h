@@ -232,7 +232,7 @@ class PClip {
 // points at elements it does not own; a string at text the host keeps.
 class AVSValue {
   friend struct AvsLayoutCheck;  // the compile-time layout test
-  short type;  // 'v' 'c' 'b' 'i' 'f' 's' 'a'
+  short type;                    // 'v' 'c' 'b' 'i' 'f' 's' 'a'
   short array_size;
   union {
     IClip* clip;

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "analysis/field_measures.h"
-#include "cli/png.h"
+#include "stream/png.h"
 #include "tests/command_line.h"
 #include "tests/footage.h"
 
@@ -248,8 +248,8 @@ TEST(FieldMeasures, VectorSumsEqualPlainSumsForOddSizes) {
 
 TEST(Png, ChecksumsMatchTheirPublishedCheckValuesAndFfmpegDecodesEveryPixel) {
   const std::string digits = "123456789", word = "Wikipedia";
-  EXPECT_EQ(cli::Crc32(reinterpret_cast<const uint8_t*>(digits.data()), digits.size()), 0xCBF43926u);
-  EXPECT_EQ(cli::Adler32(reinterpret_cast<const uint8_t*>(word.data()), word.size()), 0x11E60398u);
+  EXPECT_EQ(stream::Crc32(reinterpret_cast<const uint8_t*>(digits.data()), digits.size()), 0xCBF43926u);
+  EXPECT_EQ(stream::Adler32(reinterpret_cast<const uint8_t*>(word.data()), word.size()), 0x11E60398u);
   if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed; `make deps` installs it";
   const std::string dir = MakeTempDir("png");
   // Noise (every literal), runs of every length up to past 258 and rows
@@ -266,7 +266,7 @@ TEST(Png, ChecksumsMatchTheirPublishedCheckValuesAndFfmpegDecodesEveryPixel) {
       i += run;
     }
     if (h > 2) std::copy(rgb.begin(), rgb.begin() + 3 * w, rgb.begin() + 3 * w);
-    WriteAll(dir + "p.png", cli::EncodePng(w, h, rgb));
+    WriteAll(dir + "p.png", stream::EncodePng(w, h, rgb));
     const CommandResult r = RunShell(dir, "ffmpeg -v error -y -i $D/p.png -f rawvideo -pix_fmt rgb24 $D/p.rgb");
     ASSERT_EQ(r.status, 0) << w << "x" << h << " " << r.err;
     EXPECT_TRUE(ReadAll(dir + "p.rgb") == std::string(rgb.begin(), rgb.end())) << w << "x" << h;

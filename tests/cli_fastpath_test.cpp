@@ -24,13 +24,13 @@
 
 #include "cli/app.h"
 #include "cli/errors.h"
-#include "cli/frame_reader.h"
 #include "cli/options.h"
-#include "cli/row_bands.h"
 #include "cli/stream_clip.h"
-#include "cli/y4m.h"
 #include "fed_pipe.h"
 #include "host/runtime.h"
+#include "stream/frame_reader.h"
+#include "stream/row_bands.h"
+#include "stream/y4m.h"
 #include "tests/command_line.h"
 
 namespace {
@@ -158,7 +158,7 @@ TEST(CliFastPath, EveryShortcutOnOrOffWritesTheSameBytes) {
 }
 
 // The bytes a stored frame names: its own copy, or its place in the file.
-std::string StoredContent(const cli::StoredFrame& stored, size_t bytes) {
+std::string StoredContent(const stream::StoredFrame& stored, size_t bytes) {
   if (stored.data) return std::string(reinterpret_cast<const char*>(stored.data), bytes);
   std::string out(bytes, '\0');
   if (stored.fileOffset < 0 || pread(stored.fd, out.data(), bytes, stored.fileOffset) != static_cast<ssize_t>(bytes))
@@ -177,12 +177,13 @@ TEST(CliFastPath, SourceFramesKnowTheirStoredBytesFromFilesMappingsDeferredReads
   // every other frame handed out unconverted; 3: a pipe.
   for (int how = 0; how < 4; ++how) {
     std::unique_ptr<FedPipe> fed;
-    std::unique_ptr<cli::FrameReader> reader;
+    std::unique_ptr<stream::FrameReader> reader;
     if (how == 3) {
       fed = std::make_unique<FedPipe>(data);
-      reader = std::make_unique<cli::FrameReader>(fed->readEnd, "pipe", cli::InputFormat{});
+      reader = std::make_unique<stream::FrameReader>(fed->readEnd, "pipe", stream::InputFormat{});
     } else {
-      reader = std::make_unique<cli::FrameReader>(open(path.c_str(), O_RDONLY), path, cli::InputFormat{}, how == 2);
+      reader =
+          std::make_unique<stream::FrameReader>(open(path.c_str(), O_RDONLY), path, stream::InputFormat{}, how == 2);
       EXPECT_EQ(reader->Mapped(), how == 2);
     }
     const bool deferred = how == 1 || how == 2;
@@ -196,14 +197,14 @@ TEST(CliFastPath, SourceFramesKnowTheirStoredBytesFromFilesMappingsDeferredReads
       source->ExpectUnchanged(deferred && n % 2 == 0 ? n : -1);
       PVideoFrame frame = clip->GetFrame(n, &env);
       EXPECT_EQ(source->HandedOutUnconverted(), deferred && n % 2 == 0) << how << " frame " << n;
-      const cli::StoredFrame stored = source->StoredBytes(frame);
+      const stream::StoredFrame stored = source->StoredBytes(frame);
       ASSERT_TRUE(stored.Valid()) << how << " frame " << n;
       EXPECT_EQ(stored.data == nullptr, deferred && n % 2 == 0) << how << " frame " << n;
       EXPECT_TRUE(StoredContent(stored, frames[n].size()) == frames[n]) << how << " frame " << n;
       if (n % 5 == 0) held.emplace_back(n, frame);
     }
     for (const auto& [n, frame] : held) {
-      const cli::StoredFrame stored = source->StoredBytes(frame);
+      const stream::StoredFrame stored = source->StoredBytes(frame);
       if (stored.Valid()) {
         EXPECT_TRUE(StoredContent(stored, frames[n].size()) == frames[n]) << how << " " << n;
       }
@@ -218,11 +219,11 @@ TEST(CliFastPath, StoredBytesOutliveTheFrameWhileTheirOwnerIsHeld) {
   const int w = 6, h = 4;
   std::vector<std::string> frames;
   FedPipe fed(RandomY4m(w, h, 20, &frames));
-  cli::FrameReader reader(fed.readEnd, "pipe", cli::InputFormat{});
+  stream::FrameReader reader(fed.readEnd, "pipe", stream::InputFormat{});
   std::vector<uint8_t> packed(static_cast<size_t>(w) * h * 2);
-  std::vector<cli::StoredFrame> kept;
+  std::vector<stream::StoredFrame> kept;
   for (int n = 0; n < 20; ++n) {
-    cli::StoredFrame stored;
+    stream::StoredFrame stored;
     ASSERT_TRUE(reader.ReadFrame(n, packed.data(), 2 * w, &stored));
     if (n % 3 == 0) kept.push_back(stored);  // others go back to the reader's spares
   }
@@ -238,21 +239,21 @@ TEST(CliFastPath, AFileThatGrowsIsReadAtItsNewFramesMappedOrNotAtOnceOrDeferred)
   const std::string path = TempPath("grow.y4m");
   for (const bool map : {false, true}) {
     WriteAll(path, whole.substr(0, firstThree));
-    cli::FrameReader reader(open(path.c_str(), O_RDONLY), path, cli::InputFormat{}, map);
+    stream::FrameReader reader(open(path.c_str(), O_RDONLY), path, stream::InputFormat{}, map);
     ASSERT_EQ(reader.Mapped(), map);
     std::vector<uint8_t> packed(static_cast<size_t>(w) * h * 2), expected(packed.size());
-    cli::StoredFrame first;
+    stream::StoredFrame first;
     ASSERT_TRUE(reader.ReadFrame(1, packed.data(), 2 * w, &first));
     {
       std::ofstream more(path, std::ios::binary | std::ios::app);
       more << whole.substr(firstThree);
     }
     // Mapped again past the old end; earlier frames stay valid.
-    cli::StoredFrame last;
+    stream::StoredFrame last;
     ASSERT_TRUE(reader.ReadFrame(5, nullptr, 0, &last));
     EXPECT_EQ(last.data, nullptr);
     reader.Convert(last, packed.data(), 2 * w);
-    cli::PlanarToPacked(reinterpret_cast<const uint8_t*>(frames[5].data()), w, h, expected.data(), 2 * w);
+    stream::PlanarToPacked(reinterpret_cast<const uint8_t*>(frames[5].data()), w, h, expected.data(), 2 * w);
     EXPECT_EQ(packed, expected) << map;
     EXPECT_TRUE(StoredContent(last, frames[5].size()) == frames[5]) << map;
     EXPECT_TRUE(StoredContent(first, frames[1].size()) == frames[1]) << map;
@@ -263,8 +264,8 @@ TEST(CliFastPath, AFileThatGrowsIsReadAtItsNewFramesMappedOrNotAtOnceOrDeferred)
 
 TEST(CliRowBands, EveryRowOnceInOrderedBandsOfAtLeastTheMinimum) {
   for (int threads : {1, 2, 3, 4, 9}) {
-    cli::RowBands bands(threads);
-    EXPECT_EQ(bands.Threads(), std::min(threads, cli::RowBands::MaxThreads));
+    stream::RowBands bands(threads);
+    EXPECT_EQ(bands.Threads(), std::min(threads, stream::RowBands::MaxThreads));
     for (int rows : {0, 1, 2, 7, 64, 1081}) {
       for (int minRows : {1, 5, 2000}) {
         std::vector<std::atomic<int>> hits(static_cast<size_t>(rows));
@@ -276,14 +277,14 @@ TEST(CliRowBands, EveryRowOnceInOrderedBandsOfAtLeastTheMinimum) {
           for (int r = begin; r < end; ++r) ++hits[static_cast<size_t>(r)];
         });
         for (int r = 0; r < rows; ++r) ASSERT_EQ(hits[static_cast<size_t>(r)].load(), 1) << rows << " row " << r;
-        EXPECT_LE(calls.load(), bands.Threads() * cli::RowBands::BandsPerThread);
+        EXPECT_LE(calls.load(), bands.Threads() * stream::RowBands::BandsPerThread);
       }
     }
   }
 }
 
 TEST(CliRowBands, AFailingBandIsRethrownAndTheBandsStillWork) {
-  cli::RowBands bands(3);
+  stream::RowBands bands(3);
   for (int failing = 0; failing < 3; ++failing) {
     int seen = 0;
     EXPECT_THROW(bands.Run(30, 1,
@@ -311,12 +312,12 @@ TEST(CliRowBands, BandedConversionsMatchTheWholeFrameOnes) {
   for (uint8_t& b : planar) b = static_cast<uint8_t>(rng());
   const ptrdiff_t pitch = 2 * w + 24;
   std::vector<uint8_t> whole(static_cast<size_t>(pitch) * h, 0), banded(whole.size(), 0);
-  cli::PlanarToPacked(planar.data(), w, h, whole.data(), pitch);
-  cli::RowBands bands(3);
-  bands.Run(h, 1, [&](int b, int e) { cli::PlanarToPackedRows(planar.data(), w, h, b, e, banded.data(), pitch); });
+  stream::PlanarToPacked(planar.data(), w, h, whole.data(), pitch);
+  stream::RowBands bands(3);
+  bands.Run(h, 1, [&](int b, int e) { stream::PlanarToPackedRows(planar.data(), w, h, b, e, banded.data(), pitch); });
   EXPECT_EQ(banded, whole);
   std::vector<uint8_t> back(planar.size(), 0);
-  bands.Run(h, 1, [&](int b, int e) { cli::PackedToPlanarRows(whole.data(), pitch, w, h, b, e, back.data()); });
+  bands.Run(h, 1, [&](int b, int e) { stream::PackedToPlanarRows(whole.data(), pitch, w, h, b, e, back.data()); });
   EXPECT_EQ(back, planar);
 }
 

@@ -17,12 +17,12 @@
 #include <vector>
 
 #include "cli/errors.h"
-#include "cli/frame_reader.h"
-#include "cli/output.h"
 #include "cli/stream_clip.h"
-#include "cli/y4m.h"
 #include "fed_pipe.h"
 #include "host/runtime.h"
+#include "stream/frame_reader.h"
+#include "stream/output.h"
+#include "stream/y4m.h"
 
 namespace {
 
@@ -50,29 +50,29 @@ std::string WriteTemp(const std::string& name, const std::string& data) {
   return path;
 }
 
-std::unique_ptr<cli::FrameReader> OpenFile(const std::string& path) {
-  return std::make_unique<cli::FrameReader>(open(path.c_str(), O_RDONLY), path, cli::InputFormat{});
+std::unique_ptr<stream::FrameReader> OpenFile(const std::string& path) {
+  return std::make_unique<stream::FrameReader>(open(path.c_str(), O_RDONLY), path, stream::InputFormat{});
 }
 
 // Packed frame n of MakeY4m, as the reader should deliver it.
 std::vector<uint8_t> ExpectedPacked(int width, int height, int f) {
   std::vector<uint8_t> planar(static_cast<size_t>(width) * height * 2), packed(planar.size());
   for (size_t i = 0; i < planar.size(); ++i) planar[i] = static_cast<uint8_t>((i * 7 + f * 31) & 0xFF);
-  cli::PlanarToPacked(planar.data(), width, height, packed.data(), 2 * width);
+  stream::PlanarToPacked(planar.data(), width, height, packed.data(), 2 * width);
   return packed;
 }
 
 TEST(CliY4mHeader, AcceptsFfmpegHeadersAndRefusesWhatCannotBeYuy2) {
-  const cli::Y4mHeader h =
-      cli::ParseY4mHeader("YUV4MPEG2 W720 H480 F30000:1001 Ib A10:11 C422p8 XYSCSS=422 XCOLORRANGE=LIMITED");
+  const stream::Y4mHeader h =
+      stream::ParseY4mHeader("YUV4MPEG2 W720 H480 F30000:1001 Ib A10:11 C422p8 XYSCSS=422 XCOLORRANGE=LIMITED");
   EXPECT_EQ(h.width, 720);
   EXPECT_EQ(h.height, 480);
   EXPECT_EQ(h.fpsNumerator, 30000u);
   EXPECT_EQ(h.interlace, 'b');
-  EXPECT_EQ(h.chroma, cli::Chroma::Yuv422);
-  EXPECT_EQ(cli::PlanarFrameBytes(h), 720u * 480 * 2);
+  EXPECT_EQ(h.chroma, stream::Chroma::Yuv422);
+  EXPECT_EQ(stream::PlanarFrameBytes(h), 720u * 480 * 2);
   for (const char* c : {"", " C420jpeg", " C420paldv", " C420mpeg2", " C420"})
-    EXPECT_EQ(cli::ParseY4mHeader(std::string("YUV4MPEG2 W8 H4 F25:1") + c).chroma, cli::Chroma::Yuv420) << c;
+    EXPECT_EQ(stream::ParseY4mHeader(std::string("YUV4MPEG2 W8 H4 F25:1") + c).chroma, stream::Chroma::Yuv420) << c;
 
   const std::pair<const char*, const char*> refused[] = {
       {"YUV4MPEG2 W8 H4 C444", "C444"},     {"YUV4MPEG2 W8 H4 C422p10", "C422p10"},
@@ -83,7 +83,7 @@ TEST(CliY4mHeader, AcceptsFfmpegHeadersAndRefusesWhatCannotBeYuy2) {
       {"YUV4MPEG2 W8 H40000", "bad height"}};
   for (const auto& [line, needle] : refused) {
     try {
-      cli::ParseY4mHeader(line);
+      stream::ParseY4mHeader(line);
       ADD_FAILURE() << "accepted: " << line;
     } catch (const CliError& e) {
       EXPECT_NE(std::string(e.what()).find(needle), std::string::npos) << e.what();
@@ -93,13 +93,13 @@ TEST(CliY4mHeader, AcceptsFfmpegHeadersAndRefusesWhatCannotBeYuy2) {
 }
 
 TEST(CliY4mHeader, OutputHeaderIsProgressive422At60000And1001KeepingSizeAspectAndTags) {
-  const cli::Y4mHeader in =
-      cli::ParseY4mHeader("YUV4MPEG2 W720 H480 F30000:1001 Ib A10:11 C422 XYSCSS=422 XCOLORRANGE=LIMITED");
-  EXPECT_EQ(cli::FormatOutputHeader(in), "YUV4MPEG2 W720 H480 F60000:1001 Ip A10:11 C422 XCOLORRANGE=LIMITED\n");
-  EXPECT_TRUE(cli::IsFrameHeader("FRAME"));
-  EXPECT_TRUE(cli::IsFrameHeader("FRAME Ixyz"));
-  EXPECT_FALSE(cli::IsFrameHeader("FRAMEX"));
-  EXPECT_FALSE(cli::IsFrameHeader("FRAM"));
+  const stream::Y4mHeader in =
+      stream::ParseY4mHeader("YUV4MPEG2 W720 H480 F30000:1001 Ib A10:11 C422 XYSCSS=422 XCOLORRANGE=LIMITED");
+  EXPECT_EQ(stream::FormatOutputHeader(in), "YUV4MPEG2 W720 H480 F60000:1001 Ip A10:11 C422 XCOLORRANGE=LIMITED\n");
+  EXPECT_TRUE(stream::IsFrameHeader("FRAME"));
+  EXPECT_TRUE(stream::IsFrameHeader("FRAME Ixyz"));
+  EXPECT_FALSE(stream::IsFrameHeader("FRAMEX"));
+  EXPECT_FALSE(stream::IsFrameHeader("FRAM"));
 }
 
 TEST(CliY4mPacking, InterleavesYuyvHonouringPitchAndRoundTrips) {
@@ -108,12 +108,12 @@ TEST(CliY4mPacking, InterleavesYuyvHonouringPitchAndRoundTrips) {
   for (int i = 0; i < 16; ++i) planar[i] = static_cast<uint8_t>(i);
   const int pitch = 12;  // 8 bytes of row and 4 guard bytes
   std::vector<uint8_t> packed(2 * pitch, 0xEE);
-  cli::PlanarToPacked(planar.data(), 4, 2, packed.data(), pitch);
+  stream::PlanarToPacked(planar.data(), 4, 2, packed.data(), pitch);
   const std::vector<uint8_t> expected = {0, 8,  1, 12, 2, 9,  3, 13, 0xEE, 0xEE, 0xEE, 0xEE,
                                          4, 10, 5, 14, 6, 11, 7, 15, 0xEE, 0xEE, 0xEE, 0xEE};
   EXPECT_EQ(packed, expected);
   std::vector<uint8_t> back(16);
-  cli::PackedToPlanar(packed.data(), pitch, 4, 2, back.data());
+  stream::PackedToPlanar(packed.data(), pitch, 4, 2, back.data());
   EXPECT_EQ(back, planar);
 }
 
@@ -125,7 +125,7 @@ TEST(CliY4mPacking, WideRowsMatchThePlainInterleaveAtEveryWidth) {
     std::vector<uint8_t> planar(static_cast<size_t>(width) * height * 2);
     for (uint8_t& b : planar) b = static_cast<uint8_t>(rng());
     std::vector<uint8_t> packed(static_cast<size_t>(pitch) * height, 0xEE);
-    cli::PlanarToPacked(planar.data(), width, height, packed.data(), pitch);
+    stream::PlanarToPacked(planar.data(), width, height, packed.data(), pitch);
     const uint8_t* u = planar.data() + width * height;
     const uint8_t* v = u + width / 2 * height;
     for (int row = 0; row < height; ++row)
@@ -138,7 +138,7 @@ TEST(CliY4mPacking, WideRowsMatchThePlainInterleaveAtEveryWidth) {
         ASSERT_EQ(packed[row * pitch + x], want) << "width " << width << " row " << row << " byte " << x;
       }
     std::vector<uint8_t> back(planar.size() + 8, 0xDD);
-    cli::PackedToPlanar(packed.data(), pitch, width, height, back.data());
+    stream::PackedToPlanar(packed.data(), pitch, width, height, back.data());
     EXPECT_TRUE(std::equal(planar.begin(), planar.end(), back.begin())) << width;
     EXPECT_EQ(back[planar.size()], 0xDD) << "wrote past the planes at width " << width;
   }
@@ -179,10 +179,10 @@ TEST(CliFrameReader, TruncatedOrCorruptFramesAreErrorsNamingTheFrame) {
     const std::string path = WriteTemp("cut.y4m", c.data);
     for (bool viaPipe : {false, true}) {
       std::unique_ptr<FedPipe> fed;
-      std::unique_ptr<cli::FrameReader> reader;
+      std::unique_ptr<stream::FrameReader> reader;
       if (viaPipe) {
         fed = std::make_unique<FedPipe>(c.data);
-        reader = std::make_unique<cli::FrameReader>(fed->readEnd, "pipe", cli::InputFormat{});
+        reader = std::make_unique<stream::FrameReader>(fed->readEnd, "pipe", stream::InputFormat{});
       } else {
         reader = OpenFile(path);
       }
@@ -201,7 +201,8 @@ TEST(CliFrameReader, TruncatedOrCorruptFramesAreErrorsNamingTheFrame) {
 TEST(CliStreamClip, PipeServesPlanOrderWithFewFramesKeptAndClampsAtTheEnd) {
   const int frames = 40;
   FedPipe fed(MakeY4m(6, 4, frames));
-  auto* source = new cli::StreamClip(std::make_unique<cli::FrameReader>(fed.readEnd, "pipe", cli::InputFormat{}), 4);
+  auto* source =
+      new cli::StreamClip(std::make_unique<stream::FrameReader>(fed.readEnd, "pipe", stream::InputFormat{}), 4);
   PClip clip(source);
   host::ScriptEnvironment env;
   EXPECT_EQ(clip->GetVideoInfo().pixel_type, CS_YUY2);
@@ -252,14 +253,14 @@ TEST(CliOutputFile, ReplacesTheTargetOnlyOnCommitAndReportsWriteErrors) {
   const std::string path = TempPath("out.y4m");
   std::ofstream(path) << "previous";
   {
-    cli::OutputFile out(path);
+    stream::OutputFile out(path);
     out.Write("new", 3);
   }  // not committed: the old file stays, no temporary is left
   std::ifstream in(path);
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_EQ(text, "previous");
   {
-    cli::OutputFile out(path);
+    stream::OutputFile out(path);
     out.Write("new", 3);
     out.Commit();
   }
@@ -270,11 +271,11 @@ TEST(CliOutputFile, ReplacesTheTargetOnlyOnCommitAndReportsWriteErrors) {
   std::vector<char> big(1 << 16, 'x');
   EXPECT_THROW(
       {
-        cli::OutputFile full("/dev/full");
+        stream::OutputFile full("/dev/full");
         full.Write(big.data(), big.size());
       },
       CliError);
-  EXPECT_THROW(cli::OutputFile("/nonexistent-dir/out.y4m"), CliError);
+  EXPECT_THROW(stream::OutputFile("/nonexistent-dir/out.y4m"), CliError);
 }
 
 }  // namespace

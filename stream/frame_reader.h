@@ -1,8 +1,8 @@
 // Reads the frames of a Y4M (or raw packed YUY2) stream by index, as packed
 // YUY2 rows. Seekable files are indexed lazily and read at any index; pipes
 // are read forward only.
-#ifndef ZEMIVTC_CLI_FRAME_READER_H
-#define ZEMIVTC_CLI_FRAME_READER_H
+#ifndef ZEMIVTC_STREAM_FRAME_READER_H
+#define ZEMIVTC_STREAM_FRAME_READER_H
 
 #include <cstddef>
 #include <cstdint>
@@ -11,10 +11,10 @@
 #include <utility>
 #include <vector>
 
-#include "cli/row_bands.h"
-#include "cli/y4m.h"
+#include "stream/row_bands.h"
+#include "stream/y4m.h"
 
-namespace cli {
+namespace stream {
 
 struct InputFormat {
   bool raw = false;  // packed yuyv422 frames with no headers
@@ -139,6 +139,6 @@ class FrameReader {
 // CliError when the file cannot be opened or its stream is not usable.
 std::unique_ptr<FrameReader> OpenFrameReader(const std::string& input, const InputFormat& format, bool mapFile = true);
 
-}  // namespace cli
+}  // namespace stream
 
 #endif

@@ -1,4 +1,4 @@
-#include "cli/frame_reader.h"
+#include "stream/frame_reader.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -8,9 +8,9 @@
 
 #include <cstring>
 
-#include "cli/errors.h"
+#include "stream/errors.h"
 
-namespace cli {
+namespace stream {
 namespace {
 
 constexpr size_t BufferBytes = 1 << 18;
@@ -409,4 +409,4 @@ std::unique_ptr<FrameReader> OpenFrameReader(const std::string& input, const Inp
   }
 }
 
-}  // namespace cli
+}  // namespace stream

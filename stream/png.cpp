@@ -1,9 +1,9 @@
-#include "cli/png.h"
+#include "stream/png.h"
 
 #include <algorithm>
 #include <stdexcept>
 
-namespace cli {
+namespace stream {
 
 uint32_t Crc32(const uint8_t* data, size_t size, uint32_t crc) {
   static const std::vector<uint32_t> table = [] {
@@ -147,4 +147,4 @@ std::string EncodePng(int width, int height, const std::vector<uint8_t>& rgb) {
   return png;
 }
 
-}  // namespace cli
+}  // namespace stream

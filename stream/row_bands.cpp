@@ -1,8 +1,8 @@
-#include "cli/row_bands.h"
+#include "stream/row_bands.h"
 
 #include <algorithm>
 
-namespace cli {
+namespace stream {
 namespace {
 
 int BandBegin(int band, int bands, int rows) { return static_cast<int>(static_cast<long long>(rows) * band / bands); }
@@ -88,4 +88,4 @@ void RowBands::Run(int rows, int minRows, const std::function<void(int, int)>& w
   if (error) std::rethrow_exception(error);
 }
 
-}  // namespace cli
+}  // namespace stream

@@ -1,4 +1,4 @@
-#include "cli/output.h"
+#include "stream/output.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -13,9 +13,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "cli/errors.h"
+#include "stream/errors.h"
 
-namespace cli {
+namespace stream {
 namespace {
 
 // The temporary file a signal handler must remove; written only outside handlers.
@@ -228,4 +228,4 @@ void FrameWriter::WriteStored(const StoredFrame& stored) {
     throw CliError("the input file was cut short while it was read");
 }
 
-}  // namespace cli
+}  // namespace stream

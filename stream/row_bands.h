@@ -4,8 +4,8 @@
 // nothing: the caller converts the rest itself. The command uses it for its
 // planar/packed conversions, which would otherwise run on one core while
 // the filter's workers use all of them.
-#ifndef ZEMIVTC_CLI_ROW_BANDS_H
-#define ZEMIVTC_CLI_ROW_BANDS_H
+#ifndef ZEMIVTC_STREAM_ROW_BANDS_H
+#define ZEMIVTC_STREAM_ROW_BANDS_H
 
 #include <atomic>
 #include <condition_variable>
@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-namespace cli {
+namespace stream {
 
 class RowBands {
  public:
@@ -57,6 +57,6 @@ class RowBands {
   std::atomic<int> finishedBands{0};
 };
 
-}  // namespace cli
+}  // namespace stream
 
 #endif

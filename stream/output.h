@@ -1,19 +1,19 @@
 // Where the command writes: standard output, a device or pipe written in
 // place, or a regular file written under a temporary name in the same
 // directory and renamed over the target only when the run succeeds.
-#ifndef ZEMIVTC_CLI_OUTPUT_H
-#define ZEMIVTC_CLI_OUTPUT_H
+#ifndef ZEMIVTC_STREAM_OUTPUT_H
+#define ZEMIVTC_STREAM_OUTPUT_H
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "cli/frame_reader.h"
-#include "cli/row_bands.h"
-#include "cli/y4m.h"
+#include "stream/frame_reader.h"
+#include "stream/row_bands.h"
+#include "stream/y4m.h"
 
-namespace cli {
+namespace stream {
 
 class OutputFile {
  public:
@@ -73,6 +73,6 @@ class FrameWriter {
 // closed reader shows up as a write error.
 void InstallSignalHandlers();
 
-}  // namespace cli
+}  // namespace stream
 
 #endif

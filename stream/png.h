@@ -1,14 +1,14 @@
 // A minimal PNG encoder: 8-bit RGB, rows filtered against the row above and
 // deflated with the fixed code and runs only; enough for the plan timeline
 // without an image library.
-#ifndef ZEMIVTC_CLI_PNG_H
-#define ZEMIVTC_CLI_PNG_H
+#ifndef ZEMIVTC_STREAM_PNG_H
+#define ZEMIVTC_STREAM_PNG_H
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace cli {
+namespace stream {
 
 // The PNG file of a `width` x `height` image whose rows of 3 * width bytes
 // (R, G, B) lie one after another in `rgb`.
@@ -17,6 +17,6 @@ std::string EncodePng(int width, int height, const std::vector<uint8_t>& rgb);
 uint32_t Crc32(const uint8_t* data, size_t size, uint32_t crc = 0);
 uint32_t Adler32(const uint8_t* data, size_t size, uint32_t adler = 1);
 
-}  // namespace cli
+}  // namespace stream
 
 #endif

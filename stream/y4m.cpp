@@ -1,16 +1,16 @@
-#include "cli/y4m.h"
+#include "stream/y4m.h"
 
 #include <climits>
 #include <cstring>
 #include <sstream>
 
-#include "cli/errors.h"
+#include "stream/errors.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
-namespace cli {
+namespace stream {
 namespace {
 
 // Strict decimal: digits only, no sign, fits in an int.
@@ -192,4 +192,4 @@ void PackedToPlanarRows(const uint8_t* packed, ptrdiff_t pitch, int width, int h
   }
 }
 
-}  // namespace cli
+}  // namespace stream

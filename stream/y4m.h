@@ -1,14 +1,14 @@
 // YUV4MPEG2 stream and frame headers, and the conversions between Y4M's
 // planar 4:2:2 and the packed YUY2 rows that the filter works on.
-#ifndef ZEMIVTC_CLI_Y4M_H
-#define ZEMIVTC_CLI_Y4M_H
+#ifndef ZEMIVTC_STREAM_Y4M_H
+#define ZEMIVTC_STREAM_Y4M_H
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace cli {
+namespace stream {
 
 enum class Chroma { Yuv422, Yuv420 };
 
@@ -62,6 +62,6 @@ void PlanarToPackedRows(const uint8_t* planar, int width, int height, int rowBeg
 void PackedToPlanarRows(const uint8_t* packed, ptrdiff_t pitch, int width, int height, int rowBegin, int rowEnd,
                         uint8_t* planar);
 
-}  // namespace cli
+}  // namespace stream
 
 #endif
