@@ -1,6 +1,7 @@
 #include "analysis/cadence.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 
@@ -29,28 +30,25 @@ const std::vector<CadenceCycle>& Cycles() {
 constexpr int VideoCadence = 5;
 constexpr int ProgressiveCadence = 0;
 
-// Costs, in units of one position fully judged. A combed weave must cost
-// more than leaving a cadence and coming back to it, so that no cadence is
-// kept across a weave the measures call combed.
-constexpr double CombedWeaveCost = 20;   // joining fields the measures call two moments
-constexpr double SplitCost = 3;          // separating fields that look like one moment
-constexpr double ChangedRepeatCost = 6;  // three fields in one picture whose outer two differ
-constexpr double LoneStillCost = 3;      // a lone field between two fields that repeat each other
-constexpr double SwitchCost = 6;         // a change of cadence or phase
-constexpr double IrregularCost = 1.5;    // each position followed without a cadence
+// Costs, in units of one field fully judged. A field joined to the wrong
+// neighbour costs more than leaving a cadence and coming back to it, so that
+// no cadence is kept across a weave of two pictures.
+constexpr double MatchCost = 10;          // a field joined against its pairing (or alone against it)
+constexpr double ChangedRepeatCost = 20;  // three fields in one picture whose outer two differ
+constexpr double DoubtCost = 2;           // a field joined with no pairing for it
+constexpr double RepeatSplitCost = 20;    // a telecine repeat not kept in one picture
+constexpr double LoneStillCost = 3;       // a lone field between two fields that repeat each other
+constexpr double SwitchCost = 6;          // a change of cadence or phase
+constexpr double IrregularCost = 1.5;     // each position followed without a cadence
 
-// Comb excess over motion below RatioLow reads as one moment, above
-// RatioHigh as two. A moving edge woven from two film frames gives about 1,
-// video fields (half the motion of a frame pair) about 0.5.
-constexpr double RatioLow = 0.15;
-constexpr double RatioHigh = 0.4;
-// A weave whose ratio is AlikeHigh or more of its neighbours' (and at least
-// twice AlikeFloor) is combed too: that is video with little combing.
-constexpr double AlikeLow = 0.55;
-constexpr double AlikeHigh = 0.85;
-constexpr double AlikeFloor = 0.05;
-// Both sides of a weave changing this many times more than usual: a cut.
-constexpr double SceneChange = 8;
+// Pairing (field q's weave with q+1 less its weave with q-1) against the
+// change between q-1 and q+1: a film field beside its partner gives about
+// 3 to 8, a video field about 0.
+constexpr double PairingLow = 0.8;
+constexpr double PairingHigh = 2.4;
+// The pairing's noise against the noise energy of a sample and the root of
+// the samples: motion below PairingNoise times that says little.
+constexpr double PairingNoise = 8;
 constexpr int MedianReach = 4;
 // Change between fields of one parity two apart, against the usual change:
 // below RepeatLow a repeated field, above RepeatHigh a new moment.
@@ -104,19 +102,18 @@ std::string CadenceName(int cadence) {
   return cadence >= 0 && cadence < static_cast<int>(CadenceNames().size()) ? CadenceNames()[cadence] : "irregular";
 }
 
-Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double fieldPixels) {
+Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double fieldSamples) {
   Proposal proposal;
   const int count = static_cast<int>(measures.size());
   proposal.positions.resize(count);
   if (count == 0) return proposal;
 
-  // Motion below this says nothing; four times it is full evidence.
-  const double minMotion = std::max(32.0, fieldPixels / 2048);
+  // Motion below this says nothing.
+  const double minMotion = std::max(1000.0, fieldSamples / 16);
   // Same-parity change that counts as change at all.
-  const double repeatScale = std::max(64.0, fieldPixels / 512);
-  // Local medians (nine positions) of the motion around each weave and of
-  // the same-parity change: the scale that cuts and noisy repeats are read
-  // against.
+  const double repeatScale = std::max(4000.0, 4 * fieldSamples);
+  // Local medians (nine positions) of the same-parity change: the scale
+  // that repeats are read against.
   auto localMedian = [&](auto value) {
     std::vector<double> out(count);
     std::vector<double> window;
@@ -130,12 +127,7 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
     }
     return out;
   };
-  const std::vector<double> typicalMotion = localMedian([&](int q) { return measures[q].motion; });
   const std::vector<double> typicalRepeat = localMedian([&](int q) { return measures[q].repeat; });
-  // A weave across a cut: both its same-parity changes far above the usual.
-  auto acrossCut = [&](int q) {
-    return std::min(measures[q].motionBefore, measures[q].motionAfter) > SceneChange * typicalMotion[q] / 2;
-  };
 
   // How surely fields q and q+2 differ: their change against the usual
   // change here (a repeated field differs by noise only).
@@ -144,47 +136,69 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
     if (r < 0) return 0.0;
     return Smooth((r / std::max(typicalRepeat[q], repeatScale) - RepeatLow) / (RepeatHigh - RepeatLow));
   };
-  std::vector<double> ratio(count, -1), scales(count, 0);
-  for (int p = 0; p < count; ++p) {
-    // The scale of the comb: the motion around the weave, but no more than
-    // is usual here, so that the change across a neighbouring cut does not
-    // make a weave look whole.
-    // The first and last positions lack one side; take it as usual, if
-    // the other side moves at all (the comb counts moving blocks only).
-    const double missing = p == 0 || p == count - 1 ? typicalMotion[p] / 2 : 0;
-    if (measures[p].motion < minMotion / 2) continue;
-    scales[p] = std::min(measures[p].motion + missing, typicalMotion[p]);
-    if (scales[p] >= minMotion) ratio[p] = measures[p].comb / scales[p];
+  // How surely field q+2 repeats field q where fields otherwise change: a
+  // telecine repeat. Where most fields repeat (a still, held drawings) a
+  // repeat says nothing of the cadence.
+  auto repeated = [&](int q) {
+    const double r = measures[q].repeat;
+    if (r < 0 || typicalRepeat[q] < repeatScale) return 0.0;
+    return 1 - Smooth((r / typicalRepeat[q] - RepeatLow) / (RepeatHigh - RepeatLow));
+  };
+
+  // Field q between its neighbours: which one it belongs with, from the
+  // pairing measure (its two weaves compared), and how much that says.
+  std::vector<double> back(count, 0), forward(count, 0), weight(count, 0);
+  for (int q = 1; q < count; ++q) {
+    const PositionMeasures& m = measures[q];
+    if (m.pairingMotion <= 0) continue;
+    const double ratio = m.pairing / m.pairingMotion;
+    back[q] = Smooth((ratio - PairingLow) / (PairingHigh - PairingLow));
+    forward[q] = Smooth((-ratio - PairingLow) / (PairingHigh - PairingLow));
+    // The pairing of grainy fields is noisy in proportion to the noise
+    // energy and the root of the samples it sums.
+    const double noise = m.repeatNoise / (2 * std::max(1.0, fieldSamples));
+    const double needed = std::max(minMotion, PairingNoise * noise * std::sqrt(fieldSamples));
+    weight[q] = std::min(1.0, m.pairingMotion / (4 * needed));
   }
+  // The cost of the boundaries before and after field q (at positions q-1
+  // and q): joined on both sides, it is the middle of three fields of one
+  // picture, whose outer two must be alike; a boundary after it only, it
+  // belongs with field q-1; before it only, with field q+1; both, it is a
+  // picture of its own (video, or a field an edit left alone), which fits
+  // only if it belongs with neither neighbour, or that neighbour belongs
+  // with its other side. A telecine repeat around field q asks for it to
+  // be joined on both sides.
+  auto pairCost = [&](int q, bool before, bool here) {
+    double c = 0;
+    if (!before && !here) {
+      c = ChangedRepeatCost * changed(q - 1);
+    } else {
+      c = RepeatSplitCost * repeated(q - 1);
+      // Against the pairing in full; for want of it (a field as far from
+      // both neighbours, as video fields are, or film moving by about one
+      // row a frame) a little.
+      if (!before && here) c += weight[q] * (MatchCost * forward[q] + DoubtCost * (1 - back[q]));
+      if (before && !here) c += weight[q] * (MatchCost * back[q] + DoubtCost * (1 - forward[q]));
+      if (before && here) {
+        const double alone = std::max(back[q] * (1 - back[q - 1] * weight[q - 1]),
+                                      q + 1 < count ? forward[q] * (1 - forward[q + 1] * weight[q + 1]) : 0.0);
+        c += MatchCost * weight[q] * alone;
+        if (measures[q - 1].repeat >= 0) {
+          const double around = std::max(q >= 2 ? measures[q - 2].repeat : 0.0, measures[q].repeat);
+          if (around >= repeatScale && changed(q - 1) == 0) c += LoneStillCost;
+        }
+      }
+    }
+    return c;
+  };
   std::vector<Evidence> evidence(count);
   for (int p = 0; p < count; ++p) {
-    if (ratio[p] < 0) continue;
-    // Against the neighbouring weaves, which share one field each: in film
-    // and progressive footage a whole picture sits beside a combed weave, in
-    // video every weave is alike, and every field differs from the fields of
-    // its parity before and after it (no repeats). A weave across a cut does
-    // not count as a neighbour.
-    double alike = 0;
-    if (p > 0 && p + 1 < count) {
-      double around = -1;
-      for (int q : {p - 1, p + 1})
-        if (ratio[q] >= 0 && !acrossCut(q)) around = std::max(around, ratio[q]);
-      if (around > 0)
-        alike = Smooth((ratio[p] / around - AlikeLow) / (AlikeHigh - AlikeLow)) *
-                Smooth((ratio[p] - AlikeFloor) / AlikeFloor) * changed(p - 1) * changed(p);
-    }
-    evidence[p].combed = std::max(Smooth((ratio[p] - RatioLow) / (RatioHigh - RatioLow)), alike);
-    evidence[p].weight = std::min(1.0, scales[p] / (4 * minMotion));
+    // For the report: field p+1 belongs with field p+2 or alone, field p
+    // with p-1 or alone.
+    const double split = std::max(p + 1 < count ? weight[p + 1] * (1 - back[p + 1]) : 0.0, weight[p] * (1 - forward[p]));
+    evidence[p].combed = split;
+    evidence[p].weight = std::max(p + 1 < count ? weight[p + 1] : 0.0, weight[p]);
   }
-  auto pairCost = [&](int p, bool before, bool here) {
-    // Fields p-1, p and p+1: measures[p-1].repeat compares p-1 with p+1.
-    if (!before && !here) return ChangedRepeatCost * changed(p - 1);
-    if (before && here && measures[p - 1].repeat >= 0) {
-      const double around = std::max(p >= 2 ? measures[p - 2].repeat : 0.0, measures[p].repeat);
-      if (around >= repeatScale && changed(p - 1) == 0) return LoneStillCost;
-    }
-    return 0.0;
-  };
 
   const std::vector<State> states = BuildStates();
   const int n = static_cast<int>(states.size());
@@ -197,15 +211,10 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
     const int base = s - states[s].phase;
     predecessor[s] = base + (states[s].phase + states[s].period - 1) % states[s].period;
   }
-  auto emission = [&](const State& st, int p) {
-    const Evidence& e = evidence[p];
-    double c = st.boundary ? SplitCost * e.weight * (1 - e.combed) : CombedWeaveCost * e.weight * e.combed;
-    if (st.cadence < 0) c += IrregularCost;
-    return c;
-  };
+  auto emission = [&](const State& st, int) { return st.cadence < 0 ? IrregularCost : 0.0; };
 
   std::vector<double> cost(n), next(n);
-  std::vector<uint8_t> back(static_cast<size_t>(count) * n);
+  std::vector<uint8_t> from(static_cast<size_t>(count) * n);
   for (int s = 0; s < n; ++s) cost[s] = emission(states[s], 0);
   for (int p = 1; p < count; ++p) {
     // The cheapest state of each boundary value, for changes of cadence.
@@ -217,13 +226,13 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
     for (int s = 0; s < n; ++s) {
       const State& st = states[s];
       double bestCost = std::numeric_limits<double>::infinity();
-      int from = 0;
+      int bestFrom = 0;
       auto consider = [&](int prev, double extra) {
         if (prev < 0) return;
         const double c = cost[prev] + extra + pairCost(p, states[prev].boundary, st.boundary);
         if (c < bestCost) {
           bestCost = c;
-          from = prev;
+          bestFrom = prev;
         }
       };
       if (st.cadence >= 0) {
@@ -235,7 +244,7 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
       consider(best[0], SwitchCost);
       consider(best[1], SwitchCost);
       next[s] = bestCost + emission(st, p);
-      back[static_cast<size_t>(p) * n + s] = static_cast<uint8_t>(from);
+      from[static_cast<size_t>(p) * n + s] = static_cast<uint8_t>(bestFrom);
     }
     cost.swap(next);
   }
@@ -243,7 +252,7 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
   std::vector<int> path(count);
   for (int p = count - 1; p >= 0; --p) {
     path[p] = s;
-    if (p > 0) s = back[static_cast<size_t>(p) * n + s];
+    if (p > 0) s = from[static_cast<size_t>(p) * n + s];
   }
 
   for (int p = 0; p < count; ++p) {

@@ -56,8 +56,8 @@ struct Proposal {
 const std::vector<std::string>& CadenceNames();
 std::string CadenceName(int cadence);
 
-// `fieldPixels`: pixels of one field, the scale of the motion figures.
-Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double fieldPixels);
+// `fieldSamples`: FieldAnalyzer::FieldSamples(), the scale of the motion figures.
+Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double fieldSamples);
 
 // Summary of a proposal for the report.
 struct PlanSummary {

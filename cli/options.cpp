@@ -109,6 +109,11 @@ Options ParseOptions(const std::vector<std::string>& args) {
     } else if (arg == "--timeline") {
       o.timeline = takeValue();
       if (!o.planCommand) Usage("--timeline belongs to zemivtc plan");
+    } else if (arg == "--field-order") {
+      const std::string order = takeValue();
+      if (order != "tff" && order != "bff") Usage("--field-order wants tff or bff (got \"" + order + "\")");
+      o.fieldOrder = order == "tff" ? 't' : 'b';
+      if (!o.planCommand) Usage("--field-order belongs to zemivtc plan");
     } else if (arg == "--timecodes") {
       o.timecodes = takeValue();
       if (o.planCommand) Usage("--timecodes belongs to the render, not to zemivtc plan");
@@ -128,7 +133,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
   if (o.planCommand) {
     if (positional.size() > 1) Usage("zemivtc plan takes one INPUT; name the plan file with --out");
     if (o.hasPlan || o.rawOut || o.info || !o.plugin.empty())
-      Usage("zemivtc plan takes --out, --explain, --timeline, --raw and --quiet only");
+      Usage("zemivtc plan takes --out, --explain, --timeline, --field-order, --raw and --quiet only");
     if (o.planOut.empty() || (!o.timeline.empty() && o.timeline == o.planOut))
       Usage("zemivtc plan: --out and --timeline need two different file names");
   }
@@ -142,7 +147,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
 
 std::string UsageText() {
   return "Usage: zemivtc --plan PLAN [options] INPUT [OUTPUT]\n"
-         "       zemivtc plan [--out PLAN] [--explain] [--timeline PNG] [--raw WxH] INPUT\n"
+         "       zemivtc plan [--out PLAN] [--explain] [--timeline PNG] [--field-order tff|bff] [--raw WxH] INPUT\n"
          "\n"
          "Runs the ZEMIVTC filter over a video stream: each byte of PLAN is one field\n"
          "position of INPUT, and its code says which frame is made there.\n"

@@ -26,6 +26,9 @@ struct Options {
   std::string planOut = "-";  // --out
   bool explain = false;
   std::string timeline;  // --timeline PNG
+  // --field-order: 't' top field first, 'b' bottom field first; 0 when not
+  // given (the input's header, else the footage, decides).
+  char fieldOrder = 0;
   // Render: timecodes file, and the rate the output header states.
   std::string timecodes;
   bool hasRate = false;

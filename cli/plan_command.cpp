@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "analysis/field_measures.h"
+#include "analysis/field_order.h"
 #include "cli/errors.h"
 #include "cli/timeline.h"
 #include "stream/frame_reader.h"
@@ -52,10 +53,77 @@ bool SameFile(const std::string& a, const std::string& b) {
          sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
-std::string PlanReport(const analysis::Proposal& proposal, int frames) {
+FieldOrderChoice ChooseFieldOrder(char option, char headerTag, const analysis::FieldOrderVerdict& measured) {
+  FieldOrderChoice c;
+  c.measured = measured;
+  const auto votes = [&](const analysis::FieldOrderVerdict& v) {
+    return Format("%d frame pairs look top field first, %d bottom field first", v.allTopVotes, v.allBottomVotes);
+  };
+  if (option == 't' || option == 'b') {
+    c.order = option == 'b' ? analysis::FieldOrder::BottomFirst : analysis::FieldOrder::TopFirst;
+    c.reason = std::string("--field-order ") + (option == 'b' ? "bff" : "tff");
+  } else if (headerTag == 't' || headerTag == 'b') {
+    c.order = headerTag == 'b' ? analysis::FieldOrder::BottomFirst : analysis::FieldOrder::TopFirst;
+    c.reason = std::string("the input's header says I") + headerTag;
+  } else if (measured.known) {
+    c.order = measured.order;
+    c.measuredHere = true;
+    c.reason = Format("measured: the input's header says %s; %s, settled at frame %d",
+                      headerTag == '?' ? "nothing" : (std::string("I") + headerTag).c_str(), votes(measured).c_str(),
+                      measured.decidedAtFrame);
+  } else {
+    c.order = analysis::FieldOrder::TopFirst;
+    c.measuredHere = true;
+    c.reason = Format("no evidence in the footage (%s; progressive or still pictures weave alike in both orders), "
+                      "and the input's header says %s",
+                      votes(measured).c_str(), headerTag == '?' ? "nothing" : (std::string("I") + headerTag).c_str());
+  }
+  // The footage against a stated order: a clear majority of frame pairs
+  // the other way round.
+  const bool bottom = c.order == analysis::FieldOrder::BottomFirst;
+  const int against = bottom ? measured.allTopVotes : measured.allBottomVotes;
+  const int with = bottom ? measured.allBottomVotes : measured.allTopVotes;
+  if (against >= analysis::FieldOrderVotes && against > 2 * with)
+    c.warning = Format("the footage looks %s field first (%s); if the film frames come out as rebuilt fields, "
+                       "run again with --field-order %s",
+                       bottom ? "top" : "bottom", votes(measured).c_str(), bottom ? "tff" : "bff");
+  return c;
+}
+
+std::string RenderAdvice(const analysis::Proposal& proposal, const FieldOrderChoice& order, const std::string& plan,
+                         const std::string& input) {
+  const analysis::PlanSummary s = analysis::Summarize(proposal);
+  const std::string planName = plan == "-" ? "PLAN" : plan, inputName = input == "-" ? "INPUT.y4m" : input;
+  const std::string orderOption =
+      order.measuredHere ? std::string(" --field-order ") + (order.order == analysis::FieldOrder::BottomFirst ? "bff" : "tff")
+                         : "";
+  const std::string base = "zemivtc --plan " + planName + orderOption;
+  std::string r;
+  if (s.outputFrames == 0) return "  render: the plan makes no frames\n";
+  if (s.videoPositions == 0 && s.progressivePositions == 0) {
+    r += "  render (all film, 24000/1001 frames a second):\n    " + base + " --rate 24000/1001 " + inputName +
+         " OUTPUT.y4m\n";
+  } else if (s.filmPositions == 0 && s.videoPositions == 0) {
+    r += "  render (all progressive, 30000/1001 frames a second):\n    " + base + " --rate 30000/1001 " + inputName +
+         " OUTPUT.y4m\n";
+  } else if (s.filmPositions == 0 && s.progressivePositions == 0) {
+    r += "  render (all video, one frame per field at 60000/1001):\n    " + base + " " + inputName + " OUTPUT.y4m\n";
+  } else {
+    r += "  render (film and video mixed: each frame keeps its own time):\n    " + base + " --timecodes TIMES.txt " +
+         inputName + " - | ffmpeg -f yuv4mpegpipe -i - -c:v libx264 VIDEO.mkv\n" +
+         "    mkvmerge -o OUTPUT.mkv --timestamps 0:TIMES.txt VIDEO.mkv\n";
+  }
+  return r;
+}
+
+std::string PlanReport(const analysis::Proposal& proposal, int frames, const FieldOrderChoice& order,
+                       const std::string& plan, const std::string& input) {
   const analysis::PlanSummary s = analysis::Summarize(proposal);
   std::string r =
       Format("zemivtc plan: %d frames, %d field positions, %d output frames\n", frames, s.positions, s.outputFrames);
+  r += std::string("  field order: ") +
+       (order.order == analysis::FieldOrder::BottomFirst ? "bottom field first" : "top field first") + " (" +
+       order.reason + ")\n";
   r += Format("  film:        %7d positions, %d film frames\n", s.filmPositions, s.filmFrames);
   r += Format("  progressive: %7d positions, %d frames\n", s.progressivePositions, s.progressiveFrames);
   r += Format("  video:       %7d positions, %d fields rebuilt\n", s.videoPositions, s.videoFields);
@@ -66,20 +134,28 @@ std::string PlanReport(const analysis::Proposal& proposal, int frames) {
     r += (i ? ", " : " at frames ") + std::to_string(s.breakFrames[i]);
   if (s.breakFrames.size() > 40) r += ", ...";
   r += "\n";
+  r += RenderAdvice(proposal, order, plan, input);
   return r;
 }
 
 std::string ExplainLine(const analysis::Proposal& proposal, const std::vector<analysis::PositionMeasures>& measures,
-                        int p) {
+                        int p, analysis::FieldOrder order) {
   const analysis::Decision& d = proposal.positions[p];
   const analysis::PositionMeasures& m = measures[p];
-  const std::string fields = p % 2 == 0 ? Format("frame %d", p / 2) : Format("t%d/b%d", p / 2 + 1, p / 2);
+  // An odd position's fields, top one first: frame k's second field and
+  // frame k+1's first.
+  const bool bottomFirst = order == analysis::FieldOrder::BottomFirst;
+  const std::string fields = p % 2 == 0  ? Format("frame %d", p / 2)
+                             : bottomFirst ? Format("t%d/b%d", p / 2, p / 2 + 1)
+                                           : Format("t%d/b%d", p / 2 + 1, p / 2);
   const std::string cadence =
       d.cadence < 0 ? std::string("irregular") : analysis::CadenceName(d.cadence) + "/" + std::to_string(d.phase);
-  return Format("%8d %-14s %c %-11s %-11s %-8s combed=%.2f evidence=%.2f comb=%.0f motion=%.0f repeat=%.0f%s%s\n", p,
-                fields.c_str(), d.code, StretchName(d.stretch), cadence.c_str(), d.boundary ? "boundary" : "joined",
-                d.combed, d.evidence, m.comb, m.motion, m.repeat, d.orphan ? " orphan" : "",
-                d.cadenceBreak ? " break" : "");
+  return Format(
+      "%8d %-14s %c %-11s %-11s %-8s combed=%.2f evidence=%.2f comb=%.0f motion=%.0f repeat=%.0f noise=%.0f "
+      "pairing=%.0f pmotion=%.0f%s%s\n",
+      p, fields.c_str(), d.code, StretchName(d.stretch), cadence.c_str(), d.boundary ? "boundary" : "joined", d.combed,
+      d.evidence, m.comb, m.motion, m.repeat, m.repeatNoise, m.pairing, m.pairingMotion, d.orphan ? " orphan" : "",
+      d.cadenceBreak ? " break" : "");
 }
 
 void RunPlanCommand(const Options& options) {
@@ -143,9 +219,12 @@ void RunPlanCommand(const Options& options) {
     throw CliError(frames == 1 ? "the input has 1 frame; a plan needs at least 2"
                                : "the input has no frames; a plan needs at least 2");
 
-  const double fieldPixels = analyzer.FieldPixels();
-  const std::vector<analysis::PositionMeasures> measures = analyzer.Finish();
-  const analysis::Proposal proposal = analysis::ProposePlan(measures, fieldPixels);
+  const double fieldSamples = analyzer.FieldSamples();
+  const analysis::FieldAnalyzer::Result both = analyzer.Finish();
+  const FieldOrderChoice order =
+      ChooseFieldOrder(options.fieldOrder, raw ? '?' : header.interlace, analysis::MeasureFieldOrder(both, fieldSamples));
+  const std::vector<analysis::PositionMeasures>& measures = both.In(order.order);
+  const analysis::Proposal proposal = analysis::ProposePlan(measures, fieldSamples);
 
   std::string plan(proposal.positions.size(), '0');
   for (size_t p = 0; p < plan.size(); ++p) plan[p] = proposal.positions[p].code;
@@ -159,7 +238,7 @@ void RunPlanCommand(const Options& options) {
         "# position  fields         code stretch  cadence/phase  fields are  measures (combed: 0 one moment .. 1 "
         "two)\n";
     for (size_t p = 0; p < plan.size(); ++p) {
-      lines += ExplainLine(proposal, measures, static_cast<int>(p));
+      lines += ExplainLine(proposal, measures, static_cast<int>(p), order.order);
       if (lines.size() > (1 << 16)) {
         std::fputs(lines.c_str(), stderr);
         lines.clear();
@@ -169,14 +248,8 @@ void RunPlanCommand(const Options& options) {
   }
   if (timelineOut) timelineOut->Commit();
   planOut.Commit();
-  std::fputs(PlanReport(proposal, frames).c_str(), stderr);
-  // The filter weaves a top field over the bottom field before it, so a
-  // plan reads the fields top first; say so when the input claims otherwise.
-  if (header.interlace == 'b')
-    std::fputs(
-        "zemivtc plan: warning: the input says bottom field first (Ib); the filter and this plan take the "
-        "top field first, so film frames whose fields meet the other way round come out as rebuilt fields\n",
-        stderr);
+  std::fputs(PlanReport(proposal, frames, order, options.planOut, options.input).c_str(), stderr);
+  if (!order.warning.empty()) std::fputs(("zemivtc plan: warning: " + order.warning + "\n").c_str(), stderr);
   if (plan.size() > MaxPlanBytes)
     std::fputs(("zemivtc plan: warning: the plan has " + std::to_string(plan.size()) +
                 " positions, more than the filter reads (" + std::to_string(MaxPlanBytes) + "); split the input\n")
