@@ -46,6 +46,10 @@ constexpr double IrregularCost = 1.5;     // each position followed without a ca
 // 3 to 8, a video field about 0.
 constexpr double PairingLow = 0.8;
 constexpr double PairingHigh = 2.4;
+// A pair of fields that both lean to each other this firmly is one picture
+// (a lone field then costs); video fields lean by chance up to about 3.
+constexpr double FirmLow = 1.5;
+constexpr double FirmHigh = 4;
 // The pairing's noise against the noise energy of a sample and the root of
 // the samples: motion below PairingNoise times that says little.
 constexpr double PairingNoise = 8;
@@ -139,21 +143,31 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
   // How surely field q+2 repeats field q where fields otherwise change: a
   // telecine repeat. Where most fields repeat (a still, held drawings) a
   // repeat says nothing of the cadence.
+  // A telecine repeat is alone among changes: the fields around it (two
+  // positions either way) change, as they do in 3:2 and 2:3:3:2, where
+  // drawings held on twos or a still repeat their neighbours too.
   auto repeated = [&](int q) {
     const double r = measures[q].repeat;
     if (r < 0 || typicalRepeat[q] < repeatScale) return 0.0;
-    return 1 - Smooth((r / typicalRepeat[q] - RepeatLow) / (RepeatHigh - RepeatLow));
+    double alone = 1 - Smooth((r / typicalRepeat[q] - RepeatLow) / (RepeatHigh - RepeatLow));
+    for (int j : {q - 2, q - 1, q + 1, q + 2})
+      if (j >= 0 && j < count && measures[j].repeat >= 0) alone *= changed(j);
+    return alone;
   };
 
   // Field q between its neighbours: which one it belongs with, from the
   // pairing measure (its two weaves compared), and how much that says.
   std::vector<double> back(count, 0), forward(count, 0), weight(count, 0);
+  // The same, firmly: what it takes to call a field alone wrong.
+  std::vector<double> firmBack(count, 0), firmForward(count, 0);
   for (int q = 1; q < count; ++q) {
     const PositionMeasures& m = measures[q];
     if (m.pairingMotion <= 0) continue;
     const double ratio = m.pairing / m.pairingMotion;
     back[q] = Smooth((ratio - PairingLow) / (PairingHigh - PairingLow));
     forward[q] = Smooth((-ratio - PairingLow) / (PairingHigh - PairingLow));
+    firmBack[q] = Smooth((ratio - FirmLow) / (FirmHigh - FirmLow));
+    firmForward[q] = Smooth((-ratio - FirmLow) / (FirmHigh - FirmLow));
     // The pairing of grainy fields is noisy in proportion to the noise
     // energy and the root of the samples it sums.
     const double noise = m.repeatNoise / (2 * std::max(1.0, fieldSamples));
@@ -180,8 +194,11 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
       if (!before && here) c += weight[q] * (MatchCost * forward[q] + DoubtCost * (1 - back[q]));
       if (before && !here) c += weight[q] * (MatchCost * back[q] + DoubtCost * (1 - forward[q]));
       if (before && here) {
-        const double alone = std::max(back[q] * (1 - back[q - 1] * weight[q - 1]),
-                                      q + 1 < count ? forward[q] * (1 - forward[q + 1] * weight[q + 1]) : 0.0);
+        // Alone against a pairing both fields agree on: field q with q-1,
+        // or with q+1. A field that merely leans one way (beside a cut, whose
+        // weave combs more than anything) does not make a pair.
+        const double alone = std::max(firmBack[q] * firmForward[q - 1] * weight[q - 1],
+                                      q + 1 < count ? firmForward[q] * firmBack[q + 1] * weight[q + 1] : 0.0);
         c += MatchCost * weight[q] * alone;
         if (measures[q - 1].repeat >= 0) {
           const double around = std::max(q >= 2 ? measures[q - 2].repeat : 0.0, measures[q].repeat);

@@ -122,8 +122,8 @@ Image MakePhoto(uint64_t seed, int w, int h, double contrast) {
     const double rx = rng.Range(6, w / 7.0), ry = rng.Range(6, h / 6.0);
     const bool ellipse = rng.Uniform() < 0.5;
     const double dy = rng.Range(-1.6, 1.6), du = rng.Range(-1, 1), dv = rng.Range(-1, 1);
-    const bool striped = rng.Uniform() < 0.3;
-    const double period = rng.Range(2.2, 6), angle = rng.Uniform() < 0.7 ? 0 : rng.Range(0, 3.14159);
+    const bool striped = rng.Uniform() < 0.2;
+    const double period = rng.Range(3, 8), angle = rng.Uniform() < 0.6 ? 0 : rng.Range(0, 3.14159);
     const double ca = std::cos(angle), sa = std::sin(angle);
     for (int y = std::max(0, static_cast<int>(cy - ry - 2)); y < std::min(h, static_cast<int>(cy + ry + 2)); ++y)
       for (int x = std::max(0, static_cast<int>(cx - rx - 2)); x < std::min(w, static_cast<int>(cx + rx + 2)); ++x) {
@@ -139,6 +139,22 @@ Image MakePhoto(uint64_t seed, int w, int h, double contrast) {
         c.y[i] = static_cast<float>(c.y[i] * (1 - cover) + (0.4 * c.y[i] + luma) * cover);
         c.u[i] = static_cast<float>(c.u[i] * (1 - cover) + du * cover);
         c.v[i] = static_cast<float>(c.v[i] * (1 - cover) + dv * cover);
+      }
+  }
+  // Optics blur every photograph a little: a [1 2 1] / 4 pass across and
+  // down, so that sampling between pixels does not change the sharpness.
+  for (std::vector<float>* plane : {&c.y, &c.u, &c.v}) {
+    std::vector<float>& p = *plane;
+    std::vector<float> t(p.size());
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        const size_t i = static_cast<size_t>(y) * w + x;
+        t[i] = 0.25f * p[i - (x > 0)] + 0.5f * p[i] + 0.25f * p[i + (x + 1 < w)];
+      }
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        const size_t i = static_cast<size_t>(y) * w + x;
+        p[i] = 0.25f * t[i - (y > 0 ? w : 0)] + 0.5f * t[i] + 0.25f * t[i + (y + 1 < h ? w : 0)];
       }
   }
   const double base = 128 + rng.Range(-20, 20);
