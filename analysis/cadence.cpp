@@ -36,6 +36,7 @@ constexpr int ProgressiveCadence = 0;
 constexpr double MatchCost = 10;          // a field joined against its pairing (or alone against it)
 constexpr double ChangedRepeatCost = 20;  // three fields in one picture whose outer two differ
 constexpr double DoubtCost = 2;           // a field joined with no pairing for it
+constexpr double LoneDoubtCost = 4;       // a field alone though it and a neighbour lean to each other
 constexpr double RepeatSplitCost = 20;    // a telecine repeat not kept in one picture
 constexpr double LoneStillCost = 3;       // a lone field between two fields that repeat each other
 constexpr double SwitchCost = 6;          // a change of cadence or phase
@@ -44,8 +45,7 @@ constexpr double IrregularCost = 1.5;     // each position followed without a ca
 // Pairing (field q's weave with q+1 less its weave with q-1) against the
 // change between q-1 and q+1: a film field beside its partner gives about
 // 3 to 8, a video field about 0.
-constexpr double PairingLow = 0.8;
-constexpr double PairingHigh = 2.4;
+constexpr double PairingFull = 2.5;
 // A pair of fields that both lean to each other this firmly is one picture
 // (a lone field then costs); video fields lean by chance up to about 3.
 constexpr double FirmLow = 1.5;
@@ -54,6 +54,8 @@ constexpr double FirmHigh = 4;
 // the samples: motion below PairingNoise times that says little.
 constexpr double PairingNoise = 8;
 constexpr int MedianReach = 4;
+// Both sides of a weave changing this many times more than usual: a cut.
+constexpr double SceneChange = 8;
 // Change between fields of one parity two apart, against the usual change:
 // below RepeatLow a repeated field, above RepeatHigh a new moment.
 constexpr double RepeatLow = 0.15;
@@ -155,8 +157,18 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
     return alone;
   };
 
+  // A weave across a cut: both its same-parity changes far above the usual.
+  const std::vector<double> typicalMotion = localMedian([&](int q) { return measures[q].motion; });
+  auto acrossCut = [&](int p) {
+    if (p < 0 || p >= count) return false;
+    const double least = std::min(measures[p].motionBefore, measures[p].motionAfter);
+    return least > minMotion && least > SceneChange * std::max(typicalMotion[p] / 2, measures[p].repeatNoise);
+  };
+
   // Field q between its neighbours: which one it belongs with, from the
-  // pairing measure (its two weaves compared), and how much that says.
+  // pairing measure (its two weaves compared), and how much that says. The
+  // evidence grows with the pairing up to PairingFull, so that weak but
+  // steady pairings add up over a stretch.
   std::vector<double> back(count, 0), forward(count, 0), weight(count, 0);
   // The same, firmly: what it takes to call a field alone wrong.
   std::vector<double> firmBack(count, 0), firmForward(count, 0);
@@ -164,8 +176,8 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
     const PositionMeasures& m = measures[q];
     if (m.pairingMotion <= 0) continue;
     const double ratio = m.pairing / m.pairingMotion;
-    back[q] = Smooth((ratio - PairingLow) / (PairingHigh - PairingLow));
-    forward[q] = Smooth((-ratio - PairingLow) / (PairingHigh - PairingLow));
+    back[q] = std::min(1.0, std::max(0.0, ratio / PairingFull));
+    forward[q] = std::min(1.0, std::max(0.0, -ratio / PairingFull));
     firmBack[q] = Smooth((ratio - FirmLow) / (FirmHigh - FirmLow));
     firmForward[q] = Smooth((-ratio - FirmLow) / (FirmHigh - FirmLow));
     // The pairing of grainy fields is noisy in proportion to the noise
@@ -173,6 +185,34 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
     const double noise = m.repeatNoise / (2 * std::max(1.0, fieldSamples));
     const double needed = std::max(minMotion, PairingNoise * noise * std::sqrt(fieldSamples));
     weight[q] = std::min(1.0, m.pairingMotion / (4 * needed));
+  }
+  // What speaks against joining field q with q-1 or with q+1: a pairing
+  // the other way, and a cut in between, which no picture spans.
+  std::vector<double> refuseBack = forward, refuseForward = back;
+  std::vector<double> refuseBackWeight = weight, refuseForwardWeight = weight;
+  // Beside a cut one of a field's two weaves spans the cut and combs more
+  // than anything, so the field's own pairing says only that it is not the
+  // other shot's; whether it belongs with its neighbour on this side is
+  // what that neighbour's pairing says.
+  {
+    const std::vector<double> b = back, f = forward, fb = firmBack, ff = firmForward, w = weight;
+    for (int q = 1; q < count; ++q) {
+      if (acrossCut(q)) {
+        forward[q] = firmForward[q] = 0;
+        back[q] = f[q - 1];
+        firmBack[q] = ff[q - 1];
+        weight[q] = refuseBackWeight[q] = w[q - 1];
+        refuseBack[q] = 0;
+        refuseForward[q] = refuseForwardWeight[q] = 1;
+      } else if (acrossCut(q - 1)) {
+        back[q] = firmBack[q] = 0;
+        forward[q] = q + 1 < count ? b[q + 1] : 0;
+        firmForward[q] = q + 1 < count ? fb[q + 1] : 0;
+        weight[q] = refuseForwardWeight[q] = q + 1 < count ? w[q + 1] : 0;
+        refuseForward[q] = 0;
+        refuseBack[q] = refuseBackWeight[q] = 1;
+      }
+    }
   }
   // The cost of the boundaries before and after field q (at positions q-1
   // and q): joined on both sides, it is the middle of three fields of one
@@ -191,15 +231,19 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
       // Against the pairing in full; for want of it (a field as far from
       // both neighbours, as video fields are, or film moving by about one
       // row a frame) a little.
-      if (!before && here) c += weight[q] * (MatchCost * forward[q] + DoubtCost * (1 - back[q]));
-      if (before && !here) c += weight[q] * (MatchCost * back[q] + DoubtCost * (1 - forward[q]));
+      if (!before && here)
+        c += MatchCost * refuseBackWeight[q] * refuseBack[q] + DoubtCost * weight[q] * (1 - back[q]);
+      if (before && !here)
+        c += MatchCost * refuseForwardWeight[q] * refuseForward[q] + DoubtCost * weight[q] * (1 - forward[q]);
       if (before && here) {
         // Alone against a pairing both fields agree on: field q with q-1,
         // or with q+1. A field that merely leans one way (beside a cut, whose
         // weave combs more than anything) does not make a pair.
-        const double alone = std::max(firmBack[q] * firmForward[q - 1] * weight[q - 1],
-                                      q + 1 < count ? firmForward[q] * firmBack[q + 1] * weight[q + 1] : 0.0);
-        c += MatchCost * weight[q] * alone;
+        const double firm = std::max(firmBack[q] * firmForward[q - 1] * weight[q - 1],
+                                     q + 1 < count ? firmForward[q] * firmBack[q + 1] * weight[q + 1] : 0.0);
+        const double mutual = std::max(back[q] * forward[q - 1] * weight[q - 1],
+                                       q + 1 < count ? forward[q] * back[q + 1] * weight[q + 1] : 0.0);
+        c += weight[q] * (MatchCost * firm + LoneDoubtCost * mutual);
         if (measures[q - 1].repeat >= 0) {
           const double around = std::max(q >= 2 ? measures[q - 2].repeat : 0.0, measures[q].repeat);
           if (around >= repeatScale && changed(q - 1) == 0) c += LoneStillCost;

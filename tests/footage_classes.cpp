@@ -471,7 +471,9 @@ class ClipBuilder {
   void Add(int reel, int begin, int end) {
     const int shift = reels[reel].kind == Kind::Film ? 2 * phase : 0;
     begin += shift;
-    end = std::min(end + shift, Fields(reel));
+    end += shift;
+    // A reel cut short by the shift still ends on the field parity asked.
+    if (end > Fields(reel)) end -= 2 * ((end - Fields(reel) + 1) / 2);
     if (begin % 2 != static_cast<int>(fields.size() % 2)) throw std::runtime_error("footage: a join breaks parity");
     for (int f = begin; f < end; ++f) fields.push_back({reel, f});
   }
