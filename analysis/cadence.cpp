@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstdint>
 #include <limits>
 
@@ -39,7 +41,12 @@ constexpr double DoubtCost = 2;           // a field joined with no pairing for 
 constexpr double LoneDoubtCost = 4;       // a field alone though it and a neighbour lean to each other
 constexpr double RepeatSplitCost = 20;    // a telecine repeat not kept in one picture
 constexpr double LoneStillCost = 3;       // a lone field between two fields that repeat each other
-constexpr double SwitchCost = 6;          // a change of cadence or phase
+constexpr double EdgeLoneCost = 3;        // the clip's first field alone
+// A change of cadence or phase: where a cut is (an edit, which breaks the
+// cadence as a rule), and elsewhere, where only an edit no cut shows, or
+// misleading measures, would break it.
+constexpr double CutSwitchCost = 6;
+constexpr double SwitchCost = 20;
 constexpr double IrregularCost = 1.5;     // each position followed without a cadence
 
 // Pairing (field q's weave with q+1 less its weave with q-1) against the
@@ -54,8 +61,17 @@ constexpr double FirmHigh = 4;
 // the samples: motion below PairingNoise times that says little.
 constexpr double PairingNoise = 8;
 constexpr int MedianReach = 4;
+// The same-parity change against the change of a repeated field after a
+// lossy encode: below CodingLow the pairing says nothing, above CodingHigh
+// it says all it can. FloorReach: positions either way where the repeats
+// are looked for.
+constexpr double CodingLow = 1.5;
+constexpr double CodingHigh = 4;
+constexpr int FloorReach = 8;
 // Both sides of a weave changing this many times more than usual: a cut.
 constexpr double SceneChange = 8;
+// Positions either side of a cut where the cadence may change at the cut's price.
+constexpr int CutReach = 2;
 // Change between fields of one parity two apart, against the usual change:
 // below RepeatLow a repeated field, above RepeatHigh a new moment.
 constexpr double RepeatLow = 0.15;
@@ -135,12 +151,32 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
   };
   const std::vector<double> typicalRepeat = localMedian([&](int q) { return measures[q].repeat; });
 
+  // The change of a field repeated by telecine, where repeats stand out of
+  // the changes around them: the least change over a stretch of a few
+  // telecine cycles, when it is well below the usual change.
+  std::vector<double> codingFloor(count, 0);
+  {
+    std::vector<double> window;
+    for (int p = 0; p < count; ++p) {
+      window.clear();
+      for (int q = std::max(0, p - FloorReach); q <= std::min(count - 1, p + FloorReach); ++q)
+        if (measures[q].repeat >= 0) window.push_back(measures[q].repeat);
+      if (window.size() < 5) continue;
+      std::sort(window.begin(), window.end());
+      if (window.front() < RepeatHigh * window[window.size() / 2]) codingFloor[p] = window.front();
+    }
+  }
   // How surely fields q and q+2 differ: their change against the usual
   // change here (a repeated field differs by noise only).
+  // After a lossy encode a repeated field differs by what the encode did
+  // to it: the change is read from that floor up.
+  auto overFloor = [&](int q) {
+    const double floor = codingFloor[q];
+    return (measures[q].repeat - floor) / std::max(std::max(typicalRepeat[q], repeatScale) - floor, 1.0);
+  };
   auto changed = [&](int q) {
-    const double r = measures[q].repeat;
-    if (r < 0) return 0.0;
-    return Smooth((r / std::max(typicalRepeat[q], repeatScale) - RepeatLow) / (RepeatHigh - RepeatLow));
+    if (measures[q].repeat < 0) return 0.0;
+    return Smooth((overFloor(q) - RepeatLow) / (RepeatHigh - RepeatLow));
   };
   // How surely field q+2 repeats field q where fields otherwise change: a
   // telecine repeat. Where most fields repeat (a still, held drawings) a
@@ -151,7 +187,7 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
   auto repeated = [&](int q) {
     const double r = measures[q].repeat;
     if (r < 0 || typicalRepeat[q] < repeatScale) return 0.0;
-    double alone = 1 - Smooth((r / typicalRepeat[q] - RepeatLow) / (RepeatHigh - RepeatLow));
+    double alone = 1 - Smooth((overFloor(q) - RepeatLow) / (RepeatHigh - RepeatLow));
     for (int j : {q - 2, q - 1, q + 1, q + 2})
       if (j >= 0 && j < count && measures[j].repeat >= 0) alone *= changed(j);
     return alone;
@@ -185,6 +221,12 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
     const double noise = m.repeatNoise / (2 * std::max(1.0, fieldSamples));
     const double needed = std::max(minMotion, PairingNoise * noise * std::sqrt(fieldSamples));
     weight[q] = std::min(1.0, m.pairingMotion / (4 * needed));
+    // After a lossy encode the two fields of one coded frame share its
+    // errors, and pairings lean towards them; telecine repeats show how far
+    // the encode alone moves a field (the same field coded twice). A change
+    // between fields q-1 and q+1 not well above that says little.
+    if (q >= 1 && codingFloor[q] > 0 && measures[q - 1].repeat >= 0)
+      weight[q] *= Smooth((measures[q - 1].repeat / codingFloor[q] - CodingLow) / (CodingHigh - CodingLow));
   }
   // What speaks against joining field q with q-1 or with q+1: a pairing
   // the other way, and a cut in between, which no picture spans.
@@ -239,10 +281,13 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
         // Alone against a pairing both fields agree on: field q with q-1,
         // or with q+1. A field that merely leans one way (beside a cut, whose
         // weave combs more than anything) does not make a pair.
-        const double firm = std::max(firmBack[q] * firmForward[q - 1] * weight[q - 1],
-                                     q + 1 < count ? firmForward[q] * firmBack[q + 1] * weight[q + 1] : 0.0);
-        const double mutual = std::max(back[q] * forward[q - 1] * weight[q - 1],
-                                       q + 1 < count ? forward[q] * back[q + 1] * weight[q + 1] : 0.0);
+        // A neighbour with nothing to say (the middle of three fields of
+        // one picture, whose neighbours are alike) does not object.
+        auto agrees = [&](double lean, int r) { return weight[r] * lean + (1 - weight[r]); };
+        const double firm = std::max(firmBack[q] * agrees(firmForward[q - 1], q - 1),
+                                     q + 1 < count ? firmForward[q] * agrees(firmBack[q + 1], q + 1) : 0.0);
+        const double mutual = std::max(back[q] * agrees(forward[q - 1], q - 1),
+                                       q + 1 < count ? forward[q] * agrees(back[q + 1], q + 1) : 0.0);
         c += weight[q] * (MatchCost * firm + LoneDoubtCost * mutual);
         if (measures[q - 1].repeat >= 0) {
           const double around = std::max(q >= 2 ? measures[q - 2].repeat : 0.0, measures[q].repeat);
@@ -261,6 +306,9 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
     evidence[p].weight = std::max(p + 1 < count ? weight[p + 1] : 0.0, weight[p]);
   }
 
+  if (getenv("ZDEBUG"))
+    for (int q = 0; q < count; ++q)
+      fprintf(stderr, "D %4d back=%.2f fwd=%.2f w=%.2f fb=%.2f ff=%.2f rB=%.2f rF=%.2f rep=%.2f chg=%.2f floor=%.0f m=%.2f\n", q, back[q], forward[q], weight[q], firmBack[q], firmForward[q], refuseBack[q], refuseForward[q], q >= 1 ? repeated(q - 1) : 0.0, q >= 1 ? changed(q - 1) : 0.0, codingFloor[q], measures[q].pairingMotion > 0 ? measures[q].pairing/measures[q].pairingMotion : 0.0);
   const std::vector<State> states = BuildStates();
   const int n = static_cast<int>(states.size());
   std::vector<int> predecessor(n);  // the state that continues into each one
@@ -274,9 +322,16 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
   }
   auto emission = [&](const State& st, int) { return st.cadence < 0 ? IrregularCost : 0.0; };
 
+  std::vector<double> switchCost(count, SwitchCost);
+  for (int p = 0; p < count; ++p)
+    for (int q = std::max(0, p - CutReach); q <= std::min(count - 1, p + CutReach); ++q)
+      if (acrossCut(q)) switchCost[p] = CutSwitchCost;
   std::vector<double> cost(n), next(n);
   std::vector<uint8_t> from(static_cast<size_t>(count) * n);
-  for (int s = 0; s < n; ++s) cost[s] = emission(states[s], 0);
+  // The clip's first field alone (its partner before the clip) has no
+  // pairing of its own to show it; a little cost keeps it with its
+  // neighbour where nothing says otherwise.
+  for (int s = 0; s < n; ++s) cost[s] = emission(states[s], 0) + (states[s].boundary ? EdgeLoneCost : 0);
   for (int p = 1; p < count; ++p) {
     // The cheapest state of each boundary value, for changes of cadence.
     int best[2] = {-1, -1};
@@ -302,8 +357,8 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
         consider(n - 2, 0);
         consider(n - 1, 0);
       }
-      consider(best[0], SwitchCost);
-      consider(best[1], SwitchCost);
+      consider(best[0], switchCost[p]);
+      consider(best[1], switchCost[p]);
       next[s] = bestCost + emission(st, p);
       from[static_cast<size_t>(p) * n + s] = static_cast<uint8_t>(bestFrom);
     }

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <stdexcept>
-#include <cmath>
-#include <cstdlib>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -22,8 +20,8 @@ constexpr int ChunksPerBlock = FieldAnalyzer::BlockSamples / ChunkSamples;
 struct RowSet {
   const uint16_t *ct0, *ct1, *ct2;  // current frame, top rows i-1, i, i+1
   const uint16_t *cb0, *cb1, *cb2;  // current frame, bottom rows i-1, i, i+1
-  const uint16_t *pt0, *pt1, *pt2;  // previous frame, top rows i-1, i, i+1
-  const uint16_t *pb0, *pb1, *pb2;  // previous frame, bottom rows i-1, i, i+1
+  const uint16_t *pt1, *pt2;        // previous frame, top rows i, i+1
+  const uint16_t *pb0, *pb1;        // previous frame, bottom rows i-1, i
   bool inner;
   bool pair;  // the previous frame exists
 };
@@ -37,45 +35,26 @@ inline int Second(int a, int above, int below) { return 2 * a - above - below; }
 // field's rows around it.
 inline int64_t Weave(int x1, int x2, int y0, int y1) { return Square(Second(x1, y0, y1)) + Square(Second(y1, x1, x2)); }
 
-inline int SatSub(int a, int b) { return a > b ? a - b : 0; }
-// How far a lies outside the range of x and y.
-inline int Outside(int a, int x, int y) { return SatSub(a, std::max(x, y)) | SatSub(std::min(x, y), a); }
-// Comb of a weave of top field X (rows x0, x1, x2 = i-1, i, i+1) and bottom
-// field Y (y0, y1, y2) at row pair i: how far each row lies outside the
-// other field's rows above and below it, less how far outside its own
-// field's, less the noise floor.
-inline int Comb(int x0, int x1, int x2, int y0, int y1, int y2, int floor) {
-  return SatSub(SatSub(Outside(x1, y0, y1), Outside(x1, x0, x2)), floor) +
-         SatSub(SatSub(Outside(y1, x1, x2), Outside(y1, y0, y2)), floor);
-}
-inline int Step(int a, int b, int floor) { return SatSub(a > b ? a - b : b - a, floor); }
-
 struct Totals {
   int64_t selfTop = 0, selfBottom = 0, weave = 0, weaveTopFirst = 0, weaveBottomFirst = 0, changeTop = 0,
           changeBottom = 0;
-  int64_t comb = 0, combTopFirst = 0, combBottomFirst = 0, stepTop = 0, stepBottom = 0;
 };
 
-void ScalarSamples(const RowSet& r, int x0, int x1, int floor, Totals* totals) {
+void ScalarSamples(const RowSet& r, int x0, int x1, Totals* totals) {
   for (int x = x0; x < x1; ++x) {
     Totals& t = totals[x / FieldAnalyzer::BlockSamples];
     if (r.inner) {
       t.selfTop += Square(Second(r.ct1[x], r.ct0[x], r.ct2[x]));
       t.selfBottom += Square(Second(r.cb1[x], r.cb0[x], r.cb2[x]));
       t.weave += Weave(r.ct1[x], r.ct2[x], r.cb0[x], r.cb1[x]);
-      t.comb += Comb(r.ct0[x], r.ct1[x], r.ct2[x], r.cb0[x], r.cb1[x], r.cb2[x], floor);
       if (r.pair) {
         t.weaveTopFirst += Weave(r.ct1[x], r.ct2[x], r.pb0[x], r.pb1[x]);
         t.weaveBottomFirst += Weave(r.pt1[x], r.pt2[x], r.cb0[x], r.cb1[x]);
-        t.combTopFirst += Comb(r.ct0[x], r.ct1[x], r.ct2[x], r.pb0[x], r.pb1[x], r.pb2[x], floor);
-        t.combBottomFirst += Comb(r.pt0[x], r.pt1[x], r.pt2[x], r.cb0[x], r.cb1[x], r.cb2[x], floor);
       }
     }
     if (r.pair) {
       t.changeTop += Square(r.ct1[x] - r.pt1[x]);
       t.changeBottom += Square(r.cb1[x] - r.pb1[x]);
-      t.stepTop += Step(r.ct1[x], r.pt1[x], floor);
-      t.stepBottom += Step(r.cb1[x], r.pb1[x], floor);
     }
   }
 }
@@ -93,34 +72,7 @@ inline __m128i WeaveV(__m128i x1, __m128i x2, __m128i y0, __m128i y1) {
   return _mm_add_epi32(SquaresV(SecondV(x1, y0, y1)), SquaresV(SecondV(y1, x1, x2)));
 }
 
-inline __m128i OutsideV(__m128i a, __m128i x, __m128i y) {
-  return _mm_or_si128(_mm_subs_epu16(a, _mm_max_epi16(x, y)), _mm_subs_epu16(_mm_min_epi16(x, y), a));
-}
-inline __m128i CombV(__m128i x0, __m128i x1, __m128i x2, __m128i y0, __m128i y1, __m128i y2, __m128i floor) {
-  return _mm_add_epi16(_mm_subs_epu16(_mm_subs_epu16(OutsideV(x1, y0, y1), OutsideV(x1, x0, x2)), floor),
-                       _mm_subs_epu16(_mm_subs_epu16(OutsideV(y1, x1, x2), OutsideV(y1, y0, y2)), floor));
-}
-inline __m128i StepV(__m128i a, __m128i b, __m128i floor) {
-  return _mm_subs_epu16(_mm_or_si128(_mm_subs_epu16(a, b), _mm_subs_epu16(b, a)), floor);
-}
-// Eight 16-bit values summed in pairs into four 32-bit lanes.
-inline __m128i PairsV(__m128i v) { return _mm_madd_epi16(v, _mm_set1_epi16(1)); }
-
-enum {
-  SelfTop,
-  SelfBottom,
-  OwnWeave,
-  WeaveTop,
-  WeaveBottom,
-  ChangeTop,
-  ChangeBottom,
-  OwnComb,
-  CombTop,
-  CombBottom,
-  StepTop,
-  StepBottom,
-  Quantities
-};
+enum { SelfTop, SelfBottom, OwnWeave, WeaveTop, WeaveBottom, ChangeTop, ChangeBottom, Quantities };
 struct Chunk {
   __m128i v[Quantities];
 };
@@ -128,8 +80,7 @@ struct Chunk {
 // The whole chunks of a row set, into one accumulator per chunk. Every
 // lane stays below 2^31: a block row adds at most 32 pair-sums of squares
 // of second differences (each under 2 * 2040^2) to a lane.
-void VectorSamples(const RowSet& r, int chunks, int floorValue, Chunk* acc) {
-  const __m128i floor = _mm_set1_epi16(static_cast<short>(floorValue));
+void VectorSamples(const RowSet& r, int chunks, Chunk* acc) {
   for (int c = 0; c < chunks; ++c) {
     const int x = c * ChunkSamples;
     __m128i* a = acc[c].v;
@@ -139,22 +90,16 @@ void VectorSamples(const RowSet& r, int chunks, int floorValue, Chunk* acc) {
       a[SelfTop] = _mm_add_epi32(a[SelfTop], SquaresV(SecondV(ct1, ct0, ct2)));
       a[SelfBottom] = _mm_add_epi32(a[SelfBottom], SquaresV(SecondV(cb1, cb0, cb2)));
       a[OwnWeave] = _mm_add_epi32(a[OwnWeave], WeaveV(ct1, ct2, cb0, cb1));
-      a[OwnComb] = _mm_add_epi32(a[OwnComb], PairsV(CombV(ct0, ct1, ct2, cb0, cb1, cb2, floor)));
       if (r.pair) {
-        const __m128i pt0 = Load(r.pt0 + x), pt1 = Load(r.pt1 + x), pt2 = Load(r.pt2 + x);
-        const __m128i pb0 = Load(r.pb0 + x), pb1 = Load(r.pb1 + x), pb2 = Load(r.pb2 + x);
+        const __m128i pt1 = Load(r.pt1 + x), pt2 = Load(r.pt2 + x), pb0 = Load(r.pb0 + x), pb1 = Load(r.pb1 + x);
         a[WeaveTop] = _mm_add_epi32(a[WeaveTop], WeaveV(ct1, ct2, pb0, pb1));
         a[WeaveBottom] = _mm_add_epi32(a[WeaveBottom], WeaveV(pt1, pt2, cb0, cb1));
-        a[CombTop] = _mm_add_epi32(a[CombTop], PairsV(CombV(ct0, ct1, ct2, pb0, pb1, pb2, floor)));
-        a[CombBottom] = _mm_add_epi32(a[CombBottom], PairsV(CombV(pt0, pt1, pt2, cb0, cb1, cb2, floor)));
       }
     }
     if (r.pair) {
       const __m128i pt1 = Load(r.pt1 + x), pb1 = Load(r.pb1 + x);
       a[ChangeTop] = _mm_add_epi32(a[ChangeTop], SquaresV(_mm_sub_epi16(ct1, pt1)));
       a[ChangeBottom] = _mm_add_epi32(a[ChangeBottom], SquaresV(_mm_sub_epi16(cb1, pb1)));
-      a[StepTop] = _mm_add_epi32(a[StepTop], PairsV(StepV(ct1, pt1, floor)));
-      a[StepBottom] = _mm_add_epi32(a[StepBottom], PairsV(StepV(cb1, pb1, floor)));
     }
   }
 }
@@ -190,8 +135,7 @@ void FieldAnalyzer::ReduceRow(const uint8_t* row, int width, uint16_t* out, bool
 }
 
 void FieldAnalyzer::MeasureBlockRow(const uint16_t* prev, const uint16_t* cur, ptrdiff_t pitch, int samples,
-                                    int height, int blockRow, int floor, FrameSums* frameOut, PairSums* pairOut,
-                                    bool vector) {
+                                    int height, int blockRow, FrameSums* frameOut, PairSums* pairOut, bool vector) {
   const int rowPairs = height / 2;
   const int i0 = blockRow * BlockFieldRows, i1 = std::min(i0 + BlockFieldRows, rowPairs);
   const int blockCols = (samples + BlockSamples - 1) / BlockSamples;
@@ -223,16 +167,14 @@ void FieldAnalyzer::MeasureBlockRow(const uint16_t* prev, const uint16_t* cur, p
       r.pt1 = row(prev, 2 * i);
       r.pb1 = row(prev, 2 * i + 1);
       if (r.inner) {
-        r.pt0 = row(prev, 2 * i - 2);
         r.pt2 = row(prev, 2 * i + 2);
         r.pb0 = row(prev, 2 * i - 1);
-        r.pb2 = row(prev, 2 * i + 3);
       }
     }
 #if defined(__SSE2__)
-    VectorSamples(r, chunks, floor, acc.data());
+    VectorSamples(r, chunks, acc.data());
 #endif
-    ScalarSamples(r, vectorSamples, samples, floor, totals.data());
+    ScalarSamples(r, vectorSamples, samples, totals.data());
   }
 #if defined(__SSE2__)
   for (int c = 0; c < chunks; ++c) {
@@ -244,22 +186,15 @@ void FieldAnalyzer::MeasureBlockRow(const uint16_t* prev, const uint16_t* cur, p
     t.weaveBottomFirst += Total(acc[c].v[WeaveBottom]);
     t.changeTop += Total(acc[c].v[ChangeTop]);
     t.changeBottom += Total(acc[c].v[ChangeBottom]);
-    t.comb += Total(acc[c].v[OwnComb]);
-    t.combTopFirst += Total(acc[c].v[CombTop]);
-    t.combBottomFirst += Total(acc[c].v[CombBottom]);
-    t.stepTop += Total(acc[c].v[StepTop]);
-    t.stepBottom += Total(acc[c].v[StepBottom]);
   }
 #endif
   for (int b = 0; b < blockCols; ++b) {
     const Totals& t = totals[b];
     frameOut[b] = {static_cast<uint64_t>(t.selfTop), static_cast<uint64_t>(t.selfBottom),
-                   static_cast<uint64_t>(t.weave), static_cast<uint64_t>(t.comb)};
+                   static_cast<uint64_t>(t.weave)};
     if (pairOut)
       pairOut[b] = {static_cast<uint64_t>(t.weaveTopFirst), static_cast<uint64_t>(t.weaveBottomFirst),
-                    static_cast<uint64_t>(t.changeTop),    static_cast<uint64_t>(t.changeBottom),
-                    static_cast<uint64_t>(t.combTopFirst),  static_cast<uint64_t>(t.combBottomFirst),
-                    static_cast<uint64_t>(t.stepTop),       static_cast<uint64_t>(t.stepBottom)};
+                    static_cast<uint64_t>(t.changeTop), static_cast<uint64_t>(t.changeBottom)};
   }
 }
 
@@ -289,17 +224,13 @@ void FieldAnalyzer::Reduce(const uint8_t* luma, ptrdiff_t pitch) {
 }
 
 void FieldAnalyzer::Measure(bool havePrevious) {
-  // The noise floor of the step measures: two deviations of the last
-  // frame's noise, and never below 2 a pixel.
-  const double noise = noiseHistory.empty() ? 0 : noiseHistory.back();
-  const int floor = static_cast<int>(std::min(1000.0, std::max(4.0 * Reduction / 2, 2 * std::sqrt(noise))));
   const uint16_t* cur = planes[currentPlane].data();
   const uint16_t* prev = havePrevious ? planes[currentPlane ^ 1].data() : nullptr;
   FrameSums* frameOut = frameSums[1].data();
   PairSums* pairOut = pairSums[1].data();
   auto work = [&](int begin, int end) {
     for (int br = begin; br < end; ++br)
-      MeasureBlockRow(prev, cur, reducedWidth, reducedWidth, height, br, floor,
+      MeasureBlockRow(prev, cur, reducedWidth, reducedWidth, height, br,
                       frameOut + static_cast<size_t>(br) * blockCols,
                       prev ? pairOut + static_cast<size_t>(br) * blockCols : nullptr);
   };
@@ -341,7 +272,6 @@ void FieldAnalyzer::AddPositions(const std::vector<FrameSums>& frame, const std:
   const int rowPairs = height / 2;
   constexpr double MovingFloor = 2000;
   constexpr double MovingOverNoise = 1.5;
-  static const double SelfShare = getenv("ZK") ? atof(getenv("ZK")) : 0.25;
   for (int o = 0; o < 2; ++o) {
     const bool bottomFirst = o == 1;
     PositionMeasures even, odd;
@@ -364,13 +294,11 @@ void FieldAnalyzer::AddPositions(const std::vector<FrameSums>& frame, const std:
         auto oddWeave = [&](const PairSums& p) {
           return static_cast<double>(bottomFirst ? p.weaveBottomFirst : p.weaveTopFirst);
         };
-        auto firstSteps = [&](const PairSums& p) { return static_cast<double>(bottomFirst ? p.stepBottom : p.stepTop); };
-        auto secondSteps = [&](const PairSums& p) { return static_cast<double>(bottomFirst ? p.stepTop : p.stepBottom); };
         // Position 2k: frame k's fields; field p-1 is frame k-1's second
         // field, p+2 frame k+1's first.
         {
           const double m1 = before ? second((*before)[b]) : 0, m2 = after ? first((*after)[b]) : 0;
-          const double comb = static_cast<double>(f.weave) - SelfShare * static_cast<double>(f.selfTop + f.selfBottom) - (1 - SelfShare) * 3 * floor;
+          const double comb = static_cast<double>(f.weave) - static_cast<double>(f.selfTop + f.selfBottom);
           if (before && m1 > threshold) {
             even.pairing += static_cast<double>(f.weave) - oddWeave((*before)[b]);
             even.pairingMotion += m1 - floor;
@@ -379,8 +307,6 @@ void FieldAnalyzer::AddPositions(const std::vector<FrameSums>& frame, const std:
           repeatEven += m2;
           if (m1 > threshold || m2 > threshold) {
             even.comb += comb;
-            even.combSteps += static_cast<double>(f.comb);
-            even.motionSteps += (before ? secondSteps((*before)[b]) : 0) + (after ? firstSteps((*after)[b]) : 0);
             even.motionBefore += std::max(0.0, m1 - floor);
             even.motionAfter += std::max(0.0, m2 - floor);
             ++even.movingBlocks;
@@ -397,13 +323,11 @@ void FieldAnalyzer::AddPositions(const std::vector<FrameSums>& frame, const std:
             odd.pairingMotion += m1 - floor;
           }
           const double self = static_cast<double>(bottomFirst ? f.selfTop + g.selfBottom : f.selfBottom + g.selfTop);
-          const double comb = weave - SelfShare * self - (1 - SelfShare) * 3 * floor;
+          const double comb = weave - self;
           odd.combAll += comb;
           repeatOdd += m2;
           if (m1 > threshold || m2 > threshold) {
             odd.comb += comb;
-            odd.combSteps += static_cast<double>(bottomFirst ? p.combBottomFirst : p.combTopFirst);
-            odd.motionSteps += firstSteps(p) + secondSteps(p);
             odd.motionBefore += std::max(0.0, m1 - floor);
             odd.motionAfter += std::max(0.0, m2 - floor);
             ++odd.movingBlocks;

@@ -46,11 +46,6 @@ enum class FieldOrder : unsigned char { TopFirst, BottomFirst };
 
 struct PositionMeasures {
   double comb = 0;    // comb excess of the weave (signed), over the blocks that move around it
-  // The weave's rows outside the other field's rows around them beyond
-  // their own field's, over the noise, against the change of both parities
-  // in steps over the noise, over the same blocks: a picture gives about 0,
-  // two film frames about 1, video fields about half that.
-  double combSteps = 0, motionSteps = 0;
   double motion = 0;  // change of both parities around the position over the noise, over the same blocks
   // Its two parts: field p-1 against field p+1, and field p against p+2.
   double motionBefore = 0, motionAfter = 0;
@@ -69,6 +64,7 @@ struct PositionMeasures {
   // weaves and cancel. `pairingMotion`: the change between fields p-1 and
   // p+1 over those blocks, over the noise (0 at position 0).
   double pairing = 0, pairingMotion = 0;
+
   int movingBlocks = 0;
 };
 
@@ -110,7 +106,6 @@ class FieldAnalyzer {
   struct FrameSums {
     uint64_t selfTop = 0, selfBottom = 0;
     uint64_t weave = 0;
-    uint64_t comb = 0;  // the frame's own weave: how far its rows stand outside the other field's
   };
   // Sums of one block of a frame pair (k, k+1): the two cross weaves and the
   // change of each parity.
@@ -118,17 +113,13 @@ class FieldAnalyzer {
     uint64_t weaveTopFirst = 0;     // frame k's bottom field with frame k+1's top field
     uint64_t weaveBottomFirst = 0;  // frame k's top field with frame k+1's bottom field
     uint64_t changeTop = 0, changeBottom = 0;
-    uint64_t combTopFirst = 0, combBottomFirst = 0;  // the two cross weaves' comb
-    uint64_t stepTop = 0, stepBottom = 0;            // change of each parity in absolute steps
   };
   // The sums of one block row from the reduced planes (rows `pitch` samples
   // apart, `samples` across, `height` rows) of frame k (`previous`, nullptr
   // for the first frame) and k+1 (`current`). Exposed for the tests'
   // comparison of the vector code with the plain one.
-  // Differences up to `floor` (in sums of four) are taken as noise.
   static void MeasureBlockRow(const uint16_t* previous, const uint16_t* current, ptrdiff_t pitch, int samples,
-                              int height, int blockRow, int floor, FrameSums* frameSums, PairSums* pairSums,
-                              bool vector = true);
+                              int height, int blockRow, FrameSums* frameSums, PairSums* pairSums, bool vector = true);
   // Sums of four pixels across, `width / 4` of them per row.
   static void ReduceRow(const uint8_t* row, int width, uint16_t* out, bool vector = true);
 

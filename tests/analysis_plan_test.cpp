@@ -246,14 +246,13 @@ TEST(FieldMeasures, VectorSumsEqualPlainSumsForOddSizesAndFloors) {
     }
     const int cols = (samples + FieldAnalyzer::BlockSamples - 1) / FieldAnalyzer::BlockSamples;
     const int rows = std::max(1, (h / 2 + 15) / 16);
-    for (int floor : {8, 37})
-      for (const uint16_t* previous : {static_cast<const uint16_t*>(ra.data()), static_cast<const uint16_t*>(nullptr)})
+    for (const uint16_t* previous : {static_cast<const uint16_t*>(ra.data()), static_cast<const uint16_t*>(nullptr)})
         for (int br = 0; br < rows; ++br) {
           std::vector<FieldAnalyzer::FrameSums> fastFrame(cols), plainFrame(cols);
           std::vector<FieldAnalyzer::PairSums> fastPair(cols), plainPair(cols);
-          FieldAnalyzer::MeasureBlockRow(previous, rb.data(), samples, samples, h, br, floor, fastFrame.data(),
+          FieldAnalyzer::MeasureBlockRow(previous, rb.data(), samples, samples, h, br, fastFrame.data(),
                                          fastPair.data(), true);
-          FieldAnalyzer::MeasureBlockRow(previous, rb.data(), samples, samples, h, br, floor, plainFrame.data(),
+          FieldAnalyzer::MeasureBlockRow(previous, rb.data(), samples, samples, h, br, plainFrame.data(),
                                          plainPair.data(), false);
           for (int c = 0; c < cols; ++c) {
             const auto& f = fastFrame[c];
@@ -261,7 +260,6 @@ TEST(FieldMeasures, VectorSumsEqualPlainSumsForOddSizesAndFloors) {
             EXPECT_EQ(f.selfTop, g.selfTop) << w << "x" << h << " block " << br << "," << c;
             EXPECT_EQ(f.selfBottom, g.selfBottom) << w << "x" << h;
             EXPECT_EQ(f.weave, g.weave) << w << "x" << h;
-            EXPECT_EQ(f.comb, g.comb) << w << "x" << h;
             if (!previous) continue;
             const auto& p = fastPair[c];
             const auto& q = plainPair[c];
@@ -269,10 +267,6 @@ TEST(FieldMeasures, VectorSumsEqualPlainSumsForOddSizesAndFloors) {
             EXPECT_EQ(p.weaveBottomFirst, q.weaveBottomFirst) << w << "x" << h;
             EXPECT_EQ(p.changeTop, q.changeTop) << w << "x" << h;
             EXPECT_EQ(p.changeBottom, q.changeBottom) << w << "x" << h;
-            EXPECT_EQ(p.combTopFirst, q.combTopFirst) << w << "x" << h;
-            EXPECT_EQ(p.combBottomFirst, q.combBottomFirst) << w << "x" << h;
-            EXPECT_EQ(p.stepTop, q.stepTop) << w << "x" << h;
-            EXPECT_EQ(p.stepBottom, q.stepBottom) << w << "x" << h;
           }
         }
   }
