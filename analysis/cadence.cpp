@@ -235,21 +235,20 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
   // Beside a cut one of a field's two weaves spans the cut and combs more
   // than anything, so the field's own pairing says only that it is not the
   // other shot's; whether it belongs with its neighbour on this side is
-  // what that neighbour's pairing says.
+  // what that neighbour's pairing says, firmly: an edit leaves a field alone
+  // as often as not.
   {
-    const std::vector<double> b = back, f = forward, fb = firmBack, ff = firmForward, w = weight;
+    const std::vector<double> fb = firmBack, ff = firmForward, w = weight;
     for (int q = 1; q < count; ++q) {
       if (acrossCut(q)) {
         forward[q] = firmForward[q] = 0;
-        back[q] = f[q - 1];
-        firmBack[q] = ff[q - 1];
+        back[q] = firmBack[q] = ff[q - 1];
         weight[q] = refuseBackWeight[q] = w[q - 1];
         refuseBack[q] = 0;
         refuseForward[q] = refuseForwardWeight[q] = 1;
       } else if (acrossCut(q - 1)) {
         back[q] = firmBack[q] = 0;
-        forward[q] = q + 1 < count ? b[q + 1] : 0;
-        firmForward[q] = q + 1 < count ? fb[q + 1] : 0;
+        forward[q] = firmForward[q] = q + 1 < count ? fb[q + 1] : 0;
         weight[q] = refuseForwardWeight[q] = q + 1 < count ? w[q + 1] : 0;
         refuseForward[q] = 0;
         refuseBack[q] = refuseBackWeight[q] = 1;
