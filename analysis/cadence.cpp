@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <cstdint>
 #include <limits>
 
@@ -47,7 +45,7 @@ constexpr double EdgeLoneCost = 3;        // the clip's first field alone
 // misleading measures, would break it.
 constexpr double CutSwitchCost = 6;
 constexpr double SwitchCost = 20;
-constexpr double IrregularCost = 1.5;     // each position followed without a cadence
+constexpr double IrregularCost = 4;  // each position followed without a cadence
 
 // Pairing (field q's weave with q+1 less its weave with q-1) against the
 // change between q-1 and q+1: a film field beside its partner gives about
@@ -272,8 +270,7 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
       // Against the pairing in full; for want of it (a field as far from
       // both neighbours, as video fields are, or film moving by about one
       // row a frame) a little.
-      if (!before && here)
-        c += MatchCost * refuseBackWeight[q] * refuseBack[q] + DoubtCost * weight[q] * (1 - back[q]);
+      if (!before && here) c += MatchCost * refuseBackWeight[q] * refuseBack[q] + DoubtCost * weight[q] * (1 - back[q]);
       if (before && !here)
         c += MatchCost * refuseForwardWeight[q] * refuseForward[q] + DoubtCost * weight[q] * (1 - forward[q]);
       if (before && here) {
@@ -300,14 +297,12 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
   for (int p = 0; p < count; ++p) {
     // For the report: field p+1 belongs with field p+2 or alone, field p
     // with p-1 or alone.
-    const double split = std::max(p + 1 < count ? weight[p + 1] * (1 - back[p + 1]) : 0.0, weight[p] * (1 - forward[p]));
+    const double split =
+        std::max(p + 1 < count ? weight[p + 1] * (1 - back[p + 1]) : 0.0, weight[p] * (1 - forward[p]));
     evidence[p].combed = split;
     evidence[p].weight = std::max(p + 1 < count ? weight[p + 1] : 0.0, weight[p]);
   }
 
-  if (getenv("ZDEBUG"))
-    for (int q = 0; q < count; ++q)
-      fprintf(stderr, "D %4d back=%.2f fwd=%.2f w=%.2f fb=%.2f ff=%.2f rB=%.2f rF=%.2f rep=%.2f chg=%.2f floor=%.0f m=%.2f\n", q, back[q], forward[q], weight[q], firmBack[q], firmForward[q], refuseBack[q], refuseForward[q], q >= 1 ? repeated(q - 1) : 0.0, q >= 1 ? changed(q - 1) : 0.0, codingFloor[q], measures[q].pairingMotion > 0 ? measures[q].pairing/measures[q].pairingMotion : 0.0);
   const std::vector<State> states = BuildStates();
   const int n = static_cast<int>(states.size());
   std::vector<int> predecessor(n);  // the state that continues into each one

@@ -131,11 +131,12 @@ void FieldAnalyzer::ReduceRow(const uint8_t* row, int width, uint16_t* out, bool
 #else
   (void)vector;
 #endif
-  for (; j < samples; ++j) out[j] = static_cast<uint16_t>(row[4 * j] + row[4 * j + 1] + row[4 * j + 2] + row[4 * j + 3]);
+  for (; j < samples; ++j)
+    out[j] = static_cast<uint16_t>(row[4 * j] + row[4 * j + 1] + row[4 * j + 2] + row[4 * j + 3]);
 }
 
-void FieldAnalyzer::MeasureBlockRow(const uint16_t* prev, const uint16_t* cur, ptrdiff_t pitch, int samples,
-                                    int height, int blockRow, FrameSums* frameOut, PairSums* pairOut, bool vector) {
+void FieldAnalyzer::MeasureBlockRow(const uint16_t* prev, const uint16_t* cur, ptrdiff_t pitch, int samples, int height,
+                                    int blockRow, FrameSums* frameOut, PairSums* pairOut, bool vector) {
   const int rowPairs = height / 2;
   const int i0 = blockRow * BlockFieldRows, i1 = std::min(i0 + BlockFieldRows, rowPairs);
   const int blockCols = (samples + BlockSamples - 1) / BlockSamples;
@@ -230,8 +231,7 @@ void FieldAnalyzer::Measure(bool havePrevious) {
   PairSums* pairOut = pairSums[1].data();
   auto work = [&](int begin, int end) {
     for (int br = begin; br < end; ++br)
-      MeasureBlockRow(prev, cur, reducedWidth, reducedWidth, height, br,
-                      frameOut + static_cast<size_t>(br) * blockCols,
+      MeasureBlockRow(prev, cur, reducedWidth, reducedWidth, height, br, frameOut + static_cast<size_t>(br) * blockCols,
                       prev ? pairOut + static_cast<size_t>(br) * blockCols : nullptr);
   };
   if (runner)
@@ -280,8 +280,8 @@ void FieldAnalyzer::AddPositions(const std::vector<FrameSums>& frame, const std:
       const int fieldRows = std::min(BlockFieldRows, rowPairs - br * BlockFieldRows);
       for (int bc = 0; bc < blockCols; ++bc) {
         const size_t b = static_cast<size_t>(br) * blockCols + bc;
-        const double samples = static_cast<double>(std::min(BlockSamples, reducedWidth - bc * BlockSamples)) *
-                               std::max(0, fieldRows);
+        const double samples =
+            static_cast<double>(std::min(BlockSamples, reducedWidth - bc * BlockSamples)) * std::max(0, fieldRows);
         const double floor = 2 * noise * samples;
         noiseEnergy += floor;
         const double threshold = std::max(MovingFloor, MovingOverNoise * floor);
@@ -289,7 +289,9 @@ void FieldAnalyzer::AddPositions(const std::vector<FrameSums>& frame, const std:
         // (top first) or its bottom one; "first" and "second" changes are
         // those of the first and the second field of each frame.
         auto first = [&](const PairSums& p) { return static_cast<double>(bottomFirst ? p.changeBottom : p.changeTop); };
-        auto second = [&](const PairSums& p) { return static_cast<double>(bottomFirst ? p.changeTop : p.changeBottom); };
+        auto second = [&](const PairSums& p) {
+          return static_cast<double>(bottomFirst ? p.changeTop : p.changeBottom);
+        };
         const FrameSums& f = frame[b];
         auto oddWeave = [&](const PairSums& p) {
           return static_cast<double>(bottomFirst ? p.weaveBottomFirst : p.weaveTopFirst);

@@ -74,9 +74,10 @@ FieldOrderChoice ChooseFieldOrder(char option, char headerTag, const analysis::F
   } else {
     c.order = analysis::FieldOrder::TopFirst;
     c.measuredHere = true;
-    c.reason = Format("no evidence in the footage (%s; progressive or still pictures weave alike in both orders), "
-                      "and the input's header says %s",
-                      votes(measured).c_str(), headerTag == '?' ? "nothing" : (std::string("I") + headerTag).c_str());
+    c.reason = Format(
+        "no evidence in the footage (%s; progressive or still pictures weave alike in both orders), "
+        "and the input's header says %s",
+        votes(measured).c_str(), headerTag == '?' ? "nothing" : (std::string("I") + headerTag).c_str());
   }
   // The footage against a stated order: a clear majority of frame pairs
   // the other way round.
@@ -84,9 +85,10 @@ FieldOrderChoice ChooseFieldOrder(char option, char headerTag, const analysis::F
   const int against = bottom ? measured.allTopVotes : measured.allBottomVotes;
   const int with = bottom ? measured.allBottomVotes : measured.allTopVotes;
   if (against >= analysis::FieldOrderVotes && against > 2 * with)
-    c.warning = Format("the footage looks %s field first (%s); if the film frames come out as rebuilt fields, "
-                       "run again with --field-order %s",
-                       bottom ? "top" : "bottom", votes(measured).c_str(), bottom ? "tff" : "bff");
+    c.warning = Format(
+        "the footage looks %s field first (%s); if the film frames come out as rebuilt fields, "
+        "run again with --field-order %s",
+        bottom ? "top" : "bottom", votes(measured).c_str(), bottom ? "tff" : "bff");
   return c;
 }
 
@@ -95,8 +97,9 @@ std::string RenderAdvice(const analysis::Proposal& proposal, const FieldOrderCho
   const analysis::PlanSummary s = analysis::Summarize(proposal);
   const std::string planName = plan == "-" ? "PLAN" : plan, inputName = input == "-" ? "INPUT.y4m" : input;
   const std::string orderOption =
-      order.measuredHere ? std::string(" --field-order ") + (order.order == analysis::FieldOrder::BottomFirst ? "bff" : "tff")
-                         : "";
+      order.measuredHere
+          ? std::string(" --field-order ") + (order.order == analysis::FieldOrder::BottomFirst ? "bff" : "tff")
+          : "";
   const std::string base = "zemivtc --plan " + planName + orderOption;
   std::string r;
   if (s.outputFrames == 0) return "  render: the plan makes no frames\n";
@@ -145,7 +148,7 @@ std::string ExplainLine(const analysis::Proposal& proposal, const std::vector<an
   // An odd position's fields, top one first: frame k's second field and
   // frame k+1's first.
   const bool bottomFirst = order == analysis::FieldOrder::BottomFirst;
-  const std::string fields = p % 2 == 0  ? Format("frame %d", p / 2)
+  const std::string fields = p % 2 == 0    ? Format("frame %d", p / 2)
                              : bottomFirst ? Format("t%d/b%d", p / 2, p / 2 + 1)
                                            : Format("t%d/b%d", p / 2 + 1, p / 2);
   const std::string cadence =
@@ -221,8 +224,8 @@ void RunPlanCommand(const Options& options) {
 
   const double fieldSamples = analyzer.FieldSamples();
   const analysis::FieldAnalyzer::Result both = analyzer.Finish();
-  const FieldOrderChoice order =
-      ChooseFieldOrder(options.fieldOrder, raw ? '?' : header.interlace, analysis::MeasureFieldOrder(both, fieldSamples));
+  const FieldOrderChoice order = ChooseFieldOrder(options.fieldOrder, raw ? '?' : header.interlace,
+                                                  analysis::MeasureFieldOrder(both, fieldSamples));
   const std::vector<analysis::PositionMeasures>& measures = both.In(order.order);
   const analysis::Proposal proposal = analysis::ProposePlan(measures, fieldSamples);
 

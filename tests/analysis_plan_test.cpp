@@ -241,34 +241,35 @@ TEST(FieldMeasures, VectorSumsEqualPlainSumsForOddSizesAndFloors) {
       FieldAnalyzer::ReduceRow(a.data() + y * w, w, plain.data(), false);
       for (int x = 0; x < samples; ++x) {
         EXPECT_EQ(ra[y * samples + x], plain[x]) << w << "x" << h << " row " << y;
-        EXPECT_EQ(ra[y * samples + x], a[y * w + 4 * x] + a[y * w + 4 * x + 1] + a[y * w + 4 * x + 2] + a[y * w + 4 * x + 3]);
+        EXPECT_EQ(ra[y * samples + x],
+                  a[y * w + 4 * x] + a[y * w + 4 * x + 1] + a[y * w + 4 * x + 2] + a[y * w + 4 * x + 3]);
       }
     }
     const int cols = (samples + FieldAnalyzer::BlockSamples - 1) / FieldAnalyzer::BlockSamples;
     const int rows = std::max(1, (h / 2 + 15) / 16);
     for (const uint16_t* previous : {static_cast<const uint16_t*>(ra.data()), static_cast<const uint16_t*>(nullptr)})
-        for (int br = 0; br < rows; ++br) {
-          std::vector<FieldAnalyzer::FrameSums> fastFrame(cols), plainFrame(cols);
-          std::vector<FieldAnalyzer::PairSums> fastPair(cols), plainPair(cols);
-          FieldAnalyzer::MeasureBlockRow(previous, rb.data(), samples, samples, h, br, fastFrame.data(),
-                                         fastPair.data(), true);
-          FieldAnalyzer::MeasureBlockRow(previous, rb.data(), samples, samples, h, br, plainFrame.data(),
-                                         plainPair.data(), false);
-          for (int c = 0; c < cols; ++c) {
-            const auto& f = fastFrame[c];
-            const auto& g = plainFrame[c];
-            EXPECT_EQ(f.selfTop, g.selfTop) << w << "x" << h << " block " << br << "," << c;
-            EXPECT_EQ(f.selfBottom, g.selfBottom) << w << "x" << h;
-            EXPECT_EQ(f.weave, g.weave) << w << "x" << h;
-            if (!previous) continue;
-            const auto& p = fastPair[c];
-            const auto& q = plainPair[c];
-            EXPECT_EQ(p.weaveTopFirst, q.weaveTopFirst) << w << "x" << h;
-            EXPECT_EQ(p.weaveBottomFirst, q.weaveBottomFirst) << w << "x" << h;
-            EXPECT_EQ(p.changeTop, q.changeTop) << w << "x" << h;
-            EXPECT_EQ(p.changeBottom, q.changeBottom) << w << "x" << h;
-          }
+      for (int br = 0; br < rows; ++br) {
+        std::vector<FieldAnalyzer::FrameSums> fastFrame(cols), plainFrame(cols);
+        std::vector<FieldAnalyzer::PairSums> fastPair(cols), plainPair(cols);
+        FieldAnalyzer::MeasureBlockRow(previous, rb.data(), samples, samples, h, br, fastFrame.data(), fastPair.data(),
+                                       true);
+        FieldAnalyzer::MeasureBlockRow(previous, rb.data(), samples, samples, h, br, plainFrame.data(),
+                                       plainPair.data(), false);
+        for (int c = 0; c < cols; ++c) {
+          const auto& f = fastFrame[c];
+          const auto& g = plainFrame[c];
+          EXPECT_EQ(f.selfTop, g.selfTop) << w << "x" << h << " block " << br << "," << c;
+          EXPECT_EQ(f.selfBottom, g.selfBottom) << w << "x" << h;
+          EXPECT_EQ(f.weave, g.weave) << w << "x" << h;
+          if (!previous) continue;
+          const auto& p = fastPair[c];
+          const auto& q = plainPair[c];
+          EXPECT_EQ(p.weaveTopFirst, q.weaveTopFirst) << w << "x" << h;
+          EXPECT_EQ(p.weaveBottomFirst, q.weaveBottomFirst) << w << "x" << h;
+          EXPECT_EQ(p.changeTop, q.changeTop) << w << "x" << h;
+          EXPECT_EQ(p.changeBottom, q.changeBottom) << w << "x" << h;
         }
+      }
   }
 }
 

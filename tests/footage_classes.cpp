@@ -108,7 +108,8 @@ void Normalize(std::vector<float>& plane) {
 Image MakePhoto(uint64_t seed, int w, int h, double contrast) {
   Rng rng(seed);
   Image c(w, h);
-  for (double cell : {w / 3.0, 120.0, 60.0, 30.0, 15.0, 8.0, 4.0}) AddValueNoise(c.y, w, h, cell, std::pow(cell, 0.8), rng);
+  for (double cell : {w / 3.0, 120.0, 60.0, 30.0, 15.0, 8.0, 4.0})
+    AddValueNoise(c.y, w, h, cell, std::pow(cell, 0.8), rng);
   for (double cell : {w / 4.0, 80.0, 25.0}) {
     AddValueNoise(c.u, w, h, cell, std::pow(cell, 0.7), rng);
     AddValueNoise(c.v, w, h, cell, std::pow(cell, 0.7), rng);
@@ -270,13 +271,15 @@ void AddGrain(Image& img, const Grain& g, Rng& rng) {
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x) {
         float s = 0;
-        for (int j = -2; j <= 2; ++j) s += k[j + 2] * n[static_cast<size_t>(y) * w + std::min(w - 1, std::max(0, x + j))];
+        for (int j = -2; j <= 2; ++j)
+          s += k[j + 2] * n[static_cast<size_t>(y) * w + std::min(w - 1, std::max(0, x + j))];
         t[static_cast<size_t>(y) * w + x] = s;
       }
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x) {
         float s = 0;
-        for (int j = -2; j <= 2; ++j) s += k[j + 2] * t[static_cast<size_t>(std::min(h - 1, std::max(0, y + j))) * w + x];
+        for (int j = -2; j <= 2; ++j)
+          s += k[j + 2] * t[static_cast<size_t>(std::min(h - 1, std::max(0, y + j))) * w + x];
         n[static_cast<size_t>(y) * w + x] = s / 0.2734f;
       }
   }
@@ -349,8 +352,7 @@ void CopyRows(const std::string& from, int parity, int w, int h, std::string* to
 }
 
 std::string Header(int w, int h, const char* rate, char interlace) {
-  return "YUV4MPEG2 W" + std::to_string(w) + " H" + std::to_string(h) + " F" + rate + " I" + interlace +
-         " A1:1 C422\n";
+  return "YUV4MPEG2 W" + std::to_string(w) + " H" + std::to_string(h) + " F" + rate + " I" + interlace + " A1:1 C422\n";
 }
 
 void WriteY4m(const std::string& path, int w, int h, const char* rate, char interlace,
@@ -463,6 +465,7 @@ class ClipBuilder {
   }
 
   int Fields(int reel) const { return static_cast<int>(reels[reel].picture.size()); }
+  const std::string& Dir() const { return dir; }
 
   // Fields [begin, end) of a reel, in time order, counted after the
   // variant's phase (whole frames dropped at the start of every film reel).
@@ -492,21 +495,23 @@ class ClipBuilder {
     const std::string path = dir + "/" + name + ".y4m";
     const char trueOrder = bff ? 'b' : 't';
     if (encode != Encode::None) {
-      const std::string raw = dir + "/" + name + "_raw.y4m", coded = dir + "/" + name + (encode == Encode::X264 ? ".mkv" : ".m2v");
+      const std::string raw = dir + "/" + name + "_raw.y4m",
+                        coded = dir + "/" + name + (encode == Encode::X264 ? ".mkv" : ".m2v");
       WriteY4m(raw, w, h, "30000:1001", trueOrder, clip);
       clip.clear();
       std::string codec;
       if (encode == Encode::Mpeg2)
-        codec = std::string("-c:v mpeg2video -b:v 6M -maxrate 9.8M -bufsize 1835k -g 15 -bf 2 -flags +ilme+ildct -top ") +
-                (bff ? "0" : "1");
+        codec = std::string("-c:v mpeg2video -b:v 6M -g 15 -bf 2 -flags +ilme+ildct -top ") + (bff ? "0" : "1");
       else
         codec = std::string("-c:v libx264 -preset fast -crf 26 -x264-params interlaced=1:") + (bff ? "bff=1" : "tff=1");
       Run("ffmpeg -v error -y -i " + raw + " -vf scale=interl=1,format=yuv420p " + codec + " " + coded);
-      Run("ffmpeg -v error -y -i " + coded + " -vf scale=interl=1,format=yuv422p -fps_mode passthrough -f yuv4mpegpipe " +
-          dir + "/" + name + "_decoded.y4m");
+      Run("ffmpeg -v error -y -i " + coded +
+          " -vf scale=interl=1,format=yuv422p -fps_mode passthrough -f yuv4mpegpipe " + dir + "/" + name +
+          "_decoded.y4m");
       clip = ReadFrames(dir + "/" + name + "_decoded.y4m", w, h);
       Run("rm -f " + raw + " " + coded + " " + dir + "/" + name + "_decoded.y4m");
-      if (static_cast<int>(clip.size()) != frames) throw std::runtime_error("footage: the encode changed the frame count");
+      if (static_cast<int>(clip.size()) != frames)
+        throw std::runtime_error("footage: the encode changed the frame count");
     }
     WriteY4m(path, w, h, "30000:1001", headerOrder ? headerOrder : trueOrder, clip);
 
@@ -609,6 +614,21 @@ std::vector<Image> Animate(uint64_t seed, int w, int h, int count, int hold, dou
     DrawCels(f, cels, (i / hold) * hold / 24.0);
     frames.push_back(std::move(f));
   }
+  return frames;
+}
+
+// Film frames from one of ffmpeg's own sources, with ffmpeg's noise filter
+// as grain (`noise` strength; 0: none).
+std::vector<std::string> FfmpegFilm(const std::string& dir, const std::string& source, int w, int h, int count,
+                                    int noise, const std::string& extra = "") {
+  const std::string path = dir + "/ffsource.y4m";
+  std::string filters = extra;
+  if (noise > 0) filters += std::string(filters.empty() ? "" : ",") + "noise=alls=" + std::to_string(noise) + ":allf=t";
+  Run("ffmpeg -v error -y -f lavfi -i " + source + "=size=" + std::to_string(w) + "x" + std::to_string(h) +
+      ":rate=24000/1001 -frames:v " + std::to_string(count) + (filters.empty() ? "" : " -vf " + filters) +
+      " -pix_fmt yuv422p -f yuv4mpegpipe " + path);
+  std::vector<std::string> frames = ReadFrames(path, w, h);
+  Run("rm -f " + path);
   return frames;
 }
 
@@ -756,6 +776,21 @@ const std::vector<ClassDef>& Classes() {
          b.Add(p, 0, 56);
          b.Add(c, 0, 90);
        }},
+      // Not among the tests' classes: ffmpeg's own sources with ffmpeg's
+      // noise as grain, MPEG-2 at 6 Mb/s, for checks on pictures and grain
+      // made elsewhere.
+      {"sources", 720, 480, false,
+       [](ClipBuilder& b, Rng& rng, int w, int h, Encode* e) {
+         const std::string dir = b.Dir();
+         const int noise = 8 + static_cast<int>(rng.Next() % 8);
+         const int a = b.Film(FfmpegFilm(dir, "testsrc2", w, h, 40, noise), "23");
+         const int c = b.Film(FfmpegFilm(dir, "mandelbrot", w, h, 40, noise), "23");
+         const int d = b.Film(FfmpegFilm(dir, "life", w, h, 30, noise, "scale=iw:ih"), "2332");
+         b.Add(a, 0, 95);
+         b.Add(c, 3, 90);
+         b.Add(d, 0, 70);
+         *e = Encode::Mpeg2;
+       }},
       // Cuts at odd fields, between 3:2 and 2:3:3:2 reels, light grain.
       {"cuts", 352, 240, false,
        [](ClipBuilder& b, Rng& rng, int w, int h, Encode*) {
@@ -779,7 +814,8 @@ const std::vector<ClassDef>& Classes() {
 const std::vector<std::string>& ClassNames() {
   static const std::vector<std::string> names = [] {
     std::vector<std::string> n;
-    for (const ClassDef& c : Classes()) n.push_back(c.name);
+    for (const ClassDef& c : Classes())
+      if (std::string(c.name) != "sources") n.push_back(c.name);
     return n;
   }();
   return names;
@@ -952,8 +988,7 @@ std::vector<std::pair<std::string, std::string>> FfmpegChains(bool bottomFirst) 
 }
 
 ClassScore ScoreFfmpegChain(const ClassTruth& truth, const std::string& clip, const std::string& chain) {
-  const std::string command =
-      "ffmpeg -v error -i " + clip + " -vf " + chain + " -pix_fmt yuv422p -f yuv4mpegpipe -";
+  const std::string command = "ffmpeg -v error -i " + clip + " -vf " + chain + " -pix_fmt yuv422p -f yuv4mpegpipe -";
   std::FILE* in = popen(command.c_str(), "r");
   if (!in) throw std::runtime_error("footage: cannot run " + command);
   ClassScore s;
