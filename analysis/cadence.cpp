@@ -165,9 +165,8 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
     }
   }
   // How surely fields q and q+2 differ: their change against the usual
-  // change here (a repeated field differs by noise only).
-  // After a lossy encode a repeated field differs by what the encode did
-  // to it: the change is read from that floor up.
+  // change here, read from that floor up (a repeated field differs by noise
+  // only, and after a lossy encode by what the encode did to it).
   auto overFloor = [&](int q) {
     const double floor = codingFloor[q];
     return (measures[q].repeat - floor) / std::max(std::max(typicalRepeat[q], repeatScale) - floor, 1.0);
@@ -176,12 +175,10 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
     if (measures[q].repeat < 0) return 0.0;
     return Smooth((overFloor(q) - RepeatLow) / (RepeatHigh - RepeatLow));
   };
-  // How surely field q+2 repeats field q where fields otherwise change: a
-  // telecine repeat. Where most fields repeat (a still, held drawings) a
-  // repeat says nothing of the cadence.
-  // A telecine repeat is alone among changes: the fields around it (two
-  // positions either way) change, as they do in 3:2 and 2:3:3:2, where
-  // drawings held on twos or a still repeat their neighbours too.
+  // How surely field q+2 repeats field q as telecine repeats a field: alone
+  // among changes, the fields two positions either way changing, as they do
+  // in 3:2 and 2:3:3:2. Where most fields repeat (a still, drawings held on
+  // twos) a repeat says nothing of the cadence.
   auto repeated = [&](int q) {
     const double r = measures[q].repeat;
     if (r < 0 || typicalRepeat[q] < repeatScale) return 0.0;
@@ -275,10 +272,9 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
         c += MatchCost * refuseForwardWeight[q] * refuseForward[q] + DoubtCost * weight[q] * (1 - forward[q]);
       if (before && here) {
         // Alone against a pairing both fields agree on: field q with q-1,
-        // or with q+1. A field that merely leans one way (beside a cut, whose
-        // weave combs more than anything) does not make a pair.
-        // A neighbour with nothing to say (the middle of three fields of
-        // one picture, whose neighbours are alike) does not object.
+        // or with q+1 (a neighbour with nothing to say, the middle of three
+        // fields of one picture, does not object). One field leaning alone
+        // does not make a pair.
         auto agrees = [&](double lean, int r) { return weight[r] * lean + (1 - weight[r]); };
         const double firm = std::max(firmBack[q] * agrees(firmForward[q - 1], q - 1),
                                      q + 1 < count ? firmForward[q] * agrees(firmBack[q + 1], q + 1) : 0.0);
@@ -293,14 +289,16 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
     }
     return c;
   };
+  // For the report: how much the pairings of fields p and p+1 speak
+  // against joining them, and how much they say at all.
   std::vector<Evidence> evidence(count);
   for (int p = 0; p < count; ++p) {
-    // For the report: field p+1 belongs with field p+2 or alone, field p
-    // with p-1 or alone.
-    const double split =
-        std::max(p + 1 < count ? weight[p + 1] * (1 - back[p + 1]) : 0.0, weight[p] * (1 - forward[p]));
-    evidence[p].combed = split;
-    evidence[p].weight = std::max(p + 1 < count ? weight[p + 1] : 0.0, weight[p]);
+    evidence[p].combed = refuseForwardWeight[p] * refuseForward[p];
+    evidence[p].weight = weight[p];
+    if (p + 1 < count) {
+      evidence[p].combed = std::max(evidence[p].combed, refuseBackWeight[p + 1] * refuseBack[p + 1]);
+      evidence[p].weight = std::max(evidence[p].weight, weight[p + 1]);
+    }
   }
 
   const std::vector<State> states = BuildStates();
@@ -401,18 +399,10 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
         proposal.lastFieldLeftOut = true;
       }
     } else {
-      // Positions first .. field-1 all show the picture; take the least
-      // combed, an even one (the frame itself, no weave) unless an odd one
-      // is clearly better.
-      int pick = first;
-      double pickScore = std::numeric_limits<double>::infinity();
-      for (int p = first; p < field; ++p) {
-        const double score = evidence[p].combed * evidence[p].weight + (p % 2 ? 0.05 : 0.0);
-        if (score < pickScore) {
-          pickScore = score;
-          pick = p;
-        }
-      }
+      // Positions first .. field-1 all show the picture: the frame itself
+      // (an even position, both fields as one coded frame) where it is one
+      // of them, else the weave.
+      const int pick = first % 2 == 0 || field - first < 2 ? first : first + 1;
       proposal.positions[pick].code = '1';
     }
     first = field + 1;
