@@ -11,7 +11,11 @@
 // odd positions in the true order and none in the other. Every frame pair
 // that moves enough votes for the order whose odd weave combs clearly
 // less; progressive footage, whose odd weaves are alike in both orders,
-// votes for neither.
+// votes for neither. A vote also needs the winning odd weave to comb no
+// more than the frames themselves (the even positions around it), as a film
+// frame's two fields or two video fields one moment apart do: progressive
+// pictures moving up or down can make one order's odd weaves comb less than
+// the other's, but never as little as the frames.
 //
 // The rule reads the frames in order and decides at the first frame pair
 // where one order leads decisively, so that a command that reads only the
@@ -37,8 +41,13 @@ struct FieldOrderVerdict {
 // A vote needs the odd weave of one order to comb this much less than the
 // other's, against the motion around it.
 constexpr double FieldOrderMargin = 0.5;
-// One order decides once it has this many votes and four times the other's.
-constexpr int FieldOrderVotes = 12;
+// One order decides once it has this many votes and FieldOrderLead times
+// the other's.
+constexpr int FieldOrderVotes = 16;
+constexpr int FieldOrderLead = 6;
+// The winning odd weave combs at most this much more than the frames
+// around it, against the motion.
+constexpr double FieldOrderClean = 1.5;
 
 // From the measures of both orders (FieldAnalyzer::Finish). `fieldSamples`
 // is FieldAnalyzer::FieldSamples().
@@ -49,11 +58,13 @@ FieldOrderVerdict MeasureFieldOrder(const FieldAnalyzer::Result& measures, doubl
 class FieldOrderProbe {
  public:
   explicit FieldOrderProbe(double fieldSamples);
-  // The odd position of frame pair (k, k+1) in both orders.
-  void Add(const PositionMeasures& topFirst, const PositionMeasures& bottomFirst);
+  // The odd position of frame pair (k, k+1) in both orders, and the even
+  // positions of frames k and k+1 (alike in both).
+  void Add(const PositionMeasures& frameBefore, const PositionMeasures& topFirst, const PositionMeasures& bottomFirst,
+           const PositionMeasures& frameAfter);
   bool Decided() const { return verdict.known && verdict.decidedAtFrame >= 0; }
   // The verdict so far; at the end of the stream, `Final` also accepts a
-  // smaller but clear lead.
+  // clear lead of fewer votes.
   FieldOrderVerdict Final() const;
 
  private:
