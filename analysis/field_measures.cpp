@@ -296,6 +296,17 @@ void FieldAnalyzer::AddPositions(const std::vector<FrameSums>& frame, const std:
         auto oddWeave = [&](const PairSums& p) {
           return static_cast<double>(bottomFirst ? p.weaveBottomFirst : p.weaveTopFirst);
         };
+        // A position's block: its comb excess, and the changes of field p-1
+        // against p+1 (m1) and of field p against p+2 (m2).
+        auto add = [&](PositionMeasures& m, double comb, double m1, double m2) {
+          m.combAll += comb;
+          if (m1 > threshold || m2 > threshold) {
+            m.comb += comb;
+            m.motionBefore += std::max(0.0, m1 - floor);
+            m.motionAfter += std::max(0.0, m2 - floor);
+            ++m.movingBlocks;
+          }
+        };
         // Position 2k: frame k's fields; field p-1 is frame k-1's second
         // field, p+2 frame k+1's first.
         {
@@ -305,14 +316,8 @@ void FieldAnalyzer::AddPositions(const std::vector<FrameSums>& frame, const std:
             even.pairing += static_cast<double>(f.weave) - oddWeave((*before)[b]);
             even.pairingMotion += m1 - floor;
           }
-          even.combAll += comb;
+          add(even, comb, m1, m2);
           repeatEven += m2;
-          if (m1 > threshold || m2 > threshold) {
-            even.comb += comb;
-            even.motionBefore += std::max(0.0, m1 - floor);
-            even.motionAfter += std::max(0.0, m2 - floor);
-            ++even.movingBlocks;
-          }
         }
         // Position 2k+1: frame k's second field and frame k+1's first.
         if (next && after) {
@@ -326,14 +331,8 @@ void FieldAnalyzer::AddPositions(const std::vector<FrameSums>& frame, const std:
           }
           const double self = static_cast<double>(bottomFirst ? f.selfTop + g.selfBottom : f.selfBottom + g.selfTop);
           const double comb = weave - self;
-          odd.combAll += comb;
+          add(odd, comb, m1, m2);
           repeatOdd += m2;
-          if (m1 > threshold || m2 > threshold) {
-            odd.comb += comb;
-            odd.motionBefore += std::max(0.0, m1 - floor);
-            odd.motionAfter += std::max(0.0, m2 - floor);
-            ++odd.movingBlocks;
-          }
         }
       }
     }

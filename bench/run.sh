@@ -18,3 +18,7 @@ if [ -x bench/plan_bench.sh ]; then
   echo "== plan analysis"
   bench/plan_bench.sh "$build"
 fi
+if [ -x bench/plan_classes.sh ]; then
+  echo "== plan footage classes"
+  bench/plan_classes.sh "$build"
+fi

@@ -13,10 +13,6 @@
 namespace footage {
 namespace {
 
-void Run(const std::string& command) {
-  if (std::system(command.c_str()) != 0) throw std::runtime_error("footage: failed: " + command);
-}
-
 // splitmix64: the same numbers on every platform, unlike the standard
 // library's distributions.
 class Rng {
@@ -341,16 +337,6 @@ uint64_t FieldHash(const char* frame, int w, int h, int parity) {
   return hash;
 }
 
-void CopyRows(const std::string& from, int parity, int w, int h, std::string* to) {
-  size_t offset = 0;
-  for (int plane = 0; plane < 3; ++plane) {
-    const size_t rowBytes = plane == 0 ? w : w / 2;
-    for (int row = parity; row < h; row += 2)
-      to->replace(offset + row * rowBytes, rowBytes, from, offset + row * rowBytes, rowBytes);
-    offset += rowBytes * h;
-  }
-}
-
 std::string Header(int w, int h, const char* rate, char interlace) {
   return "YUV4MPEG2 W" + std::to_string(w) + " H" + std::to_string(h) + " F" + rate + " I" + interlace + " A1:1 C422\n";
 }
@@ -444,7 +430,7 @@ class ClipBuilder {
     reel.kind = Kind::Video;
     for (size_t j = 0; j + 1 < moments.size(); j += 2) {
       std::string frame = moments[j];
-      CopyRows(moments[j + 1], FirstParity() ^ 1, w, h, &frame);
+      CopyField(moments[j + 1], FirstParity() ^ 1, w, h, &frame);
       reel.frames.push_back(frame);
       reel.picture.push_back(Base() + static_cast<int64_t>(j));
       reel.picture.push_back(Base() + static_cast<int64_t>(j) + 1);
@@ -489,7 +475,7 @@ class ClipBuilder {
       const Ref &first = fields[2 * k], &second = fields[2 * k + 1];
       std::string frame = reels[first.reel].frames[first.field / 2];
       if (second.reel != first.reel || second.field / 2 != first.field / 2)
-        CopyRows(reels[second.reel].frames[second.field / 2], FirstParity() ^ 1, w, h, &frame);
+        CopyField(reels[second.reel].frames[second.field / 2], FirstParity() ^ 1, w, h, &frame);
       clip.push_back(std::move(frame));
     }
     const std::string path = dir + "/" + name + ".y4m";
