@@ -40,6 +40,7 @@ constexpr double LoneDoubtCost = 4;       // a field alone though it and a neigh
 constexpr double RepeatSplitCost = 20;    // a telecine repeat not kept in one picture
 constexpr double LoneStillCost = 3;       // a lone field between two fields that repeat each other
 constexpr double EdgeLoneCost = 3;        // the clip's first field alone
+constexpr double StillVideoCost = 1;      // a position of video that shows no motion
 // A change of cadence or phase: where a cut is (an edit, which breaks the
 // cadence as a rule), and elsewhere, where only an edit no cut shows, or
 // misleading measures, would break it.
@@ -63,11 +64,18 @@ constexpr int MedianReach = 4;
 // lossy encode: below CodingLow the pairing says nothing, above CodingHigh
 // it says all it can. FloorReach: positions either way where the repeats
 // are looked for.
-constexpr double CodingLow = 1.5;
-constexpr double CodingHigh = 4;
+constexpr double CodingLow = 2;
+constexpr double CodingHigh = 8;
 constexpr int FloorReach = 8;
 // Both sides of a weave changing this many times more than usual: a cut.
 constexpr double SceneChange = 8;
+// A change below StillLow of the stretch's motion is none, above StillHigh
+// a change in full; StretchReach: positions either way of the stretch.
+constexpr double StillLow = 0.01;
+constexpr double StillHigh = 0.05;
+constexpr int StretchReach = 32;
+// The share of the frame's blocks a cut changes.
+constexpr double CutShare = 0.6;
 // Positions either side of a cut where the cadence may change at the cut's price.
 constexpr int CutReach = 2;
 // Change between fields of one parity two apart, against the usual change:
@@ -188,12 +196,29 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
     return alone;
   };
 
-  // A weave across a cut: both its same-parity changes far above the usual.
+  // The motion of a stretch: the upper quartile of the same-parity change
+  // over a few seconds of fields.
+  std::vector<double> stretchMotion(count, 0);
+  {
+    std::vector<double> window;
+    for (int p = 0; p < count; ++p) {
+      window.clear();
+      for (int q = std::max(0, p - StretchReach); q <= std::min(count - 1, p + StretchReach); ++q)
+        if (measures[q].repeat >= 0) window.push_back(measures[q].repeat);
+      if (window.empty()) continue;
+      std::nth_element(window.begin(), window.begin() + window.size() * 3 / 4, window.end());
+      stretchMotion[p] = window[window.size() * 3 / 4];
+    }
+  }
+  // A weave across a cut: both its same-parity changes far above the usual,
+  // over most of the frame (a held drawing giving way to the next changes
+  // far more than the held frames around it, but not everywhere).
   const std::vector<double> typicalMotion = localMedian([&](int q) { return measures[q].motion; });
   auto acrossCut = [&](int p) {
     if (p < 0 || p >= count) return false;
     const double least = std::min(measures[p].motionBefore, measures[p].motionAfter);
-    return least > minMotion && least > SceneChange * std::max(typicalMotion[p] / 2, measures[p].repeatNoise);
+    return least > minMotion && least > SceneChange * std::max(typicalMotion[p] / 2, measures[p].repeatNoise) &&
+           measures[p].movingBlocks >= CutShare * measures[p].blocks;
   };
 
   // Field q between its neighbours: which one it belongs with, from the
@@ -222,6 +247,10 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
     // between fields q-1 and q+1 not well above that says little.
     if (q >= 1 && codingFloor[q] > 0 && measures[q - 1].repeat >= 0)
       weight[q] *= Smooth((measures[q - 1].repeat / codingFloor[q] - CodingLow) / (CodingHigh - CodingLow));
+    // Nor does a change that is nothing beside the motion of the stretch:
+    // a held drawing's fields differ by what the encode did, not by motion.
+    if (q >= 1 && measures[q - 1].repeat >= 0 && stretchMotion[q] > 0)
+      weight[q] *= Smooth((measures[q - 1].repeat / stretchMotion[q] - StillLow) / (StillHigh - StillLow));
   }
   // What speaks against joining field q with q-1 or with q+1: a pairing
   // the other way, and a cut in between, which no picture spans.
@@ -312,7 +341,12 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
     const int base = s - states[s].phase;
     predecessor[s] = base + (states[s].phase + states[s].period - 1) % states[s].period;
   }
-  auto emission = [&](const State& st, int) { return st.cadence < 0 ? IrregularCost : 0.0; };
+  // Video where nothing moves costs a little: its fields are rebuilt one by
+  // one where whole frames would show the same.
+  auto emission = [&](const State& st, int p) {
+    if (st.cadence < 0) return IrregularCost;
+    return st.cadence == VideoCadence ? StillVideoCost * (1 - evidence[p].weight) : 0.0;
+  };
 
   std::vector<double> switchCost(count, SwitchCost);
   for (int p = 0; p < count; ++p)

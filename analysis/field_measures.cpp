@@ -336,6 +336,7 @@ void FieldAnalyzer::AddPositions(const std::vector<FrameSums>& frame, const std:
         }
       }
     }
+    even.blocks = odd.blocks = blockRows * blockCols;
     even.motion = even.motionBefore + even.motionAfter;
     even.repeat = after ? repeatEven : -1;
     even.repeatNoise = noiseEnergy;

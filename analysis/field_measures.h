@@ -66,6 +66,7 @@ struct PositionMeasures {
   double pairing = 0, pairingMotion = 0;
 
   int movingBlocks = 0;
+  int blocks = 0;  // of the frame
 };
 
 // Runs work(begin, end) over consecutive ranges covering [0, count),

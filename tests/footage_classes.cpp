@@ -383,7 +383,10 @@ std::vector<std::string> ReadFrames(const std::string& path, int w, int h) {
   return frames;
 }
 
-enum class Encode { None, Mpeg2, X264 };
+// The encodes a clip may go through: interlaced MPEG-2 at 6 Mb/s,
+// interlaced x264 at crf 26, or x264 coding the frames as progressive ones,
+// as many web copies of telecined video are.
+enum class Encode { None, Mpeg2, X264, X264Progressive };
 
 // A clip assembled at field level from reels (telecined film, interlaced
 // video, progressive frames), in the clip's field order.
@@ -418,6 +421,7 @@ class ClipBuilder {
         if (!reel.picture.empty() && index < reel.picture.back() - Base())
           throw std::runtime_error("footage: telecined fields go back in time");
         reel.picture.push_back(Base() + index);
+        reel.content.push_back(Hash(frames.at(index)));
       }
     Run("rm -f " + base + "_film.y4m " + base + "_marker.y4m " + base + "_tcfilm.y4m " + base + "_tcmarker.y4m");
     reels.push_back(std::move(reel));
@@ -432,8 +436,10 @@ class ClipBuilder {
       std::string frame = moments[j];
       CopyField(moments[j + 1], FirstParity() ^ 1, w, h, &frame);
       reel.frames.push_back(frame);
-      reel.picture.push_back(Base() + static_cast<int64_t>(j));
-      reel.picture.push_back(Base() + static_cast<int64_t>(j) + 1);
+      for (int i = 0; i < 2; ++i) {
+        reel.picture.push_back(Base() + static_cast<int64_t>(j) + i);
+        reel.content.push_back(static_cast<uint64_t>(reel.picture.back()));
+      }
     }
     reels.push_back(std::move(reel));
     return static_cast<int>(reels.size()) - 1;
@@ -445,7 +451,10 @@ class ClipBuilder {
     reel.kind = Kind::Progressive;
     reel.frames = frames;
     for (size_t k = 0; k < frames.size(); ++k)
-      for (int i = 0; i < 2; ++i) reel.picture.push_back(Base() + static_cast<int64_t>(k));
+      for (int i = 0; i < 2; ++i) {
+        reel.picture.push_back(Base() + static_cast<int64_t>(k));
+        reel.content.push_back(static_cast<uint64_t>(reel.picture.back()));
+      }
     reels.push_back(std::move(reel));
     return static_cast<int>(reels.size()) - 1;
   }
@@ -482,14 +491,16 @@ class ClipBuilder {
     const char trueOrder = bff ? 'b' : 't';
     if (encode != Encode::None) {
       const std::string raw = dir + "/" + name + "_raw.y4m",
-                        coded = dir + "/" + name + (encode == Encode::X264 ? ".mkv" : ".m2v");
+                        coded = dir + "/" + name + (encode == Encode::Mpeg2 ? ".m2v" : ".mkv");
       WriteY4m(raw, w, h, "30000:1001", trueOrder, clip);
       clip.clear();
       std::string codec;
       if (encode == Encode::Mpeg2)
         codec = std::string("-c:v mpeg2video -b:v 6M -g 15 -bf 2 -flags +ilme+ildct -top ") + (bff ? "0" : "1");
-      else
+      else if (encode == Encode::X264)
         codec = std::string("-c:v libx264 -preset fast -crf 26 -x264-params interlaced=1:") + (bff ? "bff=1" : "tff=1");
+      else
+        codec = "-c:v libx264 -preset fast -crf 26";
       Run("ffmpeg -v error -y -i " + raw + " -vf scale=interl=1,format=yuv420p " + codec + " " + coded);
       Run("ffmpeg -v error -y -i " + coded +
           " -vf scale=interl=1,format=yuv422p -fps_mode passthrough -f yuv4mpegpipe " + dir + "/" + name +
@@ -512,6 +523,7 @@ class ClipBuilder {
       FieldTruth f;
       f.kind = reels[r.reel].kind;
       f.picture = reels[r.reel].picture[r.field];
+      f.content = reels[r.reel].content[r.field];
       f.hash = FieldHash(clip[i / 2].data(), w, h, FirstParity() ^ (i % 2));
       truth.fields.push_back(f);
     }
@@ -526,6 +538,7 @@ class ClipBuilder {
     Kind kind;
     std::vector<std::string> frames;
     std::vector<int64_t> picture;  // per field, time order
+    std::vector<uint64_t> content;
   };
   struct Ref {
     int reel, field;
@@ -818,6 +831,10 @@ ClassTruth MakeClass(const std::string& dir, const std::string& name, const Vari
     Rng rng(variant.seed * 7919 + i * 104729);
     Encode encode = Encode::None;
     def.build(builder, rng, w, h, &encode);
+    if (variant.encode == "none") encode = Encode::None;
+    if (variant.encode == "mpeg2") encode = Encode::Mpeg2;
+    if (variant.encode == "x264") encode = Encode::X264;
+    if (variant.encode == "x264p") encode = Encode::X264Progressive;
     return builder.Finish(encode, variant.headerOrder);
   }
   throw std::runtime_error("footage: no class " + name);
@@ -826,7 +843,8 @@ ClassTruth MakeClass(const std::string& dir, const std::string& name, const Vari
 void SaveTruth(const ClassTruth& t, const std::string& path) {
   std::ofstream out(path);
   out << t.name << " " << t.width << " " << t.height << " " << t.frames << " " << (t.bottomFirst ? 1 : 0) << "\n";
-  for (const FieldTruth& f : t.fields) out << static_cast<char>(f.kind) << " " << f.picture << " " << f.hash << "\n";
+  for (const FieldTruth& f : t.fields)
+    out << static_cast<char>(f.kind) << " " << f.picture << " " << f.hash << " " << f.content << "\n";
   if (!out) throw std::runtime_error("footage: cannot write " + path);
 }
 
@@ -838,7 +856,7 @@ ClassTruth LoadTruth(const std::string& path) {
   t.bottomFirst = bff != 0;
   char kind;
   FieldTruth f;
-  while (in >> kind >> f.picture >> f.hash) {
+  while (in >> kind >> f.picture >> f.hash >> f.content) {
     f.kind = static_cast<Kind>(kind);
     t.fields.push_back(f);
   }
@@ -870,11 +888,13 @@ ClassScore ScoreOutputs(const ClassTruth& truth, const std::vector<Output>& outp
   // still scenes give the same bytes to several film frames).
   std::map<uint64_t, std::vector<int64_t>> byHash[2];
   std::map<int64_t, Kind> kinds;
+  std::map<int64_t, uint64_t> contents;
   for (size_t i = 0; i < truth.fields.size(); ++i) {
     const int parity = static_cast<int>(i % 2) ^ (truth.bottomFirst ? 1 : 0);
     std::vector<int64_t>& v = byHash[parity][truth.fields[i].hash];
     if (std::find(v.begin(), v.end(), truth.fields[i].picture) == v.end()) v.push_back(truth.fields[i].picture);
     kinds[truth.fields[i].picture] = truth.fields[i].kind;
+    contents[truth.fields[i].picture] = truth.fields[i].content;
   }
   ClassScore s;
   s.recoverable = static_cast<int>(truth.recoverable.size());
@@ -892,9 +912,15 @@ ClassScore ScoreOutputs(const ClassTruth& truth, const std::vector<Output>& outp
       ++s.rebuilt;
       continue;
     }
+    // Fields of one film frame, or of two film frames that showed the same
+    // picture before any encode (a held drawing): one picture.
     std::vector<int64_t> both;
     for (int64_t p : t->second)
-      if (std::find(b->second.begin(), b->second.end(), p) != b->second.end()) both.push_back(p);
+      for (int64_t q : b->second)
+        if (contents[p] == contents[q]) {
+          if (std::find(both.begin(), both.end(), p) == both.end()) both.push_back(p);
+          if (std::find(both.begin(), both.end(), q) == both.end()) both.push_back(q);
+        }
     if (both.empty()) {
       ++s.combed;
       continue;

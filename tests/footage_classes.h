@@ -9,9 +9,10 @@
 // shows (a film frame, a video moment, a progressive frame) and the hash of
 // its bytes as the finished clip holds them, so that any tool's output can
 // be scored field by field: an output frame whose two fields are fields of
-// one film frame is that film frame recovered, byte for byte against the
-// best weave the (decoded) input offers; fields of two pictures are a
-// combed frame; anything else was rebuilt or blended.
+// one film frame (or of film frames that held one drawing) is that film
+// frame recovered, byte for byte against the best weave the (decoded) input
+// offers; fields of two pictures are a combed frame; anything else was
+// rebuilt or blended.
 #ifndef ZEMIVTC_TESTS_FOOTAGE_CLASSES_H
 #define ZEMIVTC_TESTS_FOOTAGE_CLASSES_H
 
@@ -29,6 +30,9 @@ struct FieldTruth {
   Kind kind = Kind::Film;
   int64_t picture = 0;  // unique per film frame, video moment or progressive frame
   uint64_t hash = 0;    // luma and chroma rows of the field, as the clip holds them
+  // The picture's bytes before telecine and any encode (film frames of one
+  // held drawing share it); unique for video and progressive pictures.
+  uint64_t content = 0;
 };
 
 struct ClassTruth {
@@ -41,13 +45,15 @@ struct ClassTruth {
 
 // Choices that make a class's clip differ from the tests' own while keeping
 // what the class is about: other pictures (seed), frame size, where the
-// telecine cadence starts, the field order and what the header says of it.
+// telecine cadence starts, the field order and what the header says of it,
+// the encode.
 struct Variant {
   uint32_t seed = 1;
   int width = 0, height = 0;  // 0: the class's own size
   int phase = 0;              // fields dropped at the start of every film reel (0..9)
   int order = -1;             // -1: the class's own; 0 top field first; 1 bottom field first
   char headerOrder = 0;       // the Y4M I tag to write (t, b, p, m); 0: the true order's
+  std::string encode;         // "none", "mpeg2", "x264", "x264p" (progressive coding); "": the class's own
 };
 
 // The class names, in the order the tests and the benchmark table use.

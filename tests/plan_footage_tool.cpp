@@ -2,6 +2,7 @@
 //   plan_footage make DIR WIDTH HEIGHT   writes DIR/footage.y4m and DIR/truth.txt
 //   plan_footage score DIR OUTPUT.y4m    prints how many output frames are exact film frames
 //   plan_footage class DIR NAME [seed=N] [size=WxH] [phase=N] [order=t|b] [header=t|b|p|m]
+//                                        [encode=none|mpeg2|x264|x264p]
 //                                        writes DIR/NAME.y4m and DIR/NAME.truth (footage_classes.h)
 //   plan_footage score-plan DIR NAME PLAN       scores a plan against DIR/NAME.truth
 //   plan_footage score-output DIR NAME OUT.y4m  scores a tool's output frames ("-": standard input)
@@ -57,6 +58,8 @@ footage::Variant ParseVariant(int argc, char** argv, int first) {
       v.order = value == "b";
     } else if (key == "header" && value.size() == 1) {
       v.headerOrder = value[0];
+    } else if (key == "encode" && (value == "none" || value == "mpeg2" || value == "x264" || value == "x264p")) {
+      v.encode = value;
     } else {
       throw std::runtime_error("bad variant " + a);
     }
