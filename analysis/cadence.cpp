@@ -71,8 +71,8 @@ constexpr int FloorReach = 8;
 constexpr double SceneChange = 8;
 // A change below StillLow of the stretch's motion is none, above StillHigh
 // a change in full; StretchReach: positions either way of the stretch.
-constexpr double StillLow = 0.01;
-constexpr double StillHigh = 0.05;
+constexpr double StillLow = 0.003;
+constexpr double StillHigh = 0.015;
 constexpr int StretchReach = 32;
 // The share of the frame's blocks a cut changes.
 constexpr double CutShare = 0.6;
