@@ -1,0 +1,97 @@
+#include "cli/thumbnails.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace cli {
+namespace {
+
+// The weave's row y: even rows from the top field's frame, odd ones from
+// the bottom field's.
+const uint8_t* WeaveRow(const PackedFrame& top, const PackedFrame& bottom, int y) {
+  return (y % 2 == 0 ? top : bottom).data + y * (y % 2 == 0 ? top.pitch : bottom.pitch);
+}
+
+uint8_t Clamp(double v) { return static_cast<uint8_t>(std::min(255.0, std::max(0.0, v + 0.5))); }
+
+// Studio-range BT.601 to RGB.
+void PutRgb(uint8_t* px, double y, double u, double v) {
+  y = 1.164 * (y - 16);
+  u -= 128;
+  v -= 128;
+  px[0] = Clamp(y + 1.596 * v);
+  px[1] = Clamp(y - 0.392 * u - 0.813 * v);
+  px[2] = Clamp(y + 2.017 * u);
+}
+
+}  // namespace
+
+RgbPicture Thumbnail(const PackedFrame& top, const PackedFrame& bottom, FieldChoice fields) {
+  const int width = top.width, height = top.height;
+  if (height < 2) fields = FieldChoice::Both;
+  // The source rows: all of the weave's, or every other one from `first`.
+  const int first = fields == FieldChoice::Bottom ? 1 : 0, step = fields == FieldChoice::Both ? 1 : 2;
+  const int rows = (height - first + step - 1) / step;
+  RgbPicture out;
+  out.width = std::min(ThumbnailWidth, width);
+  out.height = std::max(1, (height * out.width + width / 2) / width);
+  out.rgb.resize(static_cast<size_t>(out.width) * out.height * 3);
+  for (int ty = 0; ty < out.height; ++ty) {
+    const int r0 = ty * rows / out.height, r1 = std::max(r0 + 1, (ty + 1) * rows / out.height);
+    for (int tx = 0; tx < out.width; ++tx) {
+      const int x0 = tx * width / out.width, x1 = std::max(x0 + 1, (tx + 1) * width / out.width);
+      long sy = 0, su = 0, sv = 0;
+      for (int r = r0; r < r1; ++r) {
+        const uint8_t* row = WeaveRow(top, bottom, first + r * step);
+        for (int x = x0; x < x1; ++x) {
+          sy += row[2 * x];
+          su += row[4 * (x / 2) + 1];
+          sv += row[4 * (x / 2) + 3];
+        }
+      }
+      const double n = static_cast<double>(r1 - r0) * (x1 - x0);
+      PutRgb(&out.rgb[(static_cast<size_t>(ty) * out.width + tx) * 3], sy / n, su / n, sv / n);
+    }
+  }
+  return out;
+}
+
+RgbPicture CloseUp(const PackedFrame& top, const PackedFrame& bottom) {
+  const int width = top.width, height = top.height;
+  const int cw = std::min(CloseUpWidth, width), ch = std::min(CloseUpHeight, height);
+  // Comb per pixel: the row stands out from both rows around it, the same
+  // way. Summed over windows of the close-up's size, half a window apart.
+  auto luma = [&](int x, int y) { return static_cast<int>(WeaveRow(top, bottom, y)[2 * x]); };
+  int bestX = (width - cw) / 2, bestY = (height - ch) / 2;
+  long best = 0;
+  const int stepX = std::max(1, cw / 2), stepY = std::max(2, ch / 2 / 2 * 2);
+  for (int y0 = 0; y0 + ch <= height; y0 += stepY)
+    for (int x0 = 0; x0 + cw <= width; x0 += stepX) {
+      long sum = 0;
+      for (int y = std::max(1, y0); y < std::min(height - 1, y0 + ch); ++y)
+        for (int x = x0; x < x0 + cw; ++x) {
+          const int a = luma(x, y) - luma(x, y - 1), b = luma(x, y) - luma(x, y + 1);
+          if ((a > 0 && b > 0) || (a < 0 && b < 0)) sum += std::min(std::abs(a), std::abs(b));
+        }
+      if (sum > best) {
+        best = sum;
+        bestX = x0;
+        bestY = y0;
+      }
+    }
+  RgbPicture out;
+  out.width = 2 * cw;
+  out.height = 2 * ch;
+  out.rgb.resize(static_cast<size_t>(out.width) * out.height * 3);
+  for (int y = 0; y < out.height; ++y) {
+    const uint8_t* row = WeaveRow(top, bottom, bestY + y / 2);
+    for (int x = 0; x < out.width; ++x) {
+      const int sx = bestX + x / 2;
+      PutRgb(&out.rgb[(static_cast<size_t>(y) * out.width + x) * 3], row[2 * sx], row[4 * (sx / 2) + 1],
+             row[4 * (sx / 2) + 3]);
+    }
+  }
+  return out;
+}
+
+}  // namespace cli
