@@ -82,12 +82,12 @@ const char* PageStyle() {
   return "body{font:14px/1.4 sans-serif;margin:1em 2em;color:#222;background:#fff}"
          "h1{font-size:1.4em}h2{font-size:1.1em;margin:0 0 .3em}"
          "code{background:#f2f2f2;padding:0 .3em;border-radius:3px}"
-         ".timeline{max-width:100%;height:auto;border:1px solid #ccc}"
+         ".timeline{overflow-x:auto}.timeline img{border:1px solid #ccc}"
          ".place{border-top:1px solid #ccc;padding:.8em 0}"
          ".tag{display:inline-block;padding:0 .4em;border-radius:3px;font-size:.85em;color:#fff}"
          ".break{background:#000}.doubt{background:#f08c00}"
          ".cands{display:flex;flex-wrap:wrap;gap:10px}"
-         "figure{margin:0;padding:4px;border:2px solid #ddd;width:max-content;max-width:220px;font-size:12px}"
+         "figure{margin:0;padding:4px;border:2px solid #ddd;width:164px;font-size:12px;overflow-wrap:anywhere}"
          "figure.chosen{border-color:#2ea043}figure img{display:block}"
          "table{border-collapse:collapse;font-size:12px;margin:.4em 0}"
          "td,th{border:1px solid #ddd;padding:1px 6px;text-align:right}";
@@ -180,8 +180,9 @@ void ReviewWriter::Write(const ReviewContent& content) {
       "choose otherwise, copy the line under a picture into a keep file and run <code>zemivtc plan --keep "
       "FILE</code> again: the plan keeps those codes and fits the cadence around them. The margin says how much "
       "dearer the cheapest plan deciding the other way at the position is (a change of cadence costs 6).</p>\n";
-  page += "<p><img class=\"timeline\" src=\"timeline.png\" usemap=\"#timeline\" alt=\"the plan's timeline, places "
-          "marked\"></p>\n<map name=\"timeline\">\n";
+  // At its own size: the map's rectangles are in the picture's pixels.
+  page += "<div class=\"timeline\"><img src=\"timeline.png\" usemap=\"#timeline\" alt=\"the plan's timeline, places "
+          "marked\"></div>\n<map name=\"timeline\">\n";
   for (const TimelineArea& a : areas)
     page += "<area shape=\"rect\" coords=\"" + std::to_string(a.x0) + "," + std::to_string(a.y0) + "," +
             std::to_string(a.x1) + "," + std::to_string(a.y1) + "\" href=\"#p" + std::to_string(a.position) +

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <cstdio>
 #include <regex>
 #include <set>
@@ -129,9 +130,251 @@ TEST_F(PlanReview, ListsEveryPlaceWherethePlanIsWrongWithinTwoPercentOfThePositi
   for (int p : places) std::printf(" [%d]", p);
   std::printf("\n");
   EXPECT_LE(places.size() * 50, plan.size());
+  // The judge catches each kind of mistake: a film frame dropped, a combed
+  // weave taken whole, a field rebuilt alone beside its partner.
+  const int picked = static_cast<int>(plan.find("101", 10)), combed = picked + 1;
+  ASSERT_GT(picked, 0);
+  for (const auto& mistake : {std::make_pair(picked, '0'), std::make_pair(combed, '1'), std::make_pair(picked, '5')}) {
+    std::string broken = plan;
+    broken[mistake.first] = mistake.second;
+    const Mistakes found = FindMistakes(truth, broken);
+    EXPECT_EQ(found.wrong.size() + found.missing.size(), mistake.second == '5' ? 2u : 1u) << mistake.second;
+  }
   for (int p : m.wrong) EXPECT_TRUE(listed(p)) << "wrong position " << p << " is not listed";
   for (const std::vector<int>& could : m.missing)
     EXPECT_TRUE(std::any_of(could.begin(), could.end(), listed)) << "a missing picture at " << could[0];
+}
+
+// Headless Chromium on a page from disk, with a profile of its own; the
+// status is 127 when no browser is installed.
+CommandResult Chromium(const std::string& dir, const std::string& args) {
+  return RunShell(dir,
+                  "command -v chromium >/dev/null || exit 127\nrm -rf $D/profile && mkdir $D/profile\n"
+                  "timeout 120 chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
+                  "--disable-background-networking --disable-component-update --disable-sync "
+                  "--user-data-dir=$D/profile " +
+                      args);
+}
+
+TEST_F(PlanReview, ChromiumShowsThePageFromDiskWithEveryThumbnailLoaded) {
+  CommandResult r = RunShell(dir, "$Z plan -q --out $D/plan --review $D/browser $D/footage.y4m");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string page = ReadAll(dir + "browser/index.html");
+  EXPECT_EQ(page.find("<script"), std::string::npos) << "the page needs no script";
+  EXPECT_EQ(page.find("http"), std::string::npos) << "the page loads nothing from the network";
+  const std::regex image("<img src=\"([^\"]+)\"");
+  std::set<std::string> sources;
+  for (auto it = std::sregex_iterator(page.begin(), page.end(), image); it != std::sregex_iterator(); ++it)
+    sources.insert((*it)[1]);
+  const size_t places = PagePlaces(page).size();
+  ASSERT_GT(places, 0u);
+  EXPECT_EQ(sources.size(), 1 + 6 * places) << "the timeline and six pictures a place";
+
+  // The test's own copy of the page marks every picture that loaded, and
+  // has one that cannot load, to show that the marks tell.
+  const std::string marker =
+      "<img src=\"missing.png\"><script>addEventListener('load',function(){for(var i of document.images)"
+      "i.setAttribute('data-loaded',i.complete&&i.naturalWidth>0?'yes':'no');"
+      "document.body.setAttribute('data-checked','yes')});</script>";
+  WriteAll(dir + "browser/harness.html", page.substr(0, page.rfind("</body>")) + marker + "</body></html>\n");
+  r = Chromium(dir, "--virtual-time-budget=10000 --dump-dom file://$D/browser/harness.html > $D/dom.html");
+  const std::string dom = ReadAll(dir + "dom.html");
+  if (r.status != 0 || dom.find("data-checked=\"yes\"") == std::string::npos)
+    GTEST_SKIP() << "no browser can run here (chromium exit status " << r.status << "; `make deps` installs it)";
+  const std::regex loaded("<img src=\"([^\"]+)\"[^>]*data-loaded=\"(yes|no)\"");
+  std::set<std::string> shown, failed;
+  for (auto it = std::sregex_iterator(dom.begin(), dom.end(), loaded); it != std::sregex_iterator(); ++it)
+    ((*it)[2] == "yes" ? shown : failed).insert((*it)[1]);
+  EXPECT_EQ(shown, sources);
+  EXPECT_EQ(failed, std::set<std::string>{"missing.png"});
+
+  // A screenshot of the page as it is, kept for people to look at.
+  const std::string shot = std::string(ZEMIVTC_BINARY_DIR) + "/review_page.png";
+  std::remove(shot.c_str());
+  r = Chromium(dir, "--window-size=1300,2400 --screenshot=" + shot + " file://$D/browser/index.html");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadAll(shot).substr(1, 3), "PNG") << shot;
+}
+
+TEST_F(PlanReview, KeptCodesSurviveANewPlanThatFitsAroundThem) {
+  CommandResult r = RunShell(dir, "$Z plan -q --out $D/auto $D/footage.y4m");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string automatic = ReadAll(dir + "auto");
+  // A film picture of three fields can be taken at either of its two
+  // positions; keep the one the plan did not take.
+  int first = -1;
+  for (int p = 20; p + 2 < static_cast<int>(automatic.size()) && first < 0; ++p)
+    if (truth.fieldPictures[p] == truth.fieldPictures[p + 2] && truth.fieldPictures[p] != truth.fieldPictures[p - 1] &&
+        automatic[p] == '1')
+      first = p;
+  ASSERT_GE(first, 0);
+  // Restating the plan's own codes changes nothing; the other weave of the
+  // picture moves its '1' there and nowhere else.
+  const std::string own = std::to_string(first - 2) + "-" + std::to_string(first + 2) + " " +
+                          automatic.substr(first - 2, 5) + "\n";
+  const std::string moved = "# take the picture at its weave\n" + std::to_string(first + 1) + " 1  # was 0\n";
+  WriteAll(dir + "own.keep", own);
+  WriteAll(dir + "moved.keep", moved);
+  r = RunShell(dir,
+               "$Z plan -q --keep $D/own.keep --out $D/own $D/footage.y4m && "
+               "$Z plan -q --keep $D/moved.keep --out $D/moved $D/footage.y4m && "
+               "$Z plan --keep $D/moved.keep --out $D/again --review $D/kept $D/footage.y4m");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("kept: 1 lines"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadAll(dir + "own"), automatic);
+  std::string expected = automatic;
+  expected[first] = '0';
+  expected[first + 1] = '1';
+  EXPECT_EQ(ReadAll(dir + "moved"), expected);
+  EXPECT_EQ(ReadAll(dir + "again"), expected) << "the same keep file gives the same plan";
+  EXPECT_TRUE(FindMistakes(truth, expected).wrong.empty());
+  // The kept code stays beyond the review's reach.
+  for (int place : PagePlaces(ReadAll(dir + "kept/index.html"))) EXPECT_NE(place, first + 1);
+}
+
+TEST(KeepFile, EveryRefusalNamesItsLine) {
+  struct Case {
+    const char* text;
+    int positions;
+    const char* message;
+  } cases[] = {
+      {"12\n", 100, "k line 1: \"12\" needs its code after it"},
+      {"# fine\n\n12 1 2\n", 100, "k line 3: one range and its codes a line"},
+      {"x1 1\n", 100, "k line 1: position \"x1\" is not a whole number"},
+      {"-5 1\n", 100, "k line 1: position \"\" is not a whole number"},
+      {"1-2-3 1\n", 100, "k line 1: position \"2-3\""},
+      {"1234567890 1\n", 100, "k line 1: position \"1234567890\" is not a whole number"},
+      {"9-3 1\n", 100, "k line 1: the range 9-3 ends before it starts"},
+      {"3 7\n", 100, "k line 1: code \"7\" is not one of 0 to 6"},
+      {"3 a\n", 100, "k line 1: code \"a\""},
+      {"3-6 101\n", 100, "k line 1: 3 codes for the 4 positions 3-6"},
+      {"1 1\n3-9 0\n\n5 1\n", 100, "k line 4: position 5 is kept by line 2 too"},
+      {"10-20 1\r\n4-10 2\r\n", 100, "k line 2: position 10 is kept by line 1 too"},
+      {"98-99 1\n", 99, "k line 1: position 99 is past the clip's last position 98"},
+      {"0 1\n1 4\n", 99, "k line 2: code 4 at position 1 keeps fields 0 and 1 apart, but code 1 at position 0 (line 1) joins them"},
+      {"6 5\n6-7 01\n", 99, "k line 2: position 6 is kept by line 1 too"},
+      {"4 2\n3 1\n", 99, "k line 2: code 1 at position 3 joins fields 3 and 4, but code 2 at position 4 (line 1) keeps them apart"},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    try {
+      analysis::KeepConstraints(analysis::ParseKeepFile(c.text, "k"), c.positions, "k");
+    } catch (const analysis::KeepError& e) {
+      error = e.what();
+    }
+    EXPECT_NE(error.find(c.message), std::string::npos) << c.text << " gave: " << error;
+  }
+  // What a kept code fixes: the boundaries around the fields it shows.
+  const analysis::Constraints k = analysis::KeepConstraints(
+      analysis::ParseKeepFile("# comments, blanks and CR LF\r\n\n2 1\r\n5-6 45 # bottom field 5, top field 6\n9 0", "k"), 11,
+      "k");
+  EXPECT_EQ(std::string(k.code.begin(), k.code.end()), std::string("\0\0" "1\0\0" "45\0\0" "0\0", 11));
+  const signed char boundaries[] = {-1, -1, 0, -1, 1, 1, 1, -1, -1, -1, -1};
+  EXPECT_EQ(k.boundary, std::vector<signed char>(boundaries, boundaries + 11));
+  const bool taken[] = {false, false, true, true, false, true, true, false, false, false, false, false};
+  EXPECT_EQ(k.fieldTaken, std::vector<bool>(taken, taken + 12));
+}
+
+// A film of two hours at 29.97 frames a second: 3:2 film cut every few
+// minutes, a stretch of video, orphans at the cuts.
+analysis::Proposal TwoHourProposal() {
+  const int frames = 2 * 60 * 60 * 30000 / 1001;
+  analysis::Proposal proposal;
+  proposal.positions.resize(2 * frames - 1);
+  for (int p = 0; p < static_cast<int>(proposal.positions.size()); ++p) {
+    analysis::Decision& d = proposal.positions[p];
+    const int scene = p / 9001;
+    if (scene % 7 == 3) {
+      d.stretch = analysis::Stretch::Video;
+      d.cadence = 5;
+      d.code = '2';
+    } else {
+      d.cadence = 1;
+      d.code = "10100"[(p + scene) % 5];
+    }
+    d.cadenceBreak = p % 9001 == 0 && p > 0;
+    if (d.cadenceBreak && scene % 2) d.code = '4';
+    d.margin = 20 + p % 13;
+  }
+  return proposal;
+}
+
+TEST(Timeline, ScaleReadsFromSecondsToHours) {
+  struct Case {
+    int positions, rowSeconds, rows, positionsPerColumn, columnsPerPosition;
+  } cases[] = {
+      {1, 1, 1, 1, 8},          {239, 5, 1, 1, 4},           // 4 s
+      {1798, 10, 3, 1, 2},      {35964, 20, 30, 1, 1},       // 30 s, 10 min
+      {431568, 180, 40, 9, 1},  {10485760, 7200, 25, 360, 1}, // 2 h, the longest plan
+  };
+  for (const Case& c : cases) {
+    const cli::TimelineScale s = cli::ChooseTimelineScale(c.positions);
+    EXPECT_EQ(s.rowSeconds, c.rowSeconds) << c.positions;
+    EXPECT_EQ(s.rows, c.rows) << c.positions;
+    EXPECT_EQ(s.positionsPerColumn, c.positionsPerColumn) << c.positions;
+    EXPECT_EQ(s.columnsPerPosition, c.columnsPerPosition) << c.positions;
+    EXPECT_LE((cli::TimelineRowStart(s, 1) + s.positionsPerColumn) / s.positionsPerColumn * s.columnsPerPosition,
+              cli::TimelinePlotWidth + 8)
+        << c.positions;
+    EXPECT_GE(cli::TimelineRowStart(s, s.rows), c.positions) << c.positions;
+  }
+  EXPECT_EQ(cli::PositionTime(431568, 1), "02:00:00.0");
+  EXPECT_EQ(cli::PositionTime(10789), "00:03:00");
+}
+
+TEST(Timeline, TwoHoursStayUnderTwoMegabytesWithEveryPlaceMarked) {
+  const analysis::Proposal proposal = TwoHourProposal();
+  std::vector<int> places;
+  for (int p = 4500; p < static_cast<int>(proposal.positions.size()); p += 4500) places.push_back(p);
+  std::vector<cli::TimelineArea> areas;
+  const std::string png = cli::TimelinePng(proposal, places, &areas);
+  std::printf("two-hour timeline: %zu bytes\n", png.size());
+  EXPECT_LT(png.size(), 2u << 20);
+  ASSERT_EQ(areas.size(), places.size());
+  // The picture's size from its header; every mark inside it.
+  auto be32 = [&](size_t at) {
+    return static_cast<int>(static_cast<uint8_t>(png[at]) << 24 | static_cast<uint8_t>(png[at + 1]) << 16 |
+                            static_cast<uint8_t>(png[at + 2]) << 8 | static_cast<uint8_t>(png[at + 3]));
+  };
+  const int width = be32(16), height = be32(20);
+  EXPECT_LE(width, 1300);
+  EXPECT_LE(height, 2200);
+  for (const cli::TimelineArea& a : areas) {
+    EXPECT_TRUE(a.x0 >= 0 && a.x0 < a.x1 && a.x1 <= width && a.y0 < a.y1 && a.y1 <= height) << a.position;
+  }
+}
+
+TEST(Timeline, EachPlaceMarksTheColumnOfItsPositionsCode) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed; `make deps` installs it";
+  const std::string dir = MakeTempDir("timeline");
+  // Every code at every parity, on a clip of a few rows.
+  const std::string codes = "0123456x";
+  analysis::Proposal proposal;
+  proposal.positions.resize(1500);
+  std::vector<int> places;
+  for (int p = 0; p < 1500; ++p) {
+    proposal.positions[p].code = codes[p % codes.size()];
+    if (p % 37 == 0) places.push_back(p);
+  }
+  std::vector<cli::TimelineArea> areas;
+  WriteAll(dir + "t.png", cli::TimelinePng(proposal, places, &areas));
+  const CommandResult r =
+      RunShell(dir, "ffmpeg -v error -y -i $D/t.png -f rawvideo -pix_fmt rgb24 $D/t.rgb 2>&1 && "
+                    "ffprobe -v error -show_entries stream=width -of csv=p=0 $D/t.png > $D/width");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string rgb = ReadAll(dir + "t.rgb");
+  const int width = std::stoi(ReadAll(dir + "width"));
+  const std::map<char, std::string> colours = {
+      {'0', "\xD9\xD9\xD9"}, {'1', "\x2E\xA0\x43"}, {'2', "\x3A\x6E\xD8"}, {'3', "\x16\x8C\x8C"},
+      {'4', "\xE0\x3C\x31"}, {'5', "\xE0\x3C\x31"}, {'6', "\x3A\x6E\xD8"}, {'x', std::string(3, '\0')}};
+  ASSERT_EQ(areas.size(), places.size());
+  for (const cli::TimelineArea& a : areas) {
+    // Under the mark's tip: the decision band's last row.
+    const size_t at = (static_cast<size_t>(a.y1 - 1) * width + (a.x0 + a.x1) / 2) * 3;
+    ASSERT_LT(at + 3, rgb.size());
+    EXPECT_EQ(rgb.substr(at, 3), colours.at(proposal.positions[a.position].code)) << "position " << a.position;
+  }
+  std::system(("rm -rf " + dir).c_str());
 }
 
 }  // namespace
