@@ -54,9 +54,9 @@ struct Decision {
 // around. Empty vectors constrain nothing; otherwise one entry per position
 // (`fieldTaken`: one per field, positions + 1).
 struct Constraints {
-  std::vector<char> code;              // the code kept at the position, '\0' where free
-  std::vector<signed char> boundary;   // -1 free, 0 fields p and p+1 joined, 1 apart
-  std::vector<bool> fieldTaken;        // the field is shown by a kept code: no other pick for its picture
+  std::vector<char> code;             // the code kept at the position, '\0' where free
+  std::vector<signed char> boundary;  // -1 free, 0 fields p and p+1 joined, 1 apart
+  std::vector<bool> fieldTaken;       // the field is shown by a kept code: no other pick for its picture
 };
 
 struct Proposal {

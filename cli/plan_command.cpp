@@ -134,8 +134,9 @@ void RunPlanCommand(const Options& options) {
 
   std::unique_ptr<stream::FrameReader> reader = stream::OpenFrameReader(options.input, options.inputFormat);
   if (review && !reader->Seekable())
-    throw CliError("--review reads the frames of its places again after the analysis: INPUT must be a file, "
-                   "not a pipe");
+    throw CliError(
+        "--review reads the frames of its places again after the analysis: INPUT must be a file, "
+        "not a pipe");
   if (reader->EstimatedFrameCount() > 0) KeepConstraints(keep, options.keep, 2 * reader->EstimatedFrameCount() - 1);
   const stream::Y4mHeader& header = reader->Header();
   if (header.chroma != stream::Chroma::Yuv422)
@@ -190,8 +191,7 @@ void RunPlanCommand(const Options& options) {
 
   const double fieldPixels = analyzer.FieldPixels();
   const std::vector<analysis::PositionMeasures> measures = analyzer.Finish();
-  const analysis::Constraints constraints =
-      KeepConstraints(keep, options.keep, static_cast<int>(measures.size()));
+  const analysis::Constraints constraints = KeepConstraints(keep, options.keep, static_cast<int>(measures.size()));
   const analysis::Proposal proposal = analysis::ProposePlan(measures, fieldPixels, &constraints);
 
   std::string plan(proposal.positions.size(), '0');
@@ -216,6 +216,7 @@ void RunPlanCommand(const Options& options) {
       if (!reader->ReadFrame(n, yuy2->data(), 2 * width))
         throw CliError("input frame " + std::to_string(n) + " is gone: the input changed during the analysis");
     };
+    content.runner = [&](int count, const std::function<void(int, int)>& work) { bands.Run(count, 1, work); };
     review->Write(content);
   }
   planOut.Write(plan.data(), plan.size());

@@ -44,8 +44,7 @@ std::string Fixed(double v, int decimals) {
 
 // "frame 61" or "t62/b61": the fields a position weaves.
 std::string Fields(int p) {
-  return p % 2 == 0 ? "frame " + std::to_string(p / 2)
-                    : "t" + std::to_string(p / 2 + 1) + "/b" + std::to_string(p / 2);
+  return p % 2 == 0 ? "frame " + std::to_string(p / 2) : "t" + std::to_string(p / 2 + 1) + "/b" + std::to_string(p / 2);
 }
 
 std::string CodeMeaning(char code) {
@@ -65,8 +64,8 @@ std::string StretchText(const analysis::Decision& d) {
   std::string s = d.stretch == analysis::Stretch::Video         ? "video"
                   : d.stretch == analysis::Stretch::Progressive ? "progressive"
                                                                 : "film";
-  s += ", " + (d.cadence < 0 ? std::string("no regular cadence") : analysis::CadenceName(d.cadence) + "/" +
-                                                                     std::to_string(d.phase));
+  s += ", " + (d.cadence < 0 ? std::string("no regular cadence")
+                             : analysis::CadenceName(d.cadence) + "/" + std::to_string(d.phase));
   return s + (d.boundary ? ", fields apart" : ", fields joined");
 }
 
@@ -74,8 +73,7 @@ bool IsOurThumbnail(const std::string& name) {
   // p<digits>-<word>.png
   if (name.size() < 7 || name[0] != 'p' || name.compare(name.size() - 4, 4, ".png") != 0) return false;
   const size_t dash = name.find('-');
-  return dash != std::string::npos && dash > 1 &&
-         name.find_first_not_of("0123456789", 1) == dash;
+  return dash != std::string::npos && dash > 1 && name.find_first_not_of("0123456789", 1) == dash;
 }
 
 const char* PageStyle() {
@@ -115,7 +113,8 @@ std::vector<ReviewPlace> ChooseReviewPlaces(const analysis::Proposal& proposal) 
     if (places.size() >= budget) break;
     if (!near[p + 1]) take(p);
   }
-  std::sort(places.begin(), places.end(), [](const ReviewPlace& a, const ReviewPlace& b) { return a.position < b.position; });
+  std::sort(places.begin(), places.end(),
+            [](const ReviewPlace& a, const ReviewPlace& b) { return a.position < b.position; });
   return places;
 }
 
@@ -127,7 +126,8 @@ ReviewWriter::ReviewWriter(const std::string& directory) : dir(directory) {
     throw CliError("cannot make the review directory " + dir + ": " + std::strerror(errno));
   }
   struct stat st;
-  if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) throw CliError("cannot write the review into " + dir + ": it is not a directory");
+  if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    throw CliError("cannot write the review into " + dir + ": it is not a directory");
   // A file to be written there shows now whether the directory takes one.
   try {
     stream::OutputFile probe(dir + "/index.html");
@@ -181,8 +181,9 @@ void ReviewWriter::Write(const ReviewContent& content) {
       "FILE</code> again: the plan keeps those codes and fits the cadence around them. The margin says how much "
       "dearer the cheapest plan deciding the other way at the position is (a change of cadence costs 6).</p>\n";
   // At its own size: the map's rectangles are in the picture's pixels.
-  page += "<div class=\"timeline\"><img src=\"timeline.png\" usemap=\"#timeline\" alt=\"the plan's timeline, places "
-          "marked\"></div>\n<map name=\"timeline\">\n";
+  page +=
+      "<div class=\"timeline\"><img src=\"timeline.png\" usemap=\"#timeline\" alt=\"the plan's timeline, places "
+      "marked\"></div>\n<map name=\"timeline\">\n";
   for (const TimelineArea& a : areas)
     page += "<area shape=\"rect\" coords=\"" + std::to_string(a.x0) + "," + std::to_string(a.y0) + "," +
             std::to_string(a.x1) + "," + std::to_string(a.y1) + "\" href=\"#p" + std::to_string(a.position) +
@@ -190,14 +191,14 @@ void ReviewWriter::Write(const ReviewContent& content) {
   page += "</map>\n<table><tr><th>position</th><th>time</th><th>code</th><th>why</th><th>margin</th></tr>\n";
   for (const ReviewPlace& place : content.places) {
     const std::string id = std::to_string(place.position);
-    page += "<tr><td><a href=\"#p" + id + "\">" + id + "</a></td><td>" + PositionTime(place.position, 2) +
-            "</td><td>" + proposal.positions[place.position].code + "</td><td>" +
+    page += "<tr><td><a href=\"#p" + id + "\">" + id + "</a></td><td>" + PositionTime(place.position, 2) + "</td><td>" +
+            proposal.positions[place.position].code + "</td><td>" +
             (place.cadenceBreak ? "cadence break" : "small margin") + "</td><td>" + Fixed(place.margin, 1) +
             "</td></tr>\n";
   }
   page += "</table>\n";
 
-  // Frames by number, kept while neighbouring places need them.
+  // Frames by number, kept while the places of a batch need them.
   std::map<int, std::vector<uint8_t>> frames;
   auto frame = [&](int n) {
     auto it = frames.find(n);
@@ -207,57 +208,102 @@ void ReviewWriter::Write(const ReviewContent& content) {
     }
     return PackedFrame{it->second.data(), 2 * static_cast<ptrdiff_t>(content.width), content.width, content.height};
   };
-  auto picture = [&](const RgbPicture& pic, const std::string& name) {
-    WriteFile(name, stream::EncodePng(pic.width, pic.height, pic.rgb));
-    return "<img src=\"" + name + "\" width=\"" + std::to_string(pic.width) + "\" height=\"" +
-           std::to_string(pic.height) + "\" alt=\"" + name + "\">";
-  };
   auto measureText = [&](int q) {
     const analysis::Decision& d = proposal.positions[q];
     const analysis::PositionMeasures& m = measures[q];
     return "combed " + Fixed(d.combed, 2) + ", evidence " + Fixed(d.evidence, 2) + "<br>comb " + Fixed(m.comb, 0) +
            ", motion " + Fixed(m.motion, 0) + ", repeat " + Fixed(m.repeat, 0);
   };
+  // A picture to make: its frames are read first, then the pictures of a
+  // batch of places are made on all threads, then written in order.
+  struct Picture {
+    std::string name;
+    PackedFrame top, bottom;
+    int kind = 0;  // 0 weave, 1 top field, 2 bottom field, 3 close-up
+    int width = 0, height = 0;
+    std::string png;
+  };
+  constexpr size_t PlacesPerBatch = 4;
+  for (size_t batchStart = 0; batchStart < content.places.size(); batchStart += PlacesPerBatch) {
+    const size_t batchEnd = std::min(content.places.size(), batchStart + PlacesPerBatch);
+    const int lowest = (content.places[batchStart].position - 1) / 2;
+    for (auto it = frames.begin(); it != frames.end();) it = it->first < lowest ? frames.erase(it) : std::next(it);
+    std::vector<Picture> pictures;
+    auto add = [&](const std::string& name, PackedFrame top, PackedFrame bottom, int kind) {
+      Picture pic;
+      pic.name = name;
+      pic.top = top;
+      pic.bottom = bottom;
+      pic.kind = kind;
+      pictures.push_back(std::move(pic));
+    };
+    for (size_t i = batchStart; i < batchEnd; ++i) {
+      const int p = content.places[i].position;
+      const std::string stem = "p" + std::to_string(p);
+      for (int q = std::max(0, p - 1); q <= std::min(count - 1, p + 1); ++q)
+        add(stem + (q < p ? "-before.png" : q > p ? "-after.png" : "-weave.png"), frame((q + 1) / 2), frame(q / 2), 0);
+      const PackedFrame top = frame((p + 1) / 2), bottom = frame(p / 2);
+      add(stem + "-top.png", top, bottom, 1);
+      add(stem + "-bottom.png", top, bottom, 2);
+      add(stem + "-closeup.png", top, bottom, 3);
+    }
+    auto make = [&](int begin, int end) {
+      for (int i = begin; i < end; ++i) {
+        Picture& pic = pictures[i];
+        static const FieldChoice choice[] = {FieldChoice::Both, FieldChoice::Top, FieldChoice::Bottom};
+        const RgbPicture rgb =
+            pic.kind == 3 ? CloseUp(pic.top, pic.bottom) : Thumbnail(pic.top, pic.bottom, choice[pic.kind]);
+        pic.width = rgb.width;
+        pic.height = rgb.height;
+        pic.png = stream::EncodePng(rgb.width, rgb.height, rgb.rgb);
+      }
+    };
+    if (content.runner)
+      content.runner(static_cast<int>(pictures.size()), make);
+    else
+      make(0, static_cast<int>(pictures.size()));
 
-  for (const ReviewPlace& place : content.places) {
-    const int p = place.position;
-    const std::string id = std::to_string(p);
-    const analysis::Decision& d = proposal.positions[p];
-    for (auto it = frames.begin(); it != frames.end();)
-      it = it->first < (p - 1) / 2 ? frames.erase(it) : std::next(it);
-    page += "<section class=\"place\" id=\"p" + id + "\">\n<h2><a href=\"#p" + id + "\">Position " + id + "</a> &middot; " +
-            PositionTime(p, 2) + " &middot; " + Fields(p) + " " +
-            (place.cadenceBreak ? "<span class=\"tag break\">cadence break</span>"
-                                : "<span class=\"tag doubt\">small margin</span>") +
-            "</h2>\n";
-    page += "<p>Chosen: <b>" + std::string(1, d.code) + "</b> (" + CodeMeaning(d.code) + ")" +
-            (d.kept ? ", kept from the keep file" : "") + " &middot; " + StretchText(d) + " &middot; margin " +
-            Fixed(place.margin, 1) + "</p>\n<div class=\"cands\">\n";
-    // The weaves at p-1, p and p+1.
-    for (int q = std::max(0, p - 1); q <= std::min(count - 1, p + 1); ++q) {
-      const PackedFrame top = frame((q + 1) / 2), bottom = frame(q / 2);
-      const char* kind = q < p ? "before" : q > p ? "after" : "weave";
-      const char code = proposal.positions[q].code;
-      page += std::string("<figure") + (code == '1' || code == '3' ? " class=\"chosen\"" : "") + ">" +
-              picture(Thumbnail(top, bottom, FieldChoice::Both), "p" + id + "-" + kind + ".png") +
-              "<figcaption>weave at " + std::to_string(q) + " (" + Fields(q) + "), code " + code + "<br>" +
-              measureText(q) + "<br>to take it whole: <code>" + std::to_string(q) + " 1</code></figcaption></figure>\n";
+    size_t next = 0;
+    auto image = [&]() {
+      Picture& pic = pictures[next++];
+      WriteFile(pic.name, pic.png);
+      return "<img src=\"" + pic.name + "\" width=\"" + std::to_string(pic.width) + "\" height=\"" +
+             std::to_string(pic.height) + "\" alt=\"" + pic.name + "\">";
+    };
+    for (size_t i = batchStart; i < batchEnd; ++i) {
+      const ReviewPlace& place = content.places[i];
+      const int p = place.position;
+      const std::string id = std::to_string(p);
+      const analysis::Decision& d = proposal.positions[p];
+      page += "<section class=\"place\" id=\"p" + id + "\">\n<h2><a href=\"#p" + id + "\">Position " + id +
+              "</a> &middot; " + PositionTime(p, 2) + " &middot; " + Fields(p) + " " +
+              (place.cadenceBreak ? "<span class=\"tag break\">cadence break</span>"
+                                  : "<span class=\"tag doubt\">small margin</span>") +
+              "</h2>\n";
+      page += "<p>Chosen: <b>" + std::string(1, d.code) + "</b> (" + CodeMeaning(d.code) + ")" +
+              (d.kept ? ", kept from the keep file" : "") + " &middot; " + StretchText(d) + " &middot; margin " +
+              Fixed(place.margin, 1) + "</p>\n<div class=\"cands\">\n";
+      // The weaves at p-1, p and p+1.
+      for (int q = std::max(0, p - 1); q <= std::min(count - 1, p + 1); ++q) {
+        const char code = proposal.positions[q].code;
+        page += std::string("<figure") + (code == '1' || code == '3' ? " class=\"chosen\"" : "") + ">" + image() +
+                "<figcaption>weave at " + std::to_string(q) + " (" + Fields(q) + "), code " + code + "<br>" +
+                measureText(q) + "<br>to take it whole: <code>" + std::to_string(q) +
+                " 1</code></figcaption></figure>\n";
+      }
+      // The two fields of p alone.
+      for (const char code : {'5', '4'}) {
+        const bool isTop = code == '5';
+        const bool chosen = d.code == code || ((d.code == '2' || d.code == '6') && isTop == (p % 2 == 0));
+        const std::string field = isTop ? "t" + std::to_string((p + 1) / 2) : "b" + std::to_string(p / 2);
+        page += std::string("<figure") + (chosen ? " class=\"chosen\"" : "") + ">" + image() + "<figcaption>" +
+                (isTop ? "top" : "bottom") + " field " + field + " rebuilt alone<br>to use it: <code>" + id + " " +
+                code + "</code></figcaption></figure>\n";
+      }
+      page += "<figure>" + image() + "<figcaption>weave at " + id +
+              ", twice the size, where it is most combed</figcaption></figure>\n";
+      page += "</div>\n<p>To make nothing at " + id + ": <code>" + id + " 0</code></p>\n</section>\n";
     }
-    // The two fields of p alone.
-    const PackedFrame top = frame((p + 1) / 2), bottom = frame(p / 2);
-    for (const char code : {'5', '4'}) {
-      const bool isTop = code == '5';
-      const bool chosen = d.code == code || ((d.code == '2' || d.code == '6') && isTop == (p % 2 == 0));
-      const std::string field = isTop ? "t" + std::to_string((p + 1) / 2) : "b" + std::to_string(p / 2);
-      page += std::string("<figure") + (chosen ? " class=\"chosen\"" : "") + ">" +
-              picture(Thumbnail(top, bottom, isTop ? FieldChoice::Top : FieldChoice::Bottom),
-                      "p" + id + (isTop ? "-top.png" : "-bottom.png")) +
-              "<figcaption>" + (isTop ? "top" : "bottom") + " field " + field + " rebuilt alone<br>to use it: <code>" +
-              id + " " + code + "</code></figcaption></figure>\n";
-    }
-    page += "<figure>" + picture(CloseUp(top, bottom), "p" + id + "-closeup.png") + "<figcaption>weave at " + id +
-            ", twice the size, where it is most combed</figcaption></figure>\n";
-    page += "</div>\n<p>To make nothing at " + id + ": <code>" + id + " 0</code></p>\n</section>\n";
   }
   page += "</body></html>\n";
   WriteFile("index.html", page);

@@ -46,6 +46,9 @@ struct ReviewContent {
   std::vector<ReviewPlace> places;
   // Fills `yuy2` with frame n's packed rows (2 * width bytes each).
   std::function<void(int n, std::vector<uint8_t>* yuy2)> readFrame;
+  // Runs work(begin, end) over ranges covering [0, count) on several
+  // threads; without one the pictures are made on the caller's thread.
+  analysis::BandRunner runner;
 };
 
 // Writes DIR/index.html, DIR/timeline.png and the thumbnails DIR/p*.png.

@@ -22,8 +22,7 @@ constexpr int MarkRows = 9, DecisionRows = 16, StretchRows = 6, TickRows = 3, Ro
 const Rgb Black{0x00, 0x00, 0x00}, Grey{0x99, 0x99, 0x99}, DarkGrey{0x55, 0x55, 0x55};
 const Rgb Picked{0x2E, 0xA0, 0x43}, Smoothed{0x16, 0x8C, 0x8C}, VideoField{0x3A, 0x6E, 0xD8},
     FieldAlone{0xE0, 0x3C, 0x31}, Dropped{0xD9, 0xD9, 0xD9}, Unknown{0x00, 0x00, 0x00};
-const Rgb Film{0x7A, 0x7A, 0x2E}, Irregular{0xA0, 0x6A, 0x2C}, Progressive{0x8E, 0x5B, 0xB5},
-    Video{0x1C, 0x33, 0x7A};
+const Rgb Film{0x7A, 0x7A, 0x2E}, Irregular{0xA0, 0x6A, 0x2C}, Progressive{0x8E, 0x5B, 0xB5}, Video{0x1C, 0x33, 0x7A};
 const Rgb Break{0x00, 0x00, 0x00}, Place{0xF0, 0x8C, 0x00}, Kept{0x00, 0xB8, 0xD4};
 
 // The decisions by how rare and telling they are: a column of several
@@ -165,8 +164,9 @@ std::string TimelinePng(const analysis::Proposal& proposal, const std::vector<in
 
   std::string title = "zemivtc plan timeline: " + std::to_string(count) + " field positions, " +
                       PositionTime(count, 1) + "; a row is " + Duration(scale.rowSeconds) + ", ";
-  title += n > 1 ? "a column " + std::to_string(n) + " positions"
-                 : z > 1 ? std::to_string(z) + " columns a position" : "a column a position";
+  title += n > 1   ? "a column " + std::to_string(n) + " positions"
+           : z > 1 ? std::to_string(z) + " columns a position"
+                   : "a column a position";
   c.Text(LabelWidth, TitleTop, title, Black);
 
   // The ruler: offsets within a row.
@@ -221,8 +221,8 @@ std::string TimelinePng(const analysis::Proposal& proposal, const std::vector<in
   }
 
   int y = rowsBottom + 2;
-  c.Text(LabelWidth, y,
-         "last position " + std::to_string(count - 1) + " at " + PositionTime(std::max(0, count - 1), 1), DarkGrey);
+  c.Text(LabelWidth, y, "last position " + std::to_string(count - 1) + " at " + PositionTime(std::max(0, count - 1), 1),
+         DarkGrey);
   y = legendTop;
   for (size_t g = 0; g < legend.size(); ++g) {
     c.Text(LabelWidth, y + 2, legendTitles[g], Black);

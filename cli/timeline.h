@@ -25,7 +25,7 @@ constexpr int MaxTimelineRows = 40;
 constexpr int TimelinePlotWidth = 1200;  // columns of a full row at most
 
 struct TimelineScale {
-  int rowSeconds = 0;          // a row's duration
+  int rowSeconds = 0;  // a row's duration
   int rows = 0;
   int positionsPerColumn = 1;  // more than 1 for long clips
   int columnsPerPosition = 1;  // more than 1 for short ones

@@ -3,18 +3,19 @@
 // the positions, a real browser shows its page with every thumbnail, kept
 // codes survive a new plan that fits around them, the keep file's refusals
 // name their lines, and the timeline keeps its size at film length.
+#include "cli/review.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <map>
 #include <cstdio>
+#include <map>
 #include <regex>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "analysis/keep.h"
-#include "cli/review.h"
 #include "cli/timeline.h"
 #include "tests/command_line.h"
 #include "tests/footage.h"
@@ -210,8 +211,8 @@ TEST_F(PlanReview, KeptCodesSurviveANewPlanThatFitsAroundThem) {
   ASSERT_GE(first, 0);
   // Restating the plan's own codes changes nothing; the other weave of the
   // picture moves its '1' there and nowhere else.
-  const std::string own = std::to_string(first - 2) + "-" + std::to_string(first + 2) + " " +
-                          automatic.substr(first - 2, 5) + "\n";
+  const std::string own =
+      std::to_string(first - 2) + "-" + std::to_string(first + 2) + " " + automatic.substr(first - 2, 5) + "\n";
   const std::string moved = "# take the picture at its weave\n" + std::to_string(first + 1) + " 1  # was 0\n";
   WriteAll(dir + "own.keep", own);
   WriteAll(dir + "moved.keep", moved);
@@ -251,9 +252,11 @@ TEST(KeepFile, EveryRefusalNamesItsLine) {
       {"1 1\n3-9 0\n\n5 1\n", 100, "k line 4: position 5 is kept by line 2 too"},
       {"10-20 1\r\n4-10 2\r\n", 100, "k line 2: position 10 is kept by line 1 too"},
       {"98-99 1\n", 99, "k line 1: position 99 is past the clip's last position 98"},
-      {"0 1\n1 4\n", 99, "k line 2: code 4 at position 1 keeps fields 0 and 1 apart, but code 1 at position 0 (line 1) joins them"},
+      {"0 1\n1 4\n", 99,
+       "k line 2: code 4 at position 1 keeps fields 0 and 1 apart, but code 1 at position 0 (line 1) joins them"},
       {"6 5\n6-7 01\n", 99, "k line 2: position 6 is kept by line 1 too"},
-      {"4 2\n3 1\n", 99, "k line 2: code 1 at position 3 joins fields 3 and 4, but code 2 at position 4 (line 1) keeps them apart"},
+      {"4 2\n3 1\n", 99,
+       "k line 2: code 1 at position 3 joins fields 3 and 4, but code 2 at position 4 (line 1) keeps them apart"},
   };
   for (const Case& c : cases) {
     std::string error;
@@ -266,9 +269,14 @@ TEST(KeepFile, EveryRefusalNamesItsLine) {
   }
   // What a kept code fixes: the boundaries around the fields it shows.
   const analysis::Constraints k = analysis::KeepConstraints(
-      analysis::ParseKeepFile("# comments, blanks and CR LF\r\n\n2 1\r\n5-6 45 # bottom field 5, top field 6\n9 0", "k"), 11,
-      "k");
-  EXPECT_EQ(std::string(k.code.begin(), k.code.end()), std::string("\0\0" "1\0\0" "45\0\0" "0\0", 11));
+      analysis::ParseKeepFile("# comments, blanks and CR LF\r\n\n2 1\r\n5-6 45 # bottom field 5, top field 6\n9 0",
+                              "k"),
+      11, "k");
+  EXPECT_EQ(std::string(k.code.begin(), k.code.end()), std::string("\0\0"
+                                                                   "1\0\0"
+                                                                   "45\0\0"
+                                                                   "0\0",
+                                                                   11));
   const signed char boundaries[] = {-1, -1, 0, -1, 1, 1, 1, -1, -1, -1, -1};
   EXPECT_EQ(k.boundary, std::vector<signed char>(boundaries, boundaries + 11));
   const bool taken[] = {false, false, true, true, false, true, true, false, false, false, false, false};
@@ -303,9 +311,9 @@ TEST(Timeline, ScaleReadsFromSecondsToHours) {
   struct Case {
     int positions, rowSeconds, rows, positionsPerColumn, columnsPerPosition;
   } cases[] = {
-      {1, 1, 1, 1, 8},          {239, 5, 1, 1, 4},           // 4 s
-      {1798, 10, 3, 1, 2},      {35964, 20, 30, 1, 1},       // 30 s, 10 min
-      {431568, 180, 40, 9, 1},  {10485760, 7200, 25, 360, 1}, // 2 h, the longest plan
+      {1, 1, 1, 1, 8},         {239, 5, 1, 1, 4},             // 4 s
+      {1798, 10, 3, 1, 2},     {35964, 20, 30, 1, 1},         // 30 s, 10 min
+      {431568, 180, 40, 9, 1}, {10485760, 7200, 25, 360, 1},  // 2 h, the longest plan
   };
   for (const Case& c : cases) {
     const cli::TimelineScale s = cli::ChooseTimelineScale(c.positions);
@@ -358,15 +366,15 @@ TEST(Timeline, EachPlaceMarksTheColumnOfItsPositionsCode) {
   }
   std::vector<cli::TimelineArea> areas;
   WriteAll(dir + "t.png", cli::TimelinePng(proposal, places, &areas));
-  const CommandResult r =
-      RunShell(dir, "ffmpeg -v error -y -i $D/t.png -f rawvideo -pix_fmt rgb24 $D/t.rgb 2>&1 && "
-                    "ffprobe -v error -show_entries stream=width -of csv=p=0 $D/t.png > $D/width");
+  const CommandResult r = RunShell(dir,
+                                   "ffmpeg -v error -y -i $D/t.png -f rawvideo -pix_fmt rgb24 $D/t.rgb 2>&1 && "
+                                   "ffprobe -v error -show_entries stream=width -of csv=p=0 $D/t.png > $D/width");
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string rgb = ReadAll(dir + "t.rgb");
   const int width = std::stoi(ReadAll(dir + "width"));
-  const std::map<char, std::string> colours = {
-      {'0', "\xD9\xD9\xD9"}, {'1', "\x2E\xA0\x43"}, {'2', "\x3A\x6E\xD8"}, {'3', "\x16\x8C\x8C"},
-      {'4', "\xE0\x3C\x31"}, {'5', "\xE0\x3C\x31"}, {'6', "\x3A\x6E\xD8"}, {'x', std::string(3, '\0')}};
+  const std::map<char, std::string> colours = {{'0', "\xD9\xD9\xD9"}, {'1', "\x2E\xA0\x43"},      {'2', "\x3A\x6E\xD8"},
+                                               {'3', "\x16\x8C\x8C"}, {'4', "\xE0\x3C\x31"},      {'5', "\xE0\x3C\x31"},
+                                               {'6', "\x3A\x6E\xD8"}, {'x', std::string(3, '\0')}};
   ASSERT_EQ(areas.size(), places.size());
   for (const cli::TimelineArea& a : areas) {
     // Under the mark's tip: the decision band's last row.
