@@ -9,7 +9,10 @@
 // analysis.
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
+#include <fstream>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "analysis/cadence.h"
@@ -93,7 +96,11 @@ BENCHMARK(BM_ProposePlanTwoHours)->Unit(benchmark::kMillisecond)->Iterations(3);
 void BM_TimelineTwoHours(benchmark::State& state) {
   const analysis::Proposal proposal = analysis::ProposePlan(TwoHourMeasures(), Width * Height / 2.0);
   size_t bytes = 0;
-  for (auto _ : state) bytes = cli::TimelinePng(proposal).size();
+  std::string png;
+  for (auto _ : state) png = cli::TimelinePng(proposal);
+  bytes = png.size();
+  // The picture itself, for people to look at (docs/images/).
+  if (const char* out = std::getenv("ZEMIVTC_TIMELINE_OUT")) std::ofstream(out, std::ios::binary) << png;
   state.counters["png_bytes"] = static_cast<double>(bytes);
 }
 BENCHMARK(BM_TimelineTwoHours)->Unit(benchmark::kMillisecond)->Iterations(3);

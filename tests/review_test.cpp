@@ -283,6 +283,46 @@ TEST(KeepFile, EveryRefusalNamesItsLine) {
   EXPECT_EQ(k.fieldTaken, std::vector<bool>(taken, taken + 12));
 }
 
+TEST(PlanReviewCommand, EveryRefusalHasItsMessageAndLeavesNothingBehind) {
+  const std::string dir = MakeTempDir("review_refusals");
+  ASSERT_FALSE(dir.empty());
+  std::string y4m = "YUV4MPEG2 W8 H4 F30000:1001 C422\n";
+  for (int f = 0; f < 3; ++f) y4m += "FRAME\n" + std::string(64, static_cast<char>(40 * f));
+  WriteAll(dir + "in.y4m", y4m);
+  WriteAll(dir + "bad.keep", "0 1\n\n2-1 1\n");
+  WriteAll(dir + "far.keep", "1 1\n5 0\n");
+  WriteAll(dir + "clash.keep", "0 1\n1 4\n");
+  WriteAll(dir + "file", "x");
+  struct Case {
+    const char* args;
+    int status;
+    const char* message;
+  } cases[] = {
+      {"plan --review $D/r - < <(cat $D/in.y4m)", 1, "INPUT must be a file, not a pipe"},
+      {"plan --review $D/no/r $D/in.y4m", 1, "cannot make the review directory"},
+      {"plan --review $D/file $D/in.y4m", 1, "not a directory"},
+      {"plan --keep $D/missing.keep $D/in.y4m", 1, "cannot open the keep file"},
+      {"plan --keep $D/bad.keep --review $D/r $D/in.y4m", 1, "bad.keep line 3: the range 2-1 ends before it starts"},
+      {"plan --keep $D/far.keep --review $D/r $D/in.y4m", 1,
+       "far.keep line 2: position 5 is past the clip's last position 4"},
+      {"plan --keep $D/clash.keep --review $D/r $D/in.y4m", 1, "clash.keep line 2: code 4 at position 1 keeps"},
+      {"plan --keep $D/bad.keep --out $D/bad.keep $D/in.y4m", 2, "--keep need names of their own"},
+      {"plan --review= $D/in.y4m", 2, "--review needs a name"},
+      {"--keep $D/far.keep --plan $D/far.keep $D/in.y4m", 2, "--keep belongs to zemivtc plan"},
+  };
+  for (const Case& c : cases) {
+    const CommandResult r = RunShell(dir, "$Z " + std::string(c.args) + " -q > $D/stdout.txt");
+    EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << c.args << "\n" << r.err;
+    EXPECT_EQ(ReadAll(dir + "stdout.txt"), "") << c.args;
+    RunShell(dir, "ls -A $D > $D/ls.txt");
+    EXPECT_EQ(ReadAll(dir + "ls.txt"),
+              "bad.keep\nclash.keep\nfar.keep\nfile\nin.y4m\nls.txt\nrun.sh\nstderr.txt\nstdout.txt\n")
+        << c.args;
+  }
+  std::system(("rm -rf " + dir).c_str());
+}
+
 // A film of two hours at 29.97 frames a second: 3:2 film cut every few
 // minutes, a stretch of video, orphans at the cuts.
 analysis::Proposal TwoHourProposal() {
