@@ -282,7 +282,17 @@ void ReviewWriter::Write(const ReviewContent& content) {
               "</h2>\n";
       page += "<p>Chosen: <b>" + std::string(1, d.code) + "</b> (" + CodeMeaning(d.code) + ")" +
               (d.kept ? ", kept from the keep file" : "") + " &middot; " + StretchText(d) + " &middot; margin " +
-              Fixed(place.margin, 1) + "</p>\n<div class=\"cands\">\n";
+              Fixed(place.margin, 1) + "</p>\n";
+      if (place.cadenceBreak) {
+        // The stretch that starts here runs to the next break.
+        int last = p;
+        while (last + 1 < count && !proposal.positions[last + 1].cadenceBreak) ++last;
+        const std::string range = id + "-" + std::to_string(last);
+        page += "<p>The stretch from here: positions " + range + " (" + PositionTime(p) + " to " +
+                PositionTime(last + 1) + "), " + StretchText(d).substr(0, StretchText(d).rfind(',')) +
+                ". If it is interlaced video throughout: <code>" + range + " 2</code></p>\n";
+      }
+      page += "<div class=\"cands\">\n";
       // The weaves at p-1, p and p+1.
       for (int q = std::max(0, p - 1); q <= std::min(count - 1, p + 1); ++q) {
         const char code = proposal.positions[q].code;
