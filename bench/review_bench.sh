@@ -62,7 +62,7 @@ echo "review_bench: bench_review" >&2
 ms() { awk -F, -v n="\"$1_median\"" '$1 == n { printf "%.3f\n", $3 }' "$work/bench.csv"; }
 counter() {
   awk -F, -v n="\"$1_median\"" -v c="$2" \
-    'NR == 1 { for (i = 1; i <= NF; ++i) if ($i == c) k = i } $1 == n { printf "%.0f\n", $k }' "$work/bench.csv"
+    'NR == 1 { for (i = 1; i <= NF; ++i) { gsub(/"/, "", $i); if ($i == c) k = i } } $1 == n { printf "%.0f\n", $k }' "$work/bench.csv"
 }
 frameMs=$(ms "BM_AnalyseFrame1080/real_time")
 placeMs=$(ms "BM_ReviewPlace1080")

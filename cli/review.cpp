@@ -79,13 +79,13 @@ bool IsOurThumbnail(const std::string& name) {
 const char* PageStyle() {
   return "body{font:14px/1.4 sans-serif;margin:1em 2em;color:#222;background:#fff}"
          "h1{font-size:1.4em}h2{font-size:1.1em;margin:0 0 .3em}"
-         "code{background:#f2f2f2;padding:0 .3em;border-radius:3px}"
+         "code{background:#f2f2f2;padding:0 .3em;border-radius:3px;overflow-wrap:anywhere}"
          ".timeline{overflow-x:auto}.timeline img{border:1px solid #ccc}"
          ".place{border-top:1px solid #ccc;padding:.8em 0}"
          ".tag{display:inline-block;padding:0 .4em;border-radius:3px;font-size:.85em;color:#fff}"
          ".break{background:#000}.doubt{background:#f08c00}"
          ".cands{display:flex;flex-wrap:wrap;gap:10px}"
-         "figure{margin:0;padding:4px;border:2px solid #ddd;width:164px;font-size:12px;overflow-wrap:anywhere}"
+         "figure{margin:0;padding:4px;border:2px solid #ddd;width:150px;font-size:12px;overflow-wrap:anywhere}"
          "figure.chosen{border-color:#2ea043}figure img{display:block}"
          "table{border-collapse:collapse;font-size:12px;margin:.4em 0}"
          "td,th{border:1px solid #ddd;padding:1px 6px;text-align:right}";
@@ -288,9 +288,17 @@ void ReviewWriter::Write(const ReviewContent& content) {
         int last = p;
         while (last + 1 < count && !proposal.positions[last + 1].cadenceBreak) ++last;
         const std::string range = id + "-" + std::to_string(last);
-        page += "<p>The stretch from here: positions " + range + " (" + PositionTime(p) + " to " +
-                PositionTime(last + 1) + "), " + StretchText(d).substr(0, StretchText(d).rfind(',')) +
-                ". If it is interlaced video throughout: <code>" + range + " 2</code></p>\n";
+        page += "<p>The stretch from here: positions " + range + " (" + PositionTime(p, 1) + " to " +
+                PositionTime(last + 1, 1) + "), " + StretchText(d).substr(0, StretchText(d).rfind(',')) + ".";
+        if (d.stretch != analysis::Stretch::Video) {
+          page += " If it is interlaced video throughout: <code>" + range + " 2</code>";
+        } else if (last - p < 2000) {
+          // Progressive frames: each frame whole at its even position.
+          std::string codes;
+          for (int q = p; q <= last; ++q) codes += q % 2 ? '0' : '1';
+          page += " If it is progressive throughout: <code>" + range + " " + codes + "</code>";
+        }
+        page += "</p>\n";
       }
       page += "<div class=\"cands\">\n";
       // The weaves at p-1, p and p+1.

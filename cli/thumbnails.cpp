@@ -12,10 +12,6 @@ const uint8_t* WeaveRow(const PackedFrame& top, const PackedFrame& bottom, int y
   return (y % 2 == 0 ? top : bottom).data + y * (y % 2 == 0 ? top.pitch : bottom.pitch);
 }
 
-// The step between the samples averaged along one side of a thumbnail
-// pixel's box: at most four samples a side, evenly spread.
-int Sampling(int side) { return std::max(1, (side + 3) / 4); }
-
 uint8_t Clamp(double v) { return static_cast<uint8_t>(std::min(255.0, std::max(0.0, v + 0.5))); }
 
 // Studio-range BT.601 to RGB.
@@ -40,23 +36,39 @@ RgbPicture Thumbnail(const PackedFrame& top, const PackedFrame& bottom, FieldCho
   out.width = std::min(ThumbnailWidth, width);
   out.height = std::max(1, (height * out.width + width / 2) / width);
   out.rgb.resize(static_cast<size_t>(out.width) * out.height * 3);
+  // The columns sampled for each thumbnail column: up to three, evenly
+  // spread over the pixels it covers.
+  std::vector<std::vector<int>> columns(out.width);
+  for (int tx = 0; tx < out.width; ++tx) {
+    const int x0 = tx * width / out.width, x1 = std::max(x0 + 1, (tx + 1) * width / out.width);
+    for (int i = 0; i < std::min(3, x1 - x0); ++i) columns[tx].push_back(x0 + (2 * i + 1) * (x1 - x0) / 6);
+  }
+  std::vector<const uint8_t*> sampled;
   for (int ty = 0; ty < out.height; ++ty) {
     const int r0 = ty * rows / out.height, r1 = std::max(r0 + 1, (ty + 1) * rows / out.height);
-    const int rowStep = Sampling(r1 - r0);
+    // Up to three rows; a weave's in pairs of neighbours, so that both of
+    // its fields show (a weave of two moments shows both, ghosted).
+    sampled.clear();
+    if (fields == FieldChoice::Both && r1 - r0 >= 2) {
+      for (int i = 0; i < std::min(2, (r1 - r0) / 2); ++i) {
+        const int r = std::min(r1 - 2, r0 + (2 * i + 1) * (r1 - r0) / 4 / 2 * 2);
+        sampled.push_back(WeaveRow(top, bottom, r));
+        sampled.push_back(WeaveRow(top, bottom, r + 1));
+      }
+    } else {
+      for (int i = 0; i < std::min(3, r1 - r0); ++i)
+        sampled.push_back(WeaveRow(top, bottom, first + (r0 + (2 * i + 1) * (r1 - r0) / 6) * step));
+    }
     for (int tx = 0; tx < out.width; ++tx) {
-      const int x0 = tx * width / out.width, x1 = std::max(x0 + 1, (tx + 1) * width / out.width);
-      const int xStep = Sampling(x1 - x0);
-      long sy = 0, su = 0, sv = 0, n = 0;
-      for (int r = r0 + (r1 - r0 - 1) % rowStep / 2; r < r1; r += rowStep) {
-        const uint8_t* row = WeaveRow(top, bottom, first + r * step);
-        for (int x = x0 + (x1 - x0 - 1) % xStep / 2; x < x1; x += xStep, ++n) {
+      int sy = 0, su = 0, sv = 0;
+      for (const uint8_t* row : sampled)
+        for (int x : columns[tx]) {
           sy += row[2 * x];
           su += row[4 * (x / 2) + 1];
           sv += row[4 * (x / 2) + 3];
         }
-      }
-      PutRgb(&out.rgb[(static_cast<size_t>(ty) * out.width + tx) * 3], static_cast<double>(sy) / n,
-             static_cast<double>(su) / n, static_cast<double>(sv) / n);
+      const double n = static_cast<double>(sampled.size() * columns[tx].size());
+      PutRgb(&out.rgb[(static_cast<size_t>(ty) * out.width + tx) * 3], sy / n, su / n, sv / n);
     }
   }
   return out;
@@ -81,14 +93,20 @@ RgbPicture CloseUp(const PackedFrame& top, const PackedFrame& bottom) {
       if ((a > 0 && b > 0) || (a < 0 && b < 0)) sums[x / Block] += std::min(std::abs(a), std::abs(b));
     }
   }
+  // Sums of the blocks above and left of each corner, so that a window's
+  // sum is four look-ups.
+  std::vector<long> corner(static_cast<size_t>(blockCols + 1) * (blockRows + 1), 0);
+  auto at = [&](int x, int y) -> long& { return corner[static_cast<size_t>(y) * (blockCols + 1) + x]; };
+  for (int y = 0; y < blockRows; ++y)
+    for (int x = 0; x < blockCols; ++x)
+      at(x + 1, y + 1) = blocks[static_cast<size_t>(y) * blockCols + x] + at(x, y + 1) + at(x + 1, y) - at(x, y);
   const int windowCols = std::max(1, cw / Block), windowRows = std::max(1, ch / Block);
   int bestX = (width - cw) / 2, bestY = (height - ch) / 2 / 2 * 2;
   long best = 0;
   for (int by = 0; by + windowRows <= blockRows; ++by)
     for (int bx = 0; bx + windowCols <= blockCols; ++bx) {
-      long sum = 0;
-      for (int y = by; y < by + windowRows; ++y)
-        for (int x = bx; x < bx + windowCols; ++x) sum += blocks[y * blockCols + x];
+      const long sum =
+          at(bx + windowCols, by + windowRows) - at(bx, by + windowRows) - at(bx + windowCols, by) + at(bx, by);
       if (sum > best) {
         best = sum;
         bestX = std::min(bx * Block, width - cw);

@@ -23,15 +23,16 @@ struct RgbPicture {
 
 // Thumbnails are this wide (narrower frames keep their width); the height
 // keeps the frame's proportions.
-constexpr int ThumbnailWidth = 160;
+constexpr int ThumbnailWidth = 128;
 // The close-up: this many pixels of the weave, each shown as 2 x 2.
-constexpr int CloseUpWidth = 80, CloseUpHeight = 48;
+constexpr int CloseUpWidth = 64, CloseUpHeight = 40;
 
 enum class FieldChoice { Both, Top, Bottom };
 
 // The weave of `top`'s even rows over `bottom`'s odd rows (the same frame
 // for a frame as it is), or one of those fields alone, scaled down to a
-// thumbnail by averaging the pixels each thumbnail pixel covers. A field
+// thumbnail: each thumbnail pixel averages up to 3 x 4 samples of the pixels
+// it covers (rows of a weave in pairs, so that both fields show). A field
 // alone fills the thumbnail's height, as its rebuild would.
 RgbPicture Thumbnail(const PackedFrame& top, const PackedFrame& bottom, FieldChoice fields);
 
