@@ -219,7 +219,7 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
   std::vector<double> cost(n), next(n);
   std::vector<uint8_t> back(static_cast<size_t>(count) * n);
   // The cheapest cost of every state at position p from the costs at p - 1.
-  auto forward = [&](int p, const std::vector<double>& cost, std::vector<double>& next) {
+  auto advance = [&](int p, const std::vector<double>& cost, std::vector<double>& next) {
     // The cheapest state of each boundary value, for changes of cadence.
     int best[2] = {-1, -1};
     for (int s = 0; s < n; ++s) {
@@ -254,7 +254,7 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
   for (int s = 0; s < n; ++s) cost[s] = emission(states[s], 0);
   for (int p = 1; p < count; ++p) {
     if ((p - 1) % MarginBlock == 0) checkpoints.push_back(cost);
-    forward(p, cost, next);
+    advance(p, cost, next);
     cost.swap(next);
   }
   if ((count - 1) % MarginBlock == 0) checkpoints.push_back(cost);
@@ -272,7 +272,7 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
   for (int start = (count - 1) / MarginBlock * MarginBlock; start >= 0; start -= MarginBlock) {
     const int end = std::min(count, start + MarginBlock);
     block[0] = checkpoints[start / MarginBlock];
-    for (int p = start + 1; p < end; ++p) forward(p, block[p - start - 1], block[p - start]);
+    for (int p = start + 1; p < end; ++p) advance(p, block[p - start - 1], block[p - start]);
     for (int p = end - 1; p >= start; --p) {
       double through[2] = {infinity, infinity};  // by the boundary at p
       for (int s = 0; s < n; ++s)

@@ -102,17 +102,22 @@ std::vector<ReviewPlace> ChooseReviewPlaces(const analysis::Proposal& proposal) 
     places.push_back({p, d[p].cadenceBreak, d[p].margin});
     for (int q = p; q <= p + 2; ++q) near[q] = true;
   };
-  for (int p = 0; p < count; ++p)
-    if (d[p].cadenceBreak) take(p);
-  std::vector<int> doubtful;
-  for (int p = 0; p < count; ++p)
-    if (d[p].margin < DoubtfulMargin) doubtful.push_back(p);
-  std::stable_sort(doubtful.begin(), doubtful.end(), [&](int a, int b) { return d[a].margin < d[b].margin; });
-  const size_t budget = static_cast<size_t>(count / ReviewShareDivisor);
-  for (int p : doubtful) {
-    if (places.size() >= budget) break;
-    if (!near[p + 1]) take(p);
+  // Cadence breaks first, then the doubtful decisions, each least sure
+  // first, while the share allows; a position next to a place shares it.
+  std::vector<int> breaks, doubtful;
+  for (int p = 0; p < count; ++p) {
+    if (d[p].cadenceBreak) breaks.push_back(p);
+    if (d[p].margin < DoubtfulMargin && !d[p].cadenceBreak) doubtful.push_back(p);
   }
+  auto leastSure = [&](int a, int b) { return d[a].margin < d[b].margin; };
+  std::stable_sort(breaks.begin(), breaks.end(), leastSure);
+  std::stable_sort(doubtful.begin(), doubtful.end(), leastSure);
+  const size_t budget = static_cast<size_t>(count / ReviewShareDivisor);
+  for (const std::vector<int>* group : {&breaks, &doubtful})
+    for (int p : *group) {
+      if (places.size() >= budget) break;
+      if (!near[p + 1]) take(p);
+    }
   std::sort(places.begin(), places.end(),
             [](const ReviewPlace& a, const ReviewPlace& b) { return a.position < b.position; });
   return places;
@@ -162,8 +167,13 @@ void ReviewWriter::Write(const ReviewContent& content) {
   const std::string timeline = TimelinePng(proposal, placePositions, &areas);
   WriteFile("timeline.png", timeline);
 
-  int breaks = 0;
+  int breaks = 0, breaksOnlyMarked = 0;
   for (const ReviewPlace& place : content.places) breaks += place.cadenceBreak;
+  for (int p = 0; p < count; ++p)
+    if (proposal.positions[p].cadenceBreak &&
+        std::none_of(content.places.begin(), content.places.end(),
+                     [&](const ReviewPlace& place) { return std::abs(place.position - p) <= 1; }))
+      ++breaksOnlyMarked;
   const analysis::PlanSummary summary = analysis::Summarize(proposal);
   std::string page = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>Plan review: " +
                      Html(content.inputName) + "</title>\n<style>" + PageStyle() + "</style></head>\n<body>\n";
@@ -173,7 +183,12 @@ void ReviewWriter::Write(const ReviewContent& content) {
           std::to_string(content.places.size()) + " places to look at: " + std::to_string(breaks) +
           " cadence breaks and the " + std::to_string(content.places.size() - breaks) +
           " decisions the analysis is least sure of (" + Fixed(100.0 * content.places.size() / std::max(1, count), 2) +
-          "% of the positions).</p>\n";
+          "% of the positions)." +
+          (breaksOnlyMarked ? " " + std::to_string(breaksOnlyMarked) +
+                                  " further cadence breaks, decided more surely, are only marked on the timeline: the "
+                                  "places are at most 2 % of the positions."
+                            : std::string()) +
+          "</p>\n";
   page +=
       "<p>Each place shows the weave at the position and at its neighbours, the position's two fields rebuilt "
       "alone, and a close-up of its weave where it is most combed; the plan's choice has a green frame. To "

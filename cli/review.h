@@ -2,10 +2,12 @@
 // sure, for a browser to open from disk (one HTML file, the timeline and PNG
 // thumbnails; no scripts, no network).
 //
-// The places are every cadence break and the positions whose decision won
-// by the smallest margins (the cheapest plan deciding the other way there
-// costs little more), at most MaxReviewShare of the positions and no two
-// next to each other: a place shows its neighbours too. Each place shows the
+// The places are the cadence breaks and the positions whose decision won by
+// the smallest margins (the cheapest plan deciding the other way there costs
+// little more): breaks first, then doubtful decisions, each least sure
+// first, at most 1 in ReviewShareDivisor positions, and no two next to each
+// other (a place shows its neighbours too). Breaks beyond that share are
+// marked on the timeline only. Each place shows the
 // weaves at the position and its two neighbours, the position's two fields
 // rebuilt alone and a close-up of its weave, with their measures, the code
 // chosen, and the keep-file line that would choose each instead.
@@ -22,8 +24,7 @@
 
 namespace cli {
 
-// Places at most 1 in 50 positions (cadence breaks beyond that are still
-// listed: every break is).
+// Places at most 1 in 50 positions (2 %).
 constexpr int ReviewShareDivisor = 50;
 // Decisions that won by less than this (in the search's cost units: a
 // change of cadence costs 6) are doubtful.
