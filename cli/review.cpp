@@ -112,7 +112,7 @@ std::vector<ReviewPlace> ChooseReviewPlaces(const analysis::Proposal& proposal) 
   auto leastSure = [&](int a, int b) { return d[a].margin < d[b].margin; };
   std::stable_sort(breaks.begin(), breaks.end(), leastSure);
   std::stable_sort(doubtful.begin(), doubtful.end(), leastSure);
-  const size_t budget = static_cast<size_t>(count / ReviewShareDivisor);
+  const size_t budget = static_cast<size_t>(std::min(count / ReviewShareDivisor, MaxReviewPlaces));
   for (const std::vector<int>* group : {&breaks, &doubtful})
     for (int p : *group) {
       if (places.size() >= budget) break;
@@ -186,7 +186,7 @@ void ReviewWriter::Write(const ReviewContent& content) {
           "% of the positions)." +
           (breaksOnlyMarked ? " " + std::to_string(breaksOnlyMarked) +
                                   " further cadence breaks, decided more surely, are only marked on the timeline: the "
-                                  "places are at most 2 % of the positions."
+                                  "places are at most 2 % of the positions and 500 in all."
                             : std::string()) +
           "</p>\n";
   page +=

@@ -5,9 +5,9 @@
 // The places are the cadence breaks and the positions whose decision won by
 // the smallest margins (the cheapest plan deciding the other way there costs
 // little more): breaks first, then doubtful decisions, each least sure
-// first, at most 1 in ReviewShareDivisor positions, and no two next to each
-// other (a place shows its neighbours too). Breaks beyond that share are
-// marked on the timeline only. Each place shows the
+// first, at most 1 in ReviewShareDivisor positions and MaxReviewPlaces in
+// all, and no two next to each other (a place shows its neighbours too).
+// Breaks beyond that are marked on the timeline only. Each place shows the
 // weaves at the position and its two neighbours, the position's two fields
 // rebuilt alone and a close-up of its weave, with their measures, the code
 // chosen, and the keep-file line that would choose each instead.
@@ -24,8 +24,10 @@
 
 namespace cli {
 
-// Places at most 1 in 50 positions (2 %).
+// Places at most 1 in 50 positions (2 %), and never more than a page one
+// can go through (and that a two-hour clip makes in a few seconds).
 constexpr int ReviewShareDivisor = 50;
+constexpr int MaxReviewPlaces = 500;
 // Decisions that won by less than this (in the search's cost units: a
 // change of cadence costs 6) are doubtful.
 constexpr double DoubtfulMargin = 8;

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <limits>
 #include <map>
 #include <regex>
 #include <set>
@@ -299,6 +300,48 @@ TEST(KeepFile, EveryRefusalNamesItsLine) {
   EXPECT_EQ(k.boundary, std::vector<signed char>(boundaries, boundaries + 11));
   const bool taken[] = {false, false, true, true, false, true, true, false, false, false, false, false};
   EXPECT_EQ(k.fieldTaken, std::vector<bool>(taken, taken + 12));
+}
+
+TEST(ReviewPlaces, BreaksThenDoubtsLeastSureFirstWithinTwoPercentAndApart) {
+  auto proposal = [](int positions, std::vector<std::pair<int, double>> breaks,
+                     std::vector<std::pair<int, double>> doubts) {
+    analysis::Proposal p;
+    p.positions.resize(positions);
+    for (analysis::Decision& d : p.positions) d.margin = 30;
+    for (const auto& b : breaks) {
+      p.positions[b.first].cadenceBreak = true;
+      p.positions[b.first].margin = b.second;
+    }
+    for (const auto& d : doubts) p.positions[d.first].margin = d.second;
+    return p;
+  };
+  const double kept = std::numeric_limits<double>::infinity();
+  struct Case {
+    const char* what;
+    analysis::Proposal proposal;
+    std::vector<int> places;
+  } cases[] = {
+      {"breaks, then the smallest margins under 8",
+       proposal(300, {{100, 20}}, {{10, 7}, {50, 2}, {200, 9}, {250, 5}}),
+       {50, 100, 250, 10}},
+      {"a neighbour shares a place", proposal(300, {{100, 20}, {101, 25}}, {{99, 1}, {150, 3}, {151, 2}}), {100, 151}},
+      {"breaks beyond 2 %, least sure first", proposal(100, {{10, 9}, {30, 3}, {60, 5}}, {{80, 1}}), {30, 60}},
+      {"kept codes are sure", proposal(200, {}, {{20, kept}, {40, 7}}), {40}},
+      {"fewer than 50 positions: none", proposal(49, {{10, 1}}, {{20, 1}}), {}},
+      {"500 at most", proposal(100000, {}, {}), {}},
+  };
+  // 600 doubtful positions, far apart, in a long clip.
+  for (int p = 0; p < 600; ++p) cases[5].proposal.positions[p * 100 + 50].margin = 1;
+  for (Case& c : cases) {
+    std::vector<int> got;
+    for (const cli::ReviewPlace& place : cli::ChooseReviewPlaces(c.proposal)) got.push_back(place.position);
+    if (std::string(c.what) == "500 at most") {
+      EXPECT_EQ(got.size(), 500u) << c.what;
+      continue;
+    }
+    std::sort(c.places.begin(), c.places.end());
+    EXPECT_EQ(got, c.places) << c.what;
+  }
 }
 
 TEST(PlanReviewCommand, EveryRefusalHasItsMessageAndLeavesNothingBehind) {
