@@ -200,7 +200,7 @@ TEST_F(PlanReview, ChromiumShowsThePageFromDiskWithEveryThumbnailLoaded) {
   r = Chromium(dir, "--virtual-time-budget=10000 --dump-dom file://$D/browser/harness.html > $D/dom.html");
   const std::string dom = ReadAll(dir + "dom.html");
   if (r.status != 0 || dom.find("data-checked=\"yes\"") == std::string::npos)
-    GTEST_SKIP() << "no browser can run here (chromium exit status " << r.status << "; `make deps` installs it)";
+    GTEST_SKIP() << "no browser can run here (chromium exit status " << r.status << "; `make test-deps` installs it)";
   const std::regex loaded("<img src=\"([^\"]+)\"[^>]*data-loaded=\"(yes|no)\"");
   std::set<std::string> shown, failed;
   for (auto it = std::sregex_iterator(dom.begin(), dom.end(), loaded); it != std::sregex_iterator(); ++it)
