@@ -82,6 +82,9 @@ constexpr int CutReach = 2;
 // below RepeatLow a repeated field, above RepeatHigh a new moment.
 constexpr double RepeatLow = 0.15;
 constexpr double RepeatHigh = 0.4;
+// The forward costs are kept every this many positions for the margins,
+// which are taken going backward and recompute the costs in between.
+constexpr int MarginBlock = 512;
 
 struct State {
   int cadence;  // -1: irregular
@@ -130,11 +133,17 @@ std::string CadenceName(int cadence) {
   return cadence >= 0 && cadence < static_cast<int>(CadenceNames().size()) ? CadenceNames()[cadence] : "irregular";
 }
 
-Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double fieldSamples) {
+Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double fieldSamples,
+                     const Constraints* constraints) {
   Proposal proposal;
   const int count = static_cast<int>(measures.size());
   proposal.positions.resize(count);
   if (count == 0) return proposal;
+  const double infinity = std::numeric_limits<double>::infinity();
+  const bool constrained = constraints && !constraints->code.empty();
+  auto keptCode = [&](int p) { return constrained ? constraints->code[p] : '\0'; };
+  auto keptBoundary = [&](int p) { return constrained ? constraints->boundary[p] : -1; };
+  auto fieldTaken = [&](int f) { return constrained && constraints->fieldTaken[f]; };
 
   // Motion below this says nothing.
   const double minMotion = std::max(1000.0, fieldSamples / 16);
@@ -332,7 +341,7 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
 
   const std::vector<State> states = BuildStates();
   const int n = static_cast<int>(states.size());
-  std::vector<int> predecessor(n);  // the state that continues into each one
+  std::vector<int> predecessor(n), successor(n, -1);  // the states that continue into and from each one
   for (int s = 0; s < n; ++s) {
     if (states[s].cadence < 0) {
       predecessor[s] = -1;
@@ -340,10 +349,12 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
     }
     const int base = s - states[s].phase;
     predecessor[s] = base + (states[s].phase + states[s].period - 1) % states[s].period;
+    successor[predecessor[s]] = s;
   }
   // Video where nothing moves costs a little: its fields are rebuilt one by
   // one where whole frames would show the same.
   auto emission = [&](const State& st, int p) {
+    if (keptBoundary(p) >= 0 && keptBoundary(p) != st.boundary) return infinity;
     if (st.cadence < 0) return IrregularCost;
     return st.cadence == VideoCadence ? StillVideoCost * (1 - evidence[p].weight) : 0.0;
   };
@@ -354,11 +365,8 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
       if (acrossCut(q)) switchCost[p] = CutSwitchCost;
   std::vector<double> cost(n), next(n);
   std::vector<uint8_t> from(static_cast<size_t>(count) * n);
-  // The clip's first field alone (its partner before the clip) has no
-  // pairing of its own to show it; a little cost keeps it with its
-  // neighbour where nothing says otherwise.
-  for (int s = 0; s < n; ++s) cost[s] = emission(states[s], 0) + (states[s].boundary ? EdgeLoneCost : 0);
-  for (int p = 1; p < count; ++p) {
+  // The cheapest cost of every state at position p from the costs at p - 1.
+  auto advance = [&](int p, const std::vector<double>& cost, std::vector<double>& next) {
     // The cheapest state of each boundary value, for changes of cadence.
     int best[2] = {-1, -1};
     for (int s = 0; s < n; ++s) {
@@ -367,7 +375,7 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
     }
     for (int s = 0; s < n; ++s) {
       const State& st = states[s];
-      double bestCost = std::numeric_limits<double>::infinity();
+      double bestCost = infinity;
       int bestFrom = 0;
       auto consider = [&](int prev, double extra) {
         if (prev < 0) return;
@@ -388,13 +396,58 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
       next[s] = bestCost + emission(st, p);
       from[static_cast<size_t>(p) * n + s] = static_cast<uint8_t>(bestFrom);
     }
+  };
+  // The clip's first field alone (its partner before the clip) has no
+  // pairing of its own to show it; a little cost keeps it with its
+  // neighbour where nothing says otherwise.
+  for (int s = 0; s < n; ++s) cost[s] = emission(states[s], 0) + (states[s].boundary ? EdgeLoneCost : 0);
+  std::vector<std::vector<double>> checkpoints;  // the costs at every MarginBlock-th position
+  for (int p = 1; p < count; ++p) {
+    if ((p - 1) % MarginBlock == 0) checkpoints.push_back(cost);
+    advance(p, cost, next);
     cost.swap(next);
   }
+  if ((count - 1) % MarginBlock == 0) checkpoints.push_back(cost);
   int s = static_cast<int>(std::min_element(cost.begin(), cost.end()) - cost.begin());
   std::vector<int> path(count);
   for (int p = count - 1; p >= 0; --p) {
     path[p] = s;
     if (p > 0) s = from[static_cast<size_t>(p) * n + s];
+  }
+
+  // Margins: the cheapest whole plan through each state at each position
+  // is its forward cost plus its cost to the end (`after`), taken backward.
+  std::vector<double> after(n, 0.0), before(n), onward(n);
+  std::vector<std::vector<double>> block(MarginBlock, std::vector<double>(n));
+  for (int start = (count - 1) / MarginBlock * MarginBlock; start >= 0; start -= MarginBlock) {
+    const int end = std::min(count, start + MarginBlock);
+    block[0] = checkpoints[start / MarginBlock];
+    for (int p = start + 1; p < end; ++p) advance(p, block[p - start - 1], block[p - start]);
+    for (int p = end - 1; p >= start; --p) {
+      double through[2] = {infinity, infinity};  // by the boundary at p
+      for (int s = 0; s < n; ++s)
+        through[states[s].boundary] = std::min(through[states[s].boundary], block[p - start][s] + after[s]);
+      proposal.positions[p].margin = std::abs(through[1] - through[0]);
+      if (p == 0) break;
+      // The cost from each state at p - 1 to the end.
+      double pair[2][2], cheapest[2] = {infinity, infinity};
+      for (int b = 0; b < 4; ++b) pair[b / 2][b % 2] = pairCost(p, b / 2, b % 2);
+      for (int s = 0; s < n; ++s) {
+        onward[s] = emission(states[s], p) + after[s];
+        cheapest[states[s].boundary] = std::min(cheapest[states[s].boundary], onward[s]);
+      }
+      for (int r = 0; r < n; ++r) {
+        const bool b = states[r].boundary;
+        double c = switchCost[p] + std::min(pair[b][0] + cheapest[0], pair[b][1] + cheapest[1]);
+        if (states[r].cadence >= 0) {
+          c = std::min(c, pair[b][states[successor[r]].boundary] + onward[successor[r]]);
+        } else {
+          c = std::min({c, pair[b][0] + onward[n - 2], pair[b][1] + onward[n - 1]});
+        }
+        before[r] = c;
+      }
+      after.swap(before);
+    }
   }
 
   for (int p = 0; p < count; ++p) {
@@ -419,9 +472,14 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
   for (int field = 0; field <= count; ++field) {
     const bool ends = field == count || proposal.positions[field].boundary;
     if (!ends) continue;
-    if (field == first) {
-      // A lone field: position `field` rebuilds it, if it exists.
-      if (field < count) {
+    bool shown = false;
+    for (int f = first; f <= field; ++f) shown = shown || fieldTaken(f);
+    if (shown) {
+      // A kept code shows the picture already.
+    } else if (field == first) {
+      // A lone field: position `field` rebuilds it, if it exists and its
+      // code is not kept.
+      if (field < count && !keptCode(field)) {
         Decision& d = proposal.positions[field];
         if (d.stretch == Stretch::Video) {
           d.code = '2';
@@ -429,18 +487,26 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
           d.code = field % 2 == 0 ? '5' : '4';
           d.orphan = true;
         }
-      } else {
+      } else if (field == count) {
         proposal.lastFieldLeftOut = true;
       }
     } else {
       // Positions first .. field-1 all show the picture: the frame itself
       // (an even position, both fields as one coded frame) where it is one
-      // of them, else the weave.
-      const int pick = first % 2 == 0 || field - first < 2 ? first : first + 1;
-      proposal.positions[pick].code = '1';
+      // of them, else the weave; never a position whose code is kept.
+      int pick = -1;
+      for (int p = first; p < field; ++p)
+        if (!keptCode(p) && (pick < 0 || (pick % 2 == 1 && p % 2 == 0))) pick = p;
+      if (pick >= 0) proposal.positions[pick].code = '1';
     }
     first = field + 1;
   }
+  for (int p = 0; p < count; ++p)
+    if (keptCode(p)) {
+      proposal.positions[p].code = keptCode(p);
+      proposal.positions[p].kept = true;
+      proposal.positions[p].orphan = false;
+    }
   return proposal;
 }
 

@@ -22,3 +22,7 @@ if [ -x bench/plan_classes.sh ]; then
   echo "== plan footage classes"
   bench/plan_classes.sh "$build"
 fi
+if [ -x bench/review_bench.sh ]; then
+  echo "== plan review"
+  bench/review_bench.sh "$build"
+fi
