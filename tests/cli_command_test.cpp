@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/timecodes.h"
 #include "tests/command_line.h"
 
 namespace {
@@ -223,6 +224,54 @@ TEST_F(CliCommand, ChromaOutConvertsFieldByFieldAndBackExactly) {
     const std::vector<std::string> back = SplitY4m(ReadAll(dir + "back.y4m"), frames[0].size(), &header);
     EXPECT_EQ(header.substr(header.size() - 5), " C420");
     EXPECT_TRUE(back == model) << "bff " << bottomFirst;
+  }
+}
+
+// Telecined film gets the film's even times; video fields, progressive
+// frames and anything without two whole cycles of a film cadence start at
+// their positions. Times rise, and none is a field or more from its position.
+TEST(CliTimecodes, FilmStretchesGetEvenTimesAndTheRestTheirPositions) {
+  auto repeat = [](const std::string& s, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += s;
+    return out;
+  };
+  const double field = 1001.0 / 60;
+  const struct {
+    std::string plan;
+    std::vector<int> filmFrames;   // output frames [first, last] with even film times, or none
+    double firstFilmTime, period;  // in fields
+  } cases[] = {
+      {repeat("1010010010", 3), {0, 11}, 0, 2.5},     // 3:2: positions 0 2 5 8, film times 0 2.5 5 7.5
+      {repeat("1010001010", 3), {0, 11}, 0.25, 2.5},  // 2:3:3:2 picking frame 3: 0 2 6 8, centred
+      {repeat("101001010010", 2), {0, 9}, 0, 2.4},    // 3:2:3:2:2: 0 2 5 7 10
+      {"1010010010", {}, 0, 0},                       // one cycle: too little to tell
+      {repeat("2", 30), {}, 0, 0},                    // video
+      {repeat("10", 15), {}, 0, 0},                   // progressive
+      {"10101010222" + repeat("1010010010", 3) + "222", {7, 18}, 11, 2.5},  // progressive, video, film, video
+  };
+  for (const auto& c : cases) {
+    std::istringstream text(cli::TimecodesText(c.plan));
+    std::string line;
+    std::getline(text, line);
+    EXPECT_EQ(line, "# timecode format v2");
+    std::vector<int> positions;
+    for (size_t p = 0; p < c.plan.size(); ++p)
+      if (c.plan[p] != '0') positions.push_back(static_cast<int>(p));
+    double previous = -1;
+    for (size_t n = 0; n < positions.size(); ++n) {
+      ASSERT_TRUE(std::getline(text, line)) << c.plan << ": " << n << " times";
+      const double t = std::stod(line);
+      const bool inFilm =
+          !c.filmFrames.empty() && static_cast<int>(n) >= c.filmFrames[0] && static_cast<int>(n) <= c.filmFrames[1];
+      const double want =
+          (inFilm ? c.firstFilmTime + (static_cast<int>(n) - c.filmFrames[0]) * c.period : positions[n]) * field;
+      EXPECT_NEAR(t, want, 1e-6) << c.plan << ": output frame " << n;
+      EXPECT_LT(std::abs(t - positions[n] * field), field) << c.plan << ": output frame " << n;
+      EXPECT_GT(t, previous) << c.plan << ": output frame " << n;
+      previous = t;
+    }
+    EXPECT_FALSE(std::getline(text, line)) << c.plan << ": extra " << line;
   }
 }
 
