@@ -62,8 +62,7 @@ RenderFormats ChooseFormats(const Options& options, stream::FrameReader& reader)
   const FieldOrderChoice order = ResolveFieldOrder(options.fieldOrder, reader);
   f.bottomFirst = order.bottomFirst;
   f.order = DescribeFieldOrder(order);
-  f.input = std::to_string(header.width) + "x" + std::to_string(header.height) + " " +
-            stream::ColourFormatName(header, reader.Raw());
+  f.input = stream::InputFormatName(header, reader.Raw());
   f.format.raw = options.rawOut;
   f.format.mirrored = order.bottomFirst;
   f.format.chroma = options.hasChromaOut ? options.chromaOut : options.rawOut ? stream::Chroma::Yuv422 : header.chroma;

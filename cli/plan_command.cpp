@@ -100,8 +100,7 @@ void RunPlanCommand(const Options& options) {
   // bottom-first source's luma is read upside down (negative pitch), as the
   // render hands it to the filter.
   const FieldOrderChoice order = ResolveFieldOrder(options.fieldOrder, *reader);
-  const std::string format = std::to_string(width) + "x" + std::to_string(height) + " " +
-                             stream::ColourFormatName(header, raw) + ", " + DescribeFieldOrder(order);
+  const std::string format = stream::InputFormatName(header, raw) + ", " + DescribeFieldOrder(order);
   FailureContext() = "input " + format;
   const std::string problem = stream::LayoutProblem(width, height, {header.chroma, order.bottomFirst});
   if (!problem.empty()) throw CliError(problem);

@@ -104,6 +104,10 @@ std::string ColourFormatName(const Y4mHeader& h, bool raw) {
   return std::string(ChromaName(h.chroma)) + (h.colorTag.empty() ? " (no C tag)" : " (C" + h.colorTag + ")");
 }
 
+std::string InputFormatName(const Y4mHeader& h, bool raw) {
+  return std::to_string(h.width) + "x" + std::to_string(h.height) + " " + ColourFormatName(h, raw);
+}
+
 std::string OutputColourTag(const Y4mHeader& input, Chroma chroma) {
   if (chroma == Chroma::Yuv422) return "422";
   if (input.chroma != Chroma::Yuv420) return "420";

@@ -44,6 +44,8 @@ const char* ChromaName(Chroma chroma);
 // The input's colour format for messages: "4:2:0 (C420mpeg2)", "4:2:0 (no C
 // tag)", "4:2:2 (packed yuyv422)" for raw input.
 std::string ColourFormatName(const Y4mHeader& h, bool raw = false);
+// Size and colour format: "720x480 4:2:0 (C420mpeg2)".
+std::string InputFormatName(const Y4mHeader& h, bool raw = false);
 
 // The C tag value (without the 'C') of output frames in `chroma` made from
 // this input: a 4:2:0 input keeps its own (chroma siting) tag, C420jpeg when
