@@ -188,6 +188,20 @@ TEST_F(CliCommand, FieldOrderAndChromaFormatDecideTheWeaveAndTheOutput) {
   }
 }
 
+// The progress line, shown when standard error is a terminal (here the
+// pseudo-terminal of util-linux's `script`), names the formats.
+TEST_F(CliCommand, ProgressLineNamesTheFormats) {
+  if (Run("script --version >/dev/null 2>&1").status != 0) GTEST_SKIP() << "util-linux's script is not installed";
+  WriteAll(dir + "in.y4m", RandomY4m(10, 8, 5, nullptr, "C420paldv", "Ib"));
+  WriteAll(dir + "plan", "1100011x1");
+  const CommandResult r =
+      Run("script -qefc \"$Z --plan $D/plan --chroma-out 422 $D/in.y4m $D/out.y4m\" /dev/null > $D/tty.txt");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(ReadAll(dir + "tty.txt").find("zemivtc: 4:2:0 (C420paldv) bff to 4:2:2 (C422)  frame 5/5"),
+            std::string::npos)
+      << ReadAll(dir + "tty.txt");
+}
+
 // 4:2:0 to 4:2:2 puts each field's chroma row on both of its rows; 4:2:2
 // back to 4:2:0 takes the mean of those two rows, which gives the 4:2:0
 // frames again, woven ones included.
