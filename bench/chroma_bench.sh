@@ -83,24 +83,26 @@ for rep in $(seq "$repeats"); do
 done
 loadAfter=$(cut -d' ' -f1-3 /proc/loadavg)
 
-median() {
-  awk -F, -v n="$1" 'NR > 1 && $2 == n { print $4 }' "$csv" | sort -g |
+median() { # run name, then "wall" or "cpu" (user + system seconds)
+  awk -F, -v n="$1" -v what="$2" 'NR > 1 && $2 == n { print what == "cpu" ? $5 + $6 : $4 }' "$csv" | sort -g |
     awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 echo
 echo "Machine: $cpu, $(nproc) cores; load average $loadBefore before the runs, $loadAfter after;"
 echo "$frames frames of 1920x1080, $repeats rotations, medians (each repetition in chroma_bench.csv)."
-echo "Speed: the 4:2:2 render's median time over this run's (above 1: faster than 4:2:2)."
+echo "Speed: the 4:2:2 render's median time over this run's (above 1: faster than 4:2:2), by wall"
+echo "time and by processor time (user + system, which a loaded machine disturbs less)."
 echo
-echo "| Plan | Variant | Wall time (s, median) | Output frames/s | Speed against 4:2:2 |"
-echo "|---|---|---|---|---|"
+echo "| Plan | Variant | Wall (s, median) | Output frames/s | Speed (wall) | CPU (s, median) | Speed (CPU) |"
+echo "|---|---|---|---|---|---|---|"
 for p in weave pass bob; do
-  reference=$(median "$p 4:2:2")
+  wallReference=$(median "$p 4:2:2" wall)
+  cpuReference=$(median "$p 4:2:2" cpu)
   for v in "${variants[@]}"; do
     IFS='|' read -r name _ _ <<<"$v"
-    t=$(median "$p $name")
-    awk -v p="$p" -v n="$name" -v t="$t" -v f="${outFrames[$p $name]}" -v r="$reference" \
-      'BEGIN { printf "| %s | %s | %.3f | %.0f | %.2f |\n", p, n, t, f / t, r / t }'
+    awk -v p="$p" -v n="$name" -v t="$(median "$p $name" wall)" -v c="$(median "$p $name" cpu)" \
+      -v f="${outFrames[$p $name]}" -v rt="$wallReference" -v rc="$cpuReference" \
+      'BEGIN { printf "| %s | %s | %.3f | %.0f | %.2f | %.3f | %.2f |\n", p, n, t, f / t, rt / t, c, rc / c }'
   done
 done
 echo
