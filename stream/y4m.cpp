@@ -286,16 +286,21 @@ void PackedToPlanarRows(const uint8_t* packed, ptrdiff_t pitch, int width, int h
   const int half = width / 2;
   auto packedRow = [&](int s) { return packed + (layout.mirrored ? height - 1 - s : s) * pitch; };
   auto lumaRow = [&](int s) { return planar + static_cast<size_t>(s) * width; };
+  // The packed rows are read in rising order, mirrored or not (the hardware
+  // follows rising reads best); the planar rows are then written falling.
+  auto nth = [&](int i, int first, int end) { return layout.mirrored ? end - 1 - (i - first) : i; };
   if (layout.chroma == Chroma::Yuv422) {
-    for (int s = rowBegin; s < rowEnd; ++s) {
+    for (int i = rowBegin; i < rowEnd; ++i) {
+      const int s = nth(i, rowBegin, rowEnd);
       const size_t c = static_cast<size_t>(s) * planes.chromaRowBytes;
       SplitRow(packedRow(s), lumaRow(s), planar + planes.uOffset + c, planar + planes.vOffset + c, half);
     }
     return;
   }
   // Units of four rows: each field's two rows and the chroma row over them.
-  for (int unit = rowBegin / 4; unit < rowEnd / 4; ++unit)
-    for (int field = 0; field < 2; ++field) {
+  for (int i = rowBegin / 4; i < rowEnd / 4; ++i)
+    for (int j = 0; j < 2; ++j) {
+      const int unit = nth(i, rowBegin / 4, rowEnd / 4), field = layout.mirrored ? 1 - j : j;
       const int a = 4 * unit + field, b = a + 2;
       const size_t c = static_cast<size_t>(2 * unit + field) * planes.chromaRowBytes;
       SplitRowPair(packedRow(a), packedRow(b), lumaRow(a), lumaRow(b), planar + planes.uOffset + c,
