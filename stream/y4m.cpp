@@ -179,8 +179,31 @@ void InterleaveRow(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t
   }
 }
 
-// A YUY2 row split into its luma row and its chroma rows.
-void SplitRow(const uint8_t* in, uint8_t* y, uint8_t* u, uint8_t* v, int half) {
+// The luma of a YUY2 row.
+void LumaOfRow(const uint8_t* in, uint8_t* y, int half) {
+  int i = 0;
+#if defined(__SSE2__)
+  const __m128i low = _mm_set1_epi16(0x00FF);
+  for (; i + 8 <= half; i += 8) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 4 * i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 4 * i + 16));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(y + 2 * i),
+                     _mm_packus_epi16(_mm_and_si128(a, low), _mm_and_si128(b, low)));
+  }
+#endif
+  for (; i < half; ++i) {
+    y[2 * i] = in[4 * i];
+    y[2 * i + 1] = in[4 * i + 2];
+  }
+}
+
+inline uint8_t Mean(uint8_t a, uint8_t b) { return static_cast<uint8_t>((a + b + 1) >> 1); }
+
+// A YUY2 row split into its luma row and a chroma row: its own chroma, or
+// (WithOther) the mean, rounded up, of its chroma and that of `other`, a row
+// read just before it.
+template <bool WithOther>
+void SplitRow(const uint8_t* other, const uint8_t* in, uint8_t* y, uint8_t* u, uint8_t* v, int half) {
   int i = 0;
 #if defined(__SSE2__)
   // 16 pixels at a time: even bytes are luma, odd bytes UVUV..., split again.
@@ -191,52 +214,22 @@ void SplitRow(const uint8_t* in, uint8_t* y, uint8_t* u, uint8_t* v, int half) {
     const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 4 * i + 16));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(y + 2 * i),
                      _mm_packus_epi16(_mm_and_si128(a, low), _mm_and_si128(b, low)));
-    const __m128i uv = _mm_packus_epi16(_mm_srli_epi16(a, 8), _mm_srli_epi16(b, 8));
+    __m128i uv = _mm_packus_epi16(_mm_srli_epi16(a, 8), _mm_srli_epi16(b, 8));
+    if (WithOther) {
+      // The chroma bytes of both rows, averaged as whole bytes (pavgb rounds up).
+      const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(other + 4 * i));
+      const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(other + 4 * i + 16));
+      uv = _mm_avg_epu8(uv, _mm_packus_epi16(_mm_srli_epi16(c, 8), _mm_srli_epi16(d, 8)));
+    }
     _mm_storel_epi64(reinterpret_cast<__m128i*>(u + i), _mm_packus_epi16(_mm_and_si128(uv, low), zero));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(v + i), _mm_packus_epi16(_mm_srli_epi16(uv, 8), zero));
   }
 #endif
   for (; i < half; ++i) {
     y[2 * i] = in[4 * i];
-    u[i] = in[4 * i + 1];
     y[2 * i + 1] = in[4 * i + 2];
-    v[i] = in[4 * i + 3];
-  }
-}
-
-inline uint8_t Mean(uint8_t a, uint8_t b) { return static_cast<uint8_t>((a + b + 1) >> 1); }
-
-// Two YUY2 rows of one field split into their luma rows and the one chroma
-// row that covers both: the mean of theirs, rounded up (a copy where they
-// hold the same chroma).
-void SplitRowPair(const uint8_t* inA, const uint8_t* inB, uint8_t* yA, uint8_t* yB, uint8_t* u, uint8_t* v, int half) {
-  int i = 0;
-#if defined(__SSE2__)
-  const __m128i low = _mm_set1_epi16(0x00FF);
-  const __m128i zero = _mm_setzero_si128();
-  for (; i + 8 <= half; i += 8) {
-    const __m128i a0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(inA + 4 * i));
-    const __m128i a1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(inA + 4 * i + 16));
-    const __m128i b0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(inB + 4 * i));
-    const __m128i b1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(inB + 4 * i + 16));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(yA + 2 * i),
-                     _mm_packus_epi16(_mm_and_si128(a0, low), _mm_and_si128(a1, low)));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(yB + 2 * i),
-                     _mm_packus_epi16(_mm_and_si128(b0, low), _mm_and_si128(b1, low)));
-    // The chroma bytes of both rows, averaged as whole bytes (pavgb rounds up).
-    const __m128i uv = _mm_avg_epu8(_mm_packus_epi16(_mm_srli_epi16(a0, 8), _mm_srli_epi16(a1, 8)),
-                                    _mm_packus_epi16(_mm_srli_epi16(b0, 8), _mm_srli_epi16(b1, 8)));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(u + i), _mm_packus_epi16(_mm_and_si128(uv, low), zero));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(v + i), _mm_packus_epi16(_mm_srli_epi16(uv, 8), zero));
-  }
-#endif
-  for (; i < half; ++i) {
-    yA[2 * i] = inA[4 * i];
-    yA[2 * i + 1] = inA[4 * i + 2];
-    yB[2 * i] = inB[4 * i];
-    yB[2 * i + 1] = inB[4 * i + 2];
-    u[i] = Mean(inA[4 * i + 1], inB[4 * i + 1]);
-    v[i] = Mean(inA[4 * i + 3], inB[4 * i + 3]);
+    u[i] = WithOther ? Mean(in[4 * i + 1], other[4 * i + 1]) : in[4 * i + 1];
+    v[i] = WithOther ? Mean(in[4 * i + 3], other[4 * i + 3]) : in[4 * i + 3];
   }
 }
 
@@ -284,28 +277,30 @@ void PackedToPlanarRows(const uint8_t* packed, ptrdiff_t pitch, int width, int h
                         uint8_t* planar, const PackedLayout& layout) {
   const Planes planes(width, height, layout.chroma);
   const int half = width / 2;
-  auto packedRow = [&](int s) { return packed + (layout.mirrored ? height - 1 - s : s) * pitch; };
-  auto lumaRow = [&](int s) { return planar + static_cast<size_t>(s) * width; };
-  // The packed rows are read in rising order, mirrored or not (the hardware
-  // follows rising reads best); the planar rows are then written falling.
-  auto nth = [&](int i, int first, int end) { return layout.mirrored ? end - 1 - (i - first) : i; };
-  if (layout.chroma == Chroma::Yuv422) {
-    for (int i = rowBegin; i < rowEnd; ++i) {
-      const int s = nth(i, rowBegin, rowEnd);
-      const size_t c = static_cast<size_t>(s) * planes.chromaRowBytes;
-      SplitRow(packedRow(s), lumaRow(s), planar + planes.uOffset + c, planar + planes.vOffset + c, half);
+  const bool yuv420 = layout.chroma == Chroma::Yuv420;
+  // Packed rows are read once each, in rising order (mirrored or not: the
+  // hardware follows rising reads best); the planar rows are then written in
+  // falling order when mirrored. At 4:2:0 the second of a field's two rows
+  // under one chroma row makes that chroma row, with the first, read just
+  // before it, still in the cache.
+  for (int i = rowBegin; i < rowEnd; ++i) {
+    const int s = layout.mirrored ? rowEnd - 1 - (i - rowBegin) : i;
+    const uint8_t* in = packed + (layout.mirrored ? height - 1 - s : s) * pitch;
+    uint8_t* y = planar + static_cast<size_t>(s) * width;
+    const bool lower = s % 4 >= 2;  // the lower of its field's two rows under one chroma row
+    if (yuv420 && lower == layout.mirrored) {
+      LumaOfRow(in, y, half);  // its chroma row is made with the other row
+      continue;
     }
-    return;
-  }
-  // Units of four rows: each field's two rows and the chroma row over them.
-  for (int i = rowBegin / 4; i < rowEnd / 4; ++i)
-    for (int j = 0; j < 2; ++j) {
-      const int unit = nth(i, rowBegin / 4, rowEnd / 4), field = layout.mirrored ? 1 - j : j;
-      const int a = 4 * unit + field, b = a + 2;
-      const size_t c = static_cast<size_t>(2 * unit + field) * planes.chromaRowBytes;
-      SplitRowPair(packedRow(a), packedRow(b), lumaRow(a), lumaRow(b), planar + planes.uOffset + c,
+    const size_t c = static_cast<size_t>(ChromaRowOf(s, layout.chroma)) * planes.chromaRowBytes;
+    if (!yuv420) {
+      SplitRow<false>(nullptr, in, y, planar + planes.uOffset + c, planar + planes.vOffset + c, half);
+      continue;
+    }
+    const int other = lower ? s - 2 : s + 2;
+    SplitRow<true>(packed + (layout.mirrored ? height - 1 - other : other) * pitch, in, y, planar + planes.uOffset + c,
                    planar + planes.vOffset + c, half);
-    }
+  }
 }
 
 }  // namespace stream

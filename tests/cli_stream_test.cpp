@@ -276,24 +276,29 @@ TEST(CliY4mPacking, FourTwoZeroChromaIsTheMeanOfItsFieldsTwoRows) {
   EXPECT_EQ(planar, (std::vector<uint8_t>{3, 9, 2, 9, 1, 9, 0, 9, 30, 21, 178, 100}));
 
   std::mt19937 rng(420);  // fixed seed
-  for (const int width : {16, 34, 1920}) {
-    const int height = 8, half = width / 2;
-    std::vector<uint8_t> rows(static_cast<size_t>(4) * width * height);
-    for (uint8_t& b : rows) b = static_cast<uint8_t>(rng());
-    std::vector<uint8_t> out(stream::PlanarFrameBytes(width, height, stream::Chroma::Yuv420));
-    stream::PackedToPlanar(rows.data(), 4 * width, width, height, out.data(), {stream::Chroma::Yuv420, false});
-    auto at = [&](int row, int byte) { return rows[static_cast<size_t>(row) * 4 * width + byte]; };
-    for (int j = 0; j < height / 2; ++j)
-      for (int i = 0; i < half; ++i) {
-        const int a = 4 * (j / 2) + j % 2, b = a + 2;  // the two rows of field j % 2 under chroma row j
-        ASSERT_EQ(out[width * height + j * half + i], (at(a, 4 * i + 1) + at(b, 4 * i + 1) + 1) / 2)
-            << width << " U row " << j << " at " << i;
-        ASSERT_EQ(out[width * height + (height / 2 + j) * half + i], (at(a, 4 * i + 3) + at(b, 4 * i + 3) + 1) / 2)
-            << width << " V row " << j << " at " << i;
-      }
-    for (int s = 0; s < height; ++s)
-      for (int x = 0; x < width; ++x) ASSERT_EQ(out[s * width + x], at(s, 2 * x)) << width << " Y " << s << "," << x;
-  }
+  for (const bool mirrored : {false, true})
+    for (const int width : {16, 34, 1920}) {
+      const int height = 8, half = width / 2;
+      std::vector<uint8_t> rows(static_cast<size_t>(4) * width * height);
+      for (uint8_t& b : rows) b = static_cast<uint8_t>(rng());
+      std::vector<uint8_t> out(stream::PlanarFrameBytes(width, height, stream::Chroma::Yuv420));
+      stream::PackedToPlanar(rows.data(), 4 * width, width, height, out.data(), {stream::Chroma::Yuv420, mirrored});
+      // Byte `byte` of stream row s, on packed row s or height-1-s.
+      auto at = [&](int s, int byte) {
+        return rows[static_cast<size_t>(mirrored ? height - 1 - s : s) * 4 * width + byte];
+      };
+      const std::string what = std::to_string(width) + (mirrored ? " mirrored" : "");
+      for (int j = 0; j < height / 2; ++j)
+        for (int i = 0; i < half; ++i) {
+          const int a = 4 * (j / 2) + j % 2, b = a + 2;  // the two rows of field j % 2 under chroma row j
+          ASSERT_EQ(out[width * height + j * half + i], (at(a, 4 * i + 1) + at(b, 4 * i + 1) + 1) / 2)
+              << what << " U row " << j << " at " << i;
+          ASSERT_EQ(out[width * height + (height / 2 + j) * half + i], (at(a, 4 * i + 3) + at(b, 4 * i + 3) + 1) / 2)
+              << what << " V row " << j << " at " << i;
+        }
+      for (int s = 0; s < height; ++s)
+        for (int x = 0; x < width; ++x) ASSERT_EQ(out[s * width + x], at(s, 2 * x)) << what << " Y " << s << "," << x;
+    }
 }
 
 TEST(CliFrameReader, FileReadsAnyFrameInAnyOrderIncludingFrameHeaderParameters) {
