@@ -23,44 +23,40 @@ struct Ring {
   std::vector<uint8_t> data;
 };
 
+// Arguments: 4:2:0 (1) or 4:2:2 (0), turned over (1) or upright (0).
 stream::PackedLayout Layout(const benchmark::State& state) {
   return {state.range(0) ? stream::Chroma::Yuv420 : stream::Chroma::Yuv422, state.range(1) != 0};
 }
 
-void Label(benchmark::State& state, size_t planarBytes) {
+// One direction of the conversion, frame after frame.
+template <bool ToPacked>
+void Convert(benchmark::State& state) {
   const stream::PackedLayout layout = Layout(state);
+  const size_t planarBytes = stream::PlanarFrameBytes(Width, Height, layout.chroma);
+  Ring planar(planarBytes), packed(size_t{2} * Width * Height);
+  size_t i = 0;
+  for (auto _ : state) {
+    if (ToPacked)
+      stream::PlanarToPacked(planar.Frame(i), Width, Height, packed.Frame(i + 7), 2 * Width, layout);
+    else
+      stream::PackedToPlanar(packed.Frame(i), 2 * Width, Width, Height, planar.Frame(i + 7), layout);
+    ++i;
+  }
   state.SetLabel(std::string(stream::ChromaName(layout.chroma)) + (layout.mirrored ? " turned over" : " upright"));
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
                           static_cast<int64_t>(planarBytes + size_t{2} * Width * Height));
 }
 
-void PlanarToPacked(benchmark::State& state) {
-  const stream::PackedLayout layout = Layout(state);
-  const size_t planarBytes = stream::PlanarFrameBytes(Width, Height, layout.chroma);
-  Ring planar(planarBytes), packed(size_t{2} * Width * Height);
-  size_t i = 0;
-  for (auto _ : state) {
-    stream::PlanarToPacked(planar.Frame(i), Width, Height, packed.Frame(i + 7), 2 * Width, layout);
-    ++i;
-  }
-  Label(state, planarBytes);
-}
-
-void PackedToPlanar(benchmark::State& state) {
-  const stream::PackedLayout layout = Layout(state);
-  const size_t planarBytes = stream::PlanarFrameBytes(Width, Height, layout.chroma);
-  Ring planar(planarBytes), packed(size_t{2} * Width * Height);
-  size_t i = 0;
-  for (auto _ : state) {
-    stream::PackedToPlanar(packed.Frame(i), 2 * Width, Width, Height, planar.Frame(i + 7), layout);
-    ++i;
-  }
-  Label(state, planarBytes);
-}
-
-// Arguments: 4:2:0 (1) or 4:2:2 (0), turned over (1) or upright (0).
-BENCHMARK(PlanarToPacked)->ArgsProduct({{0, 1}, {0, 1}})->Unit(benchmark::kMicrosecond)->Repetitions(5);
-BENCHMARK(PackedToPlanar)->ArgsProduct({{0, 1}, {0, 1}})->Unit(benchmark::kMicrosecond)->Repetitions(5);
+BENCHMARK(Convert<true>)
+    ->Name("PlanarToPacked")
+    ->ArgsProduct({{0, 1}, {0, 1}})
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(5);
+BENCHMARK(Convert<false>)
+    ->Name("PackedToPlanar")
+    ->ArgsProduct({{0, 1}, {0, 1}})
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(5);
 
 }  // namespace
 
