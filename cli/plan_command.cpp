@@ -71,10 +71,12 @@ std::string PlanReport(const analysis::Proposal& proposal, int frames) {
 }
 
 std::string ExplainLine(const analysis::Proposal& proposal, const std::vector<analysis::PositionMeasures>& measures,
-                        int p) {
+                        int p, bool bottomFirst) {
   const analysis::Decision& d = proposal.positions[p];
   const analysis::PositionMeasures& m = measures[p];
-  const std::string fields = p % 2 == 0 ? Format("frame %d", p / 2) : Format("t%d/b%d", p / 2 + 1, p / 2);
+  const std::string fields = p % 2 == 0    ? Format("frame %d", p / 2)
+                             : bottomFirst ? Format("b%d/t%d", p / 2 + 1, p / 2)
+                                           : Format("t%d/b%d", p / 2 + 1, p / 2);
   const std::string cadence =
       d.cadence < 0 ? std::string("irregular") : analysis::CadenceName(d.cadence) + "/" + std::to_string(d.phase);
   return Format("%8d %-14s %c %-11s %-11s %-8s combed=%.2f evidence=%.2f comb=%.0f motion=%.0f repeat=%.0f%s%s\n", p,
@@ -166,7 +168,7 @@ void RunPlanCommand(const Options& options) {
         "# position  fields         code stretch  cadence/phase  fields are  measures (combed: 0 one moment .. 1 "
         "two)\n";
     for (size_t p = 0; p < plan.size(); ++p) {
-      lines += ExplainLine(proposal, measures, static_cast<int>(p));
+      lines += ExplainLine(proposal, measures, static_cast<int>(p), order.bottomFirst);
       if (lines.size() > (1 << 16)) {
         std::fputs(lines.c_str(), stderr);
         lines.clear();
