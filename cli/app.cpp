@@ -59,7 +59,7 @@ struct RenderFormats {
 RenderFormats ChooseFormats(const Options& options, stream::FrameReader& reader) {
   const stream::Y4mHeader& header = reader.Header();
   RenderFormats f;
-  const FieldOrderChoice order = ResolveFieldOrder(options.fieldOrder, reader);
+  const FieldOrderDecision order = ResolveFieldOrder(options.fieldOrder, reader);
   f.bottomFirst = order.bottomFirst;
   f.order = DescribeFieldOrder(order);
   f.input = stream::InputFormatName(header, reader.Raw());

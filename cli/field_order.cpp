@@ -2,10 +2,10 @@
 
 namespace cli {
 
-FieldOrderChoice ResolveFieldOrder(stream::FieldOrder requested, stream::FrameReader& reader) {
-  FieldOrderChoice choice;
-  if (requested != stream::FieldOrder::Unknown) {
-    choice.bottomFirst = requested == stream::FieldOrder::BottomFirst;
+FieldOrderDecision ResolveFieldOrder(char requested, stream::FrameReader& reader) {
+  FieldOrderDecision choice;
+  if (requested == 't' || requested == 'b') {
+    choice.bottomFirst = requested == 'b';
     choice.reason = "--field-order";
     return choice;
   }
@@ -24,7 +24,7 @@ FieldOrderChoice ResolveFieldOrder(stream::FieldOrder requested, stream::FrameRe
   return choice;
 }
 
-std::string DescribeFieldOrder(const FieldOrderChoice& choice) {
+std::string DescribeFieldOrder(const FieldOrderDecision& choice) {
   return std::string(choice.bottomFirst ? "bottom" : "top") + " field first (" + choice.reason + ")";
 }
 

@@ -10,20 +10,20 @@
 
 namespace cli {
 
-struct FieldOrderChoice {
+struct FieldOrderDecision {
   bool bottomFirst = false;
   // Where the order comes from, for messages: "--field-order", "the
   // header's Ib", "assumed: the header says Ip".
   std::string reason;
 };
 
-// The order of `reader`'s source: `requested` (--field-order) when known,
-// else the header's It or Ib. Where neither says (Ip, Im, no I tag, raw
-// input) the source is taken as top field first.
-FieldOrderChoice ResolveFieldOrder(stream::FieldOrder requested, stream::FrameReader& reader);
+// The order of `reader`'s source: `requested` (--field-order: 't' or 'b')
+// when given, else the header's It or Ib. Where neither says (Ip, Im, no I
+// tag, raw input) the source is taken as top field first.
+FieldOrderDecision ResolveFieldOrder(char requested, stream::FrameReader& reader);
 
 // "bottom field first (the header's Ib)".
-std::string DescribeFieldOrder(const FieldOrderChoice& choice);
+std::string DescribeFieldOrder(const FieldOrderDecision& decision);
 
 }  // namespace cli
 

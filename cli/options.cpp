@@ -84,10 +84,6 @@ Options ParseOptions(const std::vector<std::string>& args) {
       if (o.plugin.empty()) Usage("--plugin needs a path");
     } else if (arg == "--raw") {
       ParseRawSize(takeValue(), &o.inputFormat);
-    } else if (arg == "--field-order") {
-      const std::string order = takeValue();
-      if (order != "tff" && order != "bff") Usage("--field-order wants tff or bff (got \"" + order + "\")");
-      o.fieldOrder = order == "tff" ? stream::FieldOrder::TopFirst : stream::FieldOrder::BottomFirst;
     } else if (arg == "--chroma-out") {
       const std::string chroma = takeValue();
       if (chroma != "420" && chroma != "422") Usage("--chroma-out wants 420 or 422 (got \"" + chroma + "\")");
@@ -119,6 +115,10 @@ Options ParseOptions(const std::vector<std::string>& args) {
     } else if (arg == "--timeline") {
       o.timeline = takeValue();
       if (!o.planCommand) Usage("--timeline belongs to zemivtc plan");
+    } else if (arg == "--field-order") {
+      const std::string order = takeValue();
+      if (order != "tff" && order != "bff") Usage("--field-order wants tff or bff (got \"" + order + "\")");
+      o.fieldOrder = order == "tff" ? 't' : 'b';
     } else if (arg == "--timecodes") {
       o.timecodes = takeValue();
       if (o.planCommand) Usage("--timecodes belongs to the render, not to zemivtc plan");
@@ -138,7 +138,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
   if (o.planCommand) {
     if (positional.size() > 1) Usage("zemivtc plan takes one INPUT; name the plan file with --out");
     if (o.hasPlan || o.rawOut || o.info || !o.plugin.empty())
-      Usage("zemivtc plan takes --out, --explain, --timeline, --raw, --field-order and --quiet only");
+      Usage("zemivtc plan takes --out, --explain, --timeline, --field-order, --raw and --quiet only");
     if (o.planOut.empty() || (!o.timeline.empty() && o.timeline == o.planOut))
       Usage("zemivtc plan: --out and --timeline need two different file names");
   }
@@ -154,7 +154,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
 
 std::string UsageText() {
   return "Usage: zemivtc --plan PLAN [options] INPUT [OUTPUT]\n"
-         "       zemivtc plan [--out PLAN] [--explain] [--timeline PNG] [--raw WxH] [--field-order tff|bff] INPUT\n"
+         "       zemivtc plan [--out PLAN] [--explain] [--timeline PNG] [--field-order tff|bff] [--raw WxH] INPUT\n"
          "\n"
          "Runs the ZEMIVTC filter over a video stream: each byte of PLAN is one field\n"
          "position of INPUT, and its code says which frame is made there.\n"

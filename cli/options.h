@@ -16,8 +16,6 @@ struct Options {
   std::string output = "-";
   std::string plugin;  // empty: the module beside the command or installed with it
   stream::InputFormat inputFormat;
-  // --field-order tff|bff; Unknown leaves it to the header (ResolveFieldOrder).
-  stream::FieldOrder fieldOrder = stream::FieldOrder::Unknown;
   bool rawOut = false;
   // --chroma-out 420|422; without it the output keeps the input's chroma
   // (4:2:2 for --raw-out).
@@ -32,6 +30,9 @@ struct Options {
   std::string planOut = "-";  // --out
   bool explain = false;
   std::string timeline;  // --timeline PNG
+  // --field-order: 't' top field first, 'b' bottom field first; 0 when not
+  // given (the input's header, else the footage, decides).
+  char fieldOrder = 0;
   // Render: timecodes file, and the rate the output header states.
   std::string timecodes;
   bool hasRate = false;

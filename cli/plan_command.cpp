@@ -71,12 +71,10 @@ std::string PlanReport(const analysis::Proposal& proposal, int frames) {
 }
 
 std::string ExplainLine(const analysis::Proposal& proposal, const std::vector<analysis::PositionMeasures>& measures,
-                        int p, bool bottomFirst) {
+                        int p) {
   const analysis::Decision& d = proposal.positions[p];
   const analysis::PositionMeasures& m = measures[p];
-  const std::string fields = p % 2 == 0    ? Format("frame %d", p / 2)
-                             : bottomFirst ? Format("b%d/t%d", p / 2 + 1, p / 2)
-                                           : Format("t%d/b%d", p / 2 + 1, p / 2);
+  const std::string fields = p % 2 == 0 ? Format("frame %d", p / 2) : Format("t%d/b%d", p / 2 + 1, p / 2);
   const std::string cadence =
       d.cadence < 0 ? std::string("irregular") : analysis::CadenceName(d.cadence) + "/" + std::to_string(d.phase);
   return Format("%8d %-14s %c %-11s %-11s %-8s combed=%.2f evidence=%.2f comb=%.0f motion=%.0f repeat=%.0f%s%s\n", p,
@@ -101,7 +99,7 @@ void RunPlanCommand(const Options& options) {
   // The fields are measured in the order the render weaves them: a
   // bottom-first source's luma is read upside down (negative pitch), as the
   // render hands it to the filter.
-  const FieldOrderChoice order = ResolveFieldOrder(options.fieldOrder, *reader);
+  const FieldOrderDecision order = ResolveFieldOrder(options.fieldOrder, *reader);
   const std::string format = stream::InputFormatName(header, raw) + ", " + DescribeFieldOrder(order);
   FailureContext() = "input " + format;
   const std::string problem = stream::LayoutProblem(width, height, {header.chroma, order.bottomFirst});
@@ -168,7 +166,7 @@ void RunPlanCommand(const Options& options) {
         "# position  fields         code stretch  cadence/phase  fields are  measures (combed: 0 one moment .. 1 "
         "two)\n";
     for (size_t p = 0; p < plan.size(); ++p) {
-      lines += ExplainLine(proposal, measures, static_cast<int>(p), order.bottomFirst);
+      lines += ExplainLine(proposal, measures, static_cast<int>(p));
       if (lines.size() > (1 << 16)) {
         std::fputs(lines.c_str(), stderr);
         lines.clear();
@@ -179,7 +177,6 @@ void RunPlanCommand(const Options& options) {
   if (timelineOut) timelineOut->Commit();
   planOut.Commit();
   std::fputs(PlanReport(proposal, frames).c_str(), stderr);
-  std::fputs(("zemivtc plan: input " + format + "\n").c_str(), stderr);
   if (plan.size() > MaxPlanBytes)
     std::fputs(("zemivtc plan: warning: the plan has " + std::to_string(plan.size()) +
                 " positions, more than the filter reads (" + std::to_string(MaxPlanBytes) + "); split the input\n")

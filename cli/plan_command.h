@@ -17,11 +17,10 @@ void RunPlanCommand(const Options& options);
 // True when both name one existing regular file ("-" names none).
 bool SameFile(const std::string& a, const std::string& b);
 
-// The report on standard error, and one --explain line of position p (its
-// fields named in the source's own order: t3/b2 top first, b3/t2 bottom first).
+// The report on standard error, and one --explain line of position p.
 std::string PlanReport(const analysis::Proposal& proposal, int frames);
 std::string ExplainLine(const analysis::Proposal& proposal, const std::vector<analysis::PositionMeasures>& measures,
-                        int p, bool bottomFirst = false);
+                        int p);
 
 }  // namespace cli
 

@@ -132,6 +132,7 @@ TEST_F(DvdPipeline, InterlacedMpeg2ToMatroskaGivesEveryFilmFrameAtItsOwnTime) {
         Run("set -e -o pipefail; cd $D\n"
             "ffmpeg -v error -y -i movie.vob -f yuv4mpegpipe movie.y4m\n"
             "$Z plan --out movie.zem movie.y4m 2> plan.txt\n"
+            "$Z --info --plan movie.zem movie.y4m > info.txt\n"
             "$Z -q --plan movie.zem --timecodes movie.tc movie.y4m - |\n"
             "  ffmpeg -v error -y -f yuv4mpegpipe -i - -c:v libx264 -preset veryfast -crf 16 video.mkv\n"
             "mkvmerge -q -o movie.mkv --timestamps 0:movie.tc video.mkv --no-video movie.vob\n");
@@ -139,8 +140,11 @@ TEST_F(DvdPipeline, InterlacedMpeg2ToMatroskaGivesEveryFilmFrameAtItsOwnTime) {
     const std::string header = ReadAll(dir + "movie.y4m").substr(0, 80);
     EXPECT_NE(header.find(order == "top" ? " It " : " Ib "), std::string::npos) << header;
     EXPECT_NE(header.find(" C420mpeg2"), std::string::npos) << header;
-    EXPECT_NE(ReadAll(dir + "plan.txt").find("4:2:0 (C420mpeg2), " + what), std::string::npos)
-        << ReadAll(dir + "plan.txt");
+    EXPECT_NE(ReadAll(dir + "info.txt")
+                  .find("input: 320x240 4:2:0 (C420mpeg2)\nfield_order: " + what + " (the header's I" + order[0] +
+                        ")\noutput: 4:2:0 (C420mpeg2)\n"),
+              std::string::npos)
+        << ReadAll(dir + "info.txt");
     CheckFilm("movie.mkv", film, what + ", timecodes");
     r =
         Run("ffprobe -v error -show_entries stream=codec_name -of default=noprint_wrappers=1:nokey=1 $D/movie.mkv "
