@@ -119,6 +119,10 @@ Options ParseOptions(const std::vector<std::string>& args) {
       const std::string order = takeValue();
       if (order != "tff" && order != "bff") Usage("--field-order wants tff or bff (got \"" + order + "\")");
       o.fieldOrder = order == "tff" ? 't' : 'b';
+    } else if (arg == "--review" || arg == "--keep") {
+      (arg == "--review" ? o.review : o.keep) = takeValue();
+      if (!o.planCommand) Usage(arg + " belongs to zemivtc plan");
+      if ((arg == "--review" ? o.review : o.keep).empty()) Usage(arg + " needs a name");
     } else if (arg == "--timecodes") {
       o.timecodes = takeValue();
       if (o.planCommand) Usage("--timecodes belongs to the render, not to zemivtc plan");
@@ -138,9 +142,11 @@ Options ParseOptions(const std::vector<std::string>& args) {
   if (o.planCommand) {
     if (positional.size() > 1) Usage("zemivtc plan takes one INPUT; name the plan file with --out");
     if (o.hasPlan || o.rawOut || o.info || !o.plugin.empty())
-      Usage("zemivtc plan takes --out, --explain, --timeline, --field-order, --raw and --quiet only");
+      Usage("zemivtc plan takes --out, --explain, --timeline, --review, --keep, --field-order, --raw and --quiet only");
     if (o.planOut.empty() || (!o.timeline.empty() && o.timeline == o.planOut))
       Usage("zemivtc plan: --out and --timeline need two different file names");
+    if (o.review == "-" || o.keep == "-" || (!o.keep.empty() && (o.keep == o.planOut || o.keep == o.timeline)))
+      Usage("zemivtc plan: --review and --keep need names of their own (not -, --out or --timeline)");
   }
   if (o.info && (o.hasRate || !o.timecodes.empty()))
     Usage("--info renders nothing; --rate and --timecodes belong to a render");
@@ -154,7 +160,8 @@ Options ParseOptions(const std::vector<std::string>& args) {
 
 std::string UsageText() {
   return "Usage: zemivtc --plan PLAN [options] INPUT [OUTPUT]\n"
-         "       zemivtc plan [--out PLAN] [--explain] [--timeline PNG] [--field-order tff|bff] [--raw WxH] INPUT\n"
+         "       zemivtc plan [--out PLAN] [--explain] [--timeline PNG] [--review DIR]\n"
+         "                    [--keep FILE] [--field-order tff|bff] [--raw WxH] INPUT\n"
          "\n"
          "Runs the ZEMIVTC filter over a video stream: each byte of PLAN is one field\n"
          "position of INPUT, and its code says which frame is made there.\n"
@@ -185,7 +192,9 @@ std::string UsageText() {
          "\n"
          "zemivtc plan proposes a plan from INPUT's fields: the plan goes to standard\n"
          "output or --out, a report to standard error; --explain adds one line per\n"
-         "position, --timeline draws the decisions as a PNG picture.\n"
+         "position, --timeline draws the decisions as a PNG picture, --review DIR writes\n"
+         "a page of the places to check (DIR/index.html), --keep FILE keeps corrections\n"
+         "(lines \"POSITION[-LAST] CODES\") and fits the plan around them.\n"
          "\n"
          "Exit status: 0 success, 1 input, filter or output error, 2 bad command line.\n";
 }
