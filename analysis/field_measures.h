@@ -91,6 +91,8 @@ class FieldAnalyzer {
     const std::vector<PositionMeasures>& In(FieldOrder o) const { return order[static_cast<int>(o)]; }
   };
   Result Finish();
+  // The positions measured so far in one order (all but the last frame's).
+  const std::vector<PositionMeasures>& Positions(FieldOrder o) const { return positions[static_cast<int>(o)]; }
 
   // The scale of the measures: luma sums of four pixels across, so one
   // field of the clip holds FieldSamples() of them.

@@ -9,6 +9,7 @@ FieldOrderProbe::FieldOrderProbe(double fieldSamples) : minMotion(std::max(2000.
 void FieldOrderProbe::Add(const PositionMeasures& frameBefore, const PositionMeasures& top,
                           const PositionMeasures& bottom, const PositionMeasures& frameAfter) {
   const int frame = pairs++;
+  if (frame >= FieldOrderReach) return;
   // Both orders count the same blocks as moving at an odd position (the
   // change of both parities decides), so one motion scales both.
   const double motion = std::max(top.motion, bottom.motion);
@@ -37,7 +38,7 @@ FieldOrderVerdict FieldOrderProbe::Final() const {
   // The stream ended first: a lead of a few votes with no more than a
   // quarter against it still tells.
   const int lead = std::max(v.topVotes, v.bottomVotes), other = std::min(v.topVotes, v.bottomVotes);
-  if (lead >= 4 && lead >= FieldOrderLead * other) {
+  if (lead >= FieldOrderVotes / 2 && lead >= FieldOrderLead * other) {
     v.known = true;
     v.order = v.topVotes > v.bottomVotes ? FieldOrder::TopFirst : FieldOrder::BottomFirst;
   }

@@ -41,6 +41,10 @@ struct FieldOrderVerdict {
 // A vote needs the odd weave of one order to comb this much less than the
 // other's, against the motion around it.
 constexpr double FieldOrderMargin = 0.5;
+// Frame pairs looked at, at most (about ten minutes at 30000/1001): footage
+// that shows no order by then is taken to have none, and a reader of a long
+// progressive file stops there.
+constexpr int FieldOrderReach = 18000;
 // One order decides once it has this many votes and FieldOrderLead times
 // the other's.
 constexpr int FieldOrderVotes = 16;

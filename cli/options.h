@@ -17,6 +17,10 @@ struct Options {
   std::string plugin;  // empty: the module beside the command or installed with it
   stream::InputFormat inputFormat;
   bool rawOut = false;
+  // --chroma-out 420|422; without it the output keeps the input's chroma
+  // (4:2:2 for --raw-out).
+  bool hasChromaOut = false;
+  stream::Chroma chromaOut = stream::Chroma::Yuv422;
   bool info = false;
   bool quiet = false;
   bool help = false;

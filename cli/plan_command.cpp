@@ -16,6 +16,7 @@
 #include "analysis/field_order.h"
 #include "analysis/keep.h"
 #include "cli/errors.h"
+#include "cli/field_order.h"
 #include "cli/review.h"
 #include "cli/timeline.h"
 #include "stream/frame_reader.h"
@@ -88,53 +89,12 @@ bool SameFile(const std::string& a, const std::string& b) {
          sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
-FieldOrderChoice ChooseFieldOrder(char option, char headerTag, const analysis::FieldOrderVerdict& measured) {
-  FieldOrderChoice c;
-  c.measured = measured;
-  const auto votes = [&](const analysis::FieldOrderVerdict& v) {
-    return Format("%d frame pairs look top field first, %d bottom field first", v.allTopVotes, v.allBottomVotes);
-  };
-  if (option == 't' || option == 'b') {
-    c.order = option == 'b' ? analysis::FieldOrder::BottomFirst : analysis::FieldOrder::TopFirst;
-    c.reason = std::string("--field-order ") + (option == 'b' ? "bff" : "tff");
-  } else if (headerTag == 't' || headerTag == 'b') {
-    c.order = headerTag == 'b' ? analysis::FieldOrder::BottomFirst : analysis::FieldOrder::TopFirst;
-    c.reason = std::string("the input's header says I") + headerTag;
-  } else if (measured.known) {
-    c.order = measured.order;
-    c.measuredHere = true;
-    c.reason = Format("measured: the input's header says %s; %s, settled at frame %d",
-                      headerTag == '?' ? "nothing" : (std::string("I") + headerTag).c_str(), votes(measured).c_str(),
-                      measured.decidedAtFrame);
-  } else {
-    c.order = analysis::FieldOrder::TopFirst;
-    c.measuredHere = true;
-    c.reason = Format(
-        "no evidence in the footage (%s; progressive or still pictures weave alike in both orders), "
-        "and the input's header says %s",
-        votes(measured).c_str(), headerTag == '?' ? "nothing" : (std::string("I") + headerTag).c_str());
-  }
-  // The footage against a stated order: a clear majority of frame pairs
-  // the other way round.
-  const bool bottom = c.order == analysis::FieldOrder::BottomFirst;
-  const int against = bottom ? measured.allTopVotes : measured.allBottomVotes;
-  const int with = bottom ? measured.allBottomVotes : measured.allTopVotes;
-  if (against >= analysis::FieldOrderVotes && against > 2 * with)
-    c.warning = Format(
-        "the footage looks %s field first (%s); if the film frames come out as rebuilt fields, "
-        "run again with --field-order %s",
-        bottom ? "top" : "bottom", votes(measured).c_str(), bottom ? "tff" : "bff");
-  return c;
-}
-
-std::string RenderAdvice(const analysis::Proposal& proposal, const FieldOrderChoice& order, const std::string& plan,
+std::string RenderAdvice(const analysis::Proposal& proposal, const FieldOrderDecision& order, const std::string& plan,
                          const std::string& input) {
   const analysis::PlanSummary s = analysis::Summarize(proposal);
   const std::string planName = plan == "-" ? "PLAN" : plan, inputName = input == "-" ? "INPUT.y4m" : input;
   const std::string orderOption =
-      order.measuredHere
-          ? std::string(" --field-order ") + (order.order == analysis::FieldOrder::BottomFirst ? "bff" : "tff")
-          : "";
+      order.measured ? std::string(" --field-order ") + (order.bottomFirst ? "bff" : "tff") : "";
   const std::string base = "zemivtc --plan " + planName + orderOption;
   std::string r;
   if (s.outputFrames == 0) return "  render: the plan makes no frames\n";
@@ -154,14 +114,12 @@ std::string RenderAdvice(const analysis::Proposal& proposal, const FieldOrderCho
   return r;
 }
 
-std::string PlanReport(const analysis::Proposal& proposal, int frames, const FieldOrderChoice& order,
+std::string PlanReport(const analysis::Proposal& proposal, int frames, const FieldOrderDecision& order,
                        const std::string& plan, const std::string& input) {
   const analysis::PlanSummary s = analysis::Summarize(proposal);
   std::string r =
       Format("zemivtc plan: %d frames, %d field positions, %d output frames\n", frames, s.positions, s.outputFrames);
-  r += std::string("  field order: ") +
-       (order.order == analysis::FieldOrder::BottomFirst ? "bottom field first" : "top field first") + " (" +
-       order.reason + ")\n";
+  r += "  field order: " + DescribeFieldOrder(order) + "\n";
   r += Format("  film:        %7d positions, %d film frames\n", s.filmPositions, s.filmFrames);
   r += Format("  progressive: %7d positions, %d frames\n", s.progressivePositions, s.progressiveFrames);
   r += Format("  video:       %7d positions, %d fields rebuilt\n", s.videoPositions, s.videoFields);
@@ -218,14 +176,17 @@ void RunPlanCommand(const Options& options) {
         "not a pipe");
   if (reader->EstimatedFrameCount() > 0) KeepConstraints(keep, options.keep, 2 * reader->EstimatedFrameCount() - 1);
   const stream::Y4mHeader& header = reader->Header();
-  if (header.chroma != stream::Chroma::Yuv422)
-    throw CliError(reader->Header().colorTag.empty() ? "the input is 4:2:0 (no C tag); the filter takes 8-bit 4:2:2: "
-                                                       "convert with ffmpeg ... -pix_fmt yuv422p"
-                                                     : "the input is 4:2:0 (C" + header.colorTag +
-                                                           "); the filter takes 8-bit 4:2:2: convert with ffmpeg "
-                                                           "... -pix_fmt yuv422p");
   const int width = header.width, height = header.height;
   const bool raw = options.inputFormat.raw;
+  // Both orders are measured in one pass; the option or the header decides
+  // now where it can, the footage after the pass where they say nothing.
+  const FieldOrderDecision stated = DecideFieldOrder(options.fieldOrder, *reader, nullptr);
+  const std::string inputFormat = stream::InputFormatName(header, raw);
+  const std::string format =
+      inputFormat + ", " + (stated.measured ? std::string("field order measured") : DescribeFieldOrder(stated));
+  FailureContext() = "input " + format;
+  const std::string problem = stream::LayoutProblem(width, height, {header.chroma, stated.bottomFirst});
+  if (!problem.empty()) throw CliError(problem);
 
   stream::RowBands bands;
   // Bands of whole block rows, each worth a thread's while.
@@ -238,27 +199,25 @@ void RunPlanCommand(const Options& options) {
   const bool progress = !options.quiet && isatty(STDERR_FILENO);
   const auto start = std::chrono::steady_clock::now();
   auto last = start;
-  // The previous frame's bytes stay held while the next one is measured
-  // against them; raw frames have their luma gathered into one of two planes.
-  stream::StoredFrame previous, current;
-  std::vector<uint8_t> lumaPlanes[2];
+  // Raw frames have their luma gathered into a plane of its own.
+  stream::StoredFrame current;
+  std::vector<uint8_t> lumaPlane;
   while (reader->ReadStoredFrame(&current)) {
     const uint8_t* luma = current.data;
     if (raw) {
-      std::vector<uint8_t>& plane = lumaPlanes[analyzer.Frames() % 2];
-      plane.resize(static_cast<size_t>(width) * height);
-      for (size_t i = 0; i < plane.size(); ++i) plane[i] = current.data[2 * i];
-      luma = plane.data();
+      lumaPlane.resize(static_cast<size_t>(width) * height);
+      for (size_t i = 0; i < lumaPlane.size(); ++i) lumaPlane[i] = current.data[2 * i];
+      luma = lumaPlane.data();
     }
     analyzer.AddFrame(luma, width);
-    previous = std::move(current);
     current = stream::StoredFrame();
     if (progress) {
       const auto now = std::chrono::steady_clock::now();
       if (now - last > std::chrono::milliseconds(250)) {
         last = now;
         const double seconds = std::chrono::duration<double>(now - start).count();
-        std::fprintf(stderr, "\rzemivtc plan: frame %d  %.1f fps ", analyzer.Frames(), analyzer.Frames() / seconds);
+        std::fprintf(stderr, "\rzemivtc plan: %s  frame %d  %.1f fps ", format.c_str(), analyzer.Frames(),
+                     analyzer.Frames() / seconds);
       }
     }
   }
@@ -270,9 +229,15 @@ void RunPlanCommand(const Options& options) {
 
   const double fieldSamples = analyzer.FieldSamples();
   const analysis::FieldAnalyzer::Result both = analyzer.Finish();
-  const FieldOrderChoice order = ChooseFieldOrder(options.fieldOrder, raw ? '?' : header.interlace,
-                                                  analysis::MeasureFieldOrder(both, fieldSamples));
-  const std::vector<analysis::PositionMeasures>& measures = both.In(order.order);
+  const analysis::FieldOrderVerdict verdict = analysis::MeasureFieldOrder(both, fieldSamples);
+  const FieldOrderDecision order = DecideFieldOrder(options.fieldOrder, *reader, &verdict);
+  if (order.measured) {
+    const std::string problem = stream::LayoutProblem(width, height, {header.chroma, order.bottomFirst});
+    if (!problem.empty()) throw CliError(problem);
+  }
+  const analysis::FieldOrder fieldOrder =
+      order.bottomFirst ? analysis::FieldOrder::BottomFirst : analysis::FieldOrder::TopFirst;
+  const std::vector<analysis::PositionMeasures>& measures = both.In(fieldOrder);
   const analysis::Constraints constraints = KeepConstraints(keep, options.keep, static_cast<int>(measures.size()));
   const analysis::Proposal proposal = analysis::ProposePlan(measures, fieldSamples, &constraints);
 
@@ -290,7 +255,7 @@ void RunPlanCommand(const Options& options) {
     content.inputName = options.input;
     content.width = width;
     content.height = height;
-    content.bottomFirst = order.order == analysis::FieldOrder::BottomFirst;
+    content.bottomFirst = order.bottomFirst;
     content.proposal = &proposal;
     content.measures = &measures;
     content.places = places;
@@ -308,7 +273,7 @@ void RunPlanCommand(const Options& options) {
         "# position  fields         code stretch  cadence/phase  fields are  measures (combed: 0 one moment .. 1 "
         "two)\n";
     for (size_t p = 0; p < plan.size(); ++p) {
-      lines += ExplainLine(proposal, measures, static_cast<int>(p), order.order);
+      lines += ExplainLine(proposal, measures, static_cast<int>(p), fieldOrder);
       if (lines.size() > (1 << 16)) {
         std::fputs(lines.c_str(), stderr);
         lines.clear();

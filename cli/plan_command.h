@@ -8,6 +8,7 @@
 
 #include "analysis/cadence.h"
 #include "analysis/field_order.h"
+#include "cli/field_order.h"
 #include "cli/options.h"
 
 namespace cli {
@@ -18,22 +19,9 @@ void RunPlanCommand(const Options& options);
 // True when both name one existing regular file ("-" names none).
 bool SameFile(const std::string& a, const std::string& b);
 
-// The field order the plan is made in, and why: --field-order, else the
-// input's header (It, Ib), else the footage's own evidence; top field first
-// where nothing tells. `warning` is set when the footage clearly says the
-// other order.
-struct FieldOrderChoice {
-  analysis::FieldOrder order = analysis::FieldOrder::TopFirst;
-  bool measuredHere = false;  // neither the option nor the header said it
-  std::string reason;
-  std::string warning;
-  analysis::FieldOrderVerdict measured;
-};
-FieldOrderChoice ChooseFieldOrder(char option, char headerTag, const analysis::FieldOrderVerdict& measured);
-
 // The report on standard error (with the render line that fits the plan),
 // and one --explain line of position p.
-std::string PlanReport(const analysis::Proposal& proposal, int frames, const FieldOrderChoice& order,
+std::string PlanReport(const analysis::Proposal& proposal, int frames, const FieldOrderDecision& order,
                        const std::string& plan, const std::string& input);
 std::string ExplainLine(const analysis::Proposal& proposal, const std::vector<analysis::PositionMeasures>& measures,
                         int p, analysis::FieldOrder order);

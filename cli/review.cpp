@@ -42,13 +42,12 @@ std::string Fixed(double v, int decimals) {
   return text;
 }
 
-// "frame 61" or "t62/b61": the fields a position weaves.
-// An odd position's fields, top one first: frame k's second field and
-// frame k+1's first, in the source's order.
+// "frame 61", or "t62/b61" (top field first) or "t61/b62" (bottom field
+// first): the fields a position weaves.
 std::string Fields(int p, bool bottomFirst) {
   if (p % 2 == 0) return "frame " + std::to_string(p / 2);
-  return bottomFirst ? "t" + std::to_string(p / 2) + "/b" + std::to_string(p / 2 + 1)
-                     : "t" + std::to_string(p / 2 + 1) + "/b" + std::to_string(p / 2);
+  const int top = bottomFirst ? p / 2 : p / 2 + 1;
+  return "t" + std::to_string(top) + "/b" + std::to_string(p - top);
 }
 
 std::string CodeMeaning(char code, bool bottomFirst) {
@@ -219,6 +218,9 @@ void ReviewWriter::Write(const ReviewContent& content) {
 
   // Frames by number, kept while the places of a batch need them.
   std::map<int, std::vector<uint8_t>> frames;
+  // The frames whose top and bottom fields position q weaves.
+  auto topFrame = [&](int q) { return content.bottomFirst ? q / 2 : (q + 1) / 2; };
+  auto bottomFrame = [&](int q) { return content.bottomFirst ? (q + 1) / 2 : q / 2; };
   auto frame = [&](int n) {
     auto it = frames.find(n);
     if (it == frames.end()) {
@@ -227,9 +229,6 @@ void ReviewWriter::Write(const ReviewContent& content) {
     }
     return PackedFrame{it->second.data(), 2 * static_cast<ptrdiff_t>(content.width), content.width, content.height};
   };
-  // The frames whose top and bottom fields position q weaves.
-  auto topFrame = [&](int q) { return content.bottomFirst ? q / 2 : (q + 1) / 2; };
-  auto bottomFrame = [&](int q) { return content.bottomFirst ? (q + 1) / 2 : q / 2; };
   auto measureText = [&](int q) {
     const analysis::Decision& d = proposal.positions[q];
     const analysis::PositionMeasures& m = measures[q];
