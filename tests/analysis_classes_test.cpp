@@ -129,10 +129,29 @@ TEST(PlanFieldOrder, TheOptionTheHeaderOrTheFootageDecidesAndTheReportSaysWhich)
     // it gives the plan the stated order gives.
     const footage::ClassScore s = footage::ScorePlan(truth[c.order], plan);
     EXPECT_EQ(s.exact, s.recoverable) << c.order << c.header << " " << s.Line();
-    if (c.header == 'p')
-      EXPECT_EQ(plan, statedPlan[c.order]) << c.order;
-    else
+    if (c.header != 'p') {
       statedPlan[c.order] = plan;
+      continue;
+    }
+    EXPECT_EQ(plan, statedPlan[c.order]) << c.order;
+    // The render of a file measures the order by the same rule and weaves
+    // the film frames whole; from a pipe it cannot, and says so.
+    const CommandResult render =
+        RunShell(dir,
+                 "$Z -q --plan $D/plan $D/in.y4m $D/out.y4m && $Z --info --plan $D/plan $D/in.y4m > $D/file && "
+                 "cat $D/in.y4m | $Z --info --plan $D/plan - > $D/pipe");
+    ASSERT_EQ(render.status, 0) << render.err;
+    EXPECT_NE(ReadAll(dir + "file").find(std::string("field_order: ") + c.says), std::string::npos)
+        << ReadAll(dir + "file");
+    EXPECT_NE(ReadAll(dir + "pipe")
+                  .find("field_order: top field first (assumed: the header says Ip; a pipe cannot be "
+                        "read ahead to measure the order)"),
+              std::string::npos)
+        << ReadAll(dir + "pipe");
+    std::FILE* out = std::fopen((dir + "out.y4m").c_str(), "rb");
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(footage::ScoreY4mStream(truth[c.order], out).Line(), s.Line());
+    std::fclose(out);
   }
   std::system(("rm -rf " + dir).c_str());
 }
@@ -147,7 +166,8 @@ TEST(PlanFieldOrder, ProgressiveFootageHasNoVerdictAndTheStartOfAStreamDecidesAs
                              "ffmpeg -v error -f lavfi -i mandelbrot=size=192x128:rate=30000/1001 -frames:v 60 "
                              "-pix_fmt yuv422p -f yuv4mpegpipe $D/p.y4m && $Z plan --out $D/plan $D/p.y4m");
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.err.find("top field first (assumed: the header says Ip; the footage shows no order)"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("top field first (assumed: the header says Ip; the footage shows no order)"), std::string::npos)
+      << r.err;
 
   footage::Variant v;
   v.width = 192;
