@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -96,20 +97,31 @@ std::string RenderAdvice(const analysis::Proposal& proposal, const FieldOrderDec
   const std::string orderOption =
       order.measured ? std::string(" --field-order ") + (order.bottomFirst ? "bff" : "tff") : "";
   const std::string base = "zemivtc --plan " + planName + orderOption;
+  const std::string timecodes = base + " --timecodes TIMES.txt " + inputName +
+                                " - | ffmpeg -f yuv4mpegpipe -i - -c:v libx264 VIDEO.mkv\n" +
+                                "    mkvmerge -o OUTPUT.mkv --timestamps 0:TIMES.txt VIDEO.mkv\n";
   std::string r;
   if (s.outputFrames == 0) return "  render: the plan makes no frames\n";
   if (s.videoPositions == 0 && s.progressivePositions == 0) {
     r += "  render (all film, 24000/1001 frames a second):\n    " + base + " --rate 24000/1001 " + inputName +
          " OUTPUT.y4m\n";
+    // Fields an edit left alone are frames of their own, and cuts drop
+    // fields: at a constant rate the film then runs longer or shorter than
+    // the source. Where that is more than two film frames, say so.
+    const double drift = s.outputFrames * 1001.0 / 24000 - (s.positions + 1) * 1001.0 / 60000;
+    if (std::fabs(drift) > 2 * 1001.0 / 24000)
+      r += Format(
+               "    (at that rate it runs %.2f s %s than the source, from %d fields rebuilt alone and %d breaks; "
+               "for the source's own times:)\n    ",
+               std::fabs(drift), drift > 0 ? "longer" : "shorter", s.orphans, static_cast<int>(s.breakFrames.size())) +
+           timecodes;
   } else if (s.filmPositions == 0 && s.videoPositions == 0) {
     r += "  render (all progressive, 30000/1001 frames a second):\n    " + base + " --rate 30000/1001 " + inputName +
          " OUTPUT.y4m\n";
   } else if (s.filmPositions == 0 && s.progressivePositions == 0) {
     r += "  render (all video, one frame per field at 60000/1001):\n    " + base + " " + inputName + " OUTPUT.y4m\n";
   } else {
-    r += "  render (film and video mixed: each frame keeps its own time):\n    " + base + " --timecodes TIMES.txt " +
-         inputName + " - | ffmpeg -f yuv4mpegpipe -i - -c:v libx264 VIDEO.mkv\n" +
-         "    mkvmerge -o OUTPUT.mkv --timestamps 0:TIMES.txt VIDEO.mkv\n";
+    r += "  render (film and video mixed: each frame keeps its own time):\n    " + timecodes;
   }
   return r;
 }
