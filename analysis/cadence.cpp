@@ -149,21 +149,25 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
   const double minMotion = std::max(1000.0, fieldSamples / 16);
   // Same-parity change that counts as change at all.
   const double repeatScale = std::max(4000.0, 4 * fieldSamples);
-  // Local medians (nine positions) of the same-parity change: the scale
-  // that repeats are read against.
-  auto localMedian = [&](auto value) {
+  // The `fraction` quantile of a measure over the positions `reach` either
+  // way (its valid values, those not below 0).
+  auto localQuantile = [&](auto value, int reach, double fraction) {
     std::vector<double> out(count);
     std::vector<double> window;
     for (int p = 0; p < count; ++p) {
       window.clear();
-      for (int q = std::max(0, p - MedianReach); q <= std::min(count - 1, p + MedianReach); ++q)
+      for (int q = std::max(0, p - reach); q <= std::min(count - 1, p + reach); ++q)
         if (value(q) >= 0) window.push_back(value(q));
       if (window.empty()) continue;
-      std::nth_element(window.begin(), window.begin() + window.size() / 2, window.end());
-      out[p] = window[window.size() / 2];
+      const auto at = window.begin() + static_cast<size_t>(window.size() * fraction);
+      std::nth_element(window.begin(), at, window.end());
+      out[p] = *at;
     }
     return out;
   };
+  // Local medians (nine positions) of the same-parity change: the scale
+  // that repeats are read against.
+  auto localMedian = [&](auto value) { return localQuantile(value, MedianReach, 0.5); };
   const std::vector<double> typicalRepeat = localMedian([&](int q) { return measures[q].repeat; });
 
   // The change of a field repeated by telecine, where repeats stand out of
@@ -207,18 +211,8 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
 
   // The motion of a stretch: the upper quartile of the same-parity change
   // over a few seconds of fields.
-  std::vector<double> stretchMotion(count, 0);
-  {
-    std::vector<double> window;
-    for (int p = 0; p < count; ++p) {
-      window.clear();
-      for (int q = std::max(0, p - StretchReach); q <= std::min(count - 1, p + StretchReach); ++q)
-        if (measures[q].repeat >= 0) window.push_back(measures[q].repeat);
-      if (window.empty()) continue;
-      std::nth_element(window.begin(), window.begin() + window.size() * 3 / 4, window.end());
-      stretchMotion[p] = window[window.size() * 3 / 4];
-    }
-  }
+  const std::vector<double> stretchMotion =
+      localQuantile([&](int q) { return measures[q].repeat; }, StretchReach, 0.75);
   // A weave across a cut: both its same-parity changes far above the usual,
   // over most of the frame (a held drawing giving way to the next changes
   // far more than the held frames around it, but not everywhere).
