@@ -76,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::unique_ptr<stream::FrameReader> reader;
   try {
     reader = std::make_unique<stream::FrameReader>(fd, "input", format, (mode & 0x40) != 0);
-  } catch (const cli::CliError& e) {
+  } catch (const stream::CliError& e) {
     close(fd);
     if (std::string(e.what()).empty()) Fault("refusal without a message");
     return 0;
