@@ -6,7 +6,8 @@
 #     no handler of an image with that flag: an error the host throws through
 #     the module would end the process);
 #   - there is a load configuration, large enough to hold SEHandlerTable and
-#     SEHandlerCount, and its handler table is not empty;
+#     SEHandlerCount, and its handler table is not empty and ascends (Windows
+#     searches it by halves);
 #   - every handler the code registers is in that table. A registration links
 #     a record into the thread's chain: the code reads the old head from
 #     %fs:0 and stores the handler's address, an immediate, beside it; the
@@ -65,6 +66,12 @@ for dll in "$@"; do
   entries=$(printf '%s\n' "$table" | grep -c .)
   [ -n "$count" ] && [ $((count)) -gt 0 ] && [ "$entries" -eq $((count)) ] ||
     fail "$name: handler table of ${count:-no} entries, $entries listed"
+  # Windows looks handlers up by binary search: the table must ascend.
+  previous=-1
+  for entry in $table; do
+    [ $((entry)) -gt "$previous" ] || fail "$name: handler table out of order at $entry"
+    previous=$((entry))
+  done
 
   # Handlers registered in the code: each read of the chain's head from %fs:0
   # into a register is followed by a store of that register into the new
