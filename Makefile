@@ -7,12 +7,21 @@ CMAKE_FLAGS ?=
 # Debian packages the build and the tests need; installed when missing.
 DEB_PACKAGES := cmake g++ make libgtest-dev libbenchmark-dev ffmpeg gnuplot-nox clang lld llvm libclang-rt-14-dev valgrind bc time binutils
 
-.PHONY: all build deps test demo bench install clean format
+# Only the tests need these: headless Chromium opens the plan review page.
+TEST_DEB_PACKAGES := chromium
+
+.PHONY: all build deps test-deps test demo bench install clean format
 
 all: build
 
 deps:
-	@missing=""; for p in $(DEB_PACKAGES); do \
+	@$(MAKE) --no-print-directory install-packages PACKAGES="$(DEB_PACKAGES)"
+test-deps:
+	@$(MAKE) --no-print-directory install-packages PACKAGES="$(TEST_DEB_PACKAGES)"
+
+.PHONY: install-packages
+install-packages:
+	@missing=""; for p in $(PACKAGES); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -27,7 +36,7 @@ $(BUILD)/CMakeCache.txt: | deps
 build: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
-test: build
+test: build test-deps
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 	@$(MAKE) --no-print-directory test-windows
 	@$(MAKE) --no-print-directory check

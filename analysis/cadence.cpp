@@ -1,6 +1,7 @@
 #include "analysis/cadence.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 
@@ -56,6 +57,9 @@ constexpr int MedianReach = 4;
 // below RepeatLow a repeated field, above RepeatHigh a new moment.
 constexpr double RepeatLow = 0.15;
 constexpr double RepeatHigh = 0.4;
+// The forward costs are kept every this many positions for the margins,
+// which are taken going backward and recompute the costs in between.
+constexpr int MarginBlock = 512;
 
 struct State {
   int cadence;  // -1: irregular
@@ -104,11 +108,17 @@ std::string CadenceName(int cadence) {
   return cadence >= 0 && cadence < static_cast<int>(CadenceNames().size()) ? CadenceNames()[cadence] : "irregular";
 }
 
-Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double fieldPixels) {
+Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double fieldPixels,
+                     const Constraints* constraints) {
   Proposal proposal;
   const int count = static_cast<int>(measures.size());
   proposal.positions.resize(count);
   if (count == 0) return proposal;
+  const double infinity = std::numeric_limits<double>::infinity();
+  const bool constrained = constraints && !constraints->code.empty();
+  auto keptCode = [&](int p) { return constrained ? constraints->code[p] : '\0'; };
+  auto keptBoundary = [&](int p) { return constrained ? constraints->boundary[p] : -1; };
+  auto fieldTaken = [&](int f) { return constrained && constraints->fieldTaken[f]; };
 
   // Motion below this says nothing; four times it is full evidence.
   const double minMotion = std::max(32.0, fieldPixels / 2048);
@@ -188,7 +198,7 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
 
   const std::vector<State> states = BuildStates();
   const int n = static_cast<int>(states.size());
-  std::vector<int> predecessor(n);  // the state that continues into each one
+  std::vector<int> predecessor(n), successor(n, -1);  // the states that continue into and from each one
   for (int s = 0; s < n; ++s) {
     if (states[s].cadence < 0) {
       predecessor[s] = -1;
@@ -196,18 +206,20 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
     }
     const int base = s - states[s].phase;
     predecessor[s] = base + (states[s].phase + states[s].period - 1) % states[s].period;
+    successor[predecessor[s]] = s;
   }
   auto emission = [&](const State& st, int p) {
     const Evidence& e = evidence[p];
     double c = st.boundary ? SplitCost * e.weight * (1 - e.combed) : CombedWeaveCost * e.weight * e.combed;
     if (st.cadence < 0) c += IrregularCost;
+    if (keptBoundary(p) >= 0 && keptBoundary(p) != st.boundary) c = infinity;
     return c;
   };
 
   std::vector<double> cost(n), next(n);
   std::vector<uint8_t> back(static_cast<size_t>(count) * n);
-  for (int s = 0; s < n; ++s) cost[s] = emission(states[s], 0);
-  for (int p = 1; p < count; ++p) {
+  // The cheapest cost of every state at position p from the costs at p - 1.
+  auto advance = [&](int p, const std::vector<double>& cost, std::vector<double>& next) {
     // The cheapest state of each boundary value, for changes of cadence.
     int best[2] = {-1, -1};
     for (int s = 0; s < n; ++s) {
@@ -237,13 +249,55 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
       next[s] = bestCost + emission(st, p);
       back[static_cast<size_t>(p) * n + s] = static_cast<uint8_t>(from);
     }
+  };
+  std::vector<std::vector<double>> checkpoints;  // the costs at every MarginBlock-th position
+  for (int s = 0; s < n; ++s) cost[s] = emission(states[s], 0);
+  for (int p = 1; p < count; ++p) {
+    if ((p - 1) % MarginBlock == 0) checkpoints.push_back(cost);
+    advance(p, cost, next);
     cost.swap(next);
   }
+  if ((count - 1) % MarginBlock == 0) checkpoints.push_back(cost);
   int s = static_cast<int>(std::min_element(cost.begin(), cost.end()) - cost.begin());
   std::vector<int> path(count);
   for (int p = count - 1; p >= 0; --p) {
     path[p] = s;
     if (p > 0) s = back[static_cast<size_t>(p) * n + s];
+  }
+
+  // Margins: the cheapest whole plan through each state at each position
+  // is its forward cost plus its cost to the end (`after`), taken backward.
+  std::vector<double> after(n, 0.0), before(n), onward(n);
+  std::vector<std::vector<double>> block(MarginBlock, std::vector<double>(n));
+  for (int start = (count - 1) / MarginBlock * MarginBlock; start >= 0; start -= MarginBlock) {
+    const int end = std::min(count, start + MarginBlock);
+    block[0] = checkpoints[start / MarginBlock];
+    for (int p = start + 1; p < end; ++p) advance(p, block[p - start - 1], block[p - start]);
+    for (int p = end - 1; p >= start; --p) {
+      double through[2] = {infinity, infinity};  // by the boundary at p
+      for (int s = 0; s < n; ++s)
+        through[states[s].boundary] = std::min(through[states[s].boundary], block[p - start][s] + after[s]);
+      proposal.positions[p].margin = std::abs(through[1] - through[0]);
+      if (p == 0) break;
+      // The cost from each state at p - 1 to the end.
+      double pair[2][2], cheapest[2] = {infinity, infinity};
+      for (int b = 0; b < 4; ++b) pair[b / 2][b % 2] = pairCost(p, b / 2, b % 2);
+      for (int s = 0; s < n; ++s) {
+        onward[s] = emission(states[s], p) + after[s];
+        cheapest[states[s].boundary] = std::min(cheapest[states[s].boundary], onward[s]);
+      }
+      for (int r = 0; r < n; ++r) {
+        const bool b = states[r].boundary;
+        double c = SwitchCost + std::min(pair[b][0] + cheapest[0], pair[b][1] + cheapest[1]);
+        if (states[r].cadence >= 0) {
+          c = std::min(c, pair[b][states[successor[r]].boundary] + onward[successor[r]]);
+        } else {
+          c = std::min({c, pair[b][0] + onward[n - 2], pair[b][1] + onward[n - 1]});
+        }
+        before[r] = c;
+      }
+      after.swap(before);
+    }
   }
 
   for (int p = 0; p < count; ++p) {
@@ -268,9 +322,14 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
   for (int field = 0; field <= count; ++field) {
     const bool ends = field == count || proposal.positions[field].boundary;
     if (!ends) continue;
-    if (field == first) {
-      // A lone field: position `field` rebuilds it, if it exists.
-      if (field < count) {
+    bool shown = false;
+    for (int f = first; f <= field; ++f) shown = shown || fieldTaken(f);
+    if (shown) {
+      // A kept code shows the picture already.
+    } else if (field == first) {
+      // A lone field: position `field` rebuilds it, if it exists and its
+      // code is not kept.
+      if (field < count && !keptCode(field)) {
         Decision& d = proposal.positions[field];
         if (d.stretch == Stretch::Video) {
           d.code = '2';
@@ -278,26 +337,33 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
           d.code = field % 2 == 0 ? '5' : '4';
           d.orphan = true;
         }
-      } else {
+      } else if (field == count) {
         proposal.lastFieldLeftOut = true;
       }
     } else {
       // Positions first .. field-1 all show the picture; take the least
       // combed, an even one (the frame itself, no weave) unless an odd one
       // is clearly better.
-      int pick = first;
+      int pick = -1;
       double pickScore = std::numeric_limits<double>::infinity();
       for (int p = first; p < field; ++p) {
+        if (keptCode(p)) continue;
         const double score = evidence[p].combed * evidence[p].weight + (p % 2 ? 0.05 : 0.0);
-        if (score < pickScore) {
+        if (pick < 0 || score < pickScore) {
           pickScore = score;
           pick = p;
         }
       }
-      proposal.positions[pick].code = '1';
+      if (pick >= 0) proposal.positions[pick].code = '1';
     }
     first = field + 1;
   }
+  for (int p = 0; p < count; ++p)
+    if (keptCode(p)) {
+      proposal.positions[p].code = keptCode(p);
+      proposal.positions[p].kept = true;
+      proposal.positions[p].orphan = false;
+    }
   return proposal;
 }
 

@@ -43,6 +43,20 @@ struct Decision {
   int phase = 0;
   double combed = 0;    // 0 (one moment) .. 1 (two moments), from the measures
   double evidence = 0;  // 0 (no motion to judge by) .. 1
+  // How much dearer the cheapest plan that decides the other way here
+  // (boundary against joined) is than the chosen one, in the search's cost
+  // units; infinite where a constraint fixes the boundary.
+  double margin = 0;
+  bool kept = false;  // the code was given as a constraint
+};
+
+// Decisions given by the user, which the search keeps and fits the cadence
+// around. Empty vectors constrain nothing; otherwise one entry per position
+// (`fieldTaken`: one per field, positions + 1).
+struct Constraints {
+  std::vector<char> code;             // the code kept at the position, '\0' where free
+  std::vector<signed char> boundary;  // -1 free, 0 fields p and p+1 joined, 1 apart
+  std::vector<bool> fieldTaken;       // the field is shown by a kept code: no other pick for its picture
 };
 
 struct Proposal {
@@ -57,7 +71,8 @@ const std::vector<std::string>& CadenceNames();
 std::string CadenceName(int cadence);
 
 // `fieldPixels`: pixels of one field, the scale of the motion figures.
-Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double fieldPixels);
+Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double fieldPixels,
+                     const Constraints* constraints = nullptr);
 
 // Summary of a proposal for the report.
 struct PlanSummary {

@@ -18,3 +18,7 @@ if [ -x bench/plan_bench.sh ]; then
   echo "== plan analysis"
   bench/plan_bench.sh "$build"
 fi
+if [ -x bench/review_bench.sh ]; then
+  echo "== plan review"
+  bench/review_bench.sh "$build"
+fi

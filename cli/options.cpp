@@ -109,6 +109,10 @@ Options ParseOptions(const std::vector<std::string>& args) {
     } else if (arg == "--timeline") {
       o.timeline = takeValue();
       if (!o.planCommand) Usage("--timeline belongs to zemivtc plan");
+    } else if (arg == "--review" || arg == "--keep") {
+      (arg == "--review" ? o.review : o.keep) = takeValue();
+      if (!o.planCommand) Usage(arg + " belongs to zemivtc plan");
+      if ((arg == "--review" ? o.review : o.keep).empty()) Usage(arg + " needs a name");
     } else if (arg == "--timecodes") {
       o.timecodes = takeValue();
       if (o.planCommand) Usage("--timecodes belongs to the render, not to zemivtc plan");
@@ -128,9 +132,11 @@ Options ParseOptions(const std::vector<std::string>& args) {
   if (o.planCommand) {
     if (positional.size() > 1) Usage("zemivtc plan takes one INPUT; name the plan file with --out");
     if (o.hasPlan || o.rawOut || o.info || !o.plugin.empty())
-      Usage("zemivtc plan takes --out, --explain, --timeline, --raw and --quiet only");
+      Usage("zemivtc plan takes --out, --explain, --timeline, --review, --keep, --raw and --quiet only");
     if (o.planOut.empty() || (!o.timeline.empty() && o.timeline == o.planOut))
       Usage("zemivtc plan: --out and --timeline need two different file names");
+    if (o.review == "-" || o.keep == "-" || (!o.keep.empty() && (o.keep == o.planOut || o.keep == o.timeline)))
+      Usage("zemivtc plan: --review and --keep need names of their own (not -, --out or --timeline)");
   }
   if (o.info && (o.hasRate || !o.timecodes.empty()))
     Usage("--info renders nothing; --rate and --timecodes belong to a render");
@@ -142,7 +148,8 @@ Options ParseOptions(const std::vector<std::string>& args) {
 
 std::string UsageText() {
   return "Usage: zemivtc --plan PLAN [options] INPUT [OUTPUT]\n"
-         "       zemivtc plan [--out PLAN] [--explain] [--timeline PNG] [--raw WxH] INPUT\n"
+         "       zemivtc plan [--out PLAN] [--explain] [--timeline PNG] [--review DIR]\n"
+         "                    [--keep FILE] [--raw WxH] INPUT\n"
          "\n"
          "Runs the ZEMIVTC filter over a video stream: each byte of PLAN is one field\n"
          "position of INPUT, and its code says which frame is made there.\n"
@@ -167,7 +174,9 @@ std::string UsageText() {
          "\n"
          "zemivtc plan proposes a plan from INPUT's fields: the plan goes to standard\n"
          "output or --out, a report to standard error; --explain adds one line per\n"
-         "position, --timeline draws the decisions as a PNG picture.\n"
+         "position, --timeline draws the decisions as a PNG picture, --review DIR writes\n"
+         "a page of the places to check (DIR/index.html), --keep FILE keeps corrections\n"
+         "(lines \"POSITION[-LAST] CODES\") and fits the plan around them.\n"
          "\n"
          "Exit status: 0 success, 1 input, filter or output error, 2 bad command line.\n";
 }

@@ -26,6 +26,8 @@ struct Options {
   std::string planOut = "-";  // --out
   bool explain = false;
   std::string timeline;  // --timeline PNG
+  std::string review;    // --review DIR: the page of the places to look at
+  std::string keep;      // --keep FILE: corrections the plan keeps
   // Render: timecodes file, and the rate the output header states.
   std::string timecodes;
   bool hasRate = false;

@@ -13,7 +13,9 @@
 #include <memory>
 
 #include "analysis/field_measures.h"
+#include "analysis/keep.h"
 #include "cli/errors.h"
+#include "cli/review.h"
 #include "cli/timeline.h"
 #include "stream/frame_reader.h"
 #include "stream/output.h"
@@ -24,6 +26,8 @@ namespace {
 
 // The longest plan the filter module accepts.
 constexpr size_t MaxPlanBytes = 10485760;
+// A keep file may name every position of the longest plan, a line each.
+constexpr size_t MaxKeepBytes = 16 * MaxPlanBytes;
 
 const char* StretchName(analysis::Stretch s) {
   switch (s) {
@@ -42,6 +46,37 @@ std::string Format(const char* format, ...) {
   std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
   return text;
+}
+
+// The keep file's lines (none without one). Throws CliError.
+std::vector<analysis::KeepLine> ReadKeepFile(const std::string& path) {
+  if (path.empty()) return {};
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) throw CliError("cannot open the keep file " + path + ": " + std::strerror(errno));
+  std::string text;
+  char buffer[65536];
+  size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0 && text.size() <= MaxKeepBytes)
+    text.append(buffer, got);
+  const bool failed = std::ferror(file);
+  std::fclose(file);
+  if (failed) throw CliError("cannot read the keep file " + path);
+  if (text.size() > MaxKeepBytes)
+    throw CliError("the keep file " + path + " is longer than " + std::to_string(MaxKeepBytes) + " bytes");
+  try {
+    return analysis::ParseKeepFile(text, path);
+  } catch (const analysis::KeepError& e) {
+    throw CliError(e.what());
+  }
+}
+
+analysis::Constraints KeepConstraints(const std::vector<analysis::KeepLine>& keep, const std::string& path,
+                                      int positions) {
+  try {
+    return analysis::KeepConstraints(keep, positions, path);
+  } catch (const analysis::KeepError& e) {
+    throw CliError(e.what());
+  }
 }
 
 }  // namespace
@@ -84,14 +119,25 @@ std::string ExplainLine(const analysis::Proposal& proposal, const std::vector<an
 
 void RunPlanCommand(const Options& options) {
   // An output renamed over the input would destroy it.
-  for (const std::string& out : {options.planOut, options.timeline})
+  for (const std::string& out : {options.planOut, options.timeline}) {
     if (!out.empty() && SameFile(out, options.input)) throw CliError("cannot write " + out + ": it is the input");
-  // Outputs first, so that an unwritable one fails before the work.
+    if (!out.empty() && SameFile(out, options.keep)) throw CliError("cannot write " + out + ": it is the keep file");
+  }
+  // The keep file, then the outputs, so that a bad or unwritable one fails
+  // before the work.
+  const std::vector<analysis::KeepLine> keep = ReadKeepFile(options.keep);
   stream::OutputFile planOut(options.planOut);
   std::unique_ptr<stream::OutputFile> timelineOut;
   if (!options.timeline.empty()) timelineOut = std::make_unique<stream::OutputFile>(options.timeline);
+  std::unique_ptr<ReviewWriter> review;
+  if (!options.review.empty()) review = std::make_unique<ReviewWriter>(options.review);
 
   std::unique_ptr<stream::FrameReader> reader = stream::OpenFrameReader(options.input, options.inputFormat);
+  if (review && !reader->Seekable())
+    throw CliError(
+        "--review reads the frames of its places again after the analysis: INPUT must be a file, "
+        "not a pipe");
+  if (reader->EstimatedFrameCount() > 0) KeepConstraints(keep, options.keep, 2 * reader->EstimatedFrameCount() - 1);
   const stream::Y4mHeader& header = reader->Header();
   if (header.chroma != stream::Chroma::Yuv422)
     throw CliError(reader->Header().colorTag.empty() ? "the input is 4:2:0 (no C tag); the filter takes 8-bit 4:2:2: "
@@ -145,13 +191,33 @@ void RunPlanCommand(const Options& options) {
 
   const double fieldPixels = analyzer.FieldPixels();
   const std::vector<analysis::PositionMeasures> measures = analyzer.Finish();
-  const analysis::Proposal proposal = analysis::ProposePlan(measures, fieldPixels);
+  const analysis::Constraints constraints = KeepConstraints(keep, options.keep, static_cast<int>(measures.size()));
+  const analysis::Proposal proposal = analysis::ProposePlan(measures, fieldPixels, &constraints);
 
   std::string plan(proposal.positions.size(), '0');
   for (size_t p = 0; p < plan.size(); ++p) plan[p] = proposal.positions[p].code;
+  const std::vector<ReviewPlace> places = ChooseReviewPlaces(proposal);
   if (timelineOut) {
-    const std::string png = TimelinePng(proposal);
+    std::vector<int> marks;
+    for (const ReviewPlace& place : places) marks.push_back(place.position);
+    const std::string png = TimelinePng(proposal, marks);
     timelineOut->Write(png.data(), png.size());
+  }
+  if (review) {
+    ReviewContent content;
+    content.inputName = options.input;
+    content.width = width;
+    content.height = height;
+    content.proposal = &proposal;
+    content.measures = &measures;
+    content.places = places;
+    content.readFrame = [&](int n, std::vector<uint8_t>* yuy2) {
+      yuy2->resize(static_cast<size_t>(2 * width) * height);
+      if (!reader->ReadFrame(n, yuy2->data(), 2 * width))
+        throw CliError("input frame " + std::to_string(n) + " is gone: the input changed during the analysis");
+    };
+    content.runner = [&](int count, const std::function<void(int, int)>& work) { bands.Run(count, 1, work); };
+    review->Write(content);
   }
   planOut.Write(plan.data(), plan.size());
   if (options.explain) {
@@ -169,7 +235,12 @@ void RunPlanCommand(const Options& options) {
   }
   if (timelineOut) timelineOut->Commit();
   planOut.Commit();
+  if (review) review->Commit();
   std::fputs(PlanReport(proposal, frames).c_str(), stderr);
+  if (!keep.empty()) std::fprintf(stderr, "  kept: %zu lines of %s\n", keep.size(), options.keep.c_str());
+  if (review)
+    std::fprintf(stderr, "  review: %d places in %s/index.html\n", static_cast<int>(places.size()),
+                 options.review.c_str());
   // The filter weaves a top field over the bottom field before it, so a
   // plan reads the fields top first; say so when the input claims otherwise.
   if (header.interlace == 'b')

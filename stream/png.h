@@ -1,6 +1,7 @@
-// A minimal PNG encoder: 8-bit RGB, rows filtered against the row above and
-// deflated with the fixed code and runs only; enough for the plan timeline
-// without an image library.
+// A small PNG encoder: 8-bit RGB, each row under the filter that leaves the
+// smallest differences, deflated into one block of literals and copies of
+// the byte or pixel before, with Huffman codes made for the data; enough for
+// the plan timeline and the review's thumbnails without an image library.
 #ifndef ZEMIVTC_STREAM_PNG_H
 #define ZEMIVTC_STREAM_PNG_H
 

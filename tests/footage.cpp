@@ -221,12 +221,19 @@ Truth MakeFootage(const std::string& dir, int width, int height) {
       filmHash[piece.pictureBase + static_cast<int64_t>(i)] = piece.filmHashes[i];
       truth.pictures.insert(piece.filmHashes[i]);
     }
+  std::map<int64_t, uint64_t> progressiveHash;  // picture -> content hash
   {
     Y4mFile source(progressive);
     for (int f = 0; f < source.frames; ++f) {
       truth.progressive.insert(Hash(source.Frame(f)));
       truth.pictures.insert(Hash(source.Frame(f)));
+      progressiveHash[pieces[P].pictureBase + f] = Hash(source.Frame(f));
     }
+  }
+  for (const FieldRef& ref : fields) {
+    truth.fieldPictures.push_back(ref.picture);
+    const auto& hashes = ref.kind == Kind::Film ? filmHash : progressiveHash;
+    truth.fieldContents.push_back(ref.kind == Kind::Video ? ref.picture : hashes.at(ref.picture));
   }
   std::set<int64_t> recoverable;
   for (size_t i = 0; i + 1 < fields.size(); ++i) {

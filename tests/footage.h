@@ -32,6 +32,11 @@ struct Truth {
   // Per field position: the kind of both its fields, or 'x' where they come
   // from different segments (a join).
   std::string positionKinds;
+  // Per field: the picture it belongs to (a film frame, progressive frame or
+  // video field; fields of one picture share it), and that picture's content
+  // hash (pictures of equal content, a still scene's, share it).
+  std::vector<int64_t> fieldPictures;
+  std::vector<uint64_t> fieldContents;
 };
 
 uint64_t Hash(const std::string& bytes);

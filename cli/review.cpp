@@ -1,0 +1,358 @@
+#include "cli/review.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <set>
+
+#include "cli/errors.h"
+#include "cli/thumbnails.h"
+#include "cli/timeline.h"
+#include "stream/output.h"
+#include "stream/png.h"
+
+namespace cli {
+namespace {
+
+std::string Html(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::string Fixed(double v, int decimals) {
+  if (std::isinf(v)) return "kept";
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*f", decimals, v);
+  return text;
+}
+
+// "frame 61" or "t62/b61": the fields a position weaves.
+std::string Fields(int p) {
+  return p % 2 == 0 ? "frame " + std::to_string(p / 2) : "t" + std::to_string(p / 2 + 1) + "/b" + std::to_string(p / 2);
+}
+
+std::string CodeMeaning(char code) {
+  switch (code) {
+    case '0': return "nothing made here";
+    case '1': return "the weave taken whole";
+    case '2':
+    case '6': return "the field matching the position rebuilt";
+    case '3': return "the weave smoothed";
+    case '4': return "the bottom field rebuilt";
+    case '5': return "the top field rebuilt";
+    default: return "no frame";
+  }
+}
+
+std::string StretchText(const analysis::Decision& d) {
+  std::string s = d.stretch == analysis::Stretch::Video         ? "video"
+                  : d.stretch == analysis::Stretch::Progressive ? "progressive"
+                                                                : "film";
+  s += ", " + (d.cadence < 0 ? std::string("no regular cadence")
+                             : analysis::CadenceName(d.cadence) + "/" + std::to_string(d.phase));
+  return s + (d.boundary ? ", fields apart" : ", fields joined");
+}
+
+bool IsOurThumbnail(const std::string& name) {
+  // p<digits>-<word>.png
+  if (name.size() < 7 || name[0] != 'p' || name.compare(name.size() - 4, 4, ".png") != 0) return false;
+  const size_t dash = name.find('-');
+  return dash != std::string::npos && dash > 1 && name.find_first_not_of("0123456789", 1) == dash;
+}
+
+const char* PageStyle() {
+  return "body{font:14px/1.4 sans-serif;margin:1em 2em;color:#222;background:#fff}"
+         "h1{font-size:1.4em}h2{font-size:1.1em;margin:0 0 .3em}"
+         "code{background:#f2f2f2;padding:0 .3em;border-radius:3px;overflow-wrap:anywhere}"
+         ".timeline{overflow-x:auto}.timeline img{border:1px solid #ccc}"
+         ".place{border-top:1px solid #ccc;padding:.8em 0}"
+         ".tag{display:inline-block;padding:0 .4em;border-radius:3px;font-size:.85em;color:#fff}"
+         ".break{background:#000}.doubt{background:#f08c00}"
+         ".cands{display:flex;flex-wrap:wrap;gap:10px}"
+         "figure{margin:0;padding:4px;border:2px solid #ddd;width:150px;font-size:12px;overflow-wrap:anywhere}"
+         "figure.chosen{border-color:#2ea043}figure img{display:block}"
+         "table{border-collapse:collapse;font-size:12px;margin:.4em 0}"
+         "td,th{border:1px solid #ddd;padding:1px 6px;text-align:right}";
+}
+
+}  // namespace
+
+std::vector<ReviewPlace> ChooseReviewPlaces(const analysis::Proposal& proposal) {
+  const auto& d = proposal.positions;
+  const int count = static_cast<int>(d.size());
+  std::vector<ReviewPlace> places;
+  std::vector<bool> near(count + 2, false);  // next to a place already (shifted by one)
+  auto take = [&](int p) {
+    places.push_back({p, d[p].cadenceBreak, d[p].margin});
+    for (int q = p; q <= p + 2; ++q) near[q] = true;
+  };
+  // Cadence breaks first, then the doubtful decisions, each least sure
+  // first, while the share allows; a position next to a place shares it.
+  std::vector<int> breaks, doubtful;
+  for (int p = 0; p < count; ++p) {
+    if (d[p].cadenceBreak) breaks.push_back(p);
+    if (d[p].margin < DoubtfulMargin && !d[p].cadenceBreak) doubtful.push_back(p);
+  }
+  auto leastSure = [&](int a, int b) { return d[a].margin < d[b].margin; };
+  std::stable_sort(breaks.begin(), breaks.end(), leastSure);
+  std::stable_sort(doubtful.begin(), doubtful.end(), leastSure);
+  const size_t budget = static_cast<size_t>(std::min(count / ReviewShareDivisor, MaxReviewPlaces));
+  for (const std::vector<int>* group : {&breaks, &doubtful})
+    for (int p : *group) {
+      if (places.size() >= budget) break;
+      if (!near[p + 1]) take(p);
+    }
+  std::sort(places.begin(), places.end(),
+            [](const ReviewPlace& a, const ReviewPlace& b) { return a.position < b.position; });
+  return places;
+}
+
+ReviewWriter::ReviewWriter(const std::string& directory) : dir(directory) {
+  if (dir.empty()) throw CliError("--review needs a directory name");
+  if (mkdir(dir.c_str(), 0777) == 0) {
+    madeDir = true;
+  } else if (errno != EEXIST) {
+    throw CliError("cannot make the review directory " + dir + ": " + std::strerror(errno));
+  }
+  struct stat st;
+  if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    throw CliError("cannot write the review into " + dir + ": it is not a directory");
+  // A file to be written there shows now whether the directory takes one.
+  try {
+    stream::OutputFile probe(dir + "/index.html");
+  } catch (...) {
+    if (madeDir) rmdir(dir.c_str());
+    throw;
+  }
+}
+
+ReviewWriter::~ReviewWriter() {
+  if (committed) return;
+  for (const std::string& name : written) unlink((dir + "/" + name).c_str());
+  if (madeDir) rmdir(dir.c_str());
+}
+
+void ReviewWriter::WriteFile(const std::string& name, const std::string& bytes) {
+  struct stat st;
+  const bool existed = stat((dir + "/" + name).c_str(), &st) == 0;
+  stream::OutputFile out(dir + "/" + name);
+  out.Write(bytes.data(), bytes.size());
+  out.Commit();
+  if (!existed) written.push_back(name);
+}
+
+void ReviewWriter::Write(const ReviewContent& content) {
+  const analysis::Proposal& proposal = *content.proposal;
+  const std::vector<analysis::PositionMeasures>& measures = *content.measures;
+  const int count = static_cast<int>(proposal.positions.size());
+  std::vector<int> placePositions;
+  for (const ReviewPlace& place : content.places) placePositions.push_back(place.position);
+  std::vector<TimelineArea> areas;
+  const std::string timeline = TimelinePng(proposal, placePositions, &areas);
+  WriteFile("timeline.png", timeline);
+
+  int breaks = 0, breaksOnlyMarked = 0;
+  for (const ReviewPlace& place : content.places) breaks += place.cadenceBreak;
+  for (int p = 0; p < count; ++p)
+    if (proposal.positions[p].cadenceBreak &&
+        std::none_of(content.places.begin(), content.places.end(),
+                     [&](const ReviewPlace& place) { return std::abs(place.position - p) <= 1; }))
+      ++breaksOnlyMarked;
+  const analysis::PlanSummary summary = analysis::Summarize(proposal);
+  std::string page = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>Plan review: " +
+                     Html(content.inputName) + "</title>\n<style>" + PageStyle() + "</style></head>\n<body>\n";
+  page += "<h1>Plan review: " + Html(content.inputName) + "</h1>\n";
+  page += "<p>" + std::to_string((count + 1) / 2) + " frames, " + std::to_string(count) + " field positions (" +
+          PositionTime(count, 1) + "), " + std::to_string(summary.outputFrames) + " output frames. " +
+          std::to_string(content.places.size()) + " places to look at: " + std::to_string(breaks) +
+          " cadence breaks and the " + std::to_string(content.places.size() - breaks) +
+          " decisions the analysis is least sure of (" + Fixed(100.0 * content.places.size() / std::max(1, count), 2) +
+          "% of the positions)." +
+          (breaksOnlyMarked ? " " + std::to_string(breaksOnlyMarked) +
+                                  " further cadence breaks, decided more surely, are only marked on the timeline: the "
+                                  "places are at most 2 % of the positions and 500 in all."
+                            : std::string()) +
+          "</p>\n";
+  page +=
+      "<p>Each place shows the weave at the position and at its neighbours, the position's two fields rebuilt "
+      "alone, and a close-up of its weave where it is most combed; the plan's choice has a green frame. To "
+      "choose otherwise, copy the line under a picture into a keep file and run <code>zemivtc plan --keep "
+      "FILE</code> again: the plan keeps those codes and fits the cadence around them. The margin says how much "
+      "dearer the cheapest plan deciding the other way at the position is (a change of cadence costs 6).</p>\n";
+  // At its own size: the map's rectangles are in the picture's pixels.
+  page +=
+      "<div class=\"timeline\"><img src=\"timeline.png\" usemap=\"#timeline\" alt=\"the plan's timeline, places "
+      "marked\"></div>\n<map name=\"timeline\">\n";
+  for (const TimelineArea& a : areas)
+    page += "<area shape=\"rect\" coords=\"" + std::to_string(a.x0) + "," + std::to_string(a.y0) + "," +
+            std::to_string(a.x1) + "," + std::to_string(a.y1) + "\" href=\"#p" + std::to_string(a.position) +
+            "\" alt=\"position " + std::to_string(a.position) + "\">\n";
+  page += "</map>\n<table><tr><th>position</th><th>time</th><th>code</th><th>why</th><th>margin</th></tr>\n";
+  for (const ReviewPlace& place : content.places) {
+    const std::string id = std::to_string(place.position);
+    page += "<tr><td><a href=\"#p" + id + "\">" + id + "</a></td><td>" + PositionTime(place.position, 2) + "</td><td>" +
+            proposal.positions[place.position].code + "</td><td>" +
+            (place.cadenceBreak ? "cadence break" : "small margin") + "</td><td>" + Fixed(place.margin, 1) +
+            "</td></tr>\n";
+  }
+  page += "</table>\n";
+
+  // Frames by number, kept while the places of a batch need them.
+  std::map<int, std::vector<uint8_t>> frames;
+  auto frame = [&](int n) {
+    auto it = frames.find(n);
+    if (it == frames.end()) {
+      it = frames.emplace(n, std::vector<uint8_t>()).first;
+      content.readFrame(n, &it->second);
+    }
+    return PackedFrame{it->second.data(), 2 * static_cast<ptrdiff_t>(content.width), content.width, content.height};
+  };
+  auto measureText = [&](int q) {
+    const analysis::Decision& d = proposal.positions[q];
+    const analysis::PositionMeasures& m = measures[q];
+    return "combed " + Fixed(d.combed, 2) + ", evidence " + Fixed(d.evidence, 2) + "<br>comb " + Fixed(m.comb, 0) +
+           ", motion " + Fixed(m.motion, 0) + ", repeat " + Fixed(m.repeat, 0);
+  };
+  // A picture to make: its frames are read first, then the pictures of a
+  // batch of places are made on all threads, then written in order.
+  struct Picture {
+    std::string name;
+    PackedFrame top, bottom;
+    int kind = 0;  // 0 weave, 1 top field, 2 bottom field, 3 close-up
+    int width = 0, height = 0;
+    std::string png;
+  };
+  constexpr size_t PlacesPerBatch = 4;
+  for (size_t batchStart = 0; batchStart < content.places.size(); batchStart += PlacesPerBatch) {
+    const size_t batchEnd = std::min(content.places.size(), batchStart + PlacesPerBatch);
+    const int lowest = (content.places[batchStart].position - 1) / 2;
+    for (auto it = frames.begin(); it != frames.end();) it = it->first < lowest ? frames.erase(it) : std::next(it);
+    std::vector<Picture> pictures;
+    auto add = [&](const std::string& name, PackedFrame top, PackedFrame bottom, int kind) {
+      Picture pic;
+      pic.name = name;
+      pic.top = top;
+      pic.bottom = bottom;
+      pic.kind = kind;
+      pictures.push_back(std::move(pic));
+    };
+    for (size_t i = batchStart; i < batchEnd; ++i) {
+      const int p = content.places[i].position;
+      const std::string stem = "p" + std::to_string(p);
+      for (int q = std::max(0, p - 1); q <= std::min(count - 1, p + 1); ++q)
+        add(stem + (q < p ? "-before.png" : q > p ? "-after.png" : "-weave.png"), frame((q + 1) / 2), frame(q / 2), 0);
+      const PackedFrame top = frame((p + 1) / 2), bottom = frame(p / 2);
+      add(stem + "-top.png", top, bottom, 1);
+      add(stem + "-bottom.png", top, bottom, 2);
+      add(stem + "-closeup.png", top, bottom, 3);
+    }
+    auto make = [&](int begin, int end) {
+      for (int i = begin; i < end; ++i) {
+        Picture& pic = pictures[i];
+        static const FieldChoice choice[] = {FieldChoice::Both, FieldChoice::Top, FieldChoice::Bottom};
+        const RgbPicture rgb =
+            pic.kind == 3 ? CloseUp(pic.top, pic.bottom) : Thumbnail(pic.top, pic.bottom, choice[pic.kind]);
+        pic.width = rgb.width;
+        pic.height = rgb.height;
+        pic.png = stream::EncodePng(rgb.width, rgb.height, rgb.rgb);
+      }
+    };
+    if (content.runner)
+      content.runner(static_cast<int>(pictures.size()), make);
+    else
+      make(0, static_cast<int>(pictures.size()));
+
+    size_t next = 0;
+    auto image = [&]() {
+      Picture& pic = pictures[next++];
+      WriteFile(pic.name, pic.png);
+      return "<img src=\"" + pic.name + "\" width=\"" + std::to_string(pic.width) + "\" height=\"" +
+             std::to_string(pic.height) + "\" alt=\"" + pic.name + "\">";
+    };
+    for (size_t i = batchStart; i < batchEnd; ++i) {
+      const ReviewPlace& place = content.places[i];
+      const int p = place.position;
+      const std::string id = std::to_string(p);
+      const analysis::Decision& d = proposal.positions[p];
+      page += "<section class=\"place\" id=\"p" + id + "\">\n<h2><a href=\"#p" + id + "\">Position " + id +
+              "</a> &middot; " + PositionTime(p, 2) + " &middot; " + Fields(p) + " " +
+              (place.cadenceBreak ? "<span class=\"tag break\">cadence break</span>"
+                                  : "<span class=\"tag doubt\">small margin</span>") +
+              "</h2>\n";
+      page += "<p>Chosen: <b>" + std::string(1, d.code) + "</b> (" + CodeMeaning(d.code) + ")" +
+              (d.kept ? ", kept from the keep file" : "") + " &middot; " + StretchText(d) + " &middot; margin " +
+              Fixed(place.margin, 1) + "</p>\n";
+      if (place.cadenceBreak) {
+        // The stretch that starts here runs to the next break.
+        int last = p;
+        while (last + 1 < count && !proposal.positions[last + 1].cadenceBreak) ++last;
+        const std::string range = id + "-" + std::to_string(last);
+        page += "<p>The stretch from here: positions " + range + " (" + PositionTime(p, 1) + " to " +
+                PositionTime(last + 1, 1) + "), " + StretchText(d).substr(0, StretchText(d).rfind(',')) + ".";
+        if (d.stretch != analysis::Stretch::Video) {
+          page += " If it is interlaced video throughout: <code>" + range + " 2</code>";
+        } else if (last - p < 2000) {
+          // Progressive frames: each frame whole at its even position.
+          std::string codes;
+          for (int q = p; q <= last; ++q) codes += q % 2 ? '0' : '1';
+          page += " If it is progressive throughout: <code>" + range + " " + codes + "</code>";
+        }
+        page += "</p>\n";
+      }
+      page += "<div class=\"cands\">\n";
+      // The weaves at p-1, p and p+1.
+      for (int q = std::max(0, p - 1); q <= std::min(count - 1, p + 1); ++q) {
+        const char code = proposal.positions[q].code;
+        page += std::string("<figure") + (code == '1' || code == '3' ? " class=\"chosen\"" : "") + ">" + image() +
+                "<figcaption>weave at " + std::to_string(q) + " (" + Fields(q) + "), code " + code + "<br>" +
+                measureText(q) + "<br>to take it whole: <code>" + std::to_string(q) +
+                " 1</code></figcaption></figure>\n";
+      }
+      // The two fields of p alone.
+      for (const char code : {'5', '4'}) {
+        const bool isTop = code == '5';
+        const bool chosen = d.code == code || ((d.code == '2' || d.code == '6') && isTop == (p % 2 == 0));
+        const std::string field = isTop ? "t" + std::to_string((p + 1) / 2) : "b" + std::to_string(p / 2);
+        page += std::string("<figure") + (chosen ? " class=\"chosen\"" : "") + ">" + image() + "<figcaption>" +
+                (isTop ? "top" : "bottom") + " field " + field + " rebuilt alone<br>to use it: <code>" + id + " " +
+                code + "</code></figcaption></figure>\n";
+      }
+      page += "<figure>" + image() + "<figcaption>weave at " + id +
+              ", twice the size, where it is most combed</figcaption></figure>\n";
+      page += "</div>\n<p>To make nothing at " + id + ": <code>" + id + " 0</code></p>\n</section>\n";
+    }
+  }
+  page += "</body></html>\n";
+  WriteFile("index.html", page);
+
+  // Thumbnails of an earlier review that this one did not write again.
+  std::set<std::string> current(written.begin(), written.end());
+  for (const ReviewPlace& place : content.places)
+    for (const char* kind : {"before", "weave", "after", "top", "bottom", "closeup"})
+      current.insert("p" + std::to_string(place.position) + "-" + kind + ".png");
+  if (DIR* d = opendir(dir.c_str())) {
+    std::vector<std::string> stale;
+    while (dirent* e = readdir(d))
+      if (IsOurThumbnail(e->d_name) && !current.count(e->d_name)) stale.push_back(e->d_name);
+    closedir(d);
+    for (const std::string& name : stale) unlink((dir + "/" + name).c_str());
+  }
+}
+
+}  // namespace cli
