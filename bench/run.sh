@@ -14,6 +14,10 @@ if [ -x bench/cli_bench.sh ]; then
   echo "== command line"
   bench/cli_bench.sh "$build"
 fi
+if [ -x bench/chroma_bench.sh ]; then
+  echo "== colour formats"
+  bench/chroma_bench.sh "$build"
+fi
 if [ -x bench/plan_bench.sh ]; then
   echo "== plan analysis"
   bench/plan_bench.sh "$build"

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "cli/errors.h"
+#include "cli/field_order.h"
 #include "cli/frame_sink.h"
 #include "cli/plan_forecast.h"
 #include "cli/stream_clip.h"
@@ -40,10 +41,42 @@ const char* PixelTypeName(int pixelType) {
   }
 }
 
+// The formats of one render, for --info, the progress line and messages.
+struct RenderFormats {
+  std::string input;  // "720x480 4:2:0 (C420mpeg2)"
+  std::string order;  // "bottom field first (the header's Ib)"
+  bool bottomFirst = false;
+  std::string output;  // "4:2:0 (C420mpeg2)"
+  stream::OutputFormat format;
+
+  // "4:2:0 (C420mpeg2) bff to 4:2:0 (C420mpeg2)"
+  std::string Short() const {
+    return input.substr(input.find(' ') + 1) + (bottomFirst ? " bff" : " tff") + " to " + output;
+  }
+  std::string Context() const { return "input " + input + ", " + order + "; output " + output; }
+};
+
+RenderFormats ChooseFormats(const Options& options, stream::FrameReader& reader) {
+  const stream::Y4mHeader& header = reader.Header();
+  RenderFormats f;
+  const FieldOrderDecision order = ResolveFieldOrder(options.fieldOrder, reader);
+  f.bottomFirst = order.bottomFirst;
+  f.order = DescribeFieldOrder(order);
+  f.input = stream::InputFormatName(header, reader.Raw());
+  f.format.raw = options.rawOut;
+  f.format.mirrored = order.bottomFirst;
+  f.format.chroma = options.hasChromaOut ? options.chromaOut : options.rawOut ? stream::Chroma::Yuv422 : header.chroma;
+  f.output = options.rawOut ? "4:2:2 (packed yuyv422)"
+                            : std::string(stream::ChromaName(f.format.chroma)) + " (C" +
+                                  stream::OutputColourTag(header, f.format.chroma) + ")";
+  return f;
+}
+
 // One line on standard error, rewritten in place, at most a few times a second.
 class Progress {
  public:
-  Progress(bool enabled, int total) : enabled(enabled), total(total), start(Clock::now()), last(start) {}
+  Progress(bool enabled, int total, std::string formats)
+      : enabled(enabled), total(total), formats(std::move(formats)), start(Clock::now()), last(start) {}
   void Update(int done) {
     if (!enabled) return;
     const auto now = Clock::now();
@@ -52,7 +85,7 @@ class Progress {
     const double seconds = std::chrono::duration<double>(now - start).count();
     const double fps = seconds > 0 ? done / seconds : 0.0;
     const double left = fps > 0 ? (total - done) / fps : 0.0;
-    std::fprintf(stderr, "\rzemivtc: frame %d/%d  %.1f fps  %d:%02d left ", done, total, fps,
+    std::fprintf(stderr, "\rzemivtc: %s  frame %d/%d  %.1f fps  %d:%02d left ", formats.c_str(), done, total, fps,
                  static_cast<int>(left) / 60, static_cast<int>(left) % 60);
     shown = true;
   }
@@ -64,17 +97,10 @@ class Progress {
   using Clock = std::chrono::steady_clock;
   bool enabled;
   int total;
+  std::string formats;
   Clock::time_point start, last;
   bool shown = false;
 };
-
-// The line added under the filter's refusal of 4:2:0 input, the first error
-// most users meet: what the input is and how to make it 4:2:2.
-std::string Yuv420Hint(const stream::Y4mHeader& header) {
-  const std::string what = header.colorTag.empty() ? "no C tag, which means 4:2:0" : "C" + header.colorTag;
-  return "the input is 4:2:0 (" + what +
-         ") and the filter takes 8-bit 4:2:2: add -pix_fmt yuv422p to the ffmpeg command that makes the Y4M";
-}
 
 // A clip of no frames (a plan with no code 1 to 6) has nothing to render:
 // rather than write an empty stream and report success, ask the filter for
@@ -103,35 +129,37 @@ PVideoFrame FilteredFrame(const PClip& filtered, StreamClip& source, int unchang
 }
 
 void Render(const Options& options, const RunTuning& tuning, stream::RowBands& bands, host::ScriptEnvironment& env,
-            const PClip& filtered, StreamClip& source, const stream::Y4mHeader& header) {
+            const PClip& filtered, StreamClip& source, const stream::Y4mHeader& header, const RenderFormats& formats) {
   const VideoInfo& vi = filtered->GetVideoInfo();
   if (vi.pixel_type != CS_YUY2 || vi.width != header.width || vi.height != header.height)
     throw CliError("the filter's output is not YUY2 at the input's size; nothing written");
   source.SetDeferredConversion(tuning.deferConversion);
-  // Unchanged frames are written from their stored bytes, so only then may
-  // they go to the filter unconverted.
-  PlanForecast forecast;
-  if (tuning.deferConversion && tuning.passThrough && !options.rawOut && options.hasPlan)
-    forecast = PlanForecast::Read(tuning.forecastPlan.empty() ? options.plan : tuning.forecastPlan);
-  if (forecast.FrameCount() != vi.num_frames) forecast = PlanForecast();  // not the plan the filter read
   stream::OutputFile out(options.output);
   // With a writer thread, output frames are converted there, on one core,
   // while the filter makes the next; otherwise here, in bands.
-  stream::FrameWriter writer(out, header, options.rawOut, tuning.writerThread ? nullptr : &bands);
+  stream::FrameWriter writer(out, header, formats.format, tuning.writerThread ? nullptr : &bands);
+  // Unchanged frames are written from their stored bytes (when the output
+  // stores frames as the input does), so only then may they go to the
+  // filter unconverted.
+  const bool passThrough = tuning.passThrough && writer.WritesInputFrames();
+  PlanForecast forecast;
+  if (tuning.deferConversion && passThrough && options.hasPlan)
+    forecast = PlanForecast::Read(tuning.forecastPlan.empty() ? options.plan : tuning.forecastPlan);
+  if (forecast.FrameCount() != vi.num_frames) forecast = PlanForecast();  // not the plan the filter read
   writer.WriteHeader(options.rateNumerator, options.rateDenominator);
   std::unique_ptr<FrameSink> sink;  // after `out` and `writer`: it stops before they go
   if (tuning.writerThread) sink = std::make_unique<FrameSink>(writer);
-  Progress progress(!options.quiet && isatty(STDERR_FILENO), vi.num_frames);
+  Progress progress(!options.quiet && isatty(STDERR_FILENO), vi.num_frames, formats.Short());
   for (int n = 0; n < vi.num_frames; ++n) {
     PVideoFrame frame = FilteredFrame(filtered, source, forecast.PassThroughSource(n), n, env);
     if (source.Failed()) throw CliError(source.Error());
     if (!frame || frame->GetRowSize() < 2 * vi.width || frame->GetHeight() < vi.height)
       throw CliError("the filter returned a malformed frame " + std::to_string(n));
     // A source frame the filter returned as it is ('1' at an even
-    // position) goes out as the input stored it: YUY2 and planar 4:2:2 hold
-    // the same samples, so converting there and back would give these bytes.
-    const stream::StoredFrame stored =
-        tuning.passThrough && !options.rawOut ? source.StoredBytes(frame) : stream::StoredFrame();
+    // position) goes out as the input stored it: converting it to YUY2 and
+    // back to the input's chroma would give these bytes (4:2:0 chroma is
+    // duplicated within each field and taken back as the mean of copies).
+    const stream::StoredFrame stored = passThrough ? source.StoredBytes(frame) : stream::StoredFrame();
     if (sink)
       sink->Push(frame, stored);
     else if (stored.Valid())
@@ -166,6 +194,14 @@ void RunCommand(const Options& options, const RunTuning& tuning) {
   std::unique_ptr<stream::FrameReader> reader =
       stream::OpenFrameReader(options.input, options.inputFormat, tuning.mapInput);
   const stream::Y4mHeader header = reader->Header();
+  const RenderFormats formats = ChooseFormats(options, *reader);
+  FailureContext() = formats.Context();
+  reader->SetMirrored(formats.bottomFirst);
+  if (!reader->ConversionProblem().empty()) throw CliError(reader->ConversionProblem());
+  const std::string outputProblem =
+      stream::LayoutProblem(header.width, header.height, {formats.format.chroma, formats.bottomFirst});
+  if (!outputProblem.empty())
+    throw CliError("cannot write " + std::string(stream::ChromaName(formats.format.chroma)) + ": " + outputProblem);
   // Declared before the environment and the clips, so it outlives them.
   stream::RowBands bands(tuning.threads);
   reader->SetRowBands(&bands);
@@ -189,8 +225,10 @@ void RunCommand(const Options& options, const RunTuning& tuning) {
     if (!filtered) throw CliError("the module's ZEMIVTC returned no clip");
     if (options.info) {
       const VideoInfo& vi = filtered->GetVideoInfo();
-      std::printf("frames: %d\nrate: %u/%u\nwidth: %d\nheight: %d\npixel_type: %s\n", vi.num_frames, vi.fps_numerator,
-                  vi.fps_denominator, vi.width, vi.height, PixelTypeName(vi.pixel_type));
+      std::printf(
+          "frames: %d\nrate: %u/%u\nwidth: %d\nheight: %d\npixel_type: %s\ninput: %s\nfield_order: %s\noutput: %s\n",
+          vi.num_frames, vi.fps_numerator, vi.fps_denominator, vi.width, vi.height, PixelTypeName(vi.pixel_type),
+          formats.input.c_str(), formats.order.c_str(), formats.output.c_str());
       if (std::fflush(stdout) != 0 || std::ferror(stdout)) throw CliError("cannot write standard output");
       return;
     }
@@ -199,11 +237,10 @@ void RunCommand(const Options& options, const RunTuning& tuning) {
     std::unique_ptr<TimecodesFile> timecodes;
     if (!options.timecodes.empty())
       timecodes = std::make_unique<TimecodesFile>(options.timecodes, options.plan, filtered->GetVideoInfo().num_frames);
-    Render(options, tuning, bands, env, filtered, *source, header);
+    Render(options, tuning, bands, env, filtered, *source, header, formats);
     if (timecodes) timecodes->Commit();
   } catch (const AvisynthError& e) {
     failure = e.msg ? e.msg : "the filter failed";
-    if (header.chroma == stream::Chroma::Yuv420) failure += "\n" + Yuv420Hint(header);
   }
   if (!failure.empty()) throw CliError(failure);
 }

@@ -27,6 +27,13 @@ void PrintError(const std::string& message) {
   } while (begin != std::string::npos);
 }
 
+// The message, then the line naming the formats the command was working in.
+int Failure(const std::string& message, int status) {
+  PrintError(message);
+  if (!cli::FailureContext().empty()) PrintError(cli::FailureContext());
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -48,13 +55,10 @@ int main(int argc, char** argv) {
       RunCommand(options);
     return ExitOk;
   } catch (const CliError& e) {
-    PrintError(e.what());
-    return e.Status();
+    return Failure(e.what(), e.Status());
   } catch (const std::bad_alloc&) {
-    std::fprintf(stderr, "zemivtc: out of memory\n");
-    return ExitFailure;
+    return Failure("out of memory", ExitFailure);
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "zemivtc: %s\n", e.what());
-    return ExitFailure;
+    return Failure(e.what(), ExitFailure);
   }
 }

@@ -84,6 +84,12 @@ Options ParseOptions(const std::vector<std::string>& args) {
       if (o.plugin.empty()) Usage("--plugin needs a path");
     } else if (arg == "--raw") {
       ParseRawSize(takeValue(), &o.inputFormat);
+    } else if (arg == "--chroma-out") {
+      const std::string chroma = takeValue();
+      if (chroma != "420" && chroma != "422") Usage("--chroma-out wants 420 or 422 (got \"" + chroma + "\")");
+      o.chromaOut = chroma == "420" ? stream::Chroma::Yuv420 : stream::Chroma::Yuv422;
+      o.hasChromaOut = true;
+      if (o.planCommand) Usage("--chroma-out belongs to the render, not to zemivtc plan");
     } else if (arg == "--raw-out") {
       noValue();
       o.rawOut = true;
@@ -109,6 +115,10 @@ Options ParseOptions(const std::vector<std::string>& args) {
     } else if (arg == "--timeline") {
       o.timeline = takeValue();
       if (!o.planCommand) Usage("--timeline belongs to zemivtc plan");
+    } else if (arg == "--field-order") {
+      const std::string order = takeValue();
+      if (order != "tff" && order != "bff") Usage("--field-order wants tff or bff (got \"" + order + "\")");
+      o.fieldOrder = order == "tff" ? 't' : 'b';
     } else if (arg == "--review" || arg == "--keep") {
       (arg == "--review" ? o.review : o.keep) = takeValue();
       if (!o.planCommand) Usage(arg + " belongs to zemivtc plan");
@@ -132,7 +142,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
   if (o.planCommand) {
     if (positional.size() > 1) Usage("zemivtc plan takes one INPUT; name the plan file with --out");
     if (o.hasPlan || o.rawOut || o.info || !o.plugin.empty())
-      Usage("zemivtc plan takes --out, --explain, --timeline, --review, --keep, --raw and --quiet only");
+      Usage("zemivtc plan takes --out, --explain, --timeline, --review, --keep, --field-order, --raw and --quiet only");
     if (o.planOut.empty() || (!o.timeline.empty() && o.timeline == o.planOut))
       Usage("zemivtc plan: --out and --timeline need two different file names");
     if (o.review == "-" || o.keep == "-" || (!o.keep.empty() && (o.keep == o.planOut || o.keep == o.timeline)))
@@ -141,6 +151,8 @@ Options ParseOptions(const std::vector<std::string>& args) {
   if (o.info && (o.hasRate || !o.timecodes.empty()))
     Usage("--info renders nothing; --rate and --timecodes belong to a render");
   if (o.hasRate && o.rawOut) Usage("--rate sets the Y4M header, which --raw-out does not write");
+  if (o.rawOut && o.hasChromaOut && o.chromaOut == stream::Chroma::Yuv420)
+    Usage("--raw-out writes packed yuyv422 (4:2:2); --chroma-out 420 needs a Y4M output");
   if (o.timecodes == "-" || (!o.timecodes.empty() && (o.timecodes == o.output || o.timecodes == o.input)))
     Usage("--timecodes needs a file of its own");
   return o;
@@ -149,17 +161,23 @@ Options ParseOptions(const std::vector<std::string>& args) {
 std::string UsageText() {
   return "Usage: zemivtc --plan PLAN [options] INPUT [OUTPUT]\n"
          "       zemivtc plan [--out PLAN] [--explain] [--timeline PNG] [--review DIR]\n"
-         "                    [--keep FILE] [--raw WxH] INPUT\n"
+         "                    [--keep FILE] [--field-order tff|bff] [--raw WxH] INPUT\n"
          "\n"
          "Runs the ZEMIVTC filter over a video stream: each byte of PLAN is one field\n"
          "position of INPUT, and its code says which frame is made there.\n"
          "\n"
-         "  INPUT              a YUV4MPEG2 file, or - for standard input; 8-bit 4:2:2 (C422)\n"
-         "  OUTPUT             a Y4M file (planar 4:2:2, 60000/1001), or - for standard\n"
-         "                     output (the default); a file is replaced only on success\n"
+         "  INPUT              a YUV4MPEG2 file, or - for standard input; 8-bit 4:2:0\n"
+         "                     (C420jpeg, C420mpeg2, C420paldv, C420) or 4:2:2 (C422)\n"
+         "  OUTPUT             a Y4M file (the input's chroma, 60000/1001), or - for\n"
+         "                     standard output (the default); a file is replaced only on success\n"
          "  -p, --plan PLAN    the plan file (the filter's zemFile)\n"
          "      --raw WxH      read packed yuyv422 frames of that size instead of Y4M\n"
          "      --raw-out      write packed yuyv422 frames instead of Y4M\n"
+         "      --field-order tff|bff\n"
+         "                     the input's first field: top or bottom (default: the\n"
+         "                     header's It or Ib; top when it says neither)\n"
+         "      --chroma-out 420|422\n"
+         "                     write 4:2:0 or 4:2:2 (default: the input's chroma)\n"
          "      --info         print the output clip's properties and render nothing\n"
          "      --plugin PATH  load this filter module instead of the default one\n"
          "      --timecodes F  write the output frames' times to F (timecode format v2)\n"
@@ -169,7 +187,7 @@ std::string UsageText() {
          "  -V, --version      the version\n"
          "\n"
          "Example:\n"
-         "  ffmpeg -i in.mkv -pix_fmt yuv422p -f yuv4mpegpipe - | zemivtc --plan movie.zem - - |\n"
+         "  ffmpeg -i in.mpg -f yuv4mpegpipe - | zemivtc --plan movie.zem - - |\n"
          "      ffmpeg -f yuv4mpegpipe -i - -c:v libx264 out.mkv\n"
          "\n"
          "zemivtc plan proposes a plan from INPUT's fields: the plan goes to standard\n"

@@ -17,6 +17,10 @@ struct Options {
   std::string plugin;  // empty: the module beside the command or installed with it
   stream::InputFormat inputFormat;
   bool rawOut = false;
+  // --chroma-out 420|422; without it the output keeps the input's chroma
+  // (4:2:2 for --raw-out).
+  bool hasChromaOut = false;
+  stream::Chroma chromaOut = stream::Chroma::Yuv422;
   bool info = false;
   bool quiet = false;
   bool help = false;
@@ -26,8 +30,11 @@ struct Options {
   std::string planOut = "-";  // --out
   bool explain = false;
   std::string timeline;  // --timeline PNG
-  std::string review;    // --review DIR: the page of the places to look at
-  std::string keep;      // --keep FILE: corrections the plan keeps
+  // --field-order: 't' top field first, 'b' bottom field first; 0 when not
+  // given (the input's header, else the footage, decides).
+  char fieldOrder = 0;
+  std::string review;  // --review DIR: the page of the places to look at
+  std::string keep;    // --keep FILE: corrections the plan keeps
   // Render: timecodes file, and the rate the output header states.
   std::string timecodes;
   bool hasRate = false;

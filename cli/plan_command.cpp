@@ -15,6 +15,7 @@
 #include "analysis/field_measures.h"
 #include "analysis/keep.h"
 #include "cli/errors.h"
+#include "cli/field_order.h"
 #include "cli/review.h"
 #include "cli/timeline.h"
 #include "stream/frame_reader.h"
@@ -139,14 +140,16 @@ void RunPlanCommand(const Options& options) {
         "not a pipe");
   if (reader->EstimatedFrameCount() > 0) KeepConstraints(keep, options.keep, 2 * reader->EstimatedFrameCount() - 1);
   const stream::Y4mHeader& header = reader->Header();
-  if (header.chroma != stream::Chroma::Yuv422)
-    throw CliError(reader->Header().colorTag.empty() ? "the input is 4:2:0 (no C tag); the filter takes 8-bit 4:2:2: "
-                                                       "convert with ffmpeg ... -pix_fmt yuv422p"
-                                                     : "the input is 4:2:0 (C" + header.colorTag +
-                                                           "); the filter takes 8-bit 4:2:2: convert with ffmpeg "
-                                                           "... -pix_fmt yuv422p");
   const int width = header.width, height = header.height;
   const bool raw = options.inputFormat.raw;
+  // The fields are measured in the order the render weaves them: a
+  // bottom-first source's luma is read upside down (negative pitch), as the
+  // render hands it to the filter.
+  const FieldOrderDecision order = ResolveFieldOrder(options.fieldOrder, *reader);
+  const std::string format = stream::InputFormatName(header, raw) + ", " + DescribeFieldOrder(order);
+  FailureContext() = "input " + format;
+  const std::string problem = stream::LayoutProblem(width, height, {header.chroma, order.bottomFirst});
+  if (!problem.empty()) throw CliError(problem);
 
   stream::RowBands bands;
   // Bands of whole block rows, each worth a thread's while.
@@ -171,7 +174,10 @@ void RunPlanCommand(const Options& options) {
       for (size_t i = 0; i < plane.size(); ++i) plane[i] = current.data[2 * i];
       luma = plane.data();
     }
-    analyzer.AddFrame(luma, width);
+    if (order.bottomFirst)
+      analyzer.AddFrame(luma + static_cast<size_t>(height - 1) * width, -static_cast<ptrdiff_t>(width));
+    else
+      analyzer.AddFrame(luma, width);
     previous = std::move(current);
     current = stream::StoredFrame();
     if (progress) {
@@ -179,7 +185,8 @@ void RunPlanCommand(const Options& options) {
       if (now - last > std::chrono::milliseconds(250)) {
         last = now;
         const double seconds = std::chrono::duration<double>(now - start).count();
-        std::fprintf(stderr, "\rzemivtc plan: frame %d  %.1f fps ", analyzer.Frames(), analyzer.Frames() / seconds);
+        std::fprintf(stderr, "\rzemivtc plan: %s  frame %d  %.1f fps ", format.c_str(), analyzer.Frames(),
+                     analyzer.Frames() / seconds);
       }
     }
   }
@@ -208,6 +215,7 @@ void RunPlanCommand(const Options& options) {
     content.inputName = options.input;
     content.width = width;
     content.height = height;
+    content.bottomFirst = order.bottomFirst;
     content.proposal = &proposal;
     content.measures = &measures;
     content.places = places;
@@ -241,13 +249,6 @@ void RunPlanCommand(const Options& options) {
   if (review)
     std::fprintf(stderr, "  review: %d places in %s/index.html\n", static_cast<int>(places.size()),
                  options.review.c_str());
-  // The filter weaves a top field over the bottom field before it, so a
-  // plan reads the fields top first; say so when the input claims otherwise.
-  if (header.interlace == 'b')
-    std::fputs(
-        "zemivtc plan: warning: the input says bottom field first (Ib); the filter and this plan take the "
-        "top field first, so film frames whose fields meet the other way round come out as rebuilt fields\n",
-        stderr);
   if (plan.size() > MaxPlanBytes)
     std::fputs(("zemivtc plan: warning: the plan has " + std::to_string(plan.size()) +
                 " positions, more than the filter reads (" + std::to_string(MaxPlanBytes) + "); split the input\n")

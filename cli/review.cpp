@@ -42,9 +42,12 @@ std::string Fixed(double v, int decimals) {
   return text;
 }
 
-// "frame 61" or "t62/b61": the fields a position weaves.
-std::string Fields(int p) {
-  return p % 2 == 0 ? "frame " + std::to_string(p / 2) : "t" + std::to_string(p / 2 + 1) + "/b" + std::to_string(p / 2);
+// "frame 61", or "t62/b61" (top field first) or "t61/b62" (bottom field
+// first): the fields a position weaves.
+std::string Fields(int p, bool bottomFirst) {
+  if (p % 2 == 0) return "frame " + std::to_string(p / 2);
+  const int top = bottomFirst ? p / 2 : p / 2 + 1;
+  return "t" + std::to_string(top) + "/b" + std::to_string(p - top);
 }
 
 std::string CodeMeaning(char code) {
@@ -215,6 +218,9 @@ void ReviewWriter::Write(const ReviewContent& content) {
 
   // Frames by number, kept while the places of a batch need them.
   std::map<int, std::vector<uint8_t>> frames;
+  // The frames whose top and bottom fields position q weaves.
+  auto topFrame = [&](int q) { return content.bottomFirst ? q / 2 : (q + 1) / 2; };
+  auto bottomFrame = [&](int q) { return content.bottomFirst ? (q + 1) / 2 : q / 2; };
   auto frame = [&](int n) {
     auto it = frames.find(n);
     if (it == frames.end()) {
@@ -256,8 +262,11 @@ void ReviewWriter::Write(const ReviewContent& content) {
       const int p = content.places[i].position;
       const std::string stem = "p" + std::to_string(p);
       for (int q = std::max(0, p - 1); q <= std::min(count - 1, p + 1); ++q)
-        add(stem + (q < p ? "-before.png" : q > p ? "-after.png" : "-weave.png"), frame((q + 1) / 2), frame(q / 2), 0);
-      const PackedFrame top = frame((p + 1) / 2), bottom = frame(p / 2);
+        add(stem + (q < p   ? "-before.png"
+                    : q > p ? "-after.png"
+                            : "-weave.png"),
+            frame(topFrame(q)), frame(bottomFrame(q)), 0);
+      const PackedFrame top = frame(topFrame(p)), bottom = frame(bottomFrame(p));
       add(stem + "-top.png", top, bottom, 1);
       add(stem + "-bottom.png", top, bottom, 2);
       add(stem + "-closeup.png", top, bottom, 3);
@@ -291,7 +300,7 @@ void ReviewWriter::Write(const ReviewContent& content) {
       const std::string id = std::to_string(p);
       const analysis::Decision& d = proposal.positions[p];
       page += "<section class=\"place\" id=\"p" + id + "\">\n<h2><a href=\"#p" + id + "\">Position " + id +
-              "</a> &middot; " + PositionTime(p, 2) + " &middot; " + Fields(p) + " " +
+              "</a> &middot; " + PositionTime(p, 2) + " &middot; " + Fields(p, content.bottomFirst) + " " +
               (place.cadenceBreak ? "<span class=\"tag break\">cadence break</span>"
                                   : "<span class=\"tag doubt\">small margin</span>") +
               "</h2>\n";
@@ -320,8 +329,8 @@ void ReviewWriter::Write(const ReviewContent& content) {
       for (int q = std::max(0, p - 1); q <= std::min(count - 1, p + 1); ++q) {
         const char code = proposal.positions[q].code;
         page += std::string("<figure") + (code == '1' || code == '3' ? " class=\"chosen\"" : "") + ">" + image() +
-                "<figcaption>weave at " + std::to_string(q) + " (" + Fields(q) + "), code " + code + "<br>" +
-                measureText(q) + "<br>to take it whole: <code>" + std::to_string(q) +
+                "<figcaption>weave at " + std::to_string(q) + " (" + Fields(q, content.bottomFirst) + "), code " +
+                code + "<br>" + measureText(q) + "<br>to take it whole: <code>" + std::to_string(q) +
                 " 1</code></figcaption></figure>\n";
       }
       // The two fields of p alone.

@@ -47,6 +47,9 @@ struct ReviewContent {
   const analysis::Proposal* proposal = nullptr;
   const std::vector<analysis::PositionMeasures>* measures = nullptr;
   std::vector<ReviewPlace> places;
+  // The source's first field is its bottom one: an odd position 2k+1 weaves
+  // frame k's top field with frame k+1's bottom field.
+  bool bottomFirst = false;
   // Fills `yuy2` with frame n's packed rows (2 * width bytes each).
   std::function<void(int n, std::vector<uint8_t>* yuy2)> readFrame;
   // Runs work(begin, end) over ranges covering [0, count) on several

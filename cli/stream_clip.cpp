@@ -14,7 +14,8 @@ StreamClip::StreamClip(std::unique_ptr<stream::FrameReader> source, int keep)
   vi.height = h.height;
   vi.fps_numerator = h.fpsNumerator ? h.fpsNumerator : 30000;
   vi.fps_denominator = h.fpsDenominator ? h.fpsDenominator : 1001;
-  vi.pixel_type = h.chroma == stream::Chroma::Yuv422 ? CS_YUY2 : CS_YV12;
+  // 4:2:2 and 4:2:0 frames alike are handed over as packed YUY2 rows.
+  vi.pixel_type = CS_YUY2;
   // A pipe's length is unknown until its end; requests past the end clamp,
   // so the clip presents itself as long as anything may ask for.
   const int estimate = reader->EstimatedFrameCount();
@@ -117,7 +118,9 @@ PVideoFrame AVSC_CC StreamClip::GetFrame(int n, IScriptEnvironment* env) {
   return Blank(env);
 }
 
-bool AVSC_CC StreamClip::GetParity(int) { return reader->Header().interlace == 't'; }
+// The filter sees every source top field first: a bottom-field-first one is
+// handed over mirrored, its first field on top.
+bool AVSC_CC StreamClip::GetParity(int) { return true; }
 
 void AVSC_CC StreamClip::GetAudio(void*, int64_t, int64_t, IScriptEnvironment*) {}
 

@@ -1,6 +1,7 @@
 // The source clip the command hands to the filter: frames read on demand
-// from a stream::FrameReader, a few recent ones kept so that a pipe, which cannot
-// seek, still answers the requests a plan makes around its position.
+// from a stream::FrameReader as YUY2 rows in the reader's layout, a few
+// recent ones kept so that a pipe, which cannot seek, still answers the
+// requests a plan makes around its position.
 #ifndef ZEMIVTC_CLI_STREAM_CLIP_H
 #define ZEMIVTC_CLI_STREAM_CLIP_H
 

@@ -88,6 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Fault("header accepted with a bad size");
   if (static_cast<int64_t>(header.width) * header.height > MaxReadPixels) return 0;
 
+  // As the command does: a bottom-field-first source is read turned over.
+  reader->SetMirrored(stream::HeaderFieldOrder(header) == stream::FieldOrder::BottomFirst);
   // The clip closes the descriptor through its reader.
   auto* source = new cli::StreamClip(std::move(reader), 1 + ((mode >> 1) & 7));
   source->SetDeferredConversion((mode & 0x80) != 0);

@@ -56,7 +56,7 @@ cmake --build "$TSAN_BUILD" -j "$JOBS" --target workers_test plugin_test stress_
 echo "== ThreadSanitizer: worker pool, frames, stress, the command's conversion and analysis threads"
 "$TSAN_BUILD/workers_test" --gtest_brief=1
 "$TSAN_BUILD/plugin_test" --gtest_brief=1 --gtest_filter='Frames.*:Creation.*'
-"$TSAN_BUILD/cli_test" --gtest_brief=1 --gtest_filter='CliFastPath.*:CliRowBands.*'
+"$TSAN_BUILD/cli_test" --gtest_brief=1 --gtest_filter='CliFastPath.*:*/CliFastPathFormats.*:CliRowBands.*'
 "$TSAN_BUILD/analysis_test" --gtest_brief=1 --gtest_filter='PlanFootage.*'
 # A thread start costs far more under ThreadSanitizer: fewer lifetimes.
 ZEMIVTC_STRESS_CYCLES=100 "$TSAN_BUILD/stress_test" --gtest_brief=1

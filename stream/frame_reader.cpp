@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "stream/errors.h"
@@ -59,6 +60,7 @@ FrameReader::FrameReader(int fileDescriptor, std::string streamName, const Input
     }
   }
   payloadBytes = PlanarFrameBytes(header);
+  SetMirrored(false);
   dataStart = position;
   frameOffsets.push_back(dataStart);
 }
@@ -120,6 +122,12 @@ std::shared_ptr<std::vector<uint8_t>> FrameReader::SpareBuffer() {
     if (spare.use_count() == 1) return spare;
   spares.push_back(std::make_shared<std::vector<uint8_t>>());
   return spares.back();
+}
+
+void FrameReader::SetMirrored(bool on) {
+  layout.chroma = header.chroma;
+  layout.mirrored = on;
+  layoutProblem = LayoutProblem(header.width, header.height, layout);
 }
 
 void FrameReader::Fail(const std::string& what) const { throw CliError(name + ": " + what); }
@@ -292,19 +300,22 @@ void FrameReader::PreadAll(uint8_t* dst, size_t count, int64_t offset) const {
 }
 
 void FrameReader::ConvertPlanar(const uint8_t* planar, uint8_t* dst, ptrdiff_t pitch) {
+  if (!layoutProblem.empty()) Fail(layoutProblem);
   const int width = header.width, height = header.height;
+  const int unit = RowsPerUnit(layout.chroma);
   if (bands)
-    bands->Run(height, MinBandRows(width),
-               [&](int begin, int end) { PlanarToPackedRows(planar, width, height, begin, end, dst, pitch); });
+    bands->Run(height / unit, std::max(1, MinBandRows(width) / unit), [&](int begin, int end) {
+      PlanarToPackedRows(planar, width, height, begin * unit, end * unit, dst, pitch, layout);
+    });
   else
-    PlanarToPacked(planar, width, height, dst, pitch);
+    PlanarToPacked(planar, width, height, dst, pitch, layout);
 }
 
 bool FrameReader::ReadFrame(int n, uint8_t* dst, ptrdiff_t pitch, StoredFrame* stored) {
   if (n < 0) n = 0;
   if (!dst && (raw || !stored)) Fail("a frame read without a destination must keep its stored bytes");
   if (endFrame >= 0 && n >= endFrame) return false;
-  if (header.chroma != Chroma::Yuv422) Fail("4:2:0 frames cannot be delivered as YUY2");
+  if (dst && !layoutProblem.empty()) Fail(layoutProblem);
   if (n != nextFrame) {
     if (seekable) {
       const int known = static_cast<int>(frameOffsets.size()) - 1;
@@ -340,7 +351,7 @@ bool FrameReader::ReadFrame(int n, uint8_t* dst, ptrdiff_t pitch, StoredFrame* s
     got = MappedBytesFrom(position, payloadBytes);
     source = map + position;
     position += static_cast<int64_t>(got);
-  } else if (raw && pitch == rowBytes) {
+  } else if (raw && pitch == rowBytes && !layout.mirrored) {
     got = Read(dst, payloadBytes);
     source = dst;
   } else {
@@ -360,7 +371,8 @@ bool FrameReader::ReadFrame(int n, uint8_t* dst, ptrdiff_t pitch, StoredFrame* s
   if (raw) {
     if (source != dst)
       for (int row = 0; row < header.height; ++row)
-        std::memcpy(dst + row * pitch, source + static_cast<size_t>(row) * rowBytes, rowBytes);
+        std::memcpy(dst + (layout.mirrored ? header.height - 1 - row : row) * pitch,
+                    source + static_cast<size_t>(row) * rowBytes, rowBytes);
   } else {
     if (dst) ConvertPlanar(source, dst, pitch);
     if (stored) {

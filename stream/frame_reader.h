@@ -1,6 +1,6 @@
-// Reads the frames of a Y4M (or raw packed YUY2) stream by index, as packed
-// YUY2 rows. Seekable files are indexed lazily and read at any index; pipes
-// are read forward only.
+// Reads the frames of a Y4M (8-bit 4:2:2 or 4:2:0, or raw packed YUY2)
+// stream by index, as packed YUY2 rows laid out as stream::PackedLayout says. Seekable files are indexed lazily and
+// read at any index; pipes are read forward only.
 #ifndef ZEMIVTC_STREAM_FRAME_READER_H
 #define ZEMIVTC_STREAM_FRAME_READER_H
 
@@ -49,6 +49,12 @@ class FrameReader {
   FrameReader& operator=(const FrameReader&) = delete;
 
   const Y4mHeader& Header() const { return header; }
+  // Frames go to packed rows in reverse row order (a bottom-field-first
+  // source, so that the filter sees its first field on top); off at first.
+  void SetMirrored(bool on);
+  const PackedLayout& Layout() const { return layout; }
+  // Why frames cannot be converted in the current layout; empty when they can.
+  const std::string& ConversionProblem() const { return layoutProblem; }
   bool Seekable() const { return seekable; }
   bool Raw() const { return raw; }
   bool Mapped() const { return map != nullptr; }
@@ -112,6 +118,8 @@ class FrameReader {
   bool seekable = false;
   Y4mHeader header;
   size_t payloadBytes = 0;  // pixel bytes per frame, as stored
+  PackedLayout layout;
+  std::string layoutProblem;
 
   std::vector<uint8_t> buffer;  // read-ahead
   size_t bufferBegin = 0;       // first unread byte in buffer

@@ -180,38 +180,44 @@ void OutputFile::Commit() {
   committed = true;
 }
 
-FrameWriter::FrameWriter(OutputFile& output, const Y4mHeader& inputHeader, bool rawOut, RowBands* rowBands)
-    : out(output), input(inputHeader), raw(rawOut), bands(rowBands) {
-  const size_t frameBytes = static_cast<size_t>(input.width) * input.height * 2;
+FrameWriter::FrameWriter(OutputFile& output, const Y4mHeader& inputHeader, const OutputFormat& outputFormat,
+                         RowBands* rowBands)
+    : out(output), input(inputHeader), format(outputFormat), bands(rowBands) {
+  const size_t frameBytes = format.raw ? static_cast<size_t>(input.width) * input.height * 2
+                                       : PlanarFrameBytes(input.width, input.height, format.chroma);
   buffer.resize(6 + frameBytes);
   std::memcpy(buffer.data(), "FRAME\n", 6);
 }
 
 void FrameWriter::WriteHeader(unsigned rateNumerator, unsigned rateDenominator) {
-  if (raw) return;
-  const std::string header = FormatOutputHeader(input, rateNumerator, rateDenominator);
+  if (format.raw) return;
+  const std::string header = FormatOutputHeader(input, rateNumerator, rateDenominator, format.chroma);
   out.Write(header.data(), header.size());
 }
 
 void FrameWriter::WriteFrame(const uint8_t* packed, ptrdiff_t pitch) {
   const size_t rowBytes = static_cast<size_t>(input.width) * 2;
-  if (raw) {
-    if (pitch == static_cast<ptrdiff_t>(rowBytes)) {
-      out.Write(packed, rowBytes * input.height);
+  const int width = input.width, height = input.height;
+  if (format.raw) {
+    if (pitch == static_cast<ptrdiff_t>(rowBytes) && !format.mirrored) {
+      out.Write(packed, rowBytes * height);
       return;
     }
-    for (int row = 0; row < input.height; ++row)
-      std::memcpy(buffer.data() + 6 + row * rowBytes, packed + row * pitch, rowBytes);
+    for (int row = 0; row < height; ++row)
+      std::memcpy(buffer.data() + 6 + row * rowBytes, packed + (format.mirrored ? height - 1 - row : row) * pitch,
+                  rowBytes);
     out.Write(buffer.data() + 6, buffer.size() - 6);
     return;
   }
-  const int width = input.width, height = input.height;
+  const PackedLayout layout{format.chroma, format.mirrored};
+  const int unit = RowsPerUnit(layout.chroma);
   uint8_t* planar = buffer.data() + 6;
   if (bands)
-    bands->Run(height, MinBandRows(width),
-               [&](int begin, int end) { PackedToPlanarRows(packed, pitch, width, height, begin, end, planar); });
+    bands->Run(height / unit, std::max(1, MinBandRows(width) / unit), [&](int begin, int end) {
+      PackedToPlanarRows(packed, pitch, width, height, begin * unit, end * unit, planar, layout);
+    });
   else
-    PackedToPlanar(packed, pitch, width, height, planar);
+    PackedToPlanar(packed, pitch, width, height, planar, layout);
   out.Write(buffer.data(), buffer.size());
 }
 

@@ -48,22 +48,34 @@ class OutputFile {
   bool committed = false;
 };
 
-// Writes the filter's YUY2 frames as Y4M (planar 4:2:2) or as raw packed rows.
+// What the command writes: Y4M frames, planar in `chroma`, or raw packed
+// yuyv422 rows; the filter's rows are in `mirrored` order (PackedLayout) and
+// go out in the stream's own.
+struct OutputFormat {
+  bool raw = false;
+  Chroma chroma = Chroma::Yuv422;
+  bool mirrored = false;
+};
+
+// Writes the filter's YUY2 frames as Y4M or as raw packed rows.
 class FrameWriter {
  public:
   // `bands` (optional, outliving the writer) converts frames on several threads.
-  FrameWriter(OutputFile& out, const Y4mHeader& input, bool raw, RowBands* bands = nullptr);
+  FrameWriter(OutputFile& out, const Y4mHeader& input, const OutputFormat& format, RowBands* bands = nullptr);
   void WriteHeader(unsigned rateNumerator = 60000, unsigned rateDenominator = 1001);
   void WriteFrame(const uint8_t* packed, ptrdiff_t pitch);
+  // True when output frames are stored the way the input stores its frames
+  // (Y4M in the input's chroma), so that WriteStored may be used.
+  bool WritesInputFrames() const { return !format.raw && format.chroma == input.chroma; }
   // Writes a Y4M frame from its planar bytes as the input stored them (only
-  // for Y4M output): a frame the filter passed through unchanged.
+  // when WritesInputFrames()): a frame the filter passed through unchanged.
   void WriteStored(const uint8_t* planar);
   void WriteStored(const StoredFrame& stored);
 
  private:
   OutputFile& out;
   Y4mHeader input;
-  bool raw;
+  OutputFormat format;
   RowBands* bands;
   std::vector<uint8_t> buffer;  // "FRAME\n" and one frame
 };

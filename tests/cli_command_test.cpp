@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/timecodes.h"
 #include "tests/command_line.h"
 
 namespace {
@@ -53,13 +54,21 @@ class CliCommand : public ::testing::Test {
   std::string dir;
 };
 
-// A C422 stream of random planar frames; frames[f] holds frame f's planes.
-std::string RandomY4m(int width, int height, int count, std::vector<std::string>* frames, const char* color = "C422") {
+bool Is420(const std::string& color) { return color.empty() || color.compare(0, 4, "C420") == 0; }
+
+size_t FrameBytes(int width, int height, const std::string& color) {
+  return static_cast<size_t>(width) * height +
+         2 * static_cast<size_t>(width / 2) * (Is420(color) ? height / 2 : height);
+}
+
+// A stream of random planar frames; frames[f] holds frame f's planes.
+std::string RandomY4m(int width, int height, int count, std::vector<std::string>* frames,
+                      const std::string& color = "C422", const std::string& interlace = "It") {
   std::mt19937 rng(1234);
-  std::string s =
-      "YUV4MPEG2 W" + std::to_string(width) + " H" + std::to_string(height) + " F30000:1001 Ib A10:11 " + color + "\n";
+  std::string s = "YUV4MPEG2 W" + std::to_string(width) + " H" + std::to_string(height) + " F30000:1001 " + interlace +
+                  " A10:11 " + color + "\n";
   for (int f = 0; f < count; ++f) {
-    std::string planes(static_cast<size_t>(width) * height * 2, '\0');
+    std::string planes(FrameBytes(width, height, color), '\0');
     for (char& c : planes) c = static_cast<char>(rng());
     if (frames) frames->push_back(planes);
     s += "FRAME\n" + planes;
@@ -67,20 +76,27 @@ std::string RandomY4m(int width, int height, int count, std::vector<std::string>
   return s;
 }
 
-// The frame the filter makes at a field position for code '1', in planar
-// 4:2:2 terms: at 2k source frame k; at 2k+1 every plane's even rows from
-// frame k+1 and odd rows from frame k (4:2:2 chroma has every row).
-std::string ModelPosition(const std::vector<std::string>& frames, int width, int height, int position) {
+// The frame the command makes at a field position for code '1', in planar
+// terms: at 2k source frame k; at 2k+1 frame k's second field and frame
+// k+1's first, every plane's rows by their parity (4:2:2 chroma has every
+// row; in 4:2:0 chroma rows alternate fields as luma rows do). Top field
+// first, the even rows come from frame k+1; bottom field first, from k.
+std::string ModelPosition(const std::vector<std::string>& frames, int width, int height, int position,
+                          bool yuv420 = false, bool bottomFirst = false) {
   const int k = position / 2;
   if (position % 2 == 0) return frames[k];
-  std::string out = frames[k];
+  const std::string& even = frames[bottomFirst ? k : k + 1];
+  const std::string& odd = frames[bottomFirst ? k + 1 : k];
+  std::string out(even.size(), '\0');
   const int rowBytes[3] = {width, width / 2, width / 2};
+  const int rows[3] = {height, yuv420 ? height / 2 : height, yuv420 ? height / 2 : height};
   size_t offset = 0;
   for (int plane = 0; plane < 3; ++plane) {
-    for (int row = 0; row < height; row += 2)
-      out.replace(offset + row * rowBytes[plane], rowBytes[plane], frames[k + 1], offset + row * rowBytes[plane],
-                  rowBytes[plane]);
-    offset += static_cast<size_t>(rowBytes[plane]) * height;
+    for (int row = 0; row < rows[plane]; ++row) {
+      const size_t at = offset + static_cast<size_t>(row) * rowBytes[plane];
+      out.replace(at, rowBytes[plane], row % 2 == 0 ? even : odd, at, rowBytes[plane]);
+    }
+    offset += static_cast<size_t>(rowBytes[plane]) * rows[plane];
   }
   return out;
 }
@@ -128,6 +144,151 @@ TEST_F(CliCommand, CodeOneFramesAreExactFromFilesAndPipesWithThe60000Over1001Hea
   EXPECT_EQ(out[0], frames[4]);
 }
 
+// The field order comes from --field-order, else the header's It or Ib, else
+// top first; 4:2:0 in any of its sitings goes out as 4:2:0 under the same
+// tag. Every woven frame is its two fields, chroma rows included.
+TEST_F(CliCommand, FieldOrderAndChromaFormatDecideTheWeaveAndTheOutput) {
+  const int w = 10, h = 8;
+  WriteAll(dir + "plan", "1100011x1");  // positions 0, 1, 5, 6, 8
+  const std::vector<int> positions = {0, 1, 5, 6, 8};
+  struct Case {
+    const char* color;
+    const char* interlace;
+    const char* option;
+    bool bottomFirst;
+    const char* outColor;
+    const char* order;
+  } cases[] = {
+      {"C422", "It", "", false, "C422", "top field first (the header's It)"},
+      {"C422", "Ib", "", true, "C422", "bottom field first (the header's Ib)"},
+      {"C422", "Ib", "--field-order tff", false, "C422", "top field first (--field-order)"},
+      {"C420mpeg2", "Ip", "--field-order=bff", true, "C420mpeg2", "bottom field first (--field-order)"},
+      {"C420jpeg", "It", "", false, "C420jpeg", "top field first (the header's It)"},
+      {"C420paldv", "Ib", "", true, "C420paldv", "bottom field first (the header's Ib)"},
+      {"C420", "Im", "", false, "C420", "top field first (assumed: the header says Im)"},
+      {"", "", "", false, "C420jpeg", "top field first (assumed: the header has no I tag)"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> frames;
+    WriteAll(dir + "in.y4m", RandomY4m(w, h, 5, &frames, c.color, c.interlace));
+    const CommandResult r = Run(std::string("$Z -q --plan $D/plan ") + c.option + " $D/in.y4m $D/out.y4m");
+    ASSERT_EQ(r.status, 0) << c.color << " " << c.interlace << ": " << r.err;
+    std::string header;
+    const std::vector<std::string> out = SplitY4m(ReadAll(dir + "out.y4m"), frames[0].size(), &header);
+    EXPECT_EQ(header, std::string("YUV4MPEG2 W10 H8 F60000:1001 Ip A10:11 ") + c.outColor);
+    ASSERT_EQ(out.size(), positions.size()) << c.color << " " << c.interlace;
+    for (size_t i = 0; i < positions.size(); ++i)
+      EXPECT_TRUE(out[i] == ModelPosition(frames, w, h, positions[i], Is420(c.color), c.bottomFirst))
+          << c.color << " " << c.interlace << " " << c.option << ": output frame " << i;
+    ASSERT_EQ(Run(std::string("$Z --info --plan $D/plan ") + c.option + " $D/in.y4m > $D/info.txt").status, 0);
+    const std::string format = std::string(Is420(c.color) ? "4:2:0 (" : "4:2:2 (") + c.outColor + ")";
+    EXPECT_NE(ReadAll(dir + "info.txt").find(std::string("field_order: ") + c.order + "\noutput: " + format + "\n"),
+              std::string::npos)
+        << ReadAll(dir + "info.txt");
+  }
+}
+
+// The progress line, shown when standard error is a terminal (here the
+// pseudo-terminal of util-linux's `script`), names the formats.
+TEST_F(CliCommand, ProgressLineNamesTheFormats) {
+  if (Run("script --version >/dev/null 2>&1").status != 0) GTEST_SKIP() << "util-linux's script is not installed";
+  WriteAll(dir + "in.y4m", RandomY4m(10, 8, 5, nullptr, "C420paldv", "Ib"));
+  WriteAll(dir + "plan", "1100011x1");
+  const CommandResult r =
+      Run("script -qefc \"$Z --plan $D/plan --chroma-out 422 $D/in.y4m $D/out.y4m\" /dev/null > $D/tty.txt");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(ReadAll(dir + "tty.txt").find("zemivtc: 4:2:0 (C420paldv) bff to 4:2:2 (C422)  frame 5/5"),
+            std::string::npos)
+      << ReadAll(dir + "tty.txt");
+}
+
+// 4:2:0 to 4:2:2 puts each field's chroma row on both of its rows; 4:2:2
+// back to 4:2:0 takes the mean of those two rows, which gives the 4:2:0
+// frames again, woven ones included.
+TEST_F(CliCommand, ChromaOutConvertsFieldByFieldAndBackExactly) {
+  const int w = 10, h = 8;
+  WriteAll(dir + "plan", "1100011x1");
+  WriteAll(dir + "even", "101010101");
+  const std::vector<int> positions = {0, 1, 5, 6, 8};
+  for (const bool bottomFirst : {false, true}) {
+    std::vector<std::string> frames;
+    WriteAll(dir + "in.y4m", RandomY4m(w, h, 5, &frames, "C420mpeg2", bottomFirst ? "Ib" : "It"));
+    CommandResult r = Run("$Z -q --plan $D/plan --chroma-out 422 $D/in.y4m $D/out422.y4m");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string header;
+    const std::vector<std::string> wide = SplitY4m(ReadAll(dir + "out422.y4m"), w * h * 2, &header);
+    EXPECT_EQ(header.substr(header.size() - 5), " C422");
+    ASSERT_EQ(wide.size(), positions.size());
+    std::vector<std::string> model;
+    for (size_t i = 0; i < positions.size(); ++i) {
+      model.push_back(ModelPosition(frames, w, h, positions[i], true, bottomFirst));
+      for (int plane = 0; plane < 2; ++plane)
+        for (int row = 0; row < h; ++row) {
+          // Rows 4i+f and 4i+f+2 of field f carry its chroma row 2i+f.
+          const int chromaRow = 2 * (row / 4) + row % 2;
+          const size_t from = w * h + plane * (w / 2) * (h / 2) + chromaRow * (w / 2);
+          const size_t to = w * h + plane * (w / 2) * h + row * (w / 2);
+          EXPECT_EQ(wide[i].substr(to, w / 2), model[i].substr(from, w / 2))
+              << "bff " << bottomFirst << " frame " << i << " plane " << plane << " row " << row;
+        }
+    }
+    r = Run(std::string("$Z -q --plan $D/even --chroma-out 420 ") + (bottomFirst ? "--field-order bff " : "") +
+            "$D/out422.y4m $D/back.y4m");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> back = SplitY4m(ReadAll(dir + "back.y4m"), frames[0].size(), &header);
+    EXPECT_EQ(header.substr(header.size() - 5), " C420");
+    EXPECT_TRUE(back == model) << "bff " << bottomFirst;
+  }
+}
+
+// Telecined film gets the film's even times; video fields, progressive
+// frames and anything without two whole cycles of a film cadence start at
+// their positions. Times rise, and none is a field or more from its position.
+TEST(CliTimecodes, FilmStretchesGetEvenTimesAndTheRestTheirPositions) {
+  auto repeat = [](const std::string& s, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += s;
+    return out;
+  };
+  const double field = 1001.0 / 60;
+  const struct {
+    std::string plan;
+    std::vector<int> filmFrames;   // output frames [first, last] with even film times, or none
+    double firstFilmTime, period;  // in fields
+  } cases[] = {
+      {repeat("1010010010", 3), {0, 11}, 0, 2.5},     // 3:2: positions 0 2 5 8, film times 0 2.5 5 7.5
+      {repeat("1010001010", 3), {0, 11}, 0.25, 2.5},  // 2:3:3:2 picking frame 3: 0 2 6 8, centred
+      {repeat("101001010010", 2), {0, 9}, 0, 2.4},    // 3:2:3:2:2: 0 2 5 7 10
+      {"1010010010", {}, 0, 0},                       // one cycle: too little to tell
+      {repeat("2", 30), {}, 0, 0},                    // video
+      {repeat("10", 15), {}, 0, 0},                   // progressive
+      {"10101010222" + repeat("1010010010", 3) + "222", {7, 18}, 11, 2.5},  // progressive, video, film, video
+  };
+  for (const auto& c : cases) {
+    std::istringstream text(cli::TimecodesText(c.plan));
+    std::string line;
+    std::getline(text, line);
+    EXPECT_EQ(line, "# timecode format v2");
+    std::vector<int> positions;
+    for (size_t p = 0; p < c.plan.size(); ++p)
+      if (c.plan[p] != '0') positions.push_back(static_cast<int>(p));
+    double previous = -1;
+    for (size_t n = 0; n < positions.size(); ++n) {
+      ASSERT_TRUE(std::getline(text, line)) << c.plan << ": " << n << " times";
+      const double t = std::stod(line);
+      const bool inFilm =
+          !c.filmFrames.empty() && static_cast<int>(n) >= c.filmFrames[0] && static_cast<int>(n) <= c.filmFrames[1];
+      const double want =
+          (inFilm ? c.firstFilmTime + (static_cast<int>(n) - c.filmFrames[0]) * c.period : positions[n]) * field;
+      EXPECT_NEAR(t, want, 1e-6) << c.plan << ": output frame " << n;
+      EXPECT_LT(std::abs(t - positions[n] * field), field) << c.plan << ": output frame " << n;
+      EXPECT_GT(t, previous) << c.plan << ": output frame " << n;
+      previous = t;
+    }
+    EXPECT_FALSE(std::getline(text, line)) << c.plan << ": extra " << line;
+  }
+}
+
 // A plan the shell hands over as a pipe (process substitution, /dev/stdin,
 // a FIFO) is read to its end by the module: the same frames as from the file,
 // and the same size limit.
@@ -151,7 +312,9 @@ TEST_F(CliCommand, PlansFromPipesGiveTheFileRunsFrames) {
   const CommandResult tooLong =
       Run("rm -f $D/out.y4m; $Z -q --plan <(head -c 11000000 /dev/zero | tr '\\0' 1) $D/in.y4m $D/out.y4m");
   EXPECT_EQ(tooLong.status, 1);
-  EXPECT_EQ(tooLong.err, "zemivtc: File too long\n");
+  EXPECT_EQ(tooLong.err,
+            "zemivtc: File too long\nzemivtc: input 10x6 4:2:2 (C422), top field first (the header's It); output "
+            "4:2:2 (C422)\n");
   EXPECT_NE(access((dir + "out.y4m").c_str(), F_OK), 0);
 }
 
@@ -167,7 +330,9 @@ TEST_F(CliCommand, RawPackedInAndOutAndInfo) {
 
   r = Run("$Z --plan $D/plan --raw=4x2 --info $D/in.yuyv > $D/info.txt");
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(ReadAll(dir + "info.txt"), "frames: 2\nrate: 60000/1001\nwidth: 4\nheight: 2\npixel_type: YUY2\n");
+  EXPECT_EQ(ReadAll(dir + "info.txt"),
+            "frames: 2\nrate: 60000/1001\nwidth: 4\nheight: 2\npixel_type: YUY2\ninput: 4x2 4:2:2 (packed "
+            "yuyv422)\nfield_order: top field first (assumed: raw input states no order)\noutput: 4:2:2 (C422)\n");
   EXPECT_EQ(Run("$Z --version | grep -q zemivtc && $Z --help | grep -q -- --plan").status, 0);
 }
 
@@ -175,24 +340,32 @@ TEST_F(CliCommand, EveryRefusalHasItsMessageAndStatusAndLeavesNoOutputBehind) {
   const int w = 8, h = 4;
   const std::string good = RandomY4m(w, h, 4, nullptr);
   WriteAll(dir + "in.y4m", good);
-  WriteAll(dir + "in420.y4m", RandomY4m(w, h, 2, nullptr, "C420jpeg"));
+  WriteAll(dir + "in420.y4m", RandomY4m(w, 6, 2, nullptr, "C420jpeg"));
+  WriteAll(dir + "oddbff.y4m", RandomY4m(w, 5, 2, nullptr, "C422", "Ib"));
+  WriteAll(dir + "h6.y4m", RandomY4m(w, 6, 2, nullptr));
   WriteAll(dir + "in444.y4m", RandomY4m(w, h, 2, nullptr, "C444"));
   WriteAll(dir + "cut.y4m", good.substr(0, good.size() - 7));
   WriteAll(dir + "plan", "1111111");
   WriteAll(dir + "bigplan", std::string(10485761, '1'));
   WriteAll(dir + "kept.y4m", "keep me");
-  const std::vector<std::string> inputs = {"in.y4m", "in420.y4m", "in444.y4m", "cut.y4m",
-                                           "plan",   "bigplan",   "kept.y4m"};
+  const std::vector<std::string> inputs = {"in.y4m",  "in420.y4m", "oddbff.y4m", "h6.y4m",  "in444.y4m",
+                                           "cut.y4m", "plan",      "bigplan",    "kept.y4m"};
   struct Case {
     const char* args;
     int status;
     const char* message;
   } cases[] = {
-      {"--plan $D/plan $D/in420.y4m $D/out.y4m", 1, "zemivtc: Invalid video colorspace"},
+      {"--plan $D/plan $D/in420.y4m $D/out.y4m", 1, "a height that is a multiple of 4"},
+      {"--plan $D/plan $D/oddbff.y4m $D/out.y4m", 1, "bottom field first needs an even height"},
+      {"--plan $D/plan --chroma-out 420 $D/h6.y4m $D/out.y4m", 1, "cannot write 4:2:0: interlaced 4:2:0 needs"},
+      {"--plan $D/plan --field-order sideways $D/in.y4m $D/out.y4m", 2, "--field-order wants tff or bff"},
+      {"--plan $D/plan --chroma-out 444 $D/in.y4m $D/out.y4m", 2, "--chroma-out wants 420 or 422"},
+      {"--plan $D/plan --chroma-out=420 --raw-out $D/in.y4m $D/out.y4m", 2, "--chroma-out 420 needs a Y4M output"},
       {"$D/in.y4m $D/out.y4m", 1, "zemivtc: File open error"},
       {"--plan $D/missing $D/in.y4m $D/out.y4m", 1, "zemivtc: File open error"},
       {"--plan $D/bigplan $D/in.y4m $D/out.y4m", 1, "zemivtc: File too long"},
       {"--plan $D/plan $D/in444.y4m $D/out.y4m", 1, "C444"},
+      {"--plan $D/plan $D/cut.y4m $D/out.y4m", 1, "input 8x4 4:2:2 (C422), top field first"},
       {"--plan $D/plan $D/cut.y4m $D/out.y4m", 1, "frame 3 (counting from 0) is truncated"},
       {"--plan $D/plan $D/cut.y4m $D/kept.y4m", 1, "truncated"},
       {"--plan $D/plan $D/nothere.y4m $D/out.y4m", 1, "cannot open"},
@@ -226,30 +399,52 @@ TEST_F(CliCommand, EveryRefusalHasItsMessageAndStatusAndLeavesNoOutputBehind) {
   EXPECT_NE(r.err.find("Broken pipe"), std::string::npos) << r.err;
 }
 
-// ffmpeg's telecine (top field first) lays film frames A B C D over five
-// frames as A/A, B/B, B/C, C/D, D/D (top/bottom). With odd positions weaving
-// the top of frame k+1 over the bottom of frame k, each film frame is whole
-// at positions 0, 2, 5 and 8 of every ten.
+// ffmpeg's telecine (pattern 23) lays film frames A B C D over five frames
+// as A/A, B/B, B/C, C/D, D/D (first field/second field). Position 2k+1
+// weaves frame k's second field with frame k+1's first, so each film frame
+// is whole at positions 0, 2, 5 and 8 of every ten, in either field order.
+// The recovered frames are the film frames, and every plane's rows are those
+// of the telecined fields they came from: in 4:2:0 too, whose chroma rows
+// belong to fields as its luma rows do.
 TEST_F(CliCommand, FfmpegTelecineThenPlanRecoversEveryFilmFrameByteForByte) {
   if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed; `make deps` installs it";
-  const int filmFrames = 24;
-  const CommandResult made =
-      Run("ffmpeg -v error -f lavfi -i testsrc2=size=320x240:rate=24000/1001 -frames:v 24 -pix_fmt yuv422p "
-          "-f yuv4mpegpipe $D/film.y4m && "
-          "ffmpeg -v error -i $D/film.y4m -vf telecine=pattern=23 -f yuv4mpegpipe $D/tc.y4m");
-  ASSERT_EQ(made.status, 0) << made.err;
+  const int w = 320, h = 240, filmFrames = 24;
   std::string plan;
   for (int cycle = 0; cycle < filmFrames / 4; ++cycle) plan += "1010010010";
   WriteAll(dir + "plan", plan);
-  const CommandResult r = Run("$Z -q --plan $D/plan - - < $D/tc.y4m > $D/out.y4m");
-  ASSERT_EQ(r.status, 0) << r.err;
-  std::string filmHeader, outHeader;
-  const std::vector<std::string> film = SplitY4m(ReadAll(dir + "film.y4m"), 320 * 240 * 2, &filmHeader);
-  const std::vector<std::string> out = SplitY4m(ReadAll(dir + "out.y4m"), 320 * 240 * 2, &outHeader);
-  ASSERT_EQ(film.size(), static_cast<size_t>(filmFrames));
-  ASSERT_EQ(out.size(), film.size());
-  EXPECT_NE(outHeader.find(" F60000:1001 "), std::string::npos) << outHeader;
-  for (size_t i = 0; i < film.size(); ++i) EXPECT_TRUE(out[i] == film[i]) << "film frame " << i;
+  std::vector<int> positions;
+  for (size_t p = 0; p < plan.size(); ++p)
+    if (plan[p] == '1') positions.push_back(static_cast<int>(p));
+  for (const char* pixels : {"yuv422p", "yuv420p"})
+    for (const char* first : {"top", "bottom"}) {
+      const bool yuv420 = pixels == std::string("yuv420p"), bottomFirst = first == std::string("bottom");
+      const std::string what = std::string(pixels) + " " + first + " field first";
+      // ffmpeg marks the telecined stream progressive: the order is named.
+      const CommandResult made = Run(
+          std::string("ffmpeg -v error -y -f lavfi -i testsrc2=size=320x240:rate=24000/1001 -frames:v 24 -pix_fmt ") +
+          pixels + " -f yuv4mpegpipe $D/film.y4m && ffmpeg -v error -y -i $D/film.y4m -vf telecine=pattern=23:" +
+          "first_field=" + first + " -f yuv4mpegpipe $D/tc.y4m");
+      ASSERT_EQ(made.status, 0) << made.err;
+      const CommandResult r = Run(std::string("$Z -q --field-order ") + (bottomFirst ? "bff" : "tff") +
+                                  " --plan $D/plan - - < $D/tc.y4m > $D/out.y4m");
+      ASSERT_EQ(r.status, 0) << what << ": " << r.err;
+      const size_t frameBytes = yuv420 ? w * h * 3 / 2 : w * h * 2;
+      std::string filmHeader, tcHeader, outHeader;
+      const std::vector<std::string> film = SplitY4m(ReadAll(dir + "film.y4m"), frameBytes, &filmHeader);
+      const std::vector<std::string> telecined = SplitY4m(ReadAll(dir + "tc.y4m"), frameBytes, &tcHeader);
+      const std::vector<std::string> out = SplitY4m(ReadAll(dir + "out.y4m"), frameBytes, &outHeader);
+      ASSERT_EQ(film.size(), static_cast<size_t>(filmFrames));
+      ASSERT_EQ(out.size(), film.size()) << what;
+      EXPECT_NE(outHeader.find(" F60000:1001 "), std::string::npos) << outHeader;
+      EXPECT_NE(outHeader.find(yuv420 ? " C420jpeg" : " C422"), std::string::npos) << outHeader;
+      const size_t chromaFrom = static_cast<size_t>(w) * h;
+      for (size_t i = 0; i < film.size(); ++i) {
+        const std::string fields = ModelPosition(telecined, w, h, positions[i], yuv420, bottomFirst);
+        EXPECT_TRUE(out[i].substr(chromaFrom) == fields.substr(chromaFrom)) << what << ": chroma of film frame " << i;
+        EXPECT_TRUE(out[i] == fields) << what << ": film frame " << i << " against its fields";
+        EXPECT_TRUE(out[i] == film[i]) << what << ": film frame " << i;
+      }
+    }
 }
 
 TEST_F(CliCommand, FfmpegPipelineOnBothSidesMatchesTheFileRun) {

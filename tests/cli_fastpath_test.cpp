@@ -42,12 +42,16 @@ std::string TempPath(const std::string& name) {
   return ::testing::TempDir() + "cli_fastpath_" + std::to_string(getpid()) + "_" + name;
 }
 
-// A C422 stream of random frames; frames[f] holds frame f's planes.
-std::string RandomY4m(int width, int height, int count, std::vector<std::string>* frames) {
+// A stream of random frames (C422 unless `tags` says otherwise); frames[f]
+// holds frame f's planes.
+std::string RandomY4m(int width, int height, int count, std::vector<std::string>* frames,
+                      const std::string& tags = "It C422") {
   std::mt19937 rng(99);
-  std::string s = "YUV4MPEG2 W" + std::to_string(width) + " H" + std::to_string(height) + " F30000:1001 It C422\n";
+  const stream::Chroma chroma =
+      tags.find("C420") != std::string::npos ? stream::Chroma::Yuv420 : stream::Chroma::Yuv422;
+  std::string s = "YUV4MPEG2 W" + std::to_string(width) + " H" + std::to_string(height) + " F30000:1001 " + tags + "\n";
   for (int f = 0; f < count; ++f) {
-    std::string planes(static_cast<size_t>(width) * height * 2, '\0');
+    std::string planes(stream::PlanarFrameBytes(width, height, chroma), '\0');
     for (char& c : planes) c = static_cast<char>(rng());
     frames->push_back(planes);
     s += "FRAME\n" + planes;
@@ -67,12 +71,21 @@ std::vector<std::string> Frames(const std::string& y4m, size_t frameBytes) {
   return out;
 }
 
-TEST(CliFastPath, EveryShortcutOnOrOffWritesTheSameBytes) {
+// In every format: 4:2:2 and 4:2:0, either field order, and 4:2:0 made
+// 4:2:2 on the way out (where no frame passes through as it came): Y4M tags
+// and --chroma-out.
+using FastPathFormat = std::pair<const char*, const char*>;
+const FastPathFormat FastPathFormats[] = {{"It C422", ""},     {"Ib C422", ""},        {"It C420mpeg2", ""},
+                                          {"Ib C420jpeg", ""}, {"Ib C420jpeg", "422"}, {"It C422", "420"}};
+class CliFastPathFormats : public ::testing::TestWithParam<FastPathFormat> {};
+
+TEST_P(CliFastPathFormats, EveryShortcutOnOrOffWritesTheSameBytes) {
+  const std::string tags = GetParam().first, chromaOut = GetParam().second;
   // Wide enough rows that the conversions split into up to three bands.
   const int w = 1024, h = 240, count = 6;
   std::vector<std::string> frames;
   const std::string in = TempPath("in.y4m");
-  WriteAll(in, RandomY4m(w, h, count, &frames));
+  WriteAll(in, RandomY4m(w, h, count, &frames, tags));
   // Pass-through ('1' at even positions), weaves ('1' at odd ones), every
   // other code, and a last position past the input that clamps to its end.
   const std::string plan = TempPath("plan");
@@ -83,6 +96,8 @@ TEST(CliFastPath, EveryShortcutOnOrOffWritesTheSameBytes) {
   options.input = in;
   options.plugin = ZEMIVTC_MODULE_PATH;
   options.quiet = true;
+  options.hasChromaOut = !chromaOut.empty();
+  options.chromaOut = chromaOut == "420" ? stream::Chroma::Yuv420 : stream::Chroma::Yuv422;
   const std::string out = TempPath("out.y4m");
   options.output = out;
 
@@ -94,30 +109,34 @@ TEST(CliFastPath, EveryShortcutOnOrOffWritesTheSameBytes) {
   plain.threads = 1;
   cli::RunCommand(options, plain);
   const std::string reference = ReadAll(out);
-  const std::vector<std::string> written = Frames(reference, frames[0].size());
-  ASSERT_EQ(written.size(), 10u);
-  // The '1' codes at even positions 0, 4, 10 and 20 (clamped to the last frame).
-  EXPECT_EQ(written[0], frames[0]);
-  EXPECT_EQ(written[2], frames[2]);
-  EXPECT_EQ(written[8], frames[5]);
-  EXPECT_EQ(written[9], frames[count - 1]);
+  if (chromaOut.empty()) {
+    const std::vector<std::string> written = Frames(reference, frames[0].size());
+    ASSERT_EQ(written.size(), 10u);
+    // The '1' codes at even positions 0, 4, 10 and 20 (clamped to the last frame).
+    EXPECT_TRUE(written[0] == frames[0]);
+    EXPECT_TRUE(written[2] == frames[2]);
+    EXPECT_TRUE(written[8] == frames[5]);
+    EXPECT_TRUE(written[9] == frames[count - 1]);
+  }
 
-  for (bool map : {false, true})
-    for (bool defer : {false, true})
-      for (bool passThrough : {false, true})
-        for (bool writerThread : {false, true})
-          for (int threads : {1, 3}) {
-            cli::RunTuning tuning;
-            tuning.mapInput = map;
-            tuning.deferConversion = defer;
-            tuning.passThrough = passThrough;
-            tuning.writerThread = writerThread;
-            tuning.threads = threads;
-            cli::RunCommand(options, tuning);
-            EXPECT_TRUE(ReadAll(out) == reference)
-                << "map " << map << ", deferred " << defer << ", pass-through " << passThrough << ", writer thread "
-                << writerThread << ", threads " << threads;
-          }
+  // Every combination in the first format; in the others, each shortcut
+  // alone off (and all of them on), which is where a format's own path shows.
+  const bool everyCombination = GetParam() == FastPathFormats[0];
+  for (int combination = 0; combination < 32; ++combination) {
+    const int off = 31 - combination;  // bits of shortcuts turned off
+    if (!everyCombination && off != 0 && (off & (off - 1)) != 0) continue;
+    cli::RunTuning tuning;
+    tuning.mapInput = !(off & 1);
+    tuning.deferConversion = !(off & 2);
+    tuning.passThrough = !(off & 4);
+    tuning.writerThread = !(off & 8);
+    tuning.threads = off & 16 ? 1 : 3;
+    cli::RunCommand(options, tuning);
+    EXPECT_TRUE(ReadAll(out) == reference)
+        << tags << " " << chromaOut << ": map " << tuning.mapInput << ", deferred " << tuning.deferConversion
+        << ", pass-through " << tuning.passThrough << ", writer thread " << tuning.writerThread << ", threads "
+        << tuning.threads;
+  }
 
   // A forecast of unchanged frames that is wrong for most outputs: frames
   // the filter then reads were handed to it unconverted, and those outputs
@@ -140,15 +159,17 @@ TEST(CliFastPath, EveryShortcutOnOrOffWritesTheSameBytes) {
     dup2(savedStdin, STDIN_FILENO);
     close(savedStdin);
     options.input = in;
-    EXPECT_TRUE(ReadAll(out) == reference) << "misled forecast, piped " << piped;
+    EXPECT_TRUE(ReadAll(out) == reference) << tags << ": misled forecast, piped " << piped;
   }
   unlink(wrongForecast.c_str());
 
   // The built command through a pipe (pass-through from kept planar copies)
   // and from the file (mapped, unchanged frames copied from the file).
   const std::string cli = ZEMIVTC_CLI_PATH;
-  for (const std::string& how : {"cat " + in + " | " + cli + " -q --plan " + plan + " - - > " + out + " 2>/dev/null",
-                                 cli + " -q --plan " + plan + " " + in + " " + out + " 2>/dev/null"}) {
+  const std::string chromaOption = chromaOut.empty() ? "" : " --chroma-out " + chromaOut;
+  for (const std::string& how :
+       {"cat " + in + " | " + cli + chromaOption + " -q --plan " + plan + " - - > " + out + " 2>/dev/null",
+        cli + chromaOption + " -q --plan " + plan + " " + in + " " + out + " 2>/dev/null"}) {
     ASSERT_EQ(std::system(how.c_str()), 0) << how;
     EXPECT_TRUE(ReadAll(out) == reference) << how;
   }
@@ -156,6 +177,15 @@ TEST(CliFastPath, EveryShortcutOnOrOffWritesTheSameBytes) {
   unlink(plan.c_str());
   unlink(out.c_str());
 }
+
+INSTANTIATE_TEST_SUITE_P(Formats, CliFastPathFormats, ::testing::ValuesIn(FastPathFormats),
+                         [](const ::testing::TestParamInfo<FastPathFormat>& info) {
+                           std::string name = std::string(info.param.first) +
+                                              (*info.param.second ? std::string(" to ") + info.param.second : "");
+                           for (char& c : name)
+                             if (c == ' ') c = '_';
+                           return name;
+                         });
 
 // The bytes a stored frame names: its own copy, or its place in the file.
 std::string StoredContent(const stream::StoredFrame& stored, size_t bytes) {
@@ -306,19 +336,28 @@ TEST(CliRowBands, AFailingBandIsRethrownAndTheBandsStillWork) {
 }
 
 TEST(CliRowBands, BandedConversionsMatchTheWholeFrameOnes) {
-  const int w = 200, h = 37;
   std::mt19937 rng(5);
-  std::vector<uint8_t> planar(static_cast<size_t>(w) * h * 2);
-  for (uint8_t& b : planar) b = static_cast<uint8_t>(rng());
-  const ptrdiff_t pitch = 2 * w + 24;
-  std::vector<uint8_t> whole(static_cast<size_t>(pitch) * h, 0), banded(whole.size(), 0);
-  stream::PlanarToPacked(planar.data(), w, h, whole.data(), pitch);
   stream::RowBands bands(3);
-  bands.Run(h, 1, [&](int b, int e) { stream::PlanarToPackedRows(planar.data(), w, h, b, e, banded.data(), pitch); });
-  EXPECT_EQ(banded, whole);
-  std::vector<uint8_t> back(planar.size(), 0);
-  bands.Run(h, 1, [&](int b, int e) { stream::PackedToPlanarRows(whole.data(), pitch, w, h, b, e, back.data()); });
-  EXPECT_EQ(back, planar);
+  for (const stream::Chroma chroma : {stream::Chroma::Yuv422, stream::Chroma::Yuv420})
+    for (const bool mirrored : {false, true}) {
+      // Bands of whole units: rows at 4:2:2, groups of four rows at 4:2:0.
+      const stream::PackedLayout layout{chroma, mirrored};
+      const int w = 200, h = chroma == stream::Chroma::Yuv420 ? 36 : 37 - mirrored, unit = stream::RowsPerUnit(chroma);
+      std::vector<uint8_t> planar(stream::PlanarFrameBytes(w, h, chroma));
+      for (uint8_t& b : planar) b = static_cast<uint8_t>(rng());
+      const ptrdiff_t pitch = 2 * w + 24;
+      std::vector<uint8_t> whole(static_cast<size_t>(pitch) * h, 0), banded(whole.size(), 0);
+      stream::PlanarToPacked(planar.data(), w, h, whole.data(), pitch, layout);
+      bands.Run(h / unit, 1, [&](int b, int e) {
+        stream::PlanarToPackedRows(planar.data(), w, h, b * unit, e * unit, banded.data(), pitch, layout);
+      });
+      EXPECT_EQ(banded, whole) << stream::ChromaName(chroma) << " mirrored " << mirrored;
+      std::vector<uint8_t> back(planar.size(), 0);
+      bands.Run(h / unit, 1, [&](int b, int e) {
+        stream::PackedToPlanarRows(whole.data(), pitch, w, h, b * unit, e * unit, back.data(), layout);
+      });
+      EXPECT_EQ(back, planar) << stream::ChromaName(chroma) << " mirrored " << mirrored;
+    }
 }
 
 }  // namespace

@@ -75,11 +75,17 @@ TEST(CliY4mHeader, AcceptsFfmpegHeadersAndRefusesWhatCannotBeYuy2) {
     EXPECT_EQ(stream::ParseY4mHeader(std::string("YUV4MPEG2 W8 H4 F25:1") + c).chroma, stream::Chroma::Yuv420) << c;
 
   const std::pair<const char*, const char*> refused[] = {
-      {"YUV4MPEG2 W8 H4 C444", "C444"},     {"YUV4MPEG2 W8 H4 C422p10", "C422p10"},
-      {"YUV4MPEG2 W8 H4 Cmono", "Cmono"},   {"YUV4MPEG2 W7 H4 C422", "odd width 7"},
-      {"YUV4MPEG2 H4 C422", "no W"},        {"YUV4MPEG2 W0 H4", "bad width"},
-      {"YUV4MPEG2 W-8 H4", "bad width"},    {"YUV4MPEG2 W99999999999 H4", "bad width"},
-      {"YUV4MPEG2 W8 H4 F30000:0", "rate"}, {"YUV4MPEG1 W8 H4", "YUV4MPEG2"},
+      {"YUV4MPEG2 W8 H4 C444", "C444"},
+      {"YUV4MPEG2 W8 H4 C422p10", "C422p10"},
+      {"YUV4MPEG2 W7 H4 C420mpeg2", "odd width 7 in 4:2:0 (C420mpeg2)"},
+      {"YUV4MPEG2 W8 H4 Cmono", "Cmono"},
+      {"YUV4MPEG2 W7 H4 C422", "odd width 7"},
+      {"YUV4MPEG2 H4 C422", "no W"},
+      {"YUV4MPEG2 W0 H4", "bad width"},
+      {"YUV4MPEG2 W-8 H4", "bad width"},
+      {"YUV4MPEG2 W99999999999 H4", "bad width"},
+      {"YUV4MPEG2 W8 H4 F30000:0", "rate"},
+      {"YUV4MPEG1 W8 H4", "YUV4MPEG2"},
       {"YUV4MPEG2 W8 H40000", "bad height"}};
   for (const auto& [line, needle] : refused) {
     try {
@@ -100,6 +106,54 @@ TEST(CliY4mHeader, OutputHeaderIsProgressive422At60000And1001KeepingSizeAspectAn
   EXPECT_TRUE(stream::IsFrameHeader("FRAME Ixyz"));
   EXPECT_FALSE(stream::IsFrameHeader("FRAMEX"));
   EXPECT_FALSE(stream::IsFrameHeader("FRAM"));
+}
+
+TEST(CliY4mHeader, FourTwoZeroKeepsItsTagAndLayoutsRefuseSizesWithoutWholeFields) {
+  const struct {
+    const char* color;
+    stream::Chroma out;
+    const char* tag;
+  } tags[] = {{" C420mpeg2", stream::Chroma::Yuv420, "C420mpeg2"}, {" C420paldv", stream::Chroma::Yuv420, "C420paldv"},
+              {" C420", stream::Chroma::Yuv420, "C420"},           {"", stream::Chroma::Yuv420, "C420jpeg"},
+              {" C420jpeg", stream::Chroma::Yuv422, "C422"},       {" C422", stream::Chroma::Yuv420, "C420"}};
+  for (const auto& t : tags)
+    EXPECT_EQ(stream::FormatOutputHeader(
+                  stream::ParseY4mHeader(std::string("YUV4MPEG2 W8 H4 F25:1 Ib XYSCSS=420MPEG2") + t.color), 24000,
+                  1001, t.out),
+              std::string("YUV4MPEG2 W8 H4 F24000:1001 Ip ") + t.tag + "\n")
+        << t.color;
+
+  const struct {
+    const char* interlace;
+    stream::FieldOrder order;
+  } orders[] = {{" It", stream::FieldOrder::TopFirst},
+                {" Ib", stream::FieldOrder::BottomFirst},
+                {" Ip", stream::FieldOrder::Unknown},
+                {" Im", stream::FieldOrder::Unknown},
+                {"", stream::FieldOrder::Unknown}};
+  for (const auto& o : orders)
+    EXPECT_EQ(stream::HeaderFieldOrder(stream::ParseY4mHeader(std::string("YUV4MPEG2 W8 H4") + o.interlace)), o.order)
+        << o.interlace;
+
+  const struct {
+    int height;
+    stream::Chroma chroma;
+    bool mirrored;
+    const char* problem;  // "" when the frames can be carried
+  } layouts[] = {{4, stream::Chroma::Yuv420, false, ""},
+                 {8, stream::Chroma::Yuv420, true, ""},
+                 {6, stream::Chroma::Yuv420, false, "8x6 is not"},
+                 {2, stream::Chroma::Yuv420, true, "multiple of 4"},
+                 {5, stream::Chroma::Yuv422, false, ""},
+                 {6, stream::Chroma::Yuv422, true, ""},
+                 {5, stream::Chroma::Yuv422, true, "bottom field first needs an even height"}};
+  for (const auto& l : layouts) {
+    const std::string problem = stream::LayoutProblem(8, l.height, {l.chroma, l.mirrored});
+    if (*l.problem == '\0')
+      EXPECT_EQ(problem, "") << l.height;
+    else
+      EXPECT_NE(problem.find(l.problem), std::string::npos) << problem;
+  }
 }
 
 TEST(CliY4mPacking, InterleavesYuyvHonouringPitchAndRoundTrips) {
@@ -142,6 +196,109 @@ TEST(CliY4mPacking, WideRowsMatchThePlainInterleaveAtEveryWidth) {
     EXPECT_TRUE(std::equal(planar.begin(), planar.end(), back.begin())) << width;
     EXPECT_EQ(back[planar.size()], 0xDD) << "wrote past the planes at width " << width;
   }
+}
+
+// Stream row s of field s % 2 takes, at 4:2:0, that field's chroma row
+// (s / 2) / 2: chroma rows alternate fields, each over two rows of its field.
+int ChromaRowModel(int s, stream::Chroma chroma) {
+  return chroma == stream::Chroma::Yuv422 ? s : (s / 2) / 2 * 2 + s % 2;
+}
+
+// Every layout: each packed row holds its stream row's luma and the chroma
+// its field has for it, planar frames come back whole, and a weave of two
+// frames' packed rows (even rows of one, odd of the other, as the filter's
+// weave) gives each field's rows, chroma rows included, from its own frame.
+TEST(CliY4mPacking, EveryLayoutCarriesEachFieldsChromaWithItsRowsAndRoundTrips) {
+  std::mt19937 rng(2017);  // fixed seed
+  for (const stream::Chroma chroma : {stream::Chroma::Yuv422, stream::Chroma::Yuv420})
+    for (const bool mirrored : {false, true})
+      for (const int width : {2, 18, 34, 320})
+        for (const int height : {4, 8, 12}) {
+          const stream::PackedLayout layout{chroma, mirrored};
+          const std::string what = std::string(stream::ChromaName(chroma)) + (mirrored ? " mirrored " : " ") +
+                                   std::to_string(width) + "x" + std::to_string(height);
+          const int half = width / 2, chromaRows = chroma == stream::Chroma::Yuv420 ? height / 2 : height;
+          const size_t bytes = stream::PlanarFrameBytes(width, height, chroma);
+          const ptrdiff_t pitch = 2 * width + 6;
+          std::vector<uint8_t> planar[2], packed[2];
+          for (int f = 0; f < 2; ++f) {
+            planar[f].resize(bytes);
+            for (uint8_t& b : planar[f]) b = static_cast<uint8_t>(rng());
+            packed[f].assign(static_cast<size_t>(pitch) * height, 0xEE);
+            stream::PlanarToPacked(planar[f].data(), width, height, packed[f].data(), pitch, layout);
+          }
+          const uint8_t* u = planar[0].data() + width * height;
+          const uint8_t* v = u + half * chromaRows;
+          for (int r = 0; r < height; ++r) {
+            const int s = mirrored ? height - 1 - r : r, c = ChromaRowModel(s, chroma);
+            for (int x = 0; x < pitch; ++x) {
+              const uint8_t want = x >= 2 * width ? 0xEE
+                                   : x % 2 == 0   ? planar[0][s * width + x / 2]
+                                   : x % 4 == 1   ? u[c * half + x / 4]
+                                                  : v[c * half + x / 4];
+              ASSERT_EQ(packed[0][r * pitch + x], want) << what << " row " << r << " byte " << x;
+            }
+          }
+          std::vector<uint8_t> back(bytes + 8, 0xDD);
+          stream::PackedToPlanar(packed[0].data(), pitch, width, height, back.data(), layout);
+          EXPECT_TRUE(std::equal(planar[0].begin(), planar[0].end(), back.begin())) << what;
+          EXPECT_EQ(back[bytes], 0xDD) << what << ": wrote past the planes";
+
+          std::vector<uint8_t> woven(packed[1]);
+          for (int r = 0; r < height; r += 2) std::memcpy(&woven[r * pitch], &packed[0][r * pitch], 2 * width);
+          stream::PackedToPlanar(woven.data(), pitch, width, height, back.data(), layout);
+          // Stream rows of parity q lie on packed rows of parity q, or of
+          // the other parity when the (even-height) frame is turned over.
+          auto from = [&](int q) { return &planar[(mirrored ? 1 - q : q) % 2 == 0 ? 0 : 1]; };
+          for (int s = 0; s < height; ++s)
+            ASSERT_TRUE(
+                std::equal(back.begin() + s * width, back.begin() + (s + 1) * width, from(s % 2)->begin() + s * width))
+                << what << " luma row " << s;
+          for (int plane = 0; plane < 2; ++plane)
+            for (int j = 0; j < chromaRows; ++j) {
+              const size_t at = static_cast<size_t>(width) * height + (plane * chromaRows + j) * half;
+              ASSERT_TRUE(std::equal(back.begin() + at, back.begin() + at + half, from(j % 2)->begin() + at))
+                  << what << " chroma plane " << plane << " row " << j;
+            }
+        }
+}
+
+// Back to 4:2:0, a chroma row is the mean (rounded up) of the two rows of
+// its field it covers: worked numbers, upright and turned over, then random
+// rows wide enough for the vector path against the plain mean.
+TEST(CliY4mPacking, FourTwoZeroChromaIsTheMeanOfItsFieldsTwoRows) {
+  // Rows Y U Y V of a 2x4 frame: luma r and 9, U 10 20 31 40, V 200 100 0 255.
+  const std::vector<uint8_t> packed = {0, 10, 9, 200, 1, 20, 9, 100, 2, 31, 9, 0, 3, 40, 9, 255};
+  std::vector<uint8_t> planar(12);
+  stream::PackedToPlanar(packed.data(), 4, 2, 4, planar.data(), {stream::Chroma::Yuv420, false});
+  EXPECT_EQ(planar, (std::vector<uint8_t>{0, 9, 1, 9, 2, 9, 3, 9, 21, 30, 100, 178}));
+  stream::PackedToPlanar(packed.data(), 4, 2, 4, planar.data(), {stream::Chroma::Yuv420, true});
+  EXPECT_EQ(planar, (std::vector<uint8_t>{3, 9, 2, 9, 1, 9, 0, 9, 30, 21, 178, 100}));
+
+  std::mt19937 rng(420);  // fixed seed
+  for (const bool mirrored : {false, true})
+    for (const int width : {16, 34, 1920}) {
+      const int height = 8, half = width / 2;
+      std::vector<uint8_t> rows(static_cast<size_t>(4) * width * height);
+      for (uint8_t& b : rows) b = static_cast<uint8_t>(rng());
+      std::vector<uint8_t> out(stream::PlanarFrameBytes(width, height, stream::Chroma::Yuv420));
+      stream::PackedToPlanar(rows.data(), 4 * width, width, height, out.data(), {stream::Chroma::Yuv420, mirrored});
+      // Byte `byte` of stream row s, on packed row s or height-1-s.
+      auto at = [&](int s, int byte) {
+        return rows[static_cast<size_t>(mirrored ? height - 1 - s : s) * 4 * width + byte];
+      };
+      const std::string what = std::to_string(width) + (mirrored ? " mirrored" : "");
+      for (int j = 0; j < height / 2; ++j)
+        for (int i = 0; i < half; ++i) {
+          const int a = 4 * (j / 2) + j % 2, b = a + 2;  // the two rows of field j % 2 under chroma row j
+          ASSERT_EQ(out[width * height + j * half + i], (at(a, 4 * i + 1) + at(b, 4 * i + 1) + 1) / 2)
+              << what << " U row " << j << " at " << i;
+          ASSERT_EQ(out[width * height + (height / 2 + j) * half + i], (at(a, 4 * i + 3) + at(b, 4 * i + 3) + 1) / 2)
+              << what << " V row " << j << " at " << i;
+        }
+      for (int s = 0; s < height; ++s)
+        for (int x = 0; x < width; ++x) ASSERT_EQ(out[s * width + x], at(s, 2 * x)) << what << " Y " << s << "," << x;
+    }
 }
 
 TEST(CliFrameReader, FileReadsAnyFrameInAnyOrderIncludingFrameHeaderParameters) {

@@ -487,3 +487,40 @@ TEST(Timeline, EachPlaceMarksTheColumnOfItsPositionsCode) {
 }
 
 }  // namespace
+
+namespace {
+
+// A place at an odd position names the fields the render weaves there:
+// frame k+1's top over frame k's bottom top field first, frame k's top with
+// frame k+1's bottom bottom field first.
+TEST(ReviewFieldOrder, AnOddPlaceNamesTheFieldsTheRenderWeaves) {
+  const int width = 8, height = 4;
+  analysis::Proposal proposal;
+  proposal.positions.resize(7);
+  const std::vector<analysis::PositionMeasures> measures(7);
+  for (const bool bottomFirst : {false, true}) {
+    const std::string dir = MakeTempDir("review_order");
+    ASSERT_FALSE(dir.empty());
+    {
+      cli::ReviewWriter writer(dir + "r");
+      cli::ReviewContent content;
+      content.width = width;
+      content.height = height;
+      content.proposal = &proposal;
+      content.measures = &measures;
+      content.places = {{3, true, 0}};
+      content.bottomFirst = bottomFirst;
+      content.readFrame = [&](int n, std::vector<uint8_t>* yuy2) {
+        yuy2->assign(static_cast<size_t>(2) * width * height, static_cast<uint8_t>(40 * n + 16));
+      };
+      writer.Write(content);
+      writer.Commit();
+    }
+    const std::string page = ReadAll(dir + "r/index.html");
+    EXPECT_NE(page.find(bottomFirst ? "t1/b2" : "t2/b1"), std::string::npos) << "bottom first " << bottomFirst;
+    EXPECT_EQ(page.find(bottomFirst ? "t2/b1" : "t1/b2"), std::string::npos) << "bottom first " << bottomFirst;
+    std::system(("rm -rf " + dir).c_str());
+  }
+}
+
+}  // namespace

@@ -157,10 +157,10 @@ TEST_F(BadInputCommand, RefusalsGiveTheirMessageAndStatusAndWriteNothing) {
       {"--plan plan longheader.y4m out.y4m", 1, "zemivtc: longheader.y4m: its stream header is too long"},
       {"--plan plan zero.y4m out.y4m", 1, "zemivtc: the input holds no frames"},
       {"--plan plan notY4m.y4m out.y4m", 1, "input is not a usable Y4M stream: it does not start with \"YUV4MPEG2\""},
-      {"--plan plan - out.y4m < c420.y4m", 1,
-       "zemivtc: Invalid video colorspace\nzemivtc: the input is 4:2:0 (C420jpeg) and the filter takes 8-bit 4:2:2: "
-       "add -pix_fmt yuv422p to the ffmpeg command that makes the Y4M\n"},
-      {"--plan plan notag.y4m out.y4m", 1, "zemivtc: the input is 4:2:0 (no C tag, which means 4:2:0)"},
+      {"--plan plan - out.y4m < c420.y4m", 1, "zemivtc: interlaced 4:2:0 needs a height that is a multiple of 4"},
+      {"--plan plan notag.y4m out.y4m", 1,
+       "\nzemivtc: input 4x2 4:2:0 (no C tag), top field first (assumed: the header has no I tag); output 4:2:0 "
+       "(C420jpeg)\n"},
       {"--plan plan good.y4m .", 1, "cannot write .: it is a directory"},
       {"--plan plan --plugin '' good.y4m out.y4m", 2, "zemivtc: --plugin needs a path"},
       {"--plan plan --info=yes good.y4m", 2, "zemivtc: --info takes no value"},
@@ -186,7 +186,10 @@ TEST_F(BadInputCommand, PlanWithoutFramesFailsToRenderAndWritesNothing) {
                              "--plan noframes.plan good.y4m kept.y4m"}) {
       Write("kept.y4m", "keep me");
       EXPECT_EQ(Run(args), 1) << args;
-      EXPECT_EQ(err, "zemivtc: The plan makes no frames\n") << args;
+      EXPECT_EQ(err,
+                "zemivtc: The plan makes no frames\nzemivtc: input 4x2 4:2:2 (C422), top field first (assumed: the "
+                "header has no I tag); output 4:2:2 (C422)\n")
+          << args;
       EXPECT_EQ(Read("stdout.bin"), "") << args;
       EXPECT_NE(access((dir + "out.y4m").c_str(), F_OK), 0) << args << ": output left behind";
       EXPECT_EQ(Read("kept.y4m"), "keep me") << args;
