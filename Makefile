@@ -53,7 +53,8 @@ fuzz: deps
 
 # The 32-bit Windows DLL, cross-built into build-win32/ in Microsoft's C++
 # ABI with clang and lld; test-windows checks its file and runs the interface
-# host against it under Wine, or says why it skips the run (docs/windows.md).
+# host (and AviSynth 2.6.0, from ../shared/hosts) against it under Wine, or
+# says why it skips the run (docs/windows.md).
 .PHONY: windows test-windows
 windows:
 	JOBS=$(JOBS) scripts/windows.sh build $(BUILD)

@@ -16,6 +16,10 @@ find_program(ZEMIVTC_LLD_LINK NAMES lld-link REQUIRED)
 find_program(ZEMIVTC_DLLTOOL NAMES llvm-dlltool-14 llvm-dlltool REQUIRED)
 # objdump (binutils) reads PE files too: the module file check uses it.
 find_program(ZEMIVTC_OBJDUMP NAMES objdump REQUIRED)
+# llvm-readobj and llvm-objdump: the load configuration, its handler table and
+# the code's handler registrations (tests/abi/check_safe_seh.sh).
+find_program(ZEMIVTC_READOBJ NAMES llvm-readobj-14 llvm-readobj REQUIRED)
+find_program(ZEMIVTC_LLVM_OBJDUMP NAMES llvm-objdump-14 llvm-objdump REQUIRED)
 
 # No C++ library exists for this target here: nothing is linked by default,
 # and compiler checks build static libraries instead of programs.

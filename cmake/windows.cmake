@@ -18,8 +18,10 @@ zemivtc_import_library(zemivtc_msvcrt ${CMAKE_SOURCE_DIR}/platform/msvcrt.def)
 zemivtc_import_library(zemivtc_kernel32 ${CMAKE_SOURCE_DIR}/platform/kernel32.def)
 
 # Nothing from elsewhere: only the import libraries named on the command line.
-# /safeseh: the exception handlers of every frame are listed in the image,
-# as Windows requires of 32-bit modules that want their handlers run.
+# /safeseh: every object lists the exception handlers it registers, and lld
+# gathers them into the table that the module's load configuration points to
+# (platform/win32_load_config.cpp). Without that record lld marks the DLL
+# IMAGE_DLLCHARACTERISTICS_NO_SEH, and Windows then calls none of its handlers.
 add_link_options(LINKER:/nodefaultlib LINKER:/safeseh)
 
 enable_testing()

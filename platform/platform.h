@@ -24,6 +24,19 @@ enum : int { Infinite = -1 };
 // Returns true when it was the event.
 bool WaitForEvent(Event* event, int timeoutMs);
 void CloseEvent(Event* event);
+#ifndef _WIN32
+// What an event holds, for tests that must know, rather than guess from the
+// clock, that threads are blocked on it: the threads inside WaitForEvent, the
+// releases handed to them and not yet taken, and whether a set is kept for
+// the next wait. A thread blocked with nothing handed to it shows as
+// waiting > releases.
+struct EventState {
+  int waiting;
+  int releases;
+  bool signalled;
+};
+EventState InspectEvent(Event* event);
+#endif
 
 // A thread that starts running routine(arg) at once.
 struct Thread;

@@ -88,6 +88,12 @@ bool WaitForEvent(Event* event, int timeoutMs) {
 
 void CloseEvent(Event* event) { delete event; }
 
+EventState InspectEvent(Event* event) {
+  if (event == nullptr) return {0, 0, false};
+  std::lock_guard<std::mutex> lock(event->mutex);
+  return {event->waiting, event->releases, event->signalled};
+}
+
 struct Thread {
   std::thread thread;
 };

@@ -18,4 +18,4 @@ target_compile_definitions(host_test PRIVATE
   FIXTURE_THROWING_PATH="$<TARGET_FILE:fixture_throwing>"
   FIXTURE_NO_ENTRY_PATH="$<TARGET_FILE:fixture_no_entry>")
 add_dependencies(host_test fixture_echo fixture_throwing fixture_no_entry)
-gtest_discover_tests(host_test DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+gtest_discover_tests(host_test DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600)

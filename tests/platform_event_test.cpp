@@ -7,25 +7,43 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "tests/wait_for.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using testing_support::WaitFor;
 
 struct EventGuard {
   platform::Event* event = platform::CreateAutoResetEvent();
   ~EventGuard() { platform::CloseEvent(event); }
 };
 
-// Polls until pred holds or five seconds pass; a generous bound, not a timing check.
-template <typename P>
-bool Eventually(P pred) {
-  auto deadline = Clock::now() + std::chrono::seconds(5);
-  while (!pred()) {
-    if (Clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
+// Threads blocked on the event with no release handed to them yet.
+int Blocked(platform::Event* event) {
+  const platform::EventState state = platform::InspectEvent(event);
+  return state.waiting - state.releases;
+}
+
+// Waits until `count` threads are blocked on the event; false (with what it
+// saw) if they are not by the deadline.
+testing::AssertionResult AllBlocked(platform::Event* event, int count) {
+  const int seen = WaitFor([&] { return Blocked(event); }, [&](int blocked) { return blocked == count; });
+  if (seen == count) return testing::AssertionSuccess();
+  return testing::AssertionFailure() << seen << " of " << count << " threads blocked on the event by the deadline";
+}
+
+// Sets the event until `released` reaches `count`, so that every waiter can
+// be joined; false (with the count seen) if they do not all get out.
+testing::AssertionResult ReleaseTheRest(platform::Event* event, const std::atomic<int>& released, int count) {
+  const int seen = WaitFor(
+      [&] {
+        if (released.load() < count) platform::SetEvent(event);
+        return released.load();
+      },
+      [&](int n) { return n >= count; });
+  if (seen >= count) return testing::AssertionSuccess();
+  return testing::AssertionFailure() << "only " << seen << " of " << count << " waiters got out by the deadline";
 }
 
 TEST(EventTest, StartsNotSetAndASetWithoutWaiterIsKeptForOneWait) {
@@ -55,12 +73,14 @@ TEST(EventTest, TimedWaitEndsAfterItsTimeOut) {
 
 TEST(EventTest, SetFromAnotherThreadReleasesAWaiter) {
   EventGuard e;
+  bool waiterBlocked = false;
   std::thread setter([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    waiterBlocked = AllBlocked(e.event, 1);  // the set must find the waiter inside its wait
     platform::SetEvent(e.event);
   });
   EXPECT_TRUE(platform::WaitForEvent(e.event, platform::Infinite));
   setter.join();
+  EXPECT_TRUE(waiterBlocked) << "the waiter never showed as blocked";
   EXPECT_FALSE(platform::WaitForEvent(e.event, 0));  // the release consumed the set
 }
 
@@ -74,15 +94,18 @@ TEST(EventTest, OneSetReleasesOneOfSeveralWaiters) {
       released.fetch_add(1);
     });
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // let all three block
+  EXPECT_TRUE(AllBlocked(e.event, 3));
   platform::SetEvent(e.event);
-  ASSERT_TRUE(Eventually([&] { return released.load() >= 1; }));
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const int first = WaitFor([&] { return released.load(); }, [](int n) { return n >= 1; });
+  EXPECT_EQ(first, 1) << "released by one set";
+  // The set went to exactly one thread: the other two are still blocked and
+  // nothing is kept for a later wait.
+  const platform::EventState state = platform::InspectEvent(e.event);
+  EXPECT_EQ(state.waiting, 2);
+  EXPECT_EQ(state.releases, 0);
+  EXPECT_FALSE(state.signalled);
   EXPECT_EQ(released.load(), 1);
-  while (released.load() < 3) {
-    platform::SetEvent(e.event);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  ASSERT_TRUE(ReleaseTheRest(e.event, released, 3));
   for (std::thread& t : waiters) t.join();
 }
 
@@ -100,17 +123,23 @@ TEST(EventTest, BackToBackSetsEachReleaseAWaitingThread) {
         released.fetch_add(1);
       });
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // let them block
+    // Every set below must find all eight inside their waits.
+    const bool blocked = AllBlocked(e.event, waiterCount);
+    EXPECT_TRUE(blocked) << "round " << round;
     for (int i = 0; i < waiterCount; ++i) platform::SetEvent(e.event);
-    bool all = Eventually([&] { return released.load() == waiterCount; });
-    EXPECT_TRUE(all) << "round " << round << ": " << released.load() << " of " << waiterCount << " released";
-    while (released.load() < waiterCount) {  // unblock the rest before joining
-      platform::SetEvent(e.event);
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const int seen = WaitFor([&] { return released.load(); }, [](int n) { return n == waiterCount; });
+    EXPECT_EQ(seen, waiterCount) << "round " << round << ": " << seen << " of " << waiterCount << " released";
+    const bool out = ReleaseTheRest(e.event, released, waiterCount);
+    EXPECT_TRUE(out) << "round " << round;
+    if (!out) {
+      for (std::thread& t : waiters) t.detach();  // cannot be joined; the test has failed
+      return;
     }
     for (std::thread& t : waiters) t.join();
-    EXPECT_FALSE(platform::WaitForEvent(e.event, 0)) << "round " << round << ": a set was left over";
-    if (!all) break;
+    if (seen == waiterCount) {
+      EXPECT_FALSE(platform::WaitForEvent(e.event, 0)) << "round " << round << ": a set was left over";
+    }
+    if (!blocked || seen != waiterCount) break;
   }
 }
 

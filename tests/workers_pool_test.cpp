@@ -3,12 +3,13 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <thread>
 #include <vector>
 
 #include "platform/crt.h"
+#include "platform/platform.h"
+#include "tests/wait_for.h"
 #include "workers/worker_pool.h"
 
 namespace {
@@ -26,15 +27,11 @@ int TaskCount() {
   return count;
 }
 
-// A joined thread can stay listed for a moment while the kernel finishes
-// reaping it, so give the count up to a second to settle.
+// A joined thread can stay listed for a while the kernel finishes reaping it
+// (long on a loaded machine), so the count is given until the deadline to
+// settle; the caller compares what was seen last.
 int SettledTaskCount(int expected) {
-  int count = TaskCount();
-  for (int i = 0; i < 1000 && count != expected; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    count = TaskCount();
-  }
-  return count;
+  return testing_support::WaitFor(TaskCount, [expected](int count) { return count == expected; });
 }
 
 bool IsZeroed(const WorkerPool& pool) {
@@ -85,12 +82,31 @@ void ExpectWoven(Frame& a, Frame& b, Frame& d) {
 
 // Threads of the process apart from the pool's. One pool is started and
 // stopped first, since some runtimes (sanitizers) add a helper thread of their
-// own when the first thread is made.
+// own when the first thread is made; its worker is waited for until it has
+// left the list.
 int BaseTaskCount() {
   WorkerPool pool{};
-  if (StartWorkers(pool, 1)) StopWorkers(pool);
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  return TaskCount();
+  if (!StartWorkers(pool, 1)) return TaskCount();
+  const int withWorker = TaskCount();
+  StopWorkers(pool);
+  return SettledTaskCount(withWorker - 1);
+}
+
+// Waits until every worker of the pool is blocked on its wake event with no
+// wake handed to it: each has finished its last job, set the done event and
+// gone back to waiting. Fails with the first worker that does not get there.
+testing::AssertionResult AllWorkersIdle(const WorkerPool& pool) {
+  for (int32_t i = 0; i < pool.threadCount; ++i) {
+    const platform::EventState state = testing_support::WaitFor(
+        [&] { return platform::InspectEvent(pool.jobs[i].wakeEvent); },
+        [](const platform::EventState& s) { return s.waiting == 1 && s.releases == 0 && !s.signalled; });
+    if (state.waiting != 1 || state.releases != 0 || state.signalled) {
+      return testing::AssertionFailure() << "worker " << i << " not back waiting by the deadline: " << state.waiting
+                                         << " waiting, " << state.releases << " releases pending, signalled "
+                                         << state.signalled;
+    }
+  }
+  return testing::AssertionSuccess();
 }
 
 TEST(WorkerPoolLifecycle, StartStopCyclesLeaveNoThreads) {
@@ -251,12 +267,15 @@ TEST(WorkerPoolStrayWake, ChangesNothingInReadyOrDone) {
   for (WorkerState idle : {Ready, Done}) {
     SCOPED_TRACE(idle == Ready ? "Ready" : "Done");
     if (idle == Done) DispatchWeave(pool, a, b, d);
-    // A worker may still be between storing Done and setting the done event.
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // A worker may still be between storing Done and setting the done event:
+    // once all are back waiting, every set of the done event has been made.
+    ASSERT_TRUE(AllWorkersIdle(pool));
     while (platform::WaitForEvent(pool.doneEvent, 0)) {
     }
     for (int32_t i = 0; i < pool.threadCount; ++i) platform::SetEvent(pool.jobs[i].wakeEvent);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // Each has taken its stray wake and is waiting again: had it stored or
+    // reported anything, it would have done so by now.
+    ASSERT_TRUE(AllWorkersIdle(pool));
     EXPECT_FALSE(platform::WaitForEvent(pool.doneEvent, 0));
     for (int32_t i = 0; i < pool.threadCount; ++i) EXPECT_EQ(platform::LoadAcquire(&pool.jobs[i].state), idle);
     a.Fill(idle);

@@ -24,14 +24,11 @@
 // It runs under Windows or Wine, is built in the same ABI as the module but
 // needs no C or C++ library: its entry point collects the arguments from
 // MSVCRT.dll itself.
-#include <stdarg.h>
-#include <stddef.h>
-#include <stdint.h>
-
 #include "tests/abi/cases.h"
+#include "tests/abi/win_runtime.h"
 
 // ---------------------------------------------------------------------------
-// Windows and C runtime.
+// Windows and C runtime, beyond what every test program takes.
 struct ThreadEntry32 {  // THREADENTRY32
   unsigned long size, usage, threadId, ownerProcessId;
   long basePriority, deltaPriority;
@@ -39,15 +36,10 @@ struct ThreadEntry32 {  // THREADENTRY32
 };
 
 extern "C" {
-__declspec(dllimport) void* __stdcall LoadLibraryA(const char* path);
-__declspec(dllimport) void* __stdcall GetProcAddress(void* module, const char* name);
-__declspec(dllimport) int __stdcall FreeLibrary(void* module);
 __declspec(dllimport) void* __stdcall CreateToolhelp32Snapshot(unsigned long flags, unsigned long processId);
 __declspec(dllimport) int __stdcall Thread32First(void* snapshot, ThreadEntry32* entry);
 __declspec(dllimport) int __stdcall Thread32Next(void* snapshot, ThreadEntry32* entry);
 __declspec(dllimport) unsigned long __stdcall GetCurrentProcessId(void);
-__declspec(dllimport) int __stdcall CloseHandle(void* object);
-__declspec(dllimport) void __stdcall Sleep(unsigned long milliseconds);
 __declspec(dllimport) void* __stdcall CreateNamedPipeA(const char* name, unsigned long openMode, unsigned long pipeMode,
                                                        unsigned long maxInstances, unsigned long outBufferSize,
                                                        unsigned long inBufferSize, unsigned long timeout,
@@ -59,26 +51,7 @@ __declspec(dllimport) void* __stdcall CreateThread(void* attributes, size_t stac
                                                    unsigned long(__stdcall* start)(void*), void* parameter,
                                                    unsigned long flags, unsigned long* threadId);
 __declspec(dllimport) unsigned long __stdcall WaitForSingleObject(void* object, unsigned long milliseconds);
-
-__declspec(dllimport) void* __cdecl malloc(size_t size);
-__declspec(dllimport) void __cdecl free(void* block);
-__declspec(dllimport) void* __cdecl memcpy(void* dst, const void* src, size_t count);
-__declspec(dllimport) void* __cdecl memset(void* dst, int value, size_t count);
-__declspec(dllimport) int __cdecl memcmp(const void* a, const void* b, size_t count);
-__declspec(dllimport) size_t __cdecl strlen(const char* s);
-__declspec(dllimport) int __cdecl strcmp(const char* a, const char* b);
-__declspec(dllimport) int __cdecl _vsnprintf(char* buffer, size_t count, const char* format, va_list args);
-__declspec(dllimport) int __cdecl _open(const char* path, int flags, ...);
-__declspec(dllimport) int __cdecl _read(int fd, void* buffer, unsigned count);
-__declspec(dllimport) int __cdecl _write(int fd, const void* buffer, unsigned count);
-__declspec(dllimport) int __cdecl _close(int fd);
-__declspec(dllimport) int __cdecl _unlink(const char* path);
 __declspec(dllimport) int __cdecl _putenv(const char* setting);
-__declspec(dllimport) void __cdecl exit(int status);
-struct StartupInfo {
-  int newMode;
-};
-__declspec(dllimport) int __cdecl __getmainargs(int* argc, char*** argv, char*** env, int wildcards, StartupInfo* info);
 }
 
 void* operator new(size_t bytes) { return malloc(bytes ? bytes : 1); }
@@ -87,43 +60,16 @@ void operator delete(void* block, size_t) noexcept { free(block); }
 extern "C" {
 extern const void* const AbiHostTypeInfoTable[2] = {nullptr, nullptr};  // see the module's runtime file
 int _fltused = 0x9875;
-__declspec(dllimport) void __cdecl abort(void);
 void __cdecl __std_terminate(void) { abort(); }
 }
 
+using winrt::Check;
+using winrt::Print;
+using winrt::SameText;
+using winrt::tally;
+
 namespace {
 
-constexpr int kOpenWrite = 0x0001 | 0x0100 | 0x0200 | 0x8000;  // _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY
-constexpr int kOpenRead = 0x0000 | 0x8000;                     // _O_RDONLY | _O_BINARY
-constexpr int kReadWriteMode = 0x0100 | 0x0080;                // _S_IREAD | _S_IWRITE
-
-// ---------------------------------------------------------------------------
-// Reporting.
-int checks = 0;
-int failures = 0;
-const char* group = "";
-
-void Print(int fd, const char* format, ...) {
-  char text[1024];
-  va_list args;
-  va_start(args, format);
-  int n = _vsnprintf(text, sizeof text - 1, format, args);
-  va_end(args);
-  if (n < 0 || n > static_cast<int>(sizeof text) - 1) n = static_cast<int>(sizeof text) - 1;
-  _write(fd, text, static_cast<unsigned>(n));
-}
-
-bool Check(bool ok, const char* what, int line) {
-  ++checks;
-  if (!ok) {
-    ++failures;
-    if (failures <= 60) Print(2, "FAILED [%s] line %d: %s\n", group, line, what);
-  }
-  return ok;
-}
-#define CHECK(cond) Check((cond), #cond, __LINE__)
-
-bool SameText(const char* a, const char* b) { return a != nullptr && b != nullptr && strcmp(a, b) == 0; }
 #define CHECK_TEXT(got, want)                                                         \
   do {                                                                                \
     if (!Check(SameText((got), (want)), #got " == \"" want "\"", __LINE__)) {         \
@@ -621,16 +567,9 @@ struct Module {
   ApplyFn create;
 };
 
-bool WriteFile(const char* path, const void* bytes, unsigned count) {
-  const int fd = _open(path, kOpenWrite, kReadWriteMode);
-  if (fd < 0) return false;
-  const bool ok = count == 0 || _write(fd, bytes, count) == static_cast<int>(count);
-  return _close(fd) == 0 && ok;
-}
-
 // Loads a module and runs its entry; checks the registration.
 Module LoadModule(const char* path) {
-  group = "registration";
+  tally.group = "registration";
   Module module{nullptr, nullptr};
   module.handle = LoadLibraryA(path);
   if (!CHECK(module.handle != nullptr)) return module;
@@ -740,33 +679,30 @@ int ProcessThreads() {
   return count;
 }
 
-// Threads may take a moment to be gone from the system's lists.
+// Threads may take a while to be gone from the system's lists (long on a
+// loaded machine): polled up to a generous deadline, and what was seen last
+// is reported.
 bool ThreadsBackTo(int baseline) {
-  for (int tries = 0; tries < 100; ++tries) {
-    if (ProcessThreads() <= baseline) return true;
-    Sleep(20);
+  int seen = ProcessThreads();
+  for (int waited = 0; seen > baseline && waited < 60000; waited += 10) {
+    Sleep(10);
+    seen = ProcessThreads();
   }
-  return false;
+  if (seen > baseline) Print(2, "    %d threads left after 60 s, %d before the cycles\n", seen, baseline);
+  return seen <= baseline;
 }
 
 char workDir[512];
 // A path in the work directory; kept for the whole run.
-const char* WorkPath(const char* name) {
-  char* path = static_cast<char*>(malloc(strlen(workDir) + strlen(name) + 2));
-  size_t n = strlen(workDir);
-  memcpy(path, workDir, n);
-  path[n] = '/';
-  memcpy(path + n + 1, name, strlen(name) + 1);
-  return path;
-}
+const char* WorkPath(const char* name) { return winrt::JoinPath(workDir, name); }
 
 // ---------------------------------------------------------------------------
 // The checks.
 void CheckRefusals(const Module& module) {
-  group = "refusals";
+  tally.group = "refusals";
   const abi::Case small = {8, 4, 3, 64, 16, "1"};
   const char* plan = WorkPath("plan.txt");
-  CHECK(WriteFile(plan, "1010", 4));
+  CHECK(winrt::WriteWholeFile(plan, "1010", 4));
   struct Refusal {
     const char* what;
     int pixelType;
@@ -807,7 +743,7 @@ void CheckRefusals(const Module& module) {
   big[limit - 1] = '1';
   const char* bigPlan = WorkPath("big-plan.txt");
   for (int extra = 0; extra <= 1; ++extra) {
-    CHECK(WriteFile(bigPlan, big, static_cast<unsigned>(limit + extra)));
+    CHECK(winrt::WriteWholeFile(bigPlan, big, static_cast<unsigned>(limit + extra)));
     source = MakeSource(small, 1);
     ClipObj* filter = nullptr;
     error = CreateFilter(module, source, bigPlan, &filter);
@@ -851,7 +787,7 @@ unsigned long __stdcall FeedPipe(void* parameter) {
 }
 
 void CheckPipePlans(const Module& module) {
-  group = "plans through a pipe";
+  tally.group = "plans through a pipe";
   const abi::Case small = {8, 4, 3, 64, 16, "1"};
   const char* name = "\\\\.\\pipe\\zemivtc-abi-host-plan";
   const int limit = 10485760;
@@ -876,7 +812,7 @@ void CheckPipePlans(const Module& module) {
       CHECK(FilterInfo(filter)->numFrames == c.frames);
       DestroyFilter(filter);
     }
-    CHECK(WaitForSingleObject(writer, 60000) == 0);
+    CHECK(WaitForSingleObject(writer, 120000) == 0);  // the writer ends when the plan is read or refused
     CloseHandle(writer);
     CHECK(source->object.refcnt == 1);
     DropClip(&source->object);
@@ -886,10 +822,10 @@ void CheckPipePlans(const Module& module) {
 
 // Properties, parity and audio of one filter over the first case.
 void CheckPassThrough(const Module& module) {
-  group = "clip properties";
+  tally.group = "clip properties";
   const abi::Case& c = abi::Cases[0];
   const char* plan = WorkPath("plan.txt");
-  CHECK(WriteFile(plan, "1\r\n15x26", 8));  // codes at positions 0, 3, 4, 6 and 7
+  CHECK(winrt::WriteWholeFile(plan, "1\r\n15x26", 8));  // codes at positions 0, 3, 4, 6 and 7
   SourceClip* source = MakeSource(c, 7);
   ClipObj* filter = nullptr;
   const char* error = CreateFilter(module, source, plan, &filter);
@@ -946,7 +882,7 @@ struct Reference {
 
 Reference ReadReference(const char* path) {
   Reference r{nullptr, 0};
-  const int fd = _open(path, kOpenRead);
+  const int fd = _open(path, winrt::kOpenRead);
   if (fd < 0) return r;
   int capacity = 1 << 20;
   r.bytes = static_cast<uint8_t*>(malloc(capacity));
@@ -970,13 +906,13 @@ Reference ReadReference(const char* path) {
 // reference holds, per case, the frame count as 4 bytes and then every
 // output frame's rows of visible bytes.
 void CheckFrames(const Module& module, const Reference& reference, const char* label) {
-  group = label;
+  tally.group = label;
   int at = 0;
   bool same = true;
   const char* plan = WorkPath("plan.txt");
   for (int index = 0; index < abi::CaseCount; ++index) {
     const abi::Case& c = abi::Cases[index];
-    CHECK(WriteFile(plan, c.plan, static_cast<unsigned>(strlen(c.plan))));
+    CHECK(winrt::WriteWholeFile(plan, c.plan, static_cast<unsigned>(strlen(c.plan))));
     SourceClip* source = MakeSource(c, abi::CaseSeed(index));
     const uint32_t before = Checksum(source);
     const int framesHeld = FramesHeld();
@@ -1033,9 +969,9 @@ void CheckFrames(const Module& module, const Reference& reference, const char* l
 
 // Many filters made and dropped: the threads each one starts end with it.
 void CheckLifecycle(const Module& module) {
-  group = "create/destroy cycles";
+  tally.group = "create/destroy cycles";
   const char* plan = WorkPath("plan.txt");
-  CHECK(WriteFile(plan, "1212", 4));
+  CHECK(winrt::WriteWholeFile(plan, "1212", 4));
   const abi::Case c = {16, 8, 4, 64, 16, "1212"};
   const int baseline = ProcessThreads();
   CHECK(baseline > 0);
@@ -1092,24 +1028,15 @@ int Main(int argc, char** argv) {
       CheckFrames(hooked, reference, s.label);
     }
   }
-  group = "slots";
+  tally.group = "slots";
   CheckOnlyExpectedSlots();
 
   if (shipped.handle) FreeLibrary(shipped.handle);
   if (hooked.handle) FreeLibrary(hooked.handle);
-  Print(1, "abi_host: %d checks, %d failed\n", checks, failures);
-  return failures == 0 ? 0 : 1;
+  Print(1, "abi_host: %d checks, %d failed\n", tally.checks, tally.failures);
+  return tally.failures == 0 ? 0 : 1;
 }
 
 }  // namespace
 
-// The process entry: no C runtime start-up runs before it, so it asks
-// MSVCRT.dll for the arguments itself.
-extern "C" void __cdecl AbiHostStart(void) {
-  int argc = 0;
-  char** argv = nullptr;
-  char** env = nullptr;
-  StartupInfo info{0};
-  __getmainargs(&argc, &argv, &env, 0, &info);
-  exit(Main(argc, argv));
-}
+WINRT_ENTRY(AbiHostStart, Main)
