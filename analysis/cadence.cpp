@@ -30,29 +30,54 @@ const std::vector<CadenceCycle>& Cycles() {
 constexpr int VideoCadence = 5;
 constexpr int ProgressiveCadence = 0;
 
-// Costs, in units of one position fully judged. A combed weave must cost
-// more than leaving a cadence and coming back to it, so that no cadence is
-// kept across a weave the measures call combed.
-constexpr double CombedWeaveCost = 20;   // joining fields the measures call two moments
-constexpr double SplitCost = 3;          // separating fields that look like one moment
-constexpr double ChangedRepeatCost = 6;  // three fields in one picture whose outer two differ
-constexpr double LoneStillCost = 3;      // a lone field between two fields that repeat each other
-constexpr double SwitchCost = 6;         // a change of cadence or phase
-constexpr double IrregularCost = 1.5;    // each position followed without a cadence
+// Costs, in units of one field fully judged. A field joined to the wrong
+// neighbour costs more than leaving a cadence and coming back to it, so that
+// no cadence is kept across a weave of two pictures.
+constexpr double MatchCost = 10;          // a field joined against its pairing (or alone against it)
+constexpr double ChangedRepeatCost = 20;  // three fields in one picture whose outer two differ
+constexpr double DoubtCost = 2;           // a field joined with no pairing for it
+constexpr double LoneDoubtCost = 4;       // a field alone though it and a neighbour lean to each other
+constexpr double RepeatSplitCost = 20;    // a telecine repeat not kept in one picture
+constexpr double LoneStillCost = 3;       // a lone field between two fields that repeat each other
+constexpr double EdgeLoneCost = 3;        // the clip's first field alone
+constexpr double StillVideoCost = 1;      // a position of video that shows no motion
+// A change of cadence or phase: where a cut is (an edit, which breaks the
+// cadence as a rule), and elsewhere, where only an edit no cut shows, or
+// misleading measures, would break it.
+constexpr double CutSwitchCost = 6;
+constexpr double SwitchCost = 20;
+constexpr double IrregularCost = 4;  // each position followed without a cadence
 
-// Comb excess over motion below RatioLow reads as one moment, above
-// RatioHigh as two. A moving edge woven from two film frames gives about 1,
-// video fields (half the motion of a frame pair) about 0.5.
-constexpr double RatioLow = 0.15;
-constexpr double RatioHigh = 0.4;
-// A weave whose ratio is AlikeHigh or more of its neighbours' (and at least
-// twice AlikeFloor) is combed too: that is video with little combing.
-constexpr double AlikeLow = 0.55;
-constexpr double AlikeHigh = 0.85;
-constexpr double AlikeFloor = 0.05;
+// Pairing (field q's weave with q+1 less its weave with q-1) against the
+// change between q-1 and q+1: a film field beside its partner gives about
+// 3 to 8, a video field about 0.
+constexpr double PairingFull = 2.5;
+// A pair of fields that both lean to each other this firmly is one picture
+// (a lone field then costs); video fields lean by chance up to about 3.
+constexpr double FirmLow = 1.5;
+constexpr double FirmHigh = 4;
+// The pairing's noise against the noise energy of a sample and the root of
+// the samples: motion below PairingNoise times that says little.
+constexpr double PairingNoise = 8;
+constexpr int MedianReach = 4;
+// The same-parity change against the change of a repeated field after a
+// lossy encode: below CodingLow the pairing says nothing, above CodingHigh
+// it says all it can. FloorReach: positions either way where the repeats
+// are looked for.
+constexpr double CodingLow = 2;
+constexpr double CodingHigh = 8;
+constexpr int FloorReach = 8;
 // Both sides of a weave changing this many times more than usual: a cut.
 constexpr double SceneChange = 8;
-constexpr int MedianReach = 4;
+// A change below StillLow of the stretch's motion is none, above StillHigh
+// a change in full; StretchReach: positions either way of the stretch.
+constexpr double StillLow = 0.003;
+constexpr double StillHigh = 0.015;
+constexpr int StretchReach = 32;
+// The share of the frame's blocks a cut changes.
+constexpr double CutShare = 0.6;
+// Positions either side of a cut where the cadence may change at the cut's price.
+constexpr int CutReach = 2;
 // Change between fields of one parity two apart, against the usual change:
 // below RepeatLow a repeated field, above RepeatHigh a new moment.
 constexpr double RepeatLow = 0.15;
@@ -108,7 +133,7 @@ std::string CadenceName(int cadence) {
   return cadence >= 0 && cadence < static_cast<int>(CadenceNames().size()) ? CadenceNames()[cadence] : "irregular";
 }
 
-Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double fieldPixels,
+Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double fieldSamples,
                      const Constraints* constraints) {
   Proposal proposal;
   const int count = static_cast<int>(measures.size());
@@ -120,81 +145,193 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
   auto keptBoundary = [&](int p) { return constrained ? constraints->boundary[p] : -1; };
   auto fieldTaken = [&](int f) { return constrained && constraints->fieldTaken[f]; };
 
-  // Motion below this says nothing; four times it is full evidence.
-  const double minMotion = std::max(32.0, fieldPixels / 2048);
+  // Motion below this says nothing.
+  const double minMotion = std::max(1000.0, fieldSamples / 16);
   // Same-parity change that counts as change at all.
-  const double repeatScale = std::max(64.0, fieldPixels / 512);
-  // Local medians (nine positions) of the motion around each weave and of
-  // the same-parity change: the scale that cuts and noisy repeats are read
-  // against.
-  auto localMedian = [&](auto value) {
+  const double repeatScale = std::max(4000.0, 4 * fieldSamples);
+  // The `fraction` quantile of a measure over the positions `reach` either
+  // way (its valid values, those not below 0).
+  auto localQuantile = [&](auto value, int reach, double fraction) {
     std::vector<double> out(count);
     std::vector<double> window;
     for (int p = 0; p < count; ++p) {
       window.clear();
-      for (int q = std::max(0, p - MedianReach); q <= std::min(count - 1, p + MedianReach); ++q)
+      for (int q = std::max(0, p - reach); q <= std::min(count - 1, p + reach); ++q)
         if (value(q) >= 0) window.push_back(value(q));
       if (window.empty()) continue;
-      std::nth_element(window.begin(), window.begin() + window.size() / 2, window.end());
-      out[p] = window[window.size() / 2];
+      const auto at = window.begin() + static_cast<size_t>(window.size() * fraction);
+      std::nth_element(window.begin(), at, window.end());
+      out[p] = *at;
     }
     return out;
   };
-  const std::vector<double> typicalMotion = localMedian([&](int q) { return measures[q].motion; });
+  // Local medians (nine positions) of the same-parity change: the scale
+  // that repeats are read against.
+  auto localMedian = [&](auto value) { return localQuantile(value, MedianReach, 0.5); };
   const std::vector<double> typicalRepeat = localMedian([&](int q) { return measures[q].repeat; });
-  // A weave across a cut: both its same-parity changes far above the usual.
-  auto acrossCut = [&](int q) {
-    return std::min(measures[q].motionBefore, measures[q].motionAfter) > SceneChange * typicalMotion[q] / 2;
+
+  // The change of a field repeated by telecine, where repeats stand out of
+  // the changes around them: the least change over a stretch of a few
+  // telecine cycles, when it is well below the usual change.
+  std::vector<double> codingFloor(count, 0);
+  {
+    std::vector<double> window;
+    for (int p = 0; p < count; ++p) {
+      window.clear();
+      for (int q = std::max(0, p - FloorReach); q <= std::min(count - 1, p + FloorReach); ++q)
+        if (measures[q].repeat >= 0) window.push_back(measures[q].repeat);
+      if (window.size() < 5) continue;
+      std::sort(window.begin(), window.end());
+      if (window.front() < RepeatHigh * window[window.size() / 2]) codingFloor[p] = window.front();
+    }
+  }
+  // How surely fields q and q+2 differ: their change against the usual
+  // change here, read from that floor up (a repeated field differs by noise
+  // only, and after a lossy encode by what the encode did to it).
+  auto overFloor = [&](int q) {
+    const double floor = codingFloor[q];
+    return (measures[q].repeat - floor) / std::max(std::max(typicalRepeat[q], repeatScale) - floor, 1.0);
+  };
+  auto changed = [&](int q) {
+    if (measures[q].repeat < 0) return 0.0;
+    return Smooth((overFloor(q) - RepeatLow) / (RepeatHigh - RepeatLow));
+  };
+  // How surely field q+2 repeats field q as telecine repeats a field: alone
+  // among changes, the fields two positions either way changing, as they do
+  // in 3:2 and 2:3:3:2. Where most fields repeat (a still, drawings held on
+  // twos) a repeat says nothing of the cadence.
+  auto repeated = [&](int q) {
+    const double r = measures[q].repeat;
+    if (r < 0 || typicalRepeat[q] < repeatScale) return 0.0;
+    double alone = 1 - Smooth((overFloor(q) - RepeatLow) / (RepeatHigh - RepeatLow));
+    for (int j : {q - 2, q - 1, q + 1, q + 2})
+      if (j >= 0 && j < count && measures[j].repeat >= 0) alone *= changed(j);
+    return alone;
   };
 
-  // How surely fields q and q+2 differ: their change against the usual
-  // change here (a repeated field differs by noise only).
-  auto changed = [&](int q) {
-    const double r = measures[q].repeat;
-    if (r < 0) return 0.0;
-    return Smooth((r / std::max(typicalRepeat[q], repeatScale) - RepeatLow) / (RepeatHigh - RepeatLow));
+  // The motion of a stretch: the upper quartile of the same-parity change
+  // over a few seconds of fields.
+  const std::vector<double> stretchMotion =
+      localQuantile([&](int q) { return measures[q].repeat; }, StretchReach, 0.75);
+  // A weave across a cut: both its same-parity changes far above the usual,
+  // over most of the frame (a held drawing giving way to the next changes
+  // far more than the held frames around it, but not everywhere).
+  const std::vector<double> typicalMotion = localMedian([&](int q) { return measures[q].motion; });
+  auto acrossCut = [&](int p) {
+    if (p < 0 || p >= count) return false;
+    const double least = std::min(measures[p].motionBefore, measures[p].motionAfter);
+    return least > minMotion && least > SceneChange * std::max(typicalMotion[p] / 2, measures[p].repeatNoise) &&
+           measures[p].movingBlocks >= CutShare * measures[p].blocks;
   };
-  std::vector<double> ratio(count, -1), scales(count, 0);
-  for (int p = 0; p < count; ++p) {
-    // The scale of the comb: the motion around the weave, but no more than
-    // is usual here, so that the change across a neighbouring cut does not
-    // make a weave look whole.
-    // The first and last positions lack one side; take it as usual, if
-    // the other side moves at all (the comb counts moving blocks only).
-    const double missing = p == 0 || p == count - 1 ? typicalMotion[p] / 2 : 0;
-    if (measures[p].motion < minMotion / 2) continue;
-    scales[p] = std::min(measures[p].motion + missing, typicalMotion[p]);
-    if (scales[p] >= minMotion) ratio[p] = measures[p].comb / scales[p];
+
+  // Field q between its neighbours: which one it belongs with, from the
+  // pairing measure (its two weaves compared), and how much that says. The
+  // evidence grows with the pairing up to PairingFull, so that weak but
+  // steady pairings add up over a stretch.
+  std::vector<double> back(count, 0), forward(count, 0), weight(count, 0);
+  // The same, firmly: what it takes to call a field alone wrong.
+  std::vector<double> firmBack(count, 0), firmForward(count, 0);
+  for (int q = 1; q < count; ++q) {
+    const PositionMeasures& m = measures[q];
+    if (m.pairingMotion <= 0) continue;
+    const double ratio = m.pairing / m.pairingMotion;
+    back[q] = std::min(1.0, std::max(0.0, ratio / PairingFull));
+    forward[q] = std::min(1.0, std::max(0.0, -ratio / PairingFull));
+    firmBack[q] = Smooth((ratio - FirmLow) / (FirmHigh - FirmLow));
+    firmForward[q] = Smooth((-ratio - FirmLow) / (FirmHigh - FirmLow));
+    // The pairing of grainy fields is noisy in proportion to the noise
+    // energy and the root of the samples it sums.
+    const double noise = m.repeatNoise / (2 * std::max(1.0, fieldSamples));
+    const double needed = std::max(minMotion, PairingNoise * noise * std::sqrt(fieldSamples));
+    weight[q] = std::min(1.0, m.pairingMotion / (4 * needed));
+    // After a lossy encode the two fields of one coded frame share its
+    // errors, and pairings lean towards them; telecine repeats show how far
+    // the encode alone moves a field (the same field coded twice). A change
+    // between fields q-1 and q+1 not well above that says little.
+    if (q >= 1 && codingFloor[q] > 0 && measures[q - 1].repeat >= 0)
+      weight[q] *= Smooth((measures[q - 1].repeat / codingFloor[q] - CodingLow) / (CodingHigh - CodingLow));
+    // Nor does a change that is nothing beside the motion of the stretch:
+    // a held drawing's fields differ by what the encode did, not by motion.
+    if (q >= 1 && measures[q - 1].repeat >= 0 && stretchMotion[q] > 0)
+      weight[q] *= Smooth((measures[q - 1].repeat / stretchMotion[q] - StillLow) / (StillHigh - StillLow));
   }
+  // What speaks against joining field q with q-1 or with q+1: a pairing
+  // the other way, and a cut in between, which no picture spans.
+  std::vector<double> refuseBack = forward, refuseForward = back;
+  std::vector<double> refuseBackWeight = weight, refuseForwardWeight = weight;
+  // Beside a cut one of a field's two weaves spans the cut and combs more
+  // than anything, so the field's own pairing says only that it is not the
+  // other shot's; whether it belongs with its neighbour on this side is
+  // what that neighbour's pairing says, firmly: an edit leaves a field alone
+  // as often as not.
+  {
+    const std::vector<double> fb = firmBack, ff = firmForward, w = weight;
+    for (int q = 1; q < count; ++q) {
+      if (acrossCut(q)) {
+        forward[q] = firmForward[q] = 0;
+        back[q] = firmBack[q] = ff[q - 1];
+        weight[q] = refuseBackWeight[q] = w[q - 1];
+        refuseBack[q] = 0;
+        refuseForward[q] = refuseForwardWeight[q] = 1;
+      } else if (acrossCut(q - 1)) {
+        back[q] = firmBack[q] = 0;
+        forward[q] = firmForward[q] = q + 1 < count ? fb[q + 1] : 0;
+        weight[q] = refuseForwardWeight[q] = q + 1 < count ? w[q + 1] : 0;
+        refuseForward[q] = 0;
+        refuseBack[q] = refuseBackWeight[q] = 1;
+      }
+    }
+  }
+  // The cost of the boundaries before and after field q (at positions q-1
+  // and q): joined on both sides, it is the middle of three fields of one
+  // picture, whose outer two must be alike; a boundary after it only, it
+  // belongs with field q-1; before it only, with field q+1; both, it is a
+  // picture of its own (video, or a field an edit left alone), which fits
+  // only if it belongs with neither neighbour, or that neighbour belongs
+  // with its other side. A telecine repeat around field q asks for it to
+  // be joined on both sides.
+  auto pairCost = [&](int q, bool before, bool here) {
+    double c = 0;
+    if (!before && !here) {
+      c = ChangedRepeatCost * changed(q - 1);
+    } else {
+      c = RepeatSplitCost * repeated(q - 1);
+      // Against the pairing in full; for want of it (a field as far from
+      // both neighbours, as video fields are, or film moving by about one
+      // row a frame) a little.
+      if (!before && here) c += MatchCost * refuseBackWeight[q] * refuseBack[q] + DoubtCost * weight[q] * (1 - back[q]);
+      if (before && !here)
+        c += MatchCost * refuseForwardWeight[q] * refuseForward[q] + DoubtCost * weight[q] * (1 - forward[q]);
+      if (before && here) {
+        // Alone against a pairing both fields agree on: field q with q-1,
+        // or with q+1 (a neighbour with nothing to say, the middle of three
+        // fields of one picture, does not object). One field leaning alone
+        // does not make a pair.
+        auto agrees = [&](double lean, int r) { return weight[r] * lean + (1 - weight[r]); };
+        const double firm = std::max(firmBack[q] * agrees(firmForward[q - 1], q - 1),
+                                     q + 1 < count ? firmForward[q] * agrees(firmBack[q + 1], q + 1) : 0.0);
+        const double mutual = std::max(back[q] * agrees(forward[q - 1], q - 1),
+                                       q + 1 < count ? forward[q] * agrees(back[q + 1], q + 1) : 0.0);
+        c += weight[q] * (MatchCost * firm + LoneDoubtCost * mutual);
+        if (measures[q - 1].repeat >= 0) {
+          const double around = std::max(q >= 2 ? measures[q - 2].repeat : 0.0, measures[q].repeat);
+          if (around >= repeatScale && changed(q - 1) == 0) c += LoneStillCost;
+        }
+      }
+    }
+    return c;
+  };
+  // For the report: how much the pairings of fields p and p+1 speak
+  // against joining them, and how much they say at all.
   std::vector<Evidence> evidence(count);
   for (int p = 0; p < count; ++p) {
-    if (ratio[p] < 0) continue;
-    // Against the neighbouring weaves, which share one field each: in film
-    // and progressive footage a whole picture sits beside a combed weave, in
-    // video every weave is alike, and every field differs from the fields of
-    // its parity before and after it (no repeats). A weave across a cut does
-    // not count as a neighbour.
-    double alike = 0;
-    if (p > 0 && p + 1 < count) {
-      double around = -1;
-      for (int q : {p - 1, p + 1})
-        if (ratio[q] >= 0 && !acrossCut(q)) around = std::max(around, ratio[q]);
-      if (around > 0)
-        alike = Smooth((ratio[p] / around - AlikeLow) / (AlikeHigh - AlikeLow)) *
-                Smooth((ratio[p] - AlikeFloor) / AlikeFloor) * changed(p - 1) * changed(p);
+    evidence[p].combed = refuseForwardWeight[p] * refuseForward[p];
+    evidence[p].weight = weight[p];
+    if (p + 1 < count) {
+      evidence[p].combed = std::max(evidence[p].combed, refuseBackWeight[p + 1] * refuseBack[p + 1]);
+      evidence[p].weight = std::max(evidence[p].weight, weight[p + 1]);
     }
-    evidence[p].combed = std::max(Smooth((ratio[p] - RatioLow) / (RatioHigh - RatioLow)), alike);
-    evidence[p].weight = std::min(1.0, scales[p] / (4 * minMotion));
   }
-  auto pairCost = [&](int p, bool before, bool here) {
-    // Fields p-1, p and p+1: measures[p-1].repeat compares p-1 with p+1.
-    if (!before && !here) return ChangedRepeatCost * changed(p - 1);
-    if (before && here && measures[p - 1].repeat >= 0) {
-      const double around = std::max(p >= 2 ? measures[p - 2].repeat : 0.0, measures[p].repeat);
-      if (around >= repeatScale && changed(p - 1) == 0) return LoneStillCost;
-    }
-    return 0.0;
-  };
 
   const std::vector<State> states = BuildStates();
   const int n = static_cast<int>(states.size());
@@ -208,16 +345,20 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
     predecessor[s] = base + (states[s].phase + states[s].period - 1) % states[s].period;
     successor[predecessor[s]] = s;
   }
+  // Video where nothing moves costs a little: its fields are rebuilt one by
+  // one where whole frames would show the same.
   auto emission = [&](const State& st, int p) {
-    const Evidence& e = evidence[p];
-    double c = st.boundary ? SplitCost * e.weight * (1 - e.combed) : CombedWeaveCost * e.weight * e.combed;
-    if (st.cadence < 0) c += IrregularCost;
-    if (keptBoundary(p) >= 0 && keptBoundary(p) != st.boundary) c = infinity;
-    return c;
+    if (keptBoundary(p) >= 0 && keptBoundary(p) != st.boundary) return infinity;
+    if (st.cadence < 0) return IrregularCost;
+    return st.cadence == VideoCadence ? StillVideoCost * (1 - evidence[p].weight) : 0.0;
   };
 
+  std::vector<double> switchCost(count, SwitchCost);
+  for (int p = 0; p < count; ++p)
+    for (int q = std::max(0, p - CutReach); q <= std::min(count - 1, p + CutReach); ++q)
+      if (acrossCut(q)) switchCost[p] = CutSwitchCost;
   std::vector<double> cost(n), next(n);
-  std::vector<uint8_t> back(static_cast<size_t>(count) * n);
+  std::vector<uint8_t> from(static_cast<size_t>(count) * n);
   // The cheapest cost of every state at position p from the costs at p - 1.
   auto advance = [&](int p, const std::vector<double>& cost, std::vector<double>& next) {
     // The cheapest state of each boundary value, for changes of cadence.
@@ -228,14 +369,14 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
     }
     for (int s = 0; s < n; ++s) {
       const State& st = states[s];
-      double bestCost = std::numeric_limits<double>::infinity();
-      int from = 0;
+      double bestCost = infinity;
+      int bestFrom = 0;
       auto consider = [&](int prev, double extra) {
         if (prev < 0) return;
         const double c = cost[prev] + extra + pairCost(p, states[prev].boundary, st.boundary);
         if (c < bestCost) {
           bestCost = c;
-          from = prev;
+          bestFrom = prev;
         }
       };
       if (st.cadence >= 0) {
@@ -244,14 +385,17 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
         consider(n - 2, 0);
         consider(n - 1, 0);
       }
-      consider(best[0], SwitchCost);
-      consider(best[1], SwitchCost);
+      consider(best[0], switchCost[p]);
+      consider(best[1], switchCost[p]);
       next[s] = bestCost + emission(st, p);
-      back[static_cast<size_t>(p) * n + s] = static_cast<uint8_t>(from);
+      from[static_cast<size_t>(p) * n + s] = static_cast<uint8_t>(bestFrom);
     }
   };
+  // The clip's first field alone (its partner before the clip) has no
+  // pairing of its own to show it; a little cost keeps it with its
+  // neighbour where nothing says otherwise.
+  for (int s = 0; s < n; ++s) cost[s] = emission(states[s], 0) + (states[s].boundary ? EdgeLoneCost : 0);
   std::vector<std::vector<double>> checkpoints;  // the costs at every MarginBlock-th position
-  for (int s = 0; s < n; ++s) cost[s] = emission(states[s], 0);
   for (int p = 1; p < count; ++p) {
     if ((p - 1) % MarginBlock == 0) checkpoints.push_back(cost);
     advance(p, cost, next);
@@ -262,7 +406,7 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
   std::vector<int> path(count);
   for (int p = count - 1; p >= 0; --p) {
     path[p] = s;
-    if (p > 0) s = back[static_cast<size_t>(p) * n + s];
+    if (p > 0) s = from[static_cast<size_t>(p) * n + s];
   }
 
   // Margins: the cheapest whole plan through each state at each position
@@ -288,7 +432,7 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
       }
       for (int r = 0; r < n; ++r) {
         const bool b = states[r].boundary;
-        double c = SwitchCost + std::min(pair[b][0] + cheapest[0], pair[b][1] + cheapest[1]);
+        double c = switchCost[p] + std::min(pair[b][0] + cheapest[0], pair[b][1] + cheapest[1]);
         if (states[r].cadence >= 0) {
           c = std::min(c, pair[b][states[successor[r]].boundary] + onward[successor[r]]);
         } else {
@@ -341,19 +485,12 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
         proposal.lastFieldLeftOut = true;
       }
     } else {
-      // Positions first .. field-1 all show the picture; take the least
-      // combed, an even one (the frame itself, no weave) unless an odd one
-      // is clearly better.
+      // Positions first .. field-1 all show the picture: the frame itself
+      // (an even position, both fields as one coded frame) where it is one
+      // of them, else the weave; never a position whose code is kept.
       int pick = -1;
-      double pickScore = std::numeric_limits<double>::infinity();
-      for (int p = first; p < field; ++p) {
-        if (keptCode(p)) continue;
-        const double score = evidence[p].combed * evidence[p].weight + (p % 2 ? 0.05 : 0.0);
-        if (pick < 0 || score < pickScore) {
-          pickScore = score;
-          pick = p;
-        }
-      }
+      for (int p = first; p < field; ++p)
+        if (!keptCode(p) && (pick < 0 || (pick % 2 == 1 && p % 2 == 0))) pick = p;
       if (pick >= 0) proposal.positions[pick].code = '1';
     }
     first = field + 1;

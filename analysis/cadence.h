@@ -8,19 +8,29 @@
 //   carried two fields a frame), 3:2 and 2:3:3:2 (film telecined to 60
 //   fields), 3:2:3:2:2 (25 frames to 60 fields) and 2:2:2:4.
 // A Viterbi search picks, for the whole clip, the sequence of cadence and
-// phase that costs least: a weave the measures call combed costs much, a
-// split of fields that look like one moment costs less, three fields in one
-// picture whose outer two differ cost much, and every change of cadence or
-// phase (an edit) costs a fixed amount. Where the pictures give no evidence
-// (a still scene) the cadence in force carries on, so the count of pictures
-// stays right. A stretch that no cadence explains is followed field by
-// field at a cost per position.
+// phase that costs least. The costs are a field's: for field q, whether
+// positions q-1 and q join or separate it. A field joined against its
+// pairing (the measure of which neighbour it belongs with) costs much, one
+// joined with no pairing for it a little, one left alone though it and a
+// neighbour pair firmly much; three fields in one picture whose outer two
+// differ cost much, and a telecine repeat (field q+1 repeating q-1 where
+// the fields around change) not kept in one picture as much. Pairings are
+// weighed by how far the motion that makes them stands out of the noise,
+// of an encode's errors (read off the repeats) and of the stretch's motion;
+// beside a cut a field takes its neighbour's pairing. A change of cadence or
+// phase costs little at a cut and much elsewhere. Where the pictures give
+// no evidence (a still scene) the cadence in force carries on, so the count
+// of pictures stays right. A stretch that no cadence explains is followed
+// field by field at a cost per position.
 //
-// Then each picture of two or more fields is emitted once with '1', at its
-// least combed position (the frame itself, an even position, when that is as
-// good); a lone field is rebuilt from itself: '2' in video, '5' (top) or '4'
-// (bottom) where an edit left it without its partner. Other positions get
-// '0'.
+// Then each picture of two or more fields is emitted once with '1', at the
+// frame itself (an even position) where it is one of its positions, else at
+// the weave; a lone field is rebuilt from itself: '2' in video, '5' (the
+// field of the parity each frame shows first) or '4' (the other) where an
+// edit left it without its partner. Other positions get '0'. Positions
+// whose codes a keep file gives keep them, and the cadence is fitted
+// around them; each position's margin says how much dearer the other
+// decision there would be.
 #ifndef ZEMIVTC_ANALYSIS_CADENCE_H
 #define ZEMIVTC_ANALYSIS_CADENCE_H
 
@@ -70,8 +80,10 @@ struct Proposal {
 const std::vector<std::string>& CadenceNames();
 std::string CadenceName(int cadence);
 
-// `fieldPixels`: pixels of one field, the scale of the motion figures.
-Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double fieldPixels,
+// `fieldSamples`: FieldAnalyzer::FieldSamples(), the scale of the motion
+// figures. `constraints` (from a keep file) fix some positions' codes; the
+// cadence is fitted around them.
+Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double fieldSamples,
                      const Constraints* constraints = nullptr);
 
 // Summary of a proposal for the report.

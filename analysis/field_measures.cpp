@@ -10,173 +10,229 @@
 namespace analysis {
 namespace {
 
-constexpr int ChunkPixels = 16;  // one vector of bytes
-constexpr int ChunksPerBlock = FieldAnalyzer::BlockColumns / ChunkPixels;
+constexpr int ChunkSamples = 8;  // one vector of 16-bit sums
+constexpr int ChunksPerBlock = FieldAnalyzer::BlockSamples / ChunkSamples;
 
-inline int SatSub(int a, int b) { return a > b ? a - b : 0; }
-
-// How far a lies outside the range of x and y.
-inline int Outside(int a, int x, int y) { return SatSub(a, std::max(x, y)) | SatSub(std::min(x, y), a); }
-
-// Comb excess of a pixel: how far it lies outside the other field's rows
-// above and below (n1, n2), less how far it lies outside its own field's
-// rows above and below (s1, s2), less the noise floor.
-inline int Excess(int a, int n1, int n2, int s1, int s2) {
-  return SatSub(SatSub(Outside(a, n1, n2), Outside(a, s1, s2)), FieldAnalyzer::NoiseFloor);
-}
-
-inline int Change(int a, int b) { return SatSub(a > b ? a - b : b - a, FieldAnalyzer::NoiseFloor); }
-
-// Rows of one row pair i and its neighbours: t = top field rows (frame row
-// 2i), b = bottom field rows (2i + 1), of the previous (p) and current (c)
-// frame. Comb rows exist only where the row pair has neighbours on both
-// sides.
+// Rows of one row pair i and its neighbours, in the reduced planes: t = top
+// field rows (frame row 2i), b = bottom field rows (2i + 1), of the previous
+// (p) and current (c) frame. Second differences exist only where the row
+// pair has neighbours on both sides (`inner`).
 struct RowSet {
-  const uint8_t *pt0, *pt1, *pt2;  // previous frame, top rows i-1, i, i+1
-  const uint8_t *pb0, *pb1, *pb2;  // previous frame, bottom rows i-1, i, i+1
-  const uint8_t *ct0, *ct1, *ct2;  // current frame, top rows i-1, i, i+1
-  const uint8_t* cb1;              // current frame, bottom row i
-  bool comb;
+  const uint16_t *ct0, *ct1, *ct2;  // current frame, top rows i-1, i, i+1
+  const uint16_t *cb0, *cb1, *cb2;  // current frame, bottom rows i-1, i, i+1
+  const uint16_t *pt1, *pt2;        // previous frame, top rows i, i+1
+  const uint16_t *pb0, *pb1;        // previous frame, bottom rows i-1, i
+  bool inner;
+  bool pair;  // the previous frame exists
 };
 
-void ScalarPixels(const RowSet& r, int x0, int x1, bool haveCurrent, FieldAnalyzer::BlockSums* sums) {
+inline int64_t Square(int v) { return static_cast<int64_t>(v) * v; }
+// Second difference of a row against the rows above and below it.
+inline int Second(int a, int above, int below) { return 2 * a - above - below; }
+
+// Energy of the weave of top field X (rows x1, x2 = i, i+1) and bottom
+// field Y (rows y0, y1 = i-1, i) at row pair i: each row against the other
+// field's rows around it.
+inline int64_t Weave(int x1, int x2, int y0, int y1) { return Square(Second(x1, y0, y1)) + Square(Second(y1, x1, x2)); }
+
+struct Totals {
+  int64_t selfTop = 0, selfBottom = 0, weave = 0, weaveTopFirst = 0, weaveBottomFirst = 0, changeTop = 0,
+          changeBottom = 0;
+};
+
+void ScalarSamples(const RowSet& r, int x0, int x1, Totals* totals) {
   for (int x = x0; x < x1; ++x) {
-    FieldAnalyzer::BlockSums& s = sums[x / FieldAnalyzer::BlockColumns];
-    if (r.comb) {
-      s.combOwn += Excess(r.pt1[x], r.pb0[x], r.pb1[x], r.pt0[x], r.pt2[x]) +
-                   Excess(r.pb1[x], r.pt1[x], r.pt2[x], r.pb0[x], r.pb2[x]);
-      if (haveCurrent)
-        s.combCross += Excess(r.ct1[x], r.pb0[x], r.pb1[x], r.ct0[x], r.ct2[x]) +
-                       Excess(r.pb1[x], r.ct1[x], r.ct2[x], r.pb0[x], r.pb2[x]);
+    Totals& t = totals[x / FieldAnalyzer::BlockSamples];
+    if (r.inner) {
+      t.selfTop += Square(Second(r.ct1[x], r.ct0[x], r.ct2[x]));
+      t.selfBottom += Square(Second(r.cb1[x], r.cb0[x], r.cb2[x]));
+      t.weave += Weave(r.ct1[x], r.ct2[x], r.cb0[x], r.cb1[x]);
+      if (r.pair) {
+        t.weaveTopFirst += Weave(r.ct1[x], r.ct2[x], r.pb0[x], r.pb1[x]);
+        t.weaveBottomFirst += Weave(r.pt1[x], r.pt2[x], r.cb0[x], r.cb1[x]);
+      }
     }
-    if (haveCurrent) {
-      s.motionTop += Change(r.pt1[x], r.ct1[x]);
-      s.motionBottom += Change(r.pb1[x], r.cb1[x]);
+    if (r.pair) {
+      t.changeTop += Square(r.ct1[x] - r.pt1[x]);
+      t.changeBottom += Square(r.cb1[x] - r.pb1[x]);
     }
   }
 }
 
 #if defined(__SSE2__)
-inline __m128i Load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+inline __m128i Load(const uint16_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
 
-inline __m128i OutsideV(__m128i a, __m128i x, __m128i y) {
-  return _mm_or_si128(_mm_subs_epu8(a, _mm_max_epu8(x, y)), _mm_subs_epu8(_mm_min_epu8(x, y), a));
+inline __m128i SecondV(__m128i a, __m128i above, __m128i below) {
+  return _mm_sub_epi16(_mm_add_epi16(a, a), _mm_add_epi16(above, below));
+}
+// Squares of eight 16-bit values, summed in pairs into four 32-bit lanes.
+inline __m128i SquaresV(__m128i v) { return _mm_madd_epi16(v, v); }
+
+inline __m128i WeaveV(__m128i x1, __m128i x2, __m128i y0, __m128i y1) {
+  return _mm_add_epi32(SquaresV(SecondV(x1, y0, y1)), SquaresV(SecondV(y1, x1, x2)));
 }
 
-inline __m128i ExcessV(__m128i a, __m128i n1, __m128i n2, __m128i s1, __m128i s2, __m128i floor) {
-  return _mm_subs_epu8(_mm_subs_epu8(OutsideV(a, n1, n2), OutsideV(a, s1, s2)), floor);
-}
-
-inline __m128i ChangeV(__m128i a, __m128i b, __m128i floor) {
-  return _mm_subs_epu8(_mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a)), floor);
-}
-
-// Sum of the 16 bytes of v, as two 64-bit halves.
-inline __m128i SumBytes(__m128i v) { return _mm_sad_epu8(v, _mm_setzero_si128()); }
-
-struct Sums4 {
-  __m128i v[4];  // own comb, cross comb, top change, bottom change
+enum { SelfTop, SelfBottom, OwnWeave, WeaveTop, WeaveBottom, ChangeTop, ChangeBottom, Quantities };
+struct Chunk {
+  __m128i v[Quantities];
 };
 
-// The whole 16-pixel chunks of a row set, one Sums4 per chunk.
-void VectorPixels(const RowSet& r, int chunks, bool haveCurrent, Sums4* acc) {
-  const __m128i floor = _mm_set1_epi8(static_cast<char>(FieldAnalyzer::NoiseFloor));
+// The whole chunks of a row set, into one accumulator per chunk. Every
+// lane stays below 2^31: a block row adds at most 32 pair-sums of squares
+// of second differences (each under 2 * 2040^2) to a lane.
+void VectorSamples(const RowSet& r, int chunks, Chunk* acc) {
   for (int c = 0; c < chunks; ++c) {
-    const int x = c * ChunkPixels;
-    const __m128i pt1 = Load(r.pt1 + x), pb1 = Load(r.pb1 + x);
+    const int x = c * ChunkSamples;
     __m128i* a = acc[c].v;
-    if (r.comb) {
-      const __m128i pt0 = Load(r.pt0 + x), pt2 = Load(r.pt2 + x), pb0 = Load(r.pb0 + x), pb2 = Load(r.pb2 + x);
-      const __m128i own = _mm_add_epi64(SumBytes(ExcessV(pt1, pb0, pb1, pt0, pt2, floor)),
-                                        SumBytes(ExcessV(pb1, pt1, pt2, pb0, pb2, floor)));
-      a[0] = _mm_add_epi64(a[0], own);
-      if (haveCurrent) {
-        const __m128i ct0 = Load(r.ct0 + x), ct1 = Load(r.ct1 + x), ct2 = Load(r.ct2 + x);
-        const __m128i cross = _mm_add_epi64(SumBytes(ExcessV(ct1, pb0, pb1, ct0, ct2, floor)),
-                                            SumBytes(ExcessV(pb1, ct1, ct2, pb0, pb2, floor)));
-        a[1] = _mm_add_epi64(a[1], cross);
+    const __m128i ct1 = Load(r.ct1 + x), cb1 = Load(r.cb1 + x);
+    if (r.inner) {
+      const __m128i ct0 = Load(r.ct0 + x), ct2 = Load(r.ct2 + x), cb0 = Load(r.cb0 + x), cb2 = Load(r.cb2 + x);
+      a[SelfTop] = _mm_add_epi32(a[SelfTop], SquaresV(SecondV(ct1, ct0, ct2)));
+      a[SelfBottom] = _mm_add_epi32(a[SelfBottom], SquaresV(SecondV(cb1, cb0, cb2)));
+      a[OwnWeave] = _mm_add_epi32(a[OwnWeave], WeaveV(ct1, ct2, cb0, cb1));
+      if (r.pair) {
+        const __m128i pt1 = Load(r.pt1 + x), pt2 = Load(r.pt2 + x), pb0 = Load(r.pb0 + x), pb1 = Load(r.pb1 + x);
+        a[WeaveTop] = _mm_add_epi32(a[WeaveTop], WeaveV(ct1, ct2, pb0, pb1));
+        a[WeaveBottom] = _mm_add_epi32(a[WeaveBottom], WeaveV(pt1, pt2, cb0, cb1));
       }
     }
-    if (haveCurrent) {
-      a[2] = _mm_add_epi64(a[2], SumBytes(ChangeV(pt1, Load(r.ct1 + x), floor)));
-      a[3] = _mm_add_epi64(a[3], SumBytes(ChangeV(pb1, Load(r.cb1 + x), floor)));
+    if (r.pair) {
+      const __m128i pt1 = Load(r.pt1 + x), pb1 = Load(r.pb1 + x);
+      a[ChangeTop] = _mm_add_epi32(a[ChangeTop], SquaresV(_mm_sub_epi16(ct1, pt1)));
+      a[ChangeBottom] = _mm_add_epi32(a[ChangeBottom], SquaresV(_mm_sub_epi16(cb1, pb1)));
     }
   }
 }
 
-inline uint32_t Total(__m128i v) {
-  return static_cast<uint32_t>(_mm_cvtsi128_si32(v)) + static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(v, 8)));
+inline int64_t Total(__m128i v) {
+  alignas(16) uint32_t lanes[4];
+  _mm_store_si128(reinterpret_cast<__m128i*>(lanes), v);
+  return static_cast<int64_t>(lanes[0]) + lanes[1] + lanes[2] + lanes[3];
 }
 #endif
 
 }  // namespace
 
-void FieldAnalyzer::MeasureBlockRow(const uint8_t* prev, const uint8_t* cur, ptrdiff_t pitch, int width, int height,
-                                    int blockRow, BlockSums* sums, bool vector) {
+void FieldAnalyzer::ReduceRow(const uint8_t* row, int width, uint16_t* out, bool vector) {
+  const int samples = width / Reduction;
+  int j = 0;
+#if defined(__SSE2__)
+  if (vector) {
+    const __m128i low = _mm_set1_epi16(0x00FF), ones = _mm_set1_epi16(1);
+    for (; j + 8 <= samples; j += 8) {
+      const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 4 * j));
+      const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 4 * j + 16));
+      const __m128i p0 = _mm_add_epi16(_mm_and_si128(v0, low), _mm_srli_epi16(v0, 8));
+      const __m128i p1 = _mm_add_epi16(_mm_and_si128(v1, low), _mm_srli_epi16(v1, 8));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j),
+                       _mm_packs_epi32(_mm_madd_epi16(p0, ones), _mm_madd_epi16(p1, ones)));
+    }
+  }
+#else
+  (void)vector;
+#endif
+  for (; j < samples; ++j)
+    out[j] = static_cast<uint16_t>(row[4 * j] + row[4 * j + 1] + row[4 * j + 2] + row[4 * j + 3]);
+}
+
+void FieldAnalyzer::MeasureBlockRow(const uint16_t* prev, const uint16_t* cur, ptrdiff_t pitch, int samples, int height,
+                                    int blockRow, FrameSums* frameOut, PairSums* pairOut, bool vector) {
   const int rowPairs = height / 2;
   const int i0 = blockRow * BlockFieldRows, i1 = std::min(i0 + BlockFieldRows, rowPairs);
-  const int blockCols = (width + BlockColumns - 1) / BlockColumns;
-  std::fill(sums, sums + blockCols, BlockSums());
-  const bool haveCurrent = cur != nullptr;
-  auto row = [pitch](const uint8_t* frame, int r) { return frame + r * pitch; };
-  int vectorWidth = 0;
+  const int blockCols = (samples + BlockSamples - 1) / BlockSamples;
+  std::vector<Totals> totals(blockCols);
+  auto row = [pitch](const uint16_t* frame, int r) { return frame + r * pitch; };
+  int vectorSamples = 0;
 #if defined(__SSE2__)
-  const int chunks = vector ? width / ChunkPixels : 0;
-  vectorWidth = chunks * ChunkPixels;
-  Sums4 zero;
+  const int chunks = vector ? samples / ChunkSamples : 0;
+  vectorSamples = chunks * ChunkSamples;
+  Chunk zero;
   for (__m128i& v : zero.v) v = _mm_setzero_si128();
-  std::vector<Sums4> acc(chunks, zero);
+  std::vector<Chunk> acc(chunks, zero);
 #else
   (void)vector;
 #endif
   for (int i = i0; i < i1; ++i) {
     RowSet r{};
-    r.comb = i >= 1 && i + 1 < rowPairs;
-    r.pt1 = row(prev, 2 * i);
-    r.pb1 = row(prev, 2 * i + 1);
-    if (r.comb) {
-      r.pt0 = row(prev, 2 * i - 2);
-      r.pt2 = row(prev, 2 * i + 2);
-      r.pb0 = row(prev, 2 * i - 1);
-      r.pb2 = row(prev, 2 * i + 3);
+    r.inner = i >= 1 && i + 1 < rowPairs;
+    r.pair = prev != nullptr;
+    r.ct1 = row(cur, 2 * i);
+    r.cb1 = row(cur, 2 * i + 1);
+    if (r.inner) {
+      r.ct0 = row(cur, 2 * i - 2);
+      r.ct2 = row(cur, 2 * i + 2);
+      r.cb0 = row(cur, 2 * i - 1);
+      r.cb2 = row(cur, 2 * i + 3);
     }
-    if (haveCurrent) {
-      r.ct1 = row(cur, 2 * i);
-      r.cb1 = row(cur, 2 * i + 1);
-      if (r.comb) {
-        r.ct0 = row(cur, 2 * i - 2);
-        r.ct2 = row(cur, 2 * i + 2);
+    if (r.pair) {
+      r.pt1 = row(prev, 2 * i);
+      r.pb1 = row(prev, 2 * i + 1);
+      if (r.inner) {
+        r.pt2 = row(prev, 2 * i + 2);
+        r.pb0 = row(prev, 2 * i - 1);
       }
     }
 #if defined(__SSE2__)
-    VectorPixels(r, chunks, haveCurrent, acc.data());
+    VectorSamples(r, chunks, acc.data());
 #endif
-    ScalarPixels(r, vectorWidth, width, haveCurrent, sums);
+    ScalarSamples(r, vectorSamples, samples, totals.data());
   }
 #if defined(__SSE2__)
   for (int c = 0; c < chunks; ++c) {
-    BlockSums& s = sums[c / ChunksPerBlock];
-    s.combOwn += Total(acc[c].v[0]);
-    s.combCross += Total(acc[c].v[1]);
-    s.motionTop += Total(acc[c].v[2]);
-    s.motionBottom += Total(acc[c].v[3]);
+    Totals& t = totals[c / ChunksPerBlock];
+    t.selfTop += Total(acc[c].v[SelfTop]);
+    t.selfBottom += Total(acc[c].v[SelfBottom]);
+    t.weave += Total(acc[c].v[OwnWeave]);
+    t.weaveTopFirst += Total(acc[c].v[WeaveTop]);
+    t.weaveBottomFirst += Total(acc[c].v[WeaveBottom]);
+    t.changeTop += Total(acc[c].v[ChangeTop]);
+    t.changeBottom += Total(acc[c].v[ChangeBottom]);
   }
 #endif
+  for (int b = 0; b < blockCols; ++b) {
+    const Totals& t = totals[b];
+    frameOut[b] = {static_cast<uint64_t>(t.selfTop), static_cast<uint64_t>(t.selfBottom),
+                   static_cast<uint64_t>(t.weave)};
+    if (pairOut)
+      pairOut[b] = {static_cast<uint64_t>(t.weaveTopFirst), static_cast<uint64_t>(t.weaveBottomFirst),
+                    static_cast<uint64_t>(t.changeTop), static_cast<uint64_t>(t.changeBottom)};
+  }
 }
 
 FieldAnalyzer::FieldAnalyzer(int frameWidth, int frameHeight, BandRunner bandRunner)
     : width(frameWidth), height(frameHeight), runner(std::move(bandRunner)) {
   if (width <= 0 || height <= 0) throw std::invalid_argument("FieldAnalyzer: empty frame");
+  reducedWidth = width / Reduction;
   blockRows = std::max(1, (height / 2 + BlockFieldRows - 1) / BlockFieldRows);
-  blockCols = (width + BlockColumns - 1) / BlockColumns;
-  sums.resize(static_cast<size_t>(blockRows) * blockCols);
+  blockCols = (reducedWidth + BlockSamples - 1) / BlockSamples;
+  const size_t blocks = static_cast<size_t>(blockRows) * blockCols;
+  for (int i = 0; i < 2; ++i) {
+    planes[i].resize(static_cast<size_t>(reducedWidth) * height);
+    frameSums[i].resize(blocks);
+    pairSums[i].resize(blocks);
+  }
 }
 
-void FieldAnalyzer::MeasurePair(const uint8_t* prev, const uint8_t* cur, ptrdiff_t pitch, bool lastFrameOnly) {
+void FieldAnalyzer::Reduce(const uint8_t* luma, ptrdiff_t pitch) {
+  uint16_t* plane = planes[currentPlane].data();
+  auto work = [&](int begin, int end) {
+    for (int y = begin; y < end; ++y) ReduceRow(luma + y * pitch, width, plane + static_cast<size_t>(y) * reducedWidth);
+  };
+  if (runner)
+    runner(height, work);
+  else
+    work(0, height);
+}
+
+void FieldAnalyzer::Measure(bool havePrevious) {
+  const uint16_t* cur = planes[currentPlane].data();
+  const uint16_t* prev = havePrevious ? planes[currentPlane ^ 1].data() : nullptr;
+  FrameSums* frameOut = frameSums[1].data();
+  PairSums* pairOut = pairSums[1].data();
   auto work = [&](int begin, int end) {
     for (int br = begin; br < end; ++br)
-      MeasureBlockRow(prev, lastFrameOnly ? nullptr : cur, pitch, width, height, br,
-                      sums.data() + static_cast<size_t>(br) * blockCols);
+      MeasureBlockRow(prev, cur, reducedWidth, reducedWidth, height, br, frameOut + static_cast<size_t>(br) * blockCols,
+                      prev ? pairOut + static_cast<size_t>(br) * blockCols : nullptr);
   };
   if (runner)
     runner(blockRows, work);
@@ -184,65 +240,141 @@ void FieldAnalyzer::MeasurePair(const uint8_t* prev, const uint8_t* cur, ptrdiff
     work(0, blockRows);
 }
 
-// Position 2k (cross false: frame k's own weave) or 2k+1 (the current
-// frame's top over frame k's bottom) from the sums of pair (k, k+1). The
-// moving blocks are those where field p or field p+1 changes against the
-// next field of its parity: fields p-1..p+2 around the weave's two.
-void FieldAnalyzer::AddPosition(const std::vector<BlockSums>& blockSums, bool cross) {
-  PositionMeasures m;
-  double repeat = 0;
-  for (size_t b = 0; b < blockSums.size(); ++b) {
-    const BlockSums& s = blockSums[b];
-    // Field p's change and field p-1's (even position) or p+1's (odd).
-    const uint32_t first = cross ? s.motionBottom : (previousMotionBottom.empty() ? 0 : previousMotionBottom[b]);
-    const uint32_t second = s.motionTop;
-    const uint32_t comb = cross ? s.combCross : s.combOwn;
-    m.combAll += comb;
-    repeat += cross ? s.motionBottom : s.motionTop;
-    if (first > MovingBlockSum || second > MovingBlockSum) {
-      m.comb += comb;
-      m.motionBefore += first;
-      m.motionAfter += second;
-      ++m.movingBlocks;
+// The noise energy of one sample: its second difference within a field
+// sums six times the noise energy of independent noise, so a tenth of the
+// blocks, the quietest, give an upper bound that fine detail can only raise.
+double FieldAnalyzer::NoiseOf(const std::vector<FrameSums>& sums) const {
+  const int rowPairs = height / 2;
+  std::vector<double> perSample;
+  for (int br = 0; br < blockRows; ++br) {
+    const int i0 = std::max(1, br * BlockFieldRows), i1 = std::min((br + 1) * BlockFieldRows, rowPairs - 1);
+    if (i1 - i0 < BlockFieldRows / 2) continue;
+    for (int bc = 0; bc < blockCols; ++bc) {
+      const int columns = std::min(BlockSamples, reducedWidth - bc * BlockSamples);
+      if (columns < BlockSamples / 2) continue;
+      const FrameSums& s = sums[static_cast<size_t>(br) * blockCols + bc];
+      perSample.push_back(static_cast<double>(s.selfTop + s.selfBottom) / (6.0 * 2 * columns * (i1 - i0)));
     }
   }
-  m.repeat = repeat;
-  m.motion = m.motionBefore + m.motionAfter;
-  positions.push_back(m);
+  if (perSample.empty()) return 0;
+  const size_t tenth = perSample.size() / 10;
+  std::nth_element(perSample.begin(), perSample.begin() + tenth, perSample.end());
+  return perSample[tenth];
+}
+
+void FieldAnalyzer::AddPositions(const std::vector<FrameSums>& frame, const std::vector<FrameSums>* next,
+                                 const std::vector<PairSums>* before, const std::vector<PairSums>* after,
+                                 double noise) {
+  // Twice the noise energy of a block's field: what a change of one parity
+  // gives with no motion at all. A block moves when its change stands well
+  // out of that, and at least as far as a few samples changed by a step of
+  // 3 in each pixel.
+  const int rowPairs = height / 2;
+  constexpr double MovingFloor = 2000;
+  constexpr double MovingOverNoise = 1.5;
+  for (int o = 0; o < 2; ++o) {
+    const bool bottomFirst = o == 1;
+    PositionMeasures even, odd;
+    double repeatEven = 0, repeatOdd = 0, noiseEnergy = 0;
+    for (int br = 0; br < blockRows; ++br) {
+      const int fieldRows = std::min(BlockFieldRows, rowPairs - br * BlockFieldRows);
+      for (int bc = 0; bc < blockCols; ++bc) {
+        const size_t b = static_cast<size_t>(br) * blockCols + bc;
+        const double samples =
+            static_cast<double>(std::min(BlockSamples, reducedWidth - bc * BlockSamples)) * std::max(0, fieldRows);
+        const double floor = 2 * noise * samples;
+        noiseEnergy += floor;
+        const double threshold = std::max(MovingFloor, MovingOverNoise * floor);
+        // In time order the first field of a frame is its top one
+        // (top first) or its bottom one; "first" and "second" changes are
+        // those of the first and the second field of each frame.
+        auto first = [&](const PairSums& p) { return static_cast<double>(bottomFirst ? p.changeBottom : p.changeTop); };
+        auto second = [&](const PairSums& p) {
+          return static_cast<double>(bottomFirst ? p.changeTop : p.changeBottom);
+        };
+        const FrameSums& f = frame[b];
+        auto oddWeave = [&](const PairSums& p) {
+          return static_cast<double>(bottomFirst ? p.weaveBottomFirst : p.weaveTopFirst);
+        };
+        // A position's block: its comb excess, and the changes of field p-1
+        // against p+1 (m1) and of field p against p+2 (m2).
+        auto add = [&](PositionMeasures& m, double comb, double m1, double m2) {
+          m.combAll += comb;
+          if (m1 > threshold || m2 > threshold) {
+            m.comb += comb;
+            m.motionBefore += std::max(0.0, m1 - floor);
+            m.motionAfter += std::max(0.0, m2 - floor);
+            ++m.movingBlocks;
+          }
+        };
+        // Position 2k: frame k's fields; field p-1 is frame k-1's second
+        // field, p+2 frame k+1's first.
+        {
+          const double m1 = before ? second((*before)[b]) : 0, m2 = after ? first((*after)[b]) : 0;
+          const double comb = static_cast<double>(f.weave) - static_cast<double>(f.selfTop + f.selfBottom);
+          if (before && m1 > threshold) {
+            even.pairing += static_cast<double>(f.weave) - oddWeave((*before)[b]);
+            even.pairingMotion += m1 - floor;
+          }
+          add(even, comb, m1, m2);
+          repeatEven += m2;
+        }
+        // Position 2k+1: frame k's second field and frame k+1's first.
+        if (next && after) {
+          const PairSums& p = (*after)[b];
+          const FrameSums& g = (*next)[b];
+          const double m1 = first(p), m2 = second(p);
+          const double weave = oddWeave(p);
+          if (m1 > threshold) {
+            odd.pairing += weave - static_cast<double>(f.weave);
+            odd.pairingMotion += m1 - floor;
+          }
+          const double self = static_cast<double>(bottomFirst ? f.selfTop + g.selfBottom : f.selfBottom + g.selfTop);
+          const double comb = weave - self;
+          add(odd, comb, m1, m2);
+          repeatOdd += m2;
+        }
+      }
+    }
+    even.blocks = odd.blocks = blockRows * blockCols;
+    even.motion = even.motionBefore + even.motionAfter;
+    even.repeat = after ? repeatEven : -1;
+    even.repeatNoise = noiseEnergy;
+    positions[o].push_back(even);
+    if (next && after) {
+      odd.motion = odd.motionBefore + odd.motionAfter;
+      odd.repeat = repeatOdd;
+      odd.repeatNoise = noiseEnergy;
+      positions[o].push_back(odd);
+    }
+  }
 }
 
 void FieldAnalyzer::AddFrame(const uint8_t* luma, ptrdiff_t pitch) {
-  if (previous) {
-    MeasurePair(previous, luma, pitch, false);
-    AddPosition(sums, false);
-    AddPosition(sums, true);
-    previousMotionBottom.resize(sums.size());
-    for (size_t b = 0; b < sums.size(); ++b) previousMotionBottom[b] = sums[b].motionBottom;
+  currentPlane ^= 1;
+  Reduce(luma, pitch);
+  Measure(frames > 0);
+  noiseHistory.push_back(NoiseOf(frameSums[1]));
+  if (frames >= 1) {
+    // Frame k = frames - 1 is complete: its positions 2k and 2k+1.
+    const int k = frames - 1;
+    const double noise = std::min(noiseHistory[k], noiseHistory[k + 1]);
+    AddPositions(frameSums[0], &frameSums[1], k >= 1 ? &pairSums[0] : nullptr, &pairSums[1], noise);
   }
-  previous = luma;
-  previousPitch = pitch;
+  std::swap(frameSums[0], frameSums[1]);
+  std::swap(pairSums[0], pairSums[1]);
   ++frames;
 }
 
-std::vector<PositionMeasures> FieldAnalyzer::Finish() {
-  if (!previous) return {};
-  // The last frame's own position: only the change of its bottom field
-  // from the frame before it is known.
-  MeasurePair(previous, nullptr, previousPitch, true);
-  PositionMeasures m;
-  for (size_t b = 0; b < sums.size(); ++b) {
-    const uint32_t before = previousMotionBottom.empty() ? 0 : previousMotionBottom[b];
-    m.combAll += sums[b].combOwn;
-    if (before > MovingBlockSum) {
-      m.comb += sums[b].combOwn;
-      m.motionBefore += before;
-      ++m.movingBlocks;
-    }
-  }
-  m.motion = m.motionBefore;
-  positions.push_back(m);
-  previous = nullptr;
-  return std::move(positions);
+FieldAnalyzer::Result FieldAnalyzer::Finish() {
+  Result result;
+  if (frames == 0) return result;
+  // The last frame's own position: only the change of its first field's
+  // predecessor is known.
+  AddPositions(frameSums[0], nullptr, frames >= 2 ? &pairSums[0] : nullptr, nullptr, noiseHistory.back());
+  for (int o = 0; o < 2; ++o) result.order[o] = std::move(positions[o]);
+  frames = 0;
+  return result;
 }
 
 }  // namespace analysis

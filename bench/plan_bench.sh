@@ -115,14 +115,6 @@ EOF
 )
 
 # Replace the section in bench/README.md (or append it), leaving the others.
-readme=$here/README.md
 printf '%s\n' "$section" >"$work/section.md"
-awk -v sectionFile="$work/section.md" '
-  function emit() { while ((getline line < sectionFile) > 0) print line; done = 1 }
-  /^## / { if (skipping) { skipping = 0; print "" } }
-  /^## Plan analysis[[:space:]]*$/ { skipping = 1; emit(); next }
-  !skipping { print }
-  END { if (!done) { print ""; emit() } }
-' "$readme" >"$work/README.md"
-cp "$work/README.md" "$readme"
+"$here/readme_section.sh" "$work/section.md"
 printf '%s\n' "$section"

@@ -22,6 +22,10 @@ if [ -x bench/plan_bench.sh ]; then
   echo "== plan analysis"
   bench/plan_bench.sh "$build"
 fi
+if [ -x bench/plan_classes.sh ]; then
+  echo "== plan footage classes"
+  bench/plan_classes.sh "$build"
+fi
 if [ -x bench/review_bench.sh ]; then
   echo "== plan review"
   bench/review_bench.sh "$build"

@@ -1,31 +1,123 @@
 #include "cli/field_order.h"
 
-namespace cli {
+#include <cstdio>
+#include <vector>
 
-FieldOrderDecision ResolveFieldOrder(char requested, stream::FrameReader& reader) {
-  FieldOrderDecision choice;
-  if (requested == 't' || requested == 'b') {
-    choice.bottomFirst = requested == 'b';
-    choice.reason = "--field-order";
-    return choice;
-  }
-  const stream::Y4mHeader& header = reader.Header();
-  switch (stream::HeaderFieldOrder(header)) {
-    case stream::FieldOrder::TopFirst: choice.reason = "the header's It"; return choice;
-    case stream::FieldOrder::BottomFirst:
-      choice.bottomFirst = true;
-      choice.reason = "the header's Ib";
-      return choice;
-    case stream::FieldOrder::Unknown: break;
-  }
-  choice.reason = reader.Raw()              ? "assumed: raw input states no order"
-                  : header.interlace == '?' ? "assumed: the header has no I tag"
-                                            : std::string("assumed: the header says I") + header.interlace;
-  return choice;
+#include "analysis/field_measures.h"
+#include "stream/errors.h"
+
+namespace cli {
+namespace {
+
+std::string HeaderSays(const stream::FrameReader& reader) {
+  const char tag = reader.Header().interlace;
+  return reader.Raw() ? "raw input states no order"
+         : tag == '?' ? "the header has no I tag"
+                      : std::string("the header says I") + tag;
 }
 
-std::string DescribeFieldOrder(const FieldOrderDecision& choice) {
-  return std::string(choice.bottomFirst ? "bottom" : "top") + " field first (" + choice.reason + ")";
+std::string Votes(const analysis::FieldOrderVerdict& v) {
+  char text[160];
+  std::snprintf(text, sizeof text, "%d frame pairs look top field first, %d bottom field first", v.allTopVotes,
+                v.allBottomVotes);
+  return text;
+}
+
+bool ReadsOn(stream::FrameReader& reader, stream::StoredFrame* frame) {
+  try {
+    return reader.ReadStoredFrame(frame);
+  } catch (const stream::CliError&) {
+    return false;
+  }
+}
+
+}  // namespace
+
+FieldOrderDecision DecideFieldOrder(char requested, const stream::FrameReader& reader,
+                                    const analysis::FieldOrderVerdict* measured) {
+  FieldOrderDecision d;
+  if (requested == 't' || requested == 'b') {
+    d.bottomFirst = requested == 'b';
+    d.reason = "--field-order";
+  } else if (!reader.Raw() && stream::HeaderFieldOrder(reader.Header()) != stream::FieldOrder::Unknown) {
+    d.bottomFirst = stream::HeaderFieldOrder(reader.Header()) == stream::FieldOrder::BottomFirst;
+    d.reason = std::string("the header's I") + reader.Header().interlace;
+  } else if (!measured) {
+    d.measured = true;
+    d.reason = "assumed: " + HeaderSays(reader);
+  } else if (measured->known) {
+    d.measured = true;
+    d.bottomFirst = measured->order == analysis::FieldOrder::BottomFirst;
+    d.reason = "measured: " + HeaderSays(reader) + "; " + Votes(*measured);
+    if (measured->decidedAtFrame >= 0) d.reason += ", settled at frame " + std::to_string(measured->decidedAtFrame);
+  } else {
+    // Progressive or still pictures weave alike in both orders.
+    d.measured = true;
+    d.reason = "assumed: " + HeaderSays(reader) + "; the footage shows no order";
+  }
+  // The footage against a stated order: a clear majority of frame pairs
+  // the other way round.
+  if (measured && !d.measured) {
+    const int against = d.bottomFirst ? measured->allTopVotes : measured->allBottomVotes;
+    const int with = d.bottomFirst ? measured->allBottomVotes : measured->allTopVotes;
+    if (against >= analysis::FieldOrderVotes && against > 2 * with)
+      d.warning = std::string("the footage looks ") + (d.bottomFirst ? "top" : "bottom") + " field first (" +
+                  Votes(*measured) + "); if the film frames come out as rebuilt fields, use --field-order " +
+                  (d.bottomFirst ? "tff" : "bff");
+  }
+  return d;
+}
+
+analysis::FieldOrderVerdict MeasureStreamFieldOrder(stream::FrameReader& reader) {
+  const stream::Y4mHeader& header = reader.Header();
+  const int width = header.width, height = header.height;
+  analysis::FieldAnalyzer analyzer(width, height);
+  analysis::FieldOrderProbe probe(analyzer.FieldSamples());
+  stream::StoredFrame frame;
+  std::vector<uint8_t> luma;
+  // Positions reach the probe one frame late (an odd position needs the
+  // frame after it); the last frame's are taken at the end.
+  size_t fed = 1;
+  auto feed = [&](const std::vector<analysis::PositionMeasures>& top,
+                  const std::vector<analysis::PositionMeasures>& bottom) {
+    for (; fed + 1 < top.size() && !probe.Decided(); fed += 2)
+      probe.Add(top[fed - 1], top[fed], bottom[fed], top[fed + 1]);
+  };
+  // A frame the reader cannot give ends the measuring; the command that
+  // reads it again reports it.
+  while (!probe.Decided() && analyzer.Frames() <= analysis::FieldOrderReach && ReadsOn(reader, &frame)) {
+    const uint8_t* plane = frame.data;
+    if (reader.Raw()) {
+      luma.resize(static_cast<size_t>(width) * height);
+      for (size_t i = 0; i < luma.size(); ++i) luma[i] = frame.data[2 * i];
+      plane = luma.data();
+    }
+    analyzer.AddFrame(plane, width);
+    frame = stream::StoredFrame();
+    feed(analyzer.Positions(analysis::FieldOrder::TopFirst), analyzer.Positions(analysis::FieldOrder::BottomFirst));
+  }
+  const analysis::FieldAnalyzer::Result result = analyzer.Finish();
+  feed(result.In(analysis::FieldOrder::TopFirst), result.In(analysis::FieldOrder::BottomFirst));
+  return probe.Final();
+}
+
+FieldOrderDecision ResolveFieldOrder(char requested, stream::FrameReader& reader) {
+  const FieldOrderDecision stated = DecideFieldOrder(requested, reader, nullptr);
+  // Frames whose layout the command refuses anyway are not read.
+  const stream::Y4mHeader& header = reader.Header();
+  if (!stated.measured || !stream::LayoutProblem(header.width, header.height, {header.chroma, false}).empty())
+    return stated;
+  if (!reader.Seekable()) {
+    FieldOrderDecision d = stated;
+    d.reason += "; a pipe cannot be read ahead to measure the order";
+    return d;
+  }
+  const analysis::FieldOrderVerdict verdict = MeasureStreamFieldOrder(reader);
+  return DecideFieldOrder(requested, reader, &verdict);
+}
+
+std::string DescribeFieldOrder(const FieldOrderDecision& decision) {
+  return std::string(decision.bottomFirst ? "bottom" : "top") + " field first (" + decision.reason + ")";
 }
 
 }  // namespace cli

@@ -7,12 +7,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
 #include "analysis/field_measures.h"
+#include "analysis/field_order.h"
 #include "analysis/keep.h"
 #include "cli/errors.h"
 #include "cli/field_order.h"
@@ -88,10 +90,48 @@ bool SameFile(const std::string& a, const std::string& b) {
          sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
-std::string PlanReport(const analysis::Proposal& proposal, int frames) {
+std::string RenderAdvice(const analysis::Proposal& proposal, const FieldOrderDecision& order, const std::string& plan,
+                         const std::string& input) {
+  const analysis::PlanSummary s = analysis::Summarize(proposal);
+  const std::string planName = plan == "-" ? "PLAN" : plan, inputName = input == "-" ? "INPUT.y4m" : input;
+  const std::string orderOption =
+      order.measured ? std::string(" --field-order ") + (order.bottomFirst ? "bff" : "tff") : "";
+  const std::string base = "zemivtc --plan " + planName + orderOption;
+  const std::string timecodes = base + " --timecodes TIMES.txt " + inputName +
+                                " - | ffmpeg -f yuv4mpegpipe -i - -c:v libx264 VIDEO.mkv\n" +
+                                "    mkvmerge -o OUTPUT.mkv --timestamps 0:TIMES.txt VIDEO.mkv\n";
+  std::string r;
+  if (s.outputFrames == 0) return "  render: the plan makes no frames\n";
+  if (s.videoPositions == 0 && s.progressivePositions == 0) {
+    r += "  render (all film, 24000/1001 frames a second):\n    " + base + " --rate 24000/1001 " + inputName +
+         " OUTPUT.y4m\n";
+    // Fields an edit left alone are frames of their own, and cuts drop
+    // fields: at a constant rate the film then runs longer or shorter than
+    // the source. Where that is more than two film frames, say so.
+    const double drift = s.outputFrames * 1001.0 / 24000 - (s.positions + 1) * 1001.0 / 60000;
+    if (std::fabs(drift) > 2 * 1001.0 / 24000)
+      r += Format(
+               "    (at that rate it runs %.2f s %s than the source, from %d fields rebuilt alone and %d breaks; "
+               "for the source's own times:)\n    ",
+               std::fabs(drift), drift > 0 ? "longer" : "shorter", s.orphans, static_cast<int>(s.breakFrames.size())) +
+           timecodes;
+  } else if (s.filmPositions == 0 && s.videoPositions == 0) {
+    r += "  render (all progressive, 30000/1001 frames a second):\n    " + base + " --rate 30000/1001 " + inputName +
+         " OUTPUT.y4m\n";
+  } else if (s.filmPositions == 0 && s.progressivePositions == 0) {
+    r += "  render (all video, one frame per field at 60000/1001):\n    " + base + " " + inputName + " OUTPUT.y4m\n";
+  } else {
+    r += "  render (film and video mixed: each frame keeps its own time):\n    " + timecodes;
+  }
+  return r;
+}
+
+std::string PlanReport(const analysis::Proposal& proposal, int frames, const FieldOrderDecision& order,
+                       const std::string& plan, const std::string& input) {
   const analysis::PlanSummary s = analysis::Summarize(proposal);
   std::string r =
       Format("zemivtc plan: %d frames, %d field positions, %d output frames\n", frames, s.positions, s.outputFrames);
+  r += "  field order: " + DescribeFieldOrder(order) + "\n";
   r += Format("  film:        %7d positions, %d film frames\n", s.filmPositions, s.filmFrames);
   r += Format("  progressive: %7d positions, %d frames\n", s.progressivePositions, s.progressiveFrames);
   r += Format("  video:       %7d positions, %d fields rebuilt\n", s.videoPositions, s.videoFields);
@@ -102,20 +142,28 @@ std::string PlanReport(const analysis::Proposal& proposal, int frames) {
     r += (i ? ", " : " at frames ") + std::to_string(s.breakFrames[i]);
   if (s.breakFrames.size() > 40) r += ", ...";
   r += "\n";
+  r += RenderAdvice(proposal, order, plan, input);
   return r;
 }
 
 std::string ExplainLine(const analysis::Proposal& proposal, const std::vector<analysis::PositionMeasures>& measures,
-                        int p) {
+                        int p, analysis::FieldOrder order) {
   const analysis::Decision& d = proposal.positions[p];
   const analysis::PositionMeasures& m = measures[p];
-  const std::string fields = p % 2 == 0 ? Format("frame %d", p / 2) : Format("t%d/b%d", p / 2 + 1, p / 2);
+  // An odd position's fields, top one first: frame k's second field and
+  // frame k+1's first.
+  const bool bottomFirst = order == analysis::FieldOrder::BottomFirst;
+  const std::string fields = p % 2 == 0    ? Format("frame %d", p / 2)
+                             : bottomFirst ? Format("t%d/b%d", p / 2, p / 2 + 1)
+                                           : Format("t%d/b%d", p / 2 + 1, p / 2);
   const std::string cadence =
       d.cadence < 0 ? std::string("irregular") : analysis::CadenceName(d.cadence) + "/" + std::to_string(d.phase);
-  return Format("%8d %-14s %c %-11s %-11s %-8s combed=%.2f evidence=%.2f comb=%.0f motion=%.0f repeat=%.0f%s%s\n", p,
-                fields.c_str(), d.code, StretchName(d.stretch), cadence.c_str(), d.boundary ? "boundary" : "joined",
-                d.combed, d.evidence, m.comb, m.motion, m.repeat, d.orphan ? " orphan" : "",
-                d.cadenceBreak ? " break" : "");
+  return Format(
+      "%8d %-14s %c %-11s %-11s %-8s combed=%.2f evidence=%.2f comb=%.0f motion=%.0f repeat=%.0f noise=%.0f "
+      "pairing=%.0f pmotion=%.0f%s%s\n",
+      p, fields.c_str(), d.code, StretchName(d.stretch), cadence.c_str(), d.boundary ? "boundary" : "joined", d.combed,
+      d.evidence, m.comb, m.motion, m.repeat, m.repeatNoise, m.pairing, m.pairingMotion, d.orphan ? " orphan" : "",
+      d.cadenceBreak ? " break" : "");
 }
 
 void RunPlanCommand(const Options& options) {
@@ -142,13 +190,14 @@ void RunPlanCommand(const Options& options) {
   const stream::Y4mHeader& header = reader->Header();
   const int width = header.width, height = header.height;
   const bool raw = options.inputFormat.raw;
-  // The fields are measured in the order the render weaves them: a
-  // bottom-first source's luma is read upside down (negative pitch), as the
-  // render hands it to the filter.
-  const FieldOrderDecision order = ResolveFieldOrder(options.fieldOrder, *reader);
-  const std::string format = stream::InputFormatName(header, raw) + ", " + DescribeFieldOrder(order);
+  // Both orders are measured in one pass; the option or the header decides
+  // now where it can, the footage after the pass where they say nothing.
+  const FieldOrderDecision stated = DecideFieldOrder(options.fieldOrder, *reader, nullptr);
+  const std::string inputFormat = stream::InputFormatName(header, raw);
+  const std::string format =
+      inputFormat + ", " + (stated.measured ? std::string("field order measured") : DescribeFieldOrder(stated));
   FailureContext() = "input " + format;
-  const std::string problem = stream::LayoutProblem(width, height, {header.chroma, order.bottomFirst});
+  const std::string problem = stream::LayoutProblem(width, height, {header.chroma, stated.bottomFirst});
   if (!problem.empty()) throw CliError(problem);
 
   stream::RowBands bands;
@@ -162,23 +211,17 @@ void RunPlanCommand(const Options& options) {
   const bool progress = !options.quiet && isatty(STDERR_FILENO);
   const auto start = std::chrono::steady_clock::now();
   auto last = start;
-  // The previous frame's bytes stay held while the next one is measured
-  // against them; raw frames have their luma gathered into one of two planes.
-  stream::StoredFrame previous, current;
-  std::vector<uint8_t> lumaPlanes[2];
+  // Raw frames have their luma gathered into a plane of its own.
+  stream::StoredFrame current;
+  std::vector<uint8_t> lumaPlane;
   while (reader->ReadStoredFrame(&current)) {
     const uint8_t* luma = current.data;
     if (raw) {
-      std::vector<uint8_t>& plane = lumaPlanes[analyzer.Frames() % 2];
-      plane.resize(static_cast<size_t>(width) * height);
-      for (size_t i = 0; i < plane.size(); ++i) plane[i] = current.data[2 * i];
-      luma = plane.data();
+      lumaPlane.resize(static_cast<size_t>(width) * height);
+      for (size_t i = 0; i < lumaPlane.size(); ++i) lumaPlane[i] = current.data[2 * i];
+      luma = lumaPlane.data();
     }
-    if (order.bottomFirst)
-      analyzer.AddFrame(luma + static_cast<size_t>(height - 1) * width, -static_cast<ptrdiff_t>(width));
-    else
-      analyzer.AddFrame(luma, width);
-    previous = std::move(current);
+    analyzer.AddFrame(luma, width);
     current = stream::StoredFrame();
     if (progress) {
       const auto now = std::chrono::steady_clock::now();
@@ -196,10 +239,19 @@ void RunPlanCommand(const Options& options) {
     throw CliError(frames == 1 ? "the input has 1 frame; a plan needs at least 2"
                                : "the input has no frames; a plan needs at least 2");
 
-  const double fieldPixels = analyzer.FieldPixels();
-  const std::vector<analysis::PositionMeasures> measures = analyzer.Finish();
+  const double fieldSamples = analyzer.FieldSamples();
+  const analysis::FieldAnalyzer::Result both = analyzer.Finish();
+  const analysis::FieldOrderVerdict verdict = analysis::MeasureFieldOrder(both, fieldSamples);
+  const FieldOrderDecision order = DecideFieldOrder(options.fieldOrder, *reader, &verdict);
+  if (order.measured) {
+    const std::string problem = stream::LayoutProblem(width, height, {header.chroma, order.bottomFirst});
+    if (!problem.empty()) throw CliError(problem);
+  }
+  const analysis::FieldOrder fieldOrder =
+      order.bottomFirst ? analysis::FieldOrder::BottomFirst : analysis::FieldOrder::TopFirst;
+  const std::vector<analysis::PositionMeasures>& measures = both.In(fieldOrder);
   const analysis::Constraints constraints = KeepConstraints(keep, options.keep, static_cast<int>(measures.size()));
-  const analysis::Proposal proposal = analysis::ProposePlan(measures, fieldPixels, &constraints);
+  const analysis::Proposal proposal = analysis::ProposePlan(measures, fieldSamples, &constraints);
 
   std::string plan(proposal.positions.size(), '0');
   for (size_t p = 0; p < plan.size(); ++p) plan[p] = proposal.positions[p].code;
@@ -233,7 +285,7 @@ void RunPlanCommand(const Options& options) {
         "# position  fields         code stretch  cadence/phase  fields are  measures (combed: 0 one moment .. 1 "
         "two)\n";
     for (size_t p = 0; p < plan.size(); ++p) {
-      lines += ExplainLine(proposal, measures, static_cast<int>(p));
+      lines += ExplainLine(proposal, measures, static_cast<int>(p), fieldOrder);
       if (lines.size() > (1 << 16)) {
         std::fputs(lines.c_str(), stderr);
         lines.clear();
@@ -244,11 +296,12 @@ void RunPlanCommand(const Options& options) {
   if (timelineOut) timelineOut->Commit();
   planOut.Commit();
   if (review) review->Commit();
-  std::fputs(PlanReport(proposal, frames).c_str(), stderr);
+  std::fputs(PlanReport(proposal, frames, order, options.planOut, options.input).c_str(), stderr);
   if (!keep.empty()) std::fprintf(stderr, "  kept: %zu lines of %s\n", keep.size(), options.keep.c_str());
   if (review)
     std::fprintf(stderr, "  review: %d places in %s/index.html\n", static_cast<int>(places.size()),
                  options.review.c_str());
+  if (!order.warning.empty()) std::fputs(("zemivtc plan: warning: " + order.warning + "\n").c_str(), stderr);
   if (plan.size() > MaxPlanBytes)
     std::fputs(("zemivtc plan: warning: the plan has " + std::to_string(plan.size()) +
                 " positions, more than the filter reads (" + std::to_string(MaxPlanBytes) + "); split the input\n")

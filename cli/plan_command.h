@@ -7,6 +7,8 @@
 #include <string>
 
 #include "analysis/cadence.h"
+#include "analysis/field_order.h"
+#include "cli/field_order.h"
 #include "cli/options.h"
 
 namespace cli {
@@ -17,10 +19,12 @@ void RunPlanCommand(const Options& options);
 // True when both name one existing regular file ("-" names none).
 bool SameFile(const std::string& a, const std::string& b);
 
-// The report on standard error, and one --explain line of position p.
-std::string PlanReport(const analysis::Proposal& proposal, int frames);
+// The report on standard error (with the render line that fits the plan),
+// and one --explain line of position p.
+std::string PlanReport(const analysis::Proposal& proposal, int frames, const FieldOrderDecision& order,
+                       const std::string& plan, const std::string& input);
 std::string ExplainLine(const analysis::Proposal& proposal, const std::vector<analysis::PositionMeasures>& measures,
-                        int p);
+                        int p, analysis::FieldOrder order);
 
 }  // namespace cli
 

@@ -50,15 +50,15 @@ std::string Fields(int p, bool bottomFirst) {
   return "t" + std::to_string(top) + "/b" + std::to_string(p - top);
 }
 
-std::string CodeMeaning(char code) {
+std::string CodeMeaning(char code, bool bottomFirst) {
   switch (code) {
     case '0': return "nothing made here";
     case '1': return "the weave taken whole";
     case '2':
     case '6': return "the field matching the position rebuilt";
     case '3': return "the weave smoothed";
-    case '4': return "the bottom field rebuilt";
-    case '5': return "the top field rebuilt";
+    case '4': return bottomFirst ? "the top field rebuilt" : "the bottom field rebuilt";
+    case '5': return bottomFirst ? "the bottom field rebuilt" : "the top field rebuilt";
     default: return "no frame";
   }
 }
@@ -267,8 +267,9 @@ void ReviewWriter::Write(const ReviewContent& content) {
                             : "-weave.png"),
             frame(topFrame(q)), frame(bottomFrame(q)), 0);
       const PackedFrame top = frame(topFrame(p)), bottom = frame(bottomFrame(p));
-      add(stem + "-top.png", top, bottom, 1);
-      add(stem + "-bottom.png", top, bottom, 2);
+      // In the order the page shows them: '5' (the first parity) then '4'.
+      for (int kind : content.bottomFirst ? std::vector<int>{2, 1} : std::vector<int>{1, 2})
+        add(stem + (kind == 1 ? "-top.png" : "-bottom.png"), top, bottom, kind);
       add(stem + "-closeup.png", top, bottom, 3);
     }
     auto make = [&](int begin, int end) {
@@ -304,7 +305,7 @@ void ReviewWriter::Write(const ReviewContent& content) {
               (place.cadenceBreak ? "<span class=\"tag break\">cadence break</span>"
                                   : "<span class=\"tag doubt\">small margin</span>") +
               "</h2>\n";
-      page += "<p>Chosen: <b>" + std::string(1, d.code) + "</b> (" + CodeMeaning(d.code) + ")" +
+      page += "<p>Chosen: <b>" + std::string(1, d.code) + "</b> (" + CodeMeaning(d.code, content.bottomFirst) + ")" +
               (d.kept ? ", kept from the keep file" : "") + " &middot; " + StretchText(d) + " &middot; margin " +
               Fixed(place.margin, 1) + "</p>\n";
       if (place.cadenceBreak) {
@@ -333,11 +334,13 @@ void ReviewWriter::Write(const ReviewContent& content) {
                 code + "<br>" + measureText(q) + "<br>to take it whole: <code>" + std::to_string(q) +
                 " 1</code></figcaption></figure>\n";
       }
-      // The two fields of p alone.
+      // The two fields of p alone: '5' rebuilds the field of the parity
+      // each frame shows first (the top one, or the bottom one in a
+      // bottom-field-first source), '4' the other.
       for (const char code : {'5', '4'}) {
-        const bool isTop = code == '5';
-        const bool chosen = d.code == code || ((d.code == '2' || d.code == '6') && isTop == (p % 2 == 0));
-        const std::string field = isTop ? "t" + std::to_string((p + 1) / 2) : "b" + std::to_string(p / 2);
+        const bool isTop = (code == '5') != content.bottomFirst;
+        const bool chosen = d.code == code || ((d.code == '2' || d.code == '6') && (code == '5') == (p % 2 == 0));
+        const std::string field = isTop ? "t" + std::to_string(topFrame(p)) : "b" + std::to_string(bottomFrame(p));
         page += std::string("<figure") + (chosen ? " class=\"chosen\"" : "") + ">" + image() + "<figcaption>" +
                 (isTop ? "top" : "bottom") + " field " + field + " rebuilt alone<br>to use it: <code>" + id + " " +
                 code + "</code></figcaption></figure>\n";

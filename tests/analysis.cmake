@@ -1,8 +1,12 @@
 # zemivtc plan: the analysis on generated footage (telecined film with cuts,
-# video, progressive frames) rendered through the built command, the
-# timeline picture, timecodes and the refusals.
-add_library(zemivtc_footage STATIC ${CMAKE_CURRENT_SOURCE_DIR}/footage.cpp)
-zemivtc_test(analysis_test ${CMAKE_CURRENT_SOURCE_DIR}/analysis_plan_test.cpp)
+# video, progressive frames; the footage classes: grain, encodes, fades,
+# held drawings, either field order) rendered through the built command and
+# held against ffmpeg's chains, the field order, the timeline picture,
+# timecodes and the refusals.
+add_library(zemivtc_footage STATIC ${CMAKE_CURRENT_SOURCE_DIR}/footage.cpp ${CMAKE_CURRENT_SOURCE_DIR}/footage_classes.cpp)
+zemivtc_test(analysis_test
+  ${CMAKE_CURRENT_SOURCE_DIR}/analysis_plan_test.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/analysis_classes_test.cpp)
 target_link_libraries(analysis_test PRIVATE zemivtc_footage zemivtc_cli_lib)
 target_compile_definitions(analysis_test PRIVATE ZEMIVTC_CLI_PATH="$<TARGET_FILE:zemivtc_cli>")
 add_dependencies(analysis_test zemivtc_cli)

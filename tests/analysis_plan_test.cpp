@@ -228,29 +228,56 @@ TEST(PlanRender, RateChangesTheHeaderOnlyAndTimecodesFollowThePlan) {
   std::system(("rm -rf " + dir).c_str());
 }
 
-TEST(FieldMeasures, VectorSumsEqualPlainSumsForOddSizes) {
+TEST(FieldMeasures, VectorSumsEqualPlainSumsForOddSizesAndFloors) {
+  using analysis::FieldAnalyzer;
   std::mt19937 rng(20261208);  // fixed seed, printed on failure through the sizes
-  const int sizes[][2] = {{16, 2}, {30, 7}, {64, 34}, {98, 67}, {130, 40}, {8, 5}};
+  const int sizes[][2] = {{16, 2}, {30, 7}, {64, 34}, {98, 67}, {130, 40}, {8, 5}, {200, 36}};
   for (const auto& size : sizes) {
     const int w = size[0], h = size[1];
+    // Smooth pictures with noise and a comb, so that every measure takes
+    // many values; extremes at the edges of the 16-bit sums.
     std::vector<uint8_t> a(w * h), b(w * h);
-    // Smooth pictures with noise, so that every measure takes many values.
     for (int i = 0; i < w * h; ++i) {
       a[i] = static_cast<uint8_t>((i % w) * 3 + (i / w) * 5 + rng() % 24);
       b[i] = static_cast<uint8_t>(a[i] + rng() % 9 - 4 + ((i / w) % 2) * 30);
     }
-    const int cols = (w + analysis::FieldAnalyzer::BlockColumns - 1) / analysis::FieldAnalyzer::BlockColumns;
+    a[0] = 255;
+    b[w] = 0;
+    const int samples = w / FieldAnalyzer::Reduction;
+    std::vector<uint16_t> ra(samples * h), rb(samples * h), plain(samples);
+    for (int y = 0; y < h; ++y) {
+      FieldAnalyzer::ReduceRow(a.data() + y * w, w, ra.data() + y * samples, true);
+      FieldAnalyzer::ReduceRow(b.data() + y * w, w, rb.data() + y * samples, true);
+      FieldAnalyzer::ReduceRow(a.data() + y * w, w, plain.data(), false);
+      for (int x = 0; x < samples; ++x) {
+        EXPECT_EQ(ra[y * samples + x], plain[x]) << w << "x" << h << " row " << y;
+        EXPECT_EQ(ra[y * samples + x],
+                  a[y * w + 4 * x] + a[y * w + 4 * x + 1] + a[y * w + 4 * x + 2] + a[y * w + 4 * x + 3]);
+      }
+    }
+    const int cols = (samples + FieldAnalyzer::BlockSamples - 1) / FieldAnalyzer::BlockSamples;
     const int rows = std::max(1, (h / 2 + 15) / 16);
-    for (const uint8_t* current : {static_cast<const uint8_t*>(b.data()), static_cast<const uint8_t*>(nullptr)})
+    for (const uint16_t* previous : {static_cast<const uint16_t*>(ra.data()), static_cast<const uint16_t*>(nullptr)})
       for (int br = 0; br < rows; ++br) {
-        std::vector<analysis::FieldAnalyzer::BlockSums> fast(cols), plain(cols);
-        analysis::FieldAnalyzer::MeasureBlockRow(a.data(), current, w, w, h, br, fast.data(), true);
-        analysis::FieldAnalyzer::MeasureBlockRow(a.data(), current, w, w, h, br, plain.data(), false);
+        std::vector<FieldAnalyzer::FrameSums> fastFrame(cols), plainFrame(cols);
+        std::vector<FieldAnalyzer::PairSums> fastPair(cols), plainPair(cols);
+        FieldAnalyzer::MeasureBlockRow(previous, rb.data(), samples, samples, h, br, fastFrame.data(), fastPair.data(),
+                                       true);
+        FieldAnalyzer::MeasureBlockRow(previous, rb.data(), samples, samples, h, br, plainFrame.data(),
+                                       plainPair.data(), false);
         for (int c = 0; c < cols; ++c) {
-          EXPECT_EQ(fast[c].combOwn, plain[c].combOwn) << w << "x" << h << " block " << br << "," << c;
-          EXPECT_EQ(fast[c].combCross, plain[c].combCross) << w << "x" << h;
-          EXPECT_EQ(fast[c].motionTop, plain[c].motionTop) << w << "x" << h;
-          EXPECT_EQ(fast[c].motionBottom, plain[c].motionBottom) << w << "x" << h;
+          const auto& f = fastFrame[c];
+          const auto& g = plainFrame[c];
+          EXPECT_EQ(f.selfTop, g.selfTop) << w << "x" << h << " block " << br << "," << c;
+          EXPECT_EQ(f.selfBottom, g.selfBottom) << w << "x" << h;
+          EXPECT_EQ(f.weave, g.weave) << w << "x" << h;
+          if (!previous) continue;
+          const auto& p = fastPair[c];
+          const auto& q = plainPair[c];
+          EXPECT_EQ(p.weaveTopFirst, q.weaveTopFirst) << w << "x" << h;
+          EXPECT_EQ(p.weaveBottomFirst, q.weaveBottomFirst) << w << "x" << h;
+          EXPECT_EQ(p.changeTop, q.changeTop) << w << "x" << h;
+          EXPECT_EQ(p.changeBottom, q.changeBottom) << w << "x" << h;
         }
       }
   }

@@ -165,8 +165,8 @@ TEST_F(CliCommand, FieldOrderAndChromaFormatDecideTheWeaveAndTheOutput) {
       {"C420mpeg2", "Ip", "--field-order=bff", true, "C420mpeg2", "bottom field first (--field-order)"},
       {"C420jpeg", "It", "", false, "C420jpeg", "top field first (the header's It)"},
       {"C420paldv", "Ib", "", true, "C420paldv", "bottom field first (the header's Ib)"},
-      {"C420", "Im", "", false, "C420", "top field first (assumed: the header says Im)"},
-      {"", "", "", false, "C420jpeg", "top field first (assumed: the header has no I tag)"},
+      {"C420", "Im", "", false, "C420", "top field first (assumed: the header says Im; the footage shows no order)"},
+      {"", "", "", false, "C420jpeg", "top field first (assumed: the header has no I tag; the footage shows no order)"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> frames;
@@ -332,7 +332,8 @@ TEST_F(CliCommand, RawPackedInAndOutAndInfo) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(ReadAll(dir + "info.txt"),
             "frames: 2\nrate: 60000/1001\nwidth: 4\nheight: 2\npixel_type: YUY2\ninput: 4x2 4:2:2 (packed "
-            "yuyv422)\nfield_order: top field first (assumed: raw input states no order)\noutput: 4:2:2 (C422)\n");
+            "yuyv422)\nfield_order: top field first (assumed: raw input states no order; the footage shows no "
+            "order)\noutput: 4:2:2 (C422)\n");
   EXPECT_EQ(Run("$Z --version | grep -q zemivtc && $Z --help | grep -q -- --plan").status, 0);
 }
 

@@ -10,10 +10,6 @@
 namespace footage {
 namespace {
 
-void Run(const std::string& command) {
-  if (std::system(command.c_str()) != 0) throw std::runtime_error("footage: failed: " + command);
-}
-
 // A Y4M file of planar 4:2:2 frames with plain frame headers, read by index.
 class Y4mFile {
  public:
@@ -58,18 +54,6 @@ class Y4mWriter {
   std::ofstream out;
   size_t frameBytes;
 };
-
-// Copies the rows of one parity of every plane (Y w wide, U and V w/2) from
-// `from` into `to`.
-void CopyField(const std::string& from, int parity, int width, int height, std::string* to) {
-  size_t offset = 0;
-  for (int plane = 0; plane < 3; ++plane) {
-    const size_t rowBytes = plane == 0 ? width : width / 2;
-    for (int row = parity; row < height; row += 2)
-      to->replace(offset + row * rowBytes, rowBytes, from, offset + row * rowBytes, rowBytes);
-    offset += rowBytes * height;
-  }
-}
 
 // A clip of W x H frames from an ffmpeg source and filter chain.
 std::string Generate(const std::string& dir, const std::string& name, const std::string& source,
@@ -134,6 +118,20 @@ Piece TelecineReel(const std::string& dir, const std::string& name,
 }
 
 }  // namespace
+
+void Run(const std::string& command) {
+  if (std::system(command.c_str()) != 0) throw std::runtime_error("footage: failed: " + command);
+}
+
+void CopyField(const std::string& from, int parity, int width, int height, std::string* to) {
+  size_t offset = 0;
+  for (int plane = 0; plane < 3; ++plane) {
+    const size_t rowBytes = plane == 0 ? width : width / 2;
+    for (int row = parity; row < height; row += 2)
+      to->replace(offset + row * rowBytes, rowBytes, from, offset + row * rowBytes, rowBytes);
+    offset += rowBytes * height;
+  }
+}
 
 uint64_t Hash(const std::string& bytes) {
   uint64_t h = 1469598103934665603ull;

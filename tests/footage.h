@@ -41,6 +41,13 @@ struct Truth {
 
 uint64_t Hash(const std::string& bytes);
 
+// Runs a shell command; throws std::runtime_error when it fails.
+void Run(const std::string& command);
+
+// Copies the rows of one parity of every plane of a planar 4:2:2 frame (Y
+// width wide, U and V width/2) from `from` into `to`.
+void CopyField(const std::string& from, int parity, int width, int height, std::string* to);
+
 // Makes DIR/footage.y4m (width x height) and its truth. Throws
 // std::runtime_error when ffmpeg fails.
 Truth MakeFootage(const std::string& dir, int width, int height);

@@ -1,13 +1,22 @@
-// plan_footage: the plan tests' footage for the benchmark script.
+// plan_footage: the plan tests' footage for the benchmark scripts.
 //   plan_footage make DIR WIDTH HEIGHT   writes DIR/footage.y4m and DIR/truth.txt
 //   plan_footage score DIR OUTPUT.y4m    prints how many output frames are exact film frames
+//   plan_footage class DIR NAME [seed=N] [size=WxH] [phase=N] [order=t|b] [header=t|b|p|m]
+//                                        [encode=none|mpeg2|x264|x264p]
+//                                        writes DIR/NAME.y4m and DIR/NAME.truth (footage_classes.h)
+//   plan_footage score-plan DIR NAME PLAN       scores a plan against DIR/NAME.truth
+//   plan_footage score-output DIR NAME OUT.y4m  scores a tool's output frames ("-": standard input)
+//   plan_footage chains DIR NAME                scores the ffmpeg chains on DIR/NAME.y4m
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include "tests/footage.h"
+#include "tests/footage_classes.h"
 
 namespace {
 
@@ -34,6 +43,30 @@ footage::Truth Load(const std::string& path) {
   return t;
 }
 
+footage::Variant ParseVariant(int argc, char** argv, int first) {
+  footage::Variant v;
+  for (int i = first; i < argc; ++i) {
+    const std::string a = argv[i];
+    const size_t eq = a.find('=');
+    const std::string key = a.substr(0, eq), value = eq == std::string::npos ? "" : a.substr(eq + 1);
+    if (key == "seed") {
+      v.seed = static_cast<uint32_t>(std::strtoul(value.c_str(), nullptr, 10));
+    } else if (key == "size" && std::sscanf(value.c_str(), "%dx%d", &v.width, &v.height) == 2) {
+    } else if (key == "phase") {
+      v.phase = std::atoi(value.c_str());
+    } else if (key == "order" && (value == "t" || value == "b")) {
+      v.order = value == "b";
+    } else if (key == "header" && value.size() == 1) {
+      v.headerOrder = value[0];
+    } else if (key == "encode" && (value == "none" || value == "mpeg2" || value == "x264" || value == "x264p")) {
+      v.encode = value;
+    } else {
+      throw std::runtime_error("bad variant " + a);
+    }
+  }
+  return v;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -52,7 +85,39 @@ int main(int argc, char** argv) {
                   s.repeatedFilm, s.progressive, s.other, t.recoverableCount);
       return 0;
     }
-    std::fprintf(stderr, "usage: plan_footage make DIR WIDTH HEIGHT | plan_footage score DIR OUTPUT.y4m\n");
+    if (mode == "class" && argc >= 4) {
+      const std::string dir = argv[2], name = argv[3];
+      const footage::ClassTruth t = footage::MakeClass(dir, name, ParseVariant(argc, argv, 4));
+      footage::SaveTruth(t, dir + "/" + name + ".truth");
+      std::printf("frames %d recoverable %zu\n", t.frames, t.recoverable.size());
+      return 0;
+    }
+    if (mode == "score-plan" && argc == 5) {
+      const footage::ClassTruth t = footage::LoadTruth(std::string(argv[2]) + "/" + argv[3] + ".truth");
+      std::ifstream in(argv[4], std::ios::binary);
+      const std::string plan((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      std::printf("%s\n", footage::ScorePlan(t, plan).Line().c_str());
+      return 0;
+    }
+    if (mode == "score-output" && argc == 5) {
+      const footage::ClassTruth t = footage::LoadTruth(std::string(argv[2]) + "/" + argv[3] + ".truth");
+      std::FILE* in = std::strcmp(argv[4], "-") == 0 ? stdin : std::fopen(argv[4], "rb");
+      if (!in) throw std::runtime_error(std::string("cannot read ") + argv[4]);
+      std::printf("%s\n", footage::ScoreY4mStream(t, in).Line().c_str());
+      return 0;
+    }
+    if (mode == "chains" && argc == 4) {
+      const std::string dir = argv[2], name = argv[3];
+      const footage::ClassTruth t = footage::LoadTruth(dir + "/" + name + ".truth");
+      for (const auto& chain : footage::FfmpegChains(t.bottomFirst))
+        std::printf("%s: %s\n", chain.first.c_str(),
+                    footage::ScoreFfmpegChain(t, dir + "/" + name + ".y4m", chain.second).Line().c_str());
+      return 0;
+    }
+    std::fprintf(stderr,
+                 "usage: plan_footage make DIR WIDTH HEIGHT | score DIR OUTPUT.y4m\n"
+                 "       plan_footage class DIR NAME [seed=N] [size=WxH] [phase=N] [order=t|b] [header=X]\n"
+                 "       plan_footage score-plan DIR NAME PLAN | score-output DIR NAME OUT.y4m | chains DIR NAME\n");
     return 2;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "plan_footage: %s\n", e.what());

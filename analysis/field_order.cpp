@@ -1,0 +1,57 @@
+#include "analysis/field_order.h"
+
+#include <algorithm>
+
+namespace analysis {
+
+FieldOrderProbe::FieldOrderProbe(double fieldSamples) : minMotion(std::max(2000.0, fieldSamples)) {}
+
+void FieldOrderProbe::Add(const PositionMeasures& frameBefore, const PositionMeasures& top,
+                          const PositionMeasures& bottom, const PositionMeasures& frameAfter) {
+  const int frame = pairs++;
+  if (frame >= FieldOrderReach) return;
+  // Both orders count the same blocks as moving at an odd position (the
+  // change of both parities decides), so one motion scales both.
+  const double motion = std::max(top.motion, bottom.motion);
+  if (motion < minMotion) return;
+  const double lead = (bottom.comb - top.comb) / motion;
+  int vote = 0;
+  if (lead > FieldOrderMargin) vote = 1;
+  if (lead < -FieldOrderMargin) vote = -1;
+  const double frames = std::max(frameBefore.comb, frameAfter.comb);
+  if (vote == 0 || (std::min(top.comb, bottom.comb) - frames) / motion > FieldOrderClean) return;
+  (vote > 0 ? verdict.allTopVotes : verdict.allBottomVotes)++;
+  if (Decided()) return;
+  (vote > 0 ? verdict.topVotes : verdict.bottomVotes)++;
+  const int lead1 = std::max(verdict.topVotes, verdict.bottomVotes);
+  const int other = std::min(verdict.topVotes, verdict.bottomVotes);
+  if (lead1 >= FieldOrderVotes && lead1 >= FieldOrderLead * other) {
+    verdict.known = true;
+    verdict.order = verdict.topVotes > verdict.bottomVotes ? FieldOrder::TopFirst : FieldOrder::BottomFirst;
+    verdict.decidedAtFrame = frame;
+  }
+}
+
+FieldOrderVerdict FieldOrderProbe::Final() const {
+  FieldOrderVerdict v = verdict;
+  if (v.known) return v;
+  // The stream ended first: a lead of a few votes with no more than a
+  // quarter against it still tells.
+  const int lead = std::max(v.topVotes, v.bottomVotes), other = std::min(v.topVotes, v.bottomVotes);
+  if (lead >= FieldOrderVotes / 2 && lead >= FieldOrderLead * other) {
+    v.known = true;
+    v.order = v.topVotes > v.bottomVotes ? FieldOrder::TopFirst : FieldOrder::BottomFirst;
+  }
+  return v;
+}
+
+FieldOrderVerdict MeasureFieldOrder(const FieldAnalyzer::Result& measures, double fieldSamples) {
+  FieldOrderProbe probe(fieldSamples);
+  const std::vector<PositionMeasures>& top = measures.In(FieldOrder::TopFirst);
+  const std::vector<PositionMeasures>& bottom = measures.In(FieldOrder::BottomFirst);
+  for (size_t p = 1; p + 1 < top.size() && p < bottom.size(); p += 2)
+    probe.Add(top[p - 1], top[p], bottom[p], top[p + 1]);
+  return probe.Final();
+}
+
+}  // namespace analysis

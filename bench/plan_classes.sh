@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# The footage classes of the plan tests (tests/footage_classes.h: grain on
+# every pixel and in clumps, MPEG-2 and x264 encodes, fades and a dissolve, a
+# near-still grainy shot, held drawings, bottom field first, film with video
+# and progressive frames, cuts at odd fields) made once, then `zemivtc plan`
+# and ffmpeg's three chains on each, scored field by field against the known
+# film frames (`plan_footage score-plan` and `chains`). Prints the
+# "## Plan footage classes" section of bench/README.md and puts it there.
+# Usage: bench/plan_classes.sh [BUILD_DIR] (default build).
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(cd "${1:-$here/../build}" && pwd)
+zemivtc=$build/zemivtc
+footage=$build/plan_footage
+work=$(mktemp -d "${TMPDIR:-/tmp}/zemivtc-plan-classes.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+command -v ffmpeg >/dev/null || { echo "plan_classes: ffmpeg is missing (make deps installs it)" >&2; exit 1; }
+for tool in "$zemivtc" "$footage"; do
+  [ -x "$tool" ] || { echo "plan_classes: $tool not built" >&2; exit 1; }
+done
+classes="grain6 clumped mpeg2 x264 fades nearstill drawings bff mixed cuts"
+
+loadBefore=$(cut -d' ' -f1-3 /proc/loadavg)
+start=$(date -u '+%Y-%m-%d %H:%M')
+# One cell: exact / duplicates / combed from a score line.
+cell() {
+  awk '{ for (i = 1; i < NF; i += 2) v[$i] = $(i + 1) } END { printf "%s / %s / %s", v["exact"], v["duplicates"], v["combed"] }'
+}
+rows=""
+for c in $classes; do
+  echo "plan_classes: $c" >&2
+  "$footage" class "$work" "$c" >"$work/$c.made"
+  size=$(head -1 "$work/$c.truth" | awk '{ print $2 "x" $3 }')
+  frames=$(head -1 "$work/$c.truth" | awk '{ print $4 }')
+  "$zemivtc" plan -q --out "$work/$c.plan" "$work/$c.y4m" 2>"$work/$c.report"
+  ours=$("$footage" score-plan "$work" "$c" "$work/$c.plan")
+  recoverable=$(echo "$ours" | awk '{ for (i = 1; i < NF; i += 2) if ($i == "recoverable") print $(i + 1) }')
+  "$footage" chains "$work" "$c" >"$work/$c.chains"
+  chain() { grep "^$1: " "$work/$c.chains" | sed 's/^[^:]*: //' | cell; }
+  rows="$rows| $c | $size, $frames frames | $recoverable | **$(echo "$ours" | cell)** | $(chain 'fieldmatch,decimate') | $(chain 'fieldmatch=combmatch=full,decimate') | $(chain 'pullup,fps=24000\/1001') |
+"
+  rm -f "$work/$c.y4m"
+done
+loadAfter=$(cut -d' ' -f1-3 /proc/loadavg)
+cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')
+ffmpegVersion=$(ffmpeg -version | head -1 | awk '{ print $3 }')
+
+section=$(
+  cat <<EOF
+## Plan footage classes
+
+\`bench/plan_classes.sh [BUILD_DIR]\` makes the footage classes of the plan
+tests (\`build/plan_footage class\`, tests/footage_classes.h), runs
+\`zemivtc plan\` and ffmpeg $ffmpegVersion's three chains on each, and scores every
+output frame by its two fields' bytes against the known film frames: exact
+is a recoverable film frame given byte for byte (against the decoded fields
+for the encodes), each counted once; duplicates are further outputs of a
+film frame already given (whole or rebuilt); combed are frames woven from
+fields of two pictures. For the bottom-field-first class the chains run with
+\`order=bff\` (and \`setfield=bff\` before \`pullup\`), for the others with
+\`order=tff\`. One run, $start UTC: $cpu, $(nproc) cores; load average
+$loadBefore before and $loadAfter after (the figures are counts, not times: the
+load does not change them).
+
+Each cell: exact / duplicates / combed.
+
+| Class | Clip | Recoverable | \`zemivtc plan\` | \`fieldmatch,decimate\` | \`fieldmatch=combmatch=full,decimate\` | \`pullup,fps=24000/1001\` |
+|---|---|---|---|---|---|---|
+$rows
+EOF
+)
+
+# Replace the section in bench/README.md (or append it), leaving the others.
+printf '%s\n' "$section" >"$work/section.md"
+"$here/readme_section.sh" "$work/section.md"
+printf '%s\n' "$section"
