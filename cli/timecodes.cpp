@@ -53,7 +53,7 @@ std::string TimecodesText(const std::string& plan) {
   // (the judder the telecine put in). There the frames get the film's own
   // even times: a line through their positions with the cadence's slope,
   // placed at their mean over whole cycles, used where it stays within a
-  // field of every position (so times still rise from stretch to stretch).
+  // field of every position.
   std::vector<FieldTime> times(positions.size());
   for (size_t j = 0; j < positions.size(); ++j) times[j] = {positions[j], 1};
   for (size_t j = 0; j < positions.size();) {
@@ -84,6 +84,16 @@ std::string TimecodesText(const std::string& plan) {
     for (int64_t m = 0; near && m < static_cast<int64_t>(best); ++m)
       times[j + m] = {sum + static_cast<__int128>(m) * period * whole, denominator};
     j += best;
+  }
+  // A line may put a stretch's first frame before the clip's start, or at or
+  // before the last frame of a stretch just before it; that frame keeps its
+  // position's time, which lies after every earlier frame's (each within a
+  // field of its own earlier position), so times start at 0 and rise.
+  for (size_t j = 0; j < times.size(); ++j) {
+    const FieldTime& t = times[j];
+    const bool early =
+        j == 0 ? t.numerator < 0 : t.numerator * times[j - 1].denominator <= times[j - 1].numerator * t.denominator;
+    if (early) times[j] = {positions[j], 1};
   }
   std::string text = "# timecode format v2\n";
   char line[48];

@@ -15,7 +15,9 @@ namespace cli {
 // milliseconds per code '1' to '6', with six decimals. Frames that repeat a
 // film cadence (4 in 10 positions, 5 in 12, 12 in 25) for two cycles or more
 // lie on one line at the cadence's rate, fitted to their positions over
-// whole cycles, where that keeps every one within a field of its position.
+// whole cycles, where that keeps every one within a field of its position;
+// a frame the line would put before 0 or before the frame before it keeps
+// its position's time.
 std::string TimecodesText(const std::string& plan);
 
 // Reads the plan again (it must be a regular file, since the module has

@@ -258,10 +258,13 @@ TEST(CliTimecodes, FilmStretchesGetEvenTimesAndTheRestTheirPositions) {
   } cases[] = {
       {repeat("1010010010", 3), {0, 11}, 0, 2.5},     // 3:2: positions 0 2 5 8, film times 0 2.5 5 7.5
       {repeat("1010001010", 3), {0, 11}, 0.25, 2.5},  // 2:3:3:2 picking frame 3: 0 2 6 8, centred
-      {repeat("101001010010", 2), {0, 9}, 0, 2.4},    // 3:2:3:2:2: 0 2 5 7 10
-      {"1010010010", {}, 0, 0},                       // one cycle: too little to tell
-      {repeat("2", 30), {}, 0, 0},                    // video
-      {repeat("10", 15), {}, 0, 0},                   // progressive
+      // 2:3:3:2 from its second 2: the line puts frame 0 a quarter field
+      // before the clip's start, so it keeps its position's time, 0.
+      {repeat("1010100010", 3), {1, 11}, 2.25, 2.5},
+      {repeat("101001010010", 2), {0, 9}, 0, 2.4},                          // 3:2:3:2:2: 0 2 5 7 10
+      {"1010010010", {}, 0, 0},                                             // one cycle: too little to tell
+      {repeat("2", 30), {}, 0, 0},                                          // video
+      {repeat("10", 15), {}, 0, 0},                                         // progressive
       {"10101010222" + repeat("1010010010", 3) + "222", {7, 18}, 11, 2.5},  // progressive, video, film, video
   };
   for (const auto& c : cases) {
@@ -286,6 +289,30 @@ TEST(CliTimecodes, FilmStretchesGetEvenTimesAndTheRestTheirPositions) {
       previous = t;
     }
     EXPECT_FALSE(std::getline(text, line)) << c.plan << ": extra " << line;
+  }
+}
+
+// Where the lines of two film stretches meet at neighbouring positions
+// (2:2:2:4 ending three quarters of a field late, 3:2 starting a quarter
+// early), the later frame keeps its position's time: times rise strictly and
+// none lies before the clip's start.
+TEST(CliTimecodes, TimesRiseAcrossStretchesThatMeet) {
+  const double field = 1001.0 / 60;
+  for (const std::string plan :
+       {"1010101000101010110100101001010010100", "101010100010101011010010100101001010010100101001010010100"}) {
+    std::istringstream text(cli::TimecodesText(plan));
+    std::string line;
+    std::getline(text, line);
+    double previous = -1;
+    for (size_t p = 0; p < plan.size(); ++p) {
+      if (plan[p] == '0') continue;
+      ASSERT_TRUE(std::getline(text, line)) << plan;
+      const double t = std::stod(line);
+      EXPECT_GE(t, 0) << plan << ": position " << p << " at " << line;
+      EXPECT_GT(t, previous) << plan << ": position " << p << " at " << line;
+      EXPECT_LT(std::abs(t - p * field), field) << plan << ": position " << p;
+      previous = t;
+    }
   }
 }
 
