@@ -359,8 +359,15 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
       if (acrossCut(q)) switchCost[p] = CutSwitchCost;
   std::vector<double> cost(n), next(n);
   std::vector<uint8_t> from(static_cast<size_t>(count) * n);
+  // The cost of the boundaries at p - 1 and p, by their values: the four
+  // pairCost values of a position, taken once for all its states.
+  auto pairCosts = [&](int p, double pair[2][2]) {
+    for (int b = 0; b < 4; ++b) pair[b / 2][b % 2] = pairCost(p, b / 2, b % 2);
+  };
   // The cheapest cost of every state at position p from the costs at p - 1.
   auto advance = [&](int p, const std::vector<double>& cost, std::vector<double>& next) {
+    double pair[2][2];
+    pairCosts(p, pair);
     // The cheapest state of each boundary value, for changes of cadence.
     int best[2] = {-1, -1};
     for (int s = 0; s < n; ++s) {
@@ -373,7 +380,7 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
       int bestFrom = 0;
       auto consider = [&](int prev, double extra) {
         if (prev < 0) return;
-        const double c = cost[prev] + extra + pairCost(p, states[prev].boundary, st.boundary);
+        const double c = cost[prev] + extra + pair[states[prev].boundary][st.boundary];
         if (c < bestCost) {
           bestCost = c;
           bestFrom = prev;
@@ -425,7 +432,7 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
       if (p == 0) break;
       // The cost from each state at p - 1 to the end.
       double pair[2][2], cheapest[2] = {infinity, infinity};
-      for (int b = 0; b < 4; ++b) pair[b / 2][b % 2] = pairCost(p, b / 2, b % 2);
+      pairCosts(p, pair);
       for (int s = 0; s < n; ++s) {
         onward[s] = emission(states[s], p) + after[s];
         cheapest[states[s].boundary] = std::min(cheapest[states[s].boundary], onward[s]);
