@@ -86,13 +86,7 @@ analysis::FieldOrderVerdict MeasureStreamFieldOrder(stream::FrameReader& reader)
   // A frame the reader cannot give ends the measuring; the command that
   // reads it again reports it.
   while (!probe.Decided() && analyzer.Frames() <= analysis::FieldOrderReach && ReadsOn(reader, &frame)) {
-    const uint8_t* plane = frame.data;
-    if (reader.Raw()) {
-      luma.resize(static_cast<size_t>(width) * height);
-      for (size_t i = 0; i < luma.size(); ++i) luma[i] = frame.data[2 * i];
-      plane = luma.data();
-    }
-    analyzer.AddFrame(plane, width);
+    analyzer.AddFrame(reader.StoredLuma(frame, &luma), width);
     frame = stream::StoredFrame();
     feed(analyzer.Positions(analysis::FieldOrder::TopFirst), analyzer.Positions(analysis::FieldOrder::BottomFirst));
   }

@@ -211,17 +211,10 @@ void RunPlanCommand(const Options& options) {
   const bool progress = !options.quiet && isatty(STDERR_FILENO);
   const auto start = std::chrono::steady_clock::now();
   auto last = start;
-  // Raw frames have their luma gathered into a plane of its own.
   stream::StoredFrame current;
-  std::vector<uint8_t> lumaPlane;
+  std::vector<uint8_t> lumaPlane;  // raw frames' luma, gathered
   while (reader->ReadStoredFrame(&current)) {
-    const uint8_t* luma = current.data;
-    if (raw) {
-      lumaPlane.resize(static_cast<size_t>(width) * height);
-      for (size_t i = 0; i < lumaPlane.size(); ++i) lumaPlane[i] = current.data[2 * i];
-      luma = lumaPlane.data();
-    }
-    analyzer.AddFrame(luma, width);
+    analyzer.AddFrame(reader->StoredLuma(current, &lumaPlane), width);
     current = stream::StoredFrame();
     if (progress) {
       const auto now = std::chrono::steady_clock::now();

@@ -405,6 +405,13 @@ bool FrameReader::ReadStoredFrame(StoredFrame* stored) {
   return true;
 }
 
+const uint8_t* FrameReader::StoredLuma(const StoredFrame& stored, std::vector<uint8_t>* scratch) const {
+  if (!raw) return stored.data;
+  scratch->resize(static_cast<size_t>(header.width) * header.height);
+  for (size_t i = 0; i < scratch->size(); ++i) (*scratch)[i] = stored.data[2 * i];
+  return scratch->data();
+}
+
 std::unique_ptr<FrameReader> OpenFrameReader(const std::string& input, const InputFormat& format, bool mapFile) {
   int fd = STDIN_FILENO;
   std::string name = "standard input";

@@ -90,6 +90,10 @@ class FrameReader {
   // the stream; truncated frames throw CliError. The bytes stay readable
   // while `stored->owner` holds them (mapped files: as long as the reader).
   bool ReadStoredFrame(StoredFrame* stored);
+  // The luma plane (width x height bytes, rows packed) of a frame
+  // ReadStoredFrame gave: a Y4M frame's own Y plane, or raw input's luma
+  // gathered from its packed rows into `scratch`.
+  const uint8_t* StoredLuma(const StoredFrame& stored, std::vector<uint8_t>* scratch) const;
 
  private:
   enum class Line { Ok, End, Truncated, TooLong };
