@@ -17,6 +17,7 @@
 #include "stream/png.h"
 #include "tests/command_line.h"
 #include "tests/footage.h"
+#include "tests/footage_suite.h"
 
 namespace {
 
@@ -27,24 +28,7 @@ using testing_support::ReadAll;
 using testing_support::RunShell;
 using testing_support::WriteAll;
 
-class PlanFootage : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    if (!HaveFfmpeg()) return;
-    dir = MakeTempDir("plan_footage");
-    truth = footage::MakeFootage(dir, 320, 240);
-  }
-  static void TearDownTestSuite() {
-    if (!dir.empty()) std::system(("rm -rf " + dir).c_str());
-  }
-  void SetUp() override {
-    if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed; `make deps` installs it";
-  }
-  static std::string dir;
-  static footage::Truth truth;
-};
-std::string PlanFootage::dir;
-footage::Truth PlanFootage::truth;
+class PlanFootage : public testing_support::FootageSuite {};
 
 TEST_F(PlanFootage, RenderedPlanGivesEveryRecoverableFilmFrameOnceAndNoCombedWeave) {
   CommandResult r = RunShell(dir, "$Z plan --out $D/plan --timeline $D/timeline.png $D/footage.y4m");

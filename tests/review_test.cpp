@@ -20,6 +20,7 @@
 #include "cli/timeline.h"
 #include "tests/command_line.h"
 #include "tests/footage.h"
+#include "tests/footage_suite.h"
 
 namespace {
 
@@ -106,24 +107,7 @@ std::vector<int> PagePlaces(const std::string& page) {
   return places;
 }
 
-class PlanReview : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    if (!HaveFfmpeg()) return;
-    dir = MakeTempDir("plan_review");
-    truth = footage::MakeFootage(dir, 320, 240);
-  }
-  static void TearDownTestSuite() {
-    if (!dir.empty()) std::system(("rm -rf " + dir).c_str());
-  }
-  void SetUp() override {
-    if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed; `make deps` installs it";
-  }
-  static std::string dir;
-  static footage::Truth truth;
-};
-std::string PlanReview::dir;
-footage::Truth PlanReview::truth;
+class PlanReview : public testing_support::FootageSuite {};
 
 TEST_F(PlanReview, ListsEveryPlaceWherethePlanIsWrongWithinTwoPercentOfThePositions) {
   const CommandResult r = RunShell(dir, "$Z plan -q --out $D/plan --review $D/review $D/footage.y4m");
