@@ -24,19 +24,11 @@ repeats=${ZEMIVTC_BENCH_REPEATS:-5}
 csv=$here/chroma_bench.csv
 work=$(mktemp -d "${TMPDIR:-/tmp}/zemivtc-chroma-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
+benchName=chroma_bench
+source "$here/common.sh"
 
-command -v ffmpeg >/dev/null || {
-  echo "chroma_bench: ffmpeg is missing (make deps installs it)" >&2
-  exit 1
-}
-[ -x "$zemivtc" ] || {
-  echo "chroma_bench: $zemivtc not built" >&2
-  exit 1
-}
-
-plan() { # pattern, positions, file
-  awk -v p="$1" -v n="$2" 'BEGIN { s = ""; while (length(s) < n) s = s p; printf "%s", substr(s, 1, n) }' >"$3"
-}
+requireCommands ffmpeg
+requireBuilt "$zemivtc"
 
 echo "chroma_bench: making $frames frames of 1920x1080, 4:2:2 and 4:2:0" >&2
 ffmpeg -v error -f lavfi -i "testsrc2=size=1920x1080:rate=30000/1001" -frames:v "$frames" -pix_fmt yuv422p \
@@ -65,28 +57,12 @@ for r in "${runs[@]}"; do
   eval "$cmd"
 done
 
-cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')
-loadBefore=$(cut -d' ' -f1-3 /proc/loadavg)
+cpu=$(cpuName)
+loadBefore=$(loadAverage)
 echo "chroma_bench: $repeats rotations, load average $loadBefore" >&2
-TIMEFORMAT='%3R %3U %3S'
-echo "repetition,run,output_frames,wall_s,user_s,sys_s" >"$csv"
-for rep in $(seq "$repeats"); do
-  for r in "${runs[@]}"; do
-    IFS='|' read -r name cmd <<<"$r"
-    { time eval "$cmd" >/dev/null 2>"$work/err"; } 2>"$work/time" || {
-      cat "$work/err" >&2
-      exit 1
-    }
-    read -r wall user sys <"$work/time"
-    echo "$rep,$name,${outFrames[$name]},$wall,$user,$sys" >>"$csv"
-  done
-done
-loadAfter=$(cut -d' ' -f1-3 /proc/loadavg)
+timeRotations "${runs[@]}"
+loadAfter=$(loadAverage)
 
-median() { # run name, then "wall" or "cpu" (user + system seconds)
-  awk -F, -v n="$1" -v what="$2" 'NR > 1 && $2 == n { print what == "cpu" ? $5 + $6 : $4 }' "$csv" | sort -g |
-    awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
-}
 echo
 echo "Machine: $cpu, $(nproc) cores; load average $loadBefore before the runs, $loadAfter after;"
 echo "$frames frames of 1920x1080, $repeats rotations, medians (each repetition in chroma_bench.csv)."
@@ -96,11 +72,11 @@ echo
 echo "| Plan | Variant | Wall (s, median) | Output frames/s | Speed (wall) | CPU (s, median) | Speed (CPU) |"
 echo "|---|---|---|---|---|---|---|"
 for p in weave pass bob; do
-  wallReference=$(median "$p 4:2:2" wall)
-  cpuReference=$(median "$p 4:2:2" cpu)
+  wallReference=$(csvMedian "$p 4:2:2" wall)
+  cpuReference=$(csvMedian "$p 4:2:2" cpu)
   for v in "${variants[@]}"; do
     IFS='|' read -r name _ _ <<<"$v"
-    awk -v p="$p" -v n="$name" -v t="$(median "$p $name" wall)" -v c="$(median "$p $name" cpu)" \
+    awk -v p="$p" -v n="$name" -v t="$(csvMedian "$p $name" wall)" -v c="$(csvMedian "$p $name" cpu)" \
       -v f="${outFrames[$p $name]}" -v rt="$wallReference" -v rc="$cpuReference" \
       'BEGIN { printf "| %s | %s | %.3f | %.0f | %.2f | %.3f | %.2f |\n", p, n, t, f / t, rt / t, c, rc / c }'
   done

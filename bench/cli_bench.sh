@@ -24,22 +24,11 @@ csv=$here/cli_bench.csv
 chart=$here/cli_bench.png
 work=$(mktemp -d "${TMPDIR:-/tmp}/zemivtc-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
+benchName=cli_bench
+source "$here/common.sh"
 
-for tool in ffmpeg gnuplot /usr/bin/time awk; do
-  command -v "$tool" >/dev/null || {
-    echo "cli_bench: $tool is missing (make deps installs it)" >&2
-    exit 1
-  }
-done
-[ -x "$zemivtc" ] || {
-  echo "cli_bench: $zemivtc not built" >&2
-  exit 1
-}
-
-# A plan of n field positions made by repeating a pattern.
-plan() {
-  awk -v p="$1" -v n="$2" 'BEGIN { s = ""; while (length(s) < n) s = s p; printf "%s", substr(s, 1, n) }' >"$3"
-}
+requireCommands ffmpeg gnuplot /usr/bin/time awk
+requireBuilt "$zemivtc"
 
 echo "cli_bench: making $frames frames of 1920x1080 4:2:2" >&2
 in=$work/in.y4m
@@ -75,26 +64,12 @@ for r in "${runs[@]}"; do
   esac
 done
 
-cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')
+cpu=$(cpuName)
 cores=$(nproc)
-loadBefore=$(cut -d' ' -f1-3 /proc/loadavg)
+loadBefore=$(loadAverage)
 echo "cli_bench: $repeats rotations, load average $loadBefore" >&2
-
-# One timed run: wall, user and system seconds to the CSV.
-TIMEFORMAT='%3R %3U %3S'
-echo "repetition,run,output_frames,wall_s,user_s,sys_s" >"$csv"
-for rep in $(seq "$repeats"); do
-  for r in "${runs[@]}"; do
-    IFS='|' read -r name cmd _ <<<"$r"
-    { time eval "$cmd" >/dev/null 2>"$work/err"; } 2>"$work/time" || {
-      cat "$work/err" >&2
-      exit 1
-    }
-    read -r wall user sys <"$work/time"
-    echo "$rep,$name,${outFrames[$name]},$wall,$user,$sys" >>"$csv"
-  done
-done
-loadAfter=$(cut -d' ' -f1-3 /proc/loadavg)
+timeRotations "${runs[@]}"
+loadAfter=$(loadAverage)
 
 echo "cli_bench: memory" >&2
 rss() { # peak KiB of zemivtc fed n frames of 720x480 through a pipe
@@ -107,14 +82,10 @@ rss100=$(rss 100)
 rss3000=$(rss 3000)
 
 # Medians per run, then the figures.
-median() { # median wall seconds of a run
-  awk -F, -v n="$1" 'NR > 1 && $2 == n { print $4 }' "$csv" | sort -g |
-    awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
-}
 declare -A med fps
 for r in "${runs[@]}"; do
   IFS='|' read -r name _ _ <<<"$r"
-  med[$name]=$(median "$name")
+  med[$name]=$(csvMedian "$name")
   fps[$name]=$(awk -v f="${outFrames[$name]}" -v t="${med[$name]}" 'BEGIN { printf "%.0f", f / t }')
 done
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }

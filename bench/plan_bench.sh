@@ -21,30 +21,19 @@ repeats=${ZEMIVTC_BENCH_REPEATS:-5}
 size=${ZEMIVTC_PLAN_BENCH_SIZE:-1920x1080}
 work=$(mktemp -d "${TMPDIR:-/tmp}/zemivtc-plan-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
+benchName=plan_bench
+source "$here/common.sh"
 
-command -v ffmpeg >/dev/null || { echo "plan_bench: ffmpeg is missing (make deps installs it)" >&2; exit 1; }
-for tool in "$zemivtc" "$footage"; do
-  [ -x "$tool" ] || { echo "plan_bench: $tool not built" >&2; exit 1; }
-done
+requireCommands ffmpeg bc
+requireBuilt "$zemivtc" "$footage"
 
-loadBefore=$(cut -d' ' -f1-3 /proc/loadavg)
+loadBefore=$(loadAverage)
 echo "plan_bench: making the footage at $size" >&2
 "$footage" make "$work" "${size%x*}" "${size#*x}" >"$work/made.txt"
 frames=$(awk '{ print $2 }' "$work/made.txt")
 recoverable=$(awk '{ print $4 }' "$work/made.txt")
 in=$work/footage.y4m
 cat "$in" >/dev/null
-
-# Wall-clock seconds of one run of a command line.
-seconds() {
-  local t0 t1
-  t0=$(date +%s.%N)
-  bash -c "$1" >/dev/null 2>"$work/err" || { cat "$work/err" >&2; exit 1; }
-  t1=$(date +%s.%N)
-  echo "$t1 - $t0" | bc -l
-}
-median() { tr ' ' '\n' | grep . | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-fmt() { printf '%.3f' "$1"; }
 
 echo "plan_bench: speed, $repeats alternating repetitions" >&2
 runCat="cat $in"
@@ -67,8 +56,8 @@ echo "plan_bench: quality" >&2
 "$zemivtc" -q --plan "$work/plan" "$in" - | "$footage" score "$work" - >"$work/ours.txt"
 ffmpeg -v error -i "$in" -vf fieldmatch,decimate -f yuv4mpegpipe - | "$footage" score "$work" - >"$work/theirs.txt"
 field() { awk -v k="$2" '{ for (i = 1; i < NF; i += 2) if ($i == k) print $(i + 1) }' "$1"; }
-loadAfter=$(cut -d' ' -f1-3 /proc/loadavg)
-cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')
+loadAfter=$(loadAverage)
+cpu=$(cpuName)
 
 row() {  # tool file
   printf '| %s | %s | **%s** | %s | %s | %s |\n' "$1" "$(field "$2" frames)" "$(field "$2" exact)" \

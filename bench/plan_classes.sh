@@ -15,14 +15,14 @@ zemivtc=$build/zemivtc
 footage=$build/plan_footage
 work=$(mktemp -d "${TMPDIR:-/tmp}/zemivtc-plan-classes.XXXXXX")
 trap 'rm -rf "$work"' EXIT
+benchName=plan_classes
+source "$here/common.sh"
 
-command -v ffmpeg >/dev/null || { echo "plan_classes: ffmpeg is missing (make deps installs it)" >&2; exit 1; }
-for tool in "$zemivtc" "$footage"; do
-  [ -x "$tool" ] || { echo "plan_classes: $tool not built" >&2; exit 1; }
-done
+requireCommands ffmpeg
+requireBuilt "$zemivtc" "$footage"
 classes="grain6 clumped mpeg2 x264 fades nearstill drawings bff mixed cuts"
 
-loadBefore=$(cut -d' ' -f1-3 /proc/loadavg)
+loadBefore=$(loadAverage)
 start=$(date -u '+%Y-%m-%d %H:%M')
 # One cell: exact / duplicates / combed from a score line.
 cell() {
@@ -43,8 +43,8 @@ for c in $classes; do
 "
   rm -f "$work/$c.y4m"
 done
-loadAfter=$(cut -d' ' -f1-3 /proc/loadavg)
-cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')
+loadAfter=$(loadAverage)
+cpu=$(cpuName)
 ffmpegVersion=$(ffmpeg -version | head -1 | awk '{ print $3 }')
 
 section=$(

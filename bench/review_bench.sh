@@ -20,27 +20,17 @@ bench=$build/bench_review
 repeats=${ZEMIVTC_BENCH_REPEATS:-5}
 work=$(mktemp -d "${TMPDIR:-/tmp}/zemivtc-review-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
+benchName=review_bench
+source "$here/common.sh"
 
-command -v ffmpeg >/dev/null || { echo "review_bench: ffmpeg is missing (make deps installs it)" >&2; exit 1; }
-for tool in "$zemivtc" "$footage" "$bench"; do
-  [ -x "$tool" ] || { echo "review_bench: $tool not built" >&2; exit 1; }
-done
+requireCommands ffmpeg bc
+requireBuilt "$zemivtc" "$footage" "$bench"
 
-loadBefore=$(cut -d' ' -f1-3 /proc/loadavg)
+loadBefore=$(loadAverage)
 echo "review_bench: making the footage at 1920x1080" >&2
 "$footage" make "$work" 1920 1080 >/dev/null
 in=$work/footage.y4m
 cat "$in" >/dev/null
-
-seconds() {
-  local t0 t1
-  t0=$(date +%s.%N)
-  bash -c "$1" >/dev/null 2>"$work/err" || { cat "$work/err" >&2; exit 1; }
-  t1=$(date +%s.%N)
-  echo "$t1 - $t0" | bc -l
-}
-median() { tr ' ' '\n' | grep . | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-fmt() { printf '%.3f' "$1"; }
 
 echo "review_bench: end to end, $repeats alternating repetitions" >&2
 runPlain="$zemivtc plan -q --out /dev/null $in"
@@ -74,8 +64,8 @@ frames=215784
 analysisS=$(echo "$frames * $frameMs / 1000" | bc -l)
 growth() { printf '%.2f' "$(echo "100 * ($searchMs + $timelineMs + $1 * $placeMs) / 1000 / $analysisS" | bc -l)"; }
 placesAt5=$(printf '%.0f' "$(echo "(0.05 * $analysisS * 1000 - $searchMs - $timelineMs) / $placeMs" | bc -l)")
-loadAfter=$(cut -d' ' -f1-3 /proc/loadavg)
-cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')
+loadAfter=$(loadAverage)
+cpu=$(cpuName)
 
 {
   echo "## Plan review"
@@ -115,13 +105,5 @@ cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')
   echo "above: $places in 431 positions, five of them its edits)."
 } >"$work/section.md"
 
-readme=$here/README.md
-awk -v sectionFile="$work/section.md" '
-  function emit() { while ((getline line < sectionFile) > 0) print line; done = 1 }
-  /^## / { if (skipping) { skipping = 0; print "" } }
-  /^## Plan review[[:space:]]*$/ { skipping = 1; emit(); next }
-  !skipping { print }
-  END { if (!done) { print ""; emit() } }
-' "$readme" >"$work/README.md"
-cp "$work/README.md" "$readme"
+"$here/readme_section.sh" "$work/section.md"
 cat "$work/section.md"
