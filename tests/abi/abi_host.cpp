@@ -25,6 +25,7 @@
 // needs no C or C++ library: its entry point collects the arguments from
 // MSVCRT.dll itself.
 #include "tests/abi/cases.h"
+#include "tests/abi/host_records.h"
 #include "tests/abi/win_runtime.h"
 
 // ---------------------------------------------------------------------------
@@ -54,14 +55,7 @@ __declspec(dllimport) unsigned long __stdcall WaitForSingleObject(void* object, 
 __declspec(dllimport) int __cdecl _putenv(const char* setting);
 }
 
-void* operator new(size_t bytes) { return malloc(bytes ? bytes : 1); }
-void operator delete(void* block) noexcept { free(block); }
-void operator delete(void* block, size_t) noexcept { free(block); }
-extern "C" {
-extern const void* const AbiHostTypeInfoTable[2] = {nullptr, nullptr};  // see the module's runtime file
-int _fltused = 0x9875;
-void __cdecl __std_terminate(void) { abort(); }
-}
+WINRT_RUNTIME(AbiHostTypeInfoTable)
 
 using winrt::Check;
 using winrt::Print;
@@ -76,62 +70,6 @@ namespace {
       Print(2, "    got \"%s\"\n", (got) ? static_cast<const char*>(got) : "(null)"); \
     }                                                                                 \
   } while (0)
-
-// ---------------------------------------------------------------------------
-// The host's records, at the host's offsets.
-struct VideoInfoRec {
-  int width, height;
-  unsigned fpsNumerator, fpsDenominator;
-  int numFrames, pixelType;
-  int audioSamplesPerSecond, sampleType;
-  long long numAudioSamples;
-  int channels, imageType;
-};
-static_assert(sizeof(VideoInfoRec) == 48 && alignof(VideoInfoRec) == 8, "VideoInfo is 48 bytes, 8-aligned");
-static_assert(__builtin_offsetof(VideoInfoRec, numFrames) == 16 && __builtin_offsetof(VideoInfoRec, pixelType) == 20,
-              "VideoInfo frames and pixel type");
-static_assert(__builtin_offsetof(VideoInfoRec, numAudioSamples) == 32 &&
-                  __builtin_offsetof(VideoInfoRec, channels) == 40 && __builtin_offsetof(VideoInfoRec, imageType) == 44,
-              "VideoInfo audio");
-
-struct FrameBufferRec {
-  uint8_t* data;
-  int dataSize;
-  long sequenceNumber;
-  long refcount;
-};
-static_assert(sizeof(FrameBufferRec) == 16 && __builtin_offsetof(FrameBufferRec, refcount) == 12, "VideoFrameBuffer");
-
-struct FrameRec {
-  int refcount;
-  FrameBufferRec* vfb;
-  int offset, pitch, rowSize, height, offsetU, offsetV, pitchUV;
-};
-static_assert(sizeof(FrameRec) == 36 && __builtin_offsetof(FrameRec, vfb) == 4 &&
-                  __builtin_offsetof(FrameRec, offset) == 8 && __builtin_offsetof(FrameRec, pitch) == 12 &&
-                  __builtin_offsetof(FrameRec, rowSize) == 16 && __builtin_offsetof(FrameRec, height) == 20,
-              "VideoFrame");
-
-struct FrameRef {  // PVideoFrame
-  FrameRec* frame;
-};
-static_assert(sizeof(FrameRef) == 4, "PVideoFrame");
-
-struct ValueRec {  // AVSValue
-  short type;
-  short arraySize;
-  union {
-    void* clip;
-    bool boolean;
-    int integer;
-    float number;
-    const char* string;
-    const ValueRec* array;
-  };
-};
-static_assert(sizeof(ValueRec) == 8 && __builtin_offsetof(ValueRec, arraySize) == 2 &&
-                  __builtin_offsetof(ValueRec, clip) == 4,
-              "AVSValue");
 
 struct ClipObj {  // IClip: table pointer, then the count
   void* const* table;

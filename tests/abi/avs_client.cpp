@@ -20,6 +20,7 @@
 // registers, so every error the host reports would crash it under Wine. The
 // client points avisynth.dll's import of _except_handler3 at a version of its
 // own that saves them (Eh3Handler below), before it runs anything.
+#include "tests/abi/host_records.h"
 #include "tests/abi/win_runtime.h"
 
 extern "C" {
@@ -28,14 +29,7 @@ __declspec(dllimport) int __stdcall VirtualProtect(void* address, size_t size, u
 __declspec(dllimport) void __stdcall RtlUnwind(void* targetFrame, void* targetIp, void* record, void* returnValue);
 }
 
-void* operator new(size_t bytes) { return malloc(bytes ? bytes : 1); }
-void operator delete(void* block) noexcept { free(block); }
-void operator delete(void* block, size_t) noexcept { free(block); }
-extern "C" {
-extern const void* const AvsClientTypeInfoTable[2] = {nullptr, nullptr};
-int _fltused = 0x9875;
-void __cdecl __std_terminate(void) { abort(); }
-}
+WINRT_RUNTIME(AvsClientTypeInfoTable)
 
 using winrt::Print;
 using winrt::tally;
@@ -158,48 +152,19 @@ bool PatchImport(void* module, const char* dll, const char* function, void* repl
 
 // ---------------------------------------------------------------------------
 // The host's C interface (avisynth_c.h of AviSynth 2.6): every function
-// __stdcall; values are 8-byte records returned in EDX:EAX.
-struct AvsValue {
-  short type;  // 'c'lip, 's'tring, 'e'rror, 'a'rray, 'i'nt, 'b'ool, 'f'loat, 'v'oid
-  short arraySize;
-  union {
-    void* clip;
-    int integer;
-    const char* string;
-    const AvsValue* array;
-  };
-};
-static_assert(sizeof(AvsValue) == 8, "AVS_Value");
-struct AvsVideoInfo {
-  int width, height;
-  unsigned fpsNumerator, fpsDenominator;
-  int numFrames, pixelType;
-  int audioSamplesPerSecond, sampleType;
-  long long numAudioSamples;
-  int channels, imageType;
-};
-struct AvsFrameBuffer {
-  uint8_t* data;
-  int dataSize;
-  long sequenceNumber, refcount;
-};
-struct AvsFrame {
-  long refcount;
-  AvsFrameBuffer* vfb;
-  int offset, pitch, rowSize, height;
-};
+// __stdcall; values are 8-byte records (ValueRec) returned in EDX:EAX.
 constexpr int kYuy2 = 0x60000004;
 
 struct Host {
   void*(__stdcall* createEnvironment)(int version);
   void(__stdcall* deleteEnvironment)(void* env);
-  AvsValue(__stdcall* invoke)(void* env, const char* name, AvsValue args, const char** names);
-  void(__stdcall* releaseValue)(AvsValue value);
-  void*(__stdcall* takeClip)(AvsValue value, void* env);
+  ValueRec(__stdcall* invoke)(void* env, const char* name, ValueRec args, const char** names);
+  void(__stdcall* releaseValue)(ValueRec value);
+  void*(__stdcall* takeClip)(ValueRec value, void* env);
   void(__stdcall* releaseClip)(void* clip);
-  const AvsVideoInfo*(__stdcall* videoInfo)(void* clip);
-  AvsFrame*(__stdcall* getFrame)(void* clip, int n);
-  void(__stdcall* releaseFrame)(AvsFrame* frame);
+  const VideoInfoRec*(__stdcall* videoInfo)(void* clip);
+  FrameRec*(__stdcall* getFrame)(void* clip, int n);
+  void(__stdcall* releaseFrame)(FrameRec* frame);
   const char*(__stdcall* clipError)(void* clip);
   int(__stdcall* setMemoryMax)(void* env, int megabytes);
   void* env;
@@ -213,16 +178,16 @@ bool Bind(void* dll, F& slot, const char* name) {
   return slot != nullptr;
 }
 
-AvsValue StringValue(const char* s) {
-  AvsValue v{'s', 0, {nullptr}};
+ValueRec StringValue(const char* s) {
+  ValueRec v{'s', 0, {nullptr}};
   v.string = s;
   return v;
 }
 
 // Calls a script function with one argument; the result is the caller's to release.
-AvsValue Call(const char* function, const char* argument) {
-  AvsValue arg = StringValue(argument);
-  AvsValue args{'a', 1, {nullptr}};
+ValueRec Call(const char* function, const char* argument) {
+  ValueRec arg = StringValue(argument);
+  ValueRec args{'a', 1, {nullptr}};
   args.array = &arg;
   return host.invoke(host.env, function, args, nullptr);
 }
@@ -268,7 +233,7 @@ struct Dump {
 Dump OpenDump(const char* name) {
   return Dump{_open(winrt::JoinPath(workDir, name), winrt::kOpenWrite, winrt::kReadWriteMode), 0};
 }
-bool DumpFrame(Dump& dump, int index, const AvsFrame* frame) {
+bool DumpFrame(Dump& dump, int index, const FrameRec* frame) {
   const int32_t header[3] = {index, frame->rowSize, frame->height};
   bool ok = _write(dump.fd, header, 12) == 12;
   const uint8_t* row = frame->vfb->data + frame->offset;
@@ -281,7 +246,7 @@ bool DumpFrame(Dump& dump, int index, const AvsFrame* frame) {
 
 // A clip made by a script; null (and a failed check) if the script gave none.
 void* ClipOf(const char* script) {
-  AvsValue v = Call("Eval", script);
+  ValueRec v = Call("Eval", script);
   void* clip = nullptr;
   if (v.type == 'c') {
     clip = host.takeClip(v, host.env);
@@ -392,7 +357,7 @@ void RunScript(const Script& s, Dump& cases) {
   // an odd one also for frame p/2 + 1.
   void* clip = ClipOf(source.s);
   if (clip == nullptr) return;
-  const AvsVideoInfo* vi = host.videoInfo(clip);
+  const VideoInfoRec* vi = host.videoInfo(clip);
   CHECK(vi->pixelType == kYuy2);
   const int width = vi->width, height = vi->height;
   Text sourceName;
@@ -401,7 +366,7 @@ void RunScript(const Script& s, Dump& cases) {
   bool sawPitch = s.wantPitch == 0, sawOffset = s.wantOffset < 0, sawPadding = !s.wantPadding;
   int minPitch = 1 << 30, maxPitch = 0, minOffset = 1 << 30, maxOffset = 0;
   for (int n = 0; n <= length / 2 + 1; ++n) {
-    AvsFrame* frame = host.getFrame(clip, n);
+    FrameRec* frame = host.getFrame(clip, n);
     if (!CHECK(frame != nullptr)) break;
     CHECK(DumpFrame(dump, n, frame));
     sawPitch = sawPitch || frame->pitch == s.wantPitch;
@@ -424,7 +389,7 @@ void RunScript(const Script& s, Dump& cases) {
   script << "ZEMIVTC(" << source.s << ", zemFile=\"" << planPath << "\")";
   void* filter = ClipOf(script.s);
   if (filter == nullptr) return;
-  const AvsVideoInfo* out = host.videoInfo(filter);
+  const VideoInfoRec* out = host.videoInfo(filter);
   CHECK(out->width == width && out->height == height && out->pixelType == kYuy2);
   CHECK(out->numFrames == frames);
   CHECK(out->fpsNumerator == 60000 && out->fpsDenominator == 1001);
@@ -435,7 +400,7 @@ void RunScript(const Script& s, Dump& cases) {
   Dump output = OpenDump(outputName.s);
   int minOutPitch = 1 << 30, maxOutPitch = 0;
   for (int i = 0; i < requests; ++i) {
-    AvsFrame* frame = host.getFrame(filter, order[i]);
+    FrameRec* frame = host.getFrame(filter, order[i]);
     if (!CHECK(frame != nullptr)) {
       Print(2, "    frame %d: %s\n", order[i], host.clipError(filter) ? host.clipError(filter) : "(no error)");
       break;
@@ -488,7 +453,7 @@ void CheckRefusals() {
     if (r.plan) call << ", zemFile=\"" << r.plan << "\"";
     call << ")";
     // As the host reports it to the caller.
-    AvsValue v = Call("Eval", call.s);
+    ValueRec v = Call("Eval", call.s);
     if (!CHECK(v.type == 'e' && winrt::SameText(FirstLine(v.string), r.message))) {
       Print(2, "    %s\n    gave '%c' \"%s\", want \"%s\"\n", call.s, v.type, v.type == 'e' ? v.string : "", r.message);
     } else {
@@ -512,7 +477,7 @@ void CheckRefusals() {
   after << ", zemFile=\"" << smallPlan << "\")";
   void* clip = ClipOf(after.s);
   if (clip != nullptr) {
-    AvsFrame* frame = host.getFrame(clip, 3);
+    FrameRec* frame = host.getFrame(clip, 3);
     CHECK(frame != nullptr);
     if (frame) host.releaseFrame(frame);
     host.releaseClip(clip);
@@ -551,14 +516,14 @@ int Main(int argc, char** argv) {
     return 3;
   }
   winrt::tally.group = "host";
-  AvsValue version = host.invoke(host.env, "VersionString", AvsValue{'a', 0, {nullptr}}, nullptr);
+  ValueRec version = host.invoke(host.env, "VersionString", ValueRec{'a', 0, {nullptr}}, nullptr);
   if (CHECK(version.type == 's')) Print(1, "avs_client: %s\n", version.string);
   host.releaseValue(version);
   // A low limit: the host's caches give frames back and hand them out again.
   host.setMemoryMax(host.env, 16);
 
   winrt::tally.group = "LoadPlugin";
-  AvsValue loaded = Call("LoadPlugin", argv[2]);
+  ValueRec loaded = Call("LoadPlugin", argv[2]);
   if (!CHECK(loaded.type == 's' && winrt::SameText(loaded.string, "ZEMIVTC Plugin"))) {
     Print(2, "    LoadPlugin gave '%c' \"%s\"\n", loaded.type,
           loaded.type == 's' || loaded.type == 'e' ? loaded.string : "");

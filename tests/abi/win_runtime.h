@@ -1,8 +1,9 @@
 // What the Windows test programs (the interface host, the AviSynth client)
 // take from KERNEL32.dll and MSVCRT.dll, declared here because the Windows
 // build has no C library headers, and the few pieces every such program
-// needs: output, counted checks, files, and an entry point that asks
-// MSVCRT.dll for the arguments (no C runtime start-up runs before it).
+// needs: output, counted checks, files, the C++ runtime's few pieces, and an
+// entry point that asks MSVCRT.dll for the arguments (no C runtime start-up
+// runs before it).
 #ifndef ZEMIVTC_TESTS_ABI_WIN_RUNTIME_H
 #define ZEMIVTC_TESTS_ABI_WIN_RUNTIME_H
 
@@ -94,6 +95,21 @@ inline const char* JoinPath(const char* dir, const char* name) {
 }  // namespace winrt
 
 #define CHECK(cond) winrt::Check((cond), #cond, __LINE__)
+
+// The C++ runtime pieces a program built without any library needs: new and
+// delete on MSVCRT.dll's heap, the floating-point marker and
+// std::terminate, and `table`, an empty stand-in for type_info's virtual
+// table (the program's link maps the compiler's name onto it; nothing calls
+// through it).
+#define WINRT_RUNTIME(table)                                             \
+  void* operator new(size_t bytes) { return malloc(bytes ? bytes : 1); } \
+  void operator delete(void* block) noexcept { free(block); }            \
+  void operator delete(void* block, size_t) noexcept { free(block); }    \
+  extern "C" {                                                           \
+  extern const void* const table[2] = {nullptr, nullptr};                \
+  int _fltused = 0x9875;                                                 \
+  void __cdecl __std_terminate(void) { abort(); }                        \
+  }
 
 // The program's entry: defines the process entry point `start`, which
 // collects the arguments and exits with main's status.
