@@ -19,6 +19,7 @@
 #include "analysis/cadence.h"
 #include "analysis/field_measures.h"
 #include "analysis/field_order.h"
+#include "analysis/keep.h"
 #include "stream/errors.h"
 #include "stream/frame_reader.h"
 
@@ -35,16 +36,11 @@ constexpr int64_t MaxPixels = 1 << 16;
 // The fields a position's code takes, in time order: a frame of two fields,
 // one field rebuilt, or none.
 void FieldsOf(char code, int p, int* first, int* count) {
-  *first = p;
-  *count = 0;
-  switch (code) {
-    case '1': *count = 2; break;
-    case '2': *count = 1; break;
-    case '5': *first = p % 2 == 0 ? p : p + 1, *count = 1; break;
-    case '4': *first = p % 2 == 0 ? p + 1 : p, *count = 1; break;
-    case '0': break;
-    default: Fault(std::string("unexpected code ") + code);
-  }
+  if (code != '0' && code != '1' && code != '2' && code != '4' && code != '5')
+    Fault(std::string("unexpected code ") + code);
+  const int rebuilt = analysis::RebuiltField(code, p);
+  *first = rebuilt >= 0 ? rebuilt : p;
+  *count = code == '1' ? 2 : rebuilt >= 0 ? 1 : 0;
 }
 
 void CheckPlan(const std::vector<analysis::PositionMeasures>& measures, double samples, int frames) {
