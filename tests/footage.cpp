@@ -55,16 +55,6 @@ class Y4mWriter {
   size_t frameBytes;
 };
 
-// A clip of W x H frames from an ffmpeg source and filter chain.
-std::string Generate(const std::string& dir, const std::string& name, const std::string& source,
-                     const std::string& rate, int width, int height, int frames, const std::string& filters = "") {
-  const std::string path = dir + "/" + name + ".y4m";
-  Run("ffmpeg -v error -y -f lavfi -i " + source + "=size=" + std::to_string(width) + "x" + std::to_string(height) +
-      ":rate=" + rate + " -frames:v " + std::to_string(frames) + (filters.empty() ? "" : " -vf " + filters) +
-      " -pix_fmt yuv422p -f yuv4mpegpipe " + path);
-  return path;
-}
-
 struct FieldRef {
   int piece, frame, parity;
   Kind kind;
@@ -99,9 +89,7 @@ Piece TelecineReel(const std::string& dir, const std::string& name,
       const std::string frame = source->Frame(frames[i].second);
       piece.filmHashes.push_back(Hash(frame));
       film.Add(frame);
-      std::string m(16 * 16, static_cast<char>(i % 256));
-      m += std::string(2 * 8 * 16, static_cast<char>(i / 256));
-      marker.Add(m);
+      marker.Add(MarkerFrame(static_cast<int>(i)));
     }
   }
   for (const char* part : {"film", "marker"})
@@ -111,8 +99,7 @@ Piece TelecineReel(const std::string& dir, const std::string& name,
   Y4mFile marker(dir + "/" + name + "_tcmarker.y4m");
   for (int f = 0; f < marker.frames; ++f) {
     const std::string m = marker.Frame(f);
-    for (int parity = 0; parity < 2; ++parity)
-      piece.origin.push_back(static_cast<uint8_t>(m[parity * 16]) + 256 * static_cast<uint8_t>(m[256 + parity * 8]));
+    for (int parity = 0; parity < 2; ++parity) piece.origin.push_back(MarkerIndex(m, parity));
   }
   return piece;
 }
@@ -121,6 +108,23 @@ Piece TelecineReel(const std::string& dir, const std::string& name,
 
 void Run(const std::string& command) {
   if (std::system(command.c_str()) != 0) throw std::runtime_error("footage: failed: " + command);
+}
+
+std::string Generate(const std::string& dir, const std::string& name, const std::string& source,
+                     const std::string& rate, int width, int height, int frames, const std::string& filters) {
+  const std::string path = dir + "/" + name + ".y4m";
+  Run("ffmpeg -v error -y -f lavfi -i " + source + "=size=" + std::to_string(width) + "x" + std::to_string(height) +
+      ":rate=" + rate + " -frames:v " + std::to_string(frames) + (filters.empty() ? "" : " -vf " + filters) +
+      " -pix_fmt yuv422p -f yuv4mpegpipe " + path);
+  return path;
+}
+
+std::string MarkerFrame(int index) {
+  return std::string(16 * 16, static_cast<char>(index % 256)) + std::string(2 * 8 * 16, static_cast<char>(index / 256));
+}
+
+int MarkerIndex(const std::string& frame, int parity) {
+  return static_cast<uint8_t>(frame[parity * 16]) + 256 * static_cast<uint8_t>(frame[256 + parity * 8]);
 }
 
 void CopyField(const std::string& from, int parity, int width, int height, std::string* to) {

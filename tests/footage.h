@@ -44,6 +44,19 @@ uint64_t Hash(const std::string& bytes);
 // Runs a shell command; throws std::runtime_error when it fails.
 void Run(const std::string& command);
 
+// Makes DIR/NAME.y4m, `frames` frames of planar 4:2:2 from an ffmpeg lavfi
+// source (e.g. "testsrc2") at `rate`, through `filters` if given; returns its
+// path. Throws std::runtime_error when ffmpeg fails.
+std::string Generate(const std::string& dir, const std::string& name, const std::string& source,
+                     const std::string& rate, int width, int height, int frames, const std::string& filters = "");
+
+// A 16 x 16 planar 4:2:2 frame that carries its index through a telecine
+// (luma index % 256, chroma index / 256), so that every field of the
+// telecined marker reel names the film frame it came from; and the index a
+// field of such a frame shows.
+std::string MarkerFrame(int index);
+int MarkerIndex(const std::string& frame, int parity);
+
 // Copies the rows of one parity of every plane of a planar 4:2:2 frame (Y
 // width wide, U and V width/2) from `from` into `to`.
 void CopyField(const std::string& from, int parity, int width, int height, std::string* to);

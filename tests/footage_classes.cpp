@@ -368,18 +368,11 @@ bool ReadY4mFrame(std::FILE* in, std::string* frame) {
   return std::fread(&(*frame)[0], 1, frame->size(), in) == frame->size();
 }
 
+// The frames of a Y4M file made here, which must be w x h.
 std::vector<std::string> ReadFrames(const std::string& path, int w, int h) {
-  std::FILE* in = std::fopen(path.c_str(), "rb");
-  if (!in) throw std::runtime_error("footage: cannot read " + path);
   int fw = 0, fh = 0;
-  std::vector<std::string> frames;
-  if (!ReadY4mHeader(in, &fw, &fh) || fw != w || fh != h) {
-    std::fclose(in);
-    throw std::runtime_error("footage: unexpected header in " + path);
-  }
-  std::string frame(static_cast<size_t>(w) * h * 2, '\0');
-  while (ReadY4mFrame(in, &frame)) frames.push_back(frame);
-  std::fclose(in);
+  std::vector<std::string> frames = ReadY4mFrames(path, &fw, &fh);
+  if (fw != w || fh != h) throw std::runtime_error("footage: unexpected header in " + path);
   return frames;
 }
 
@@ -400,11 +393,7 @@ class ClipBuilder {
   int Film(const std::vector<std::string>& frames, const std::string& pattern) {
     const std::string base = dir + "/" + name + "_r" + std::to_string(reels.size());
     std::vector<std::string> markers;
-    for (size_t i = 0; i < frames.size(); ++i) {
-      std::string m(16 * 16, static_cast<char>(i % 256));
-      m += std::string(2 * 8 * 16, static_cast<char>(i / 256));
-      markers.push_back(m);
-    }
+    for (size_t i = 0; i < frames.size(); ++i) markers.push_back(MarkerFrame(static_cast<int>(i)));
     WriteY4m(base + "_film.y4m", w, h, "24000:1001", 'p', frames);
     WriteY4m(base + "_marker.y4m", 16, 16, "24000:1001", 'p', markers);
     for (const char* part : {"film", "marker"})
@@ -417,7 +406,7 @@ class ClipBuilder {
     for (const std::string& m : traced)
       for (int order = 0; order < 2; ++order) {
         const int parity = FirstParity() ^ order;
-        const int index = static_cast<uint8_t>(m[parity * 16]) + 256 * static_cast<uint8_t>(m[256 + parity * 8]);
+        const int index = MarkerIndex(m, parity);
         if (!reel.picture.empty() && index < reel.picture.back() - Base())
           throw std::runtime_error("footage: telecined fields go back in time");
         reel.picture.push_back(Base() + index);
@@ -620,12 +609,9 @@ std::vector<Image> Animate(uint64_t seed, int w, int h, int count, int hold, dou
 // as grain (`noise` strength; 0: none).
 std::vector<std::string> FfmpegFilm(const std::string& dir, const std::string& source, int w, int h, int count,
                                     int noise, const std::string& extra = "") {
-  const std::string path = dir + "/ffsource.y4m";
   std::string filters = extra;
   if (noise > 0) filters += std::string(filters.empty() ? "" : ",") + "noise=alls=" + std::to_string(noise) + ":allf=t";
-  Run("ffmpeg -v error -y -f lavfi -i " + source + "=size=" + std::to_string(w) + "x" + std::to_string(h) +
-      ":rate=24000/1001 -frames:v " + std::to_string(count) + (filters.empty() ? "" : " -vf " + filters) +
-      " -pix_fmt yuv422p -f yuv4mpegpipe " + path);
+  const std::string path = Generate(dir, "ffsource", source, "24000/1001", w, h, count, filters);
   std::vector<std::string> frames = ReadFrames(path, w, h);
   Run("rm -f " + path);
   return frames;
