@@ -41,11 +41,7 @@ constexpr double RepeatSplitCost = 20;    // a telecine repeat not kept in one p
 constexpr double LoneStillCost = 3;       // a lone field between two fields that repeat each other
 constexpr double EdgeLoneCost = 3;        // the clip's first field alone
 constexpr double StillVideoCost = 1;      // a position of video that shows no motion
-// A change of cadence or phase: where a cut is (an edit, which breaks the
-// cadence as a rule), and elsewhere, where only an edit no cut shows, or
-// misleading measures, would break it.
-constexpr double CutSwitchCost = 6;
-constexpr double SwitchCost = 20;
+// A change of cadence or phase: CutSwitchCost, SwitchCost (cadence.h).
 constexpr double IrregularCost = 4;  // each position followed without a cadence
 
 // Pairing (field q's weave with q+1 less its weave with q-1) against the

@@ -76,6 +76,13 @@ struct Proposal {
   bool lastFieldLeftOut = false;
 };
 
+// The search's price of a change of cadence or phase, in the units of its
+// costs and of the margins: where a cut is (an edit, which breaks the
+// cadence as a rule), and elsewhere, where only an edit no cut shows, or
+// misleading measures, would break it.
+constexpr double CutSwitchCost = 6;
+constexpr double SwitchCost = 20;
+
 // Cadence names, "video", "2:2", "3:2", ...; index -1 is "irregular".
 const std::vector<std::string>& CadenceNames();
 std::string CadenceName(int cadence);

@@ -189,7 +189,9 @@ void ReviewWriter::Write(const ReviewContent& content) {
           "% of the positions)." +
           (breaksOnlyMarked ? " " + std::to_string(breaksOnlyMarked) +
                                   " further cadence breaks, decided more surely, are only marked on the timeline: the "
-                                  "places are at most 2 % of the positions and 500 in all."
+                                  "places are at most " +
+                                  Fixed(100.0 / ReviewShareDivisor, 0) + " % of the positions and " +
+                                  std::to_string(MaxReviewPlaces) + " in all."
                             : std::string()) +
           "</p>\n";
   page +=
@@ -197,7 +199,8 @@ void ReviewWriter::Write(const ReviewContent& content) {
       "alone, and a close-up of its weave where it is most combed; the plan's choice has a green frame. To "
       "choose otherwise, copy the line under a picture into a keep file and run <code>zemivtc plan --keep "
       "FILE</code> again: the plan keeps those codes and fits the cadence around them. The margin says how much "
-      "dearer the cheapest plan deciding the other way at the position is (a change of cadence costs 6).</p>\n";
+      "dearer the cheapest plan deciding the other way at the position is (a change of cadence costs " +
+      Fixed(analysis::CutSwitchCost, 0) + " at a cut and " + Fixed(analysis::SwitchCost, 0) + " elsewhere).</p>\n";
   // At its own size: the map's rectangles are in the picture's pixels.
   page +=
       "<div class=\"timeline\"><img src=\"timeline.png\" usemap=\"#timeline\" alt=\"the plan's timeline, places "

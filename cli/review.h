@@ -29,7 +29,8 @@ namespace cli {
 constexpr int ReviewShareDivisor = 50;
 constexpr int MaxReviewPlaces = 500;
 // Decisions that won by less than this (in the search's cost units: a
-// change of cadence costs 6) are doubtful.
+// change of cadence costs analysis::CutSwitchCost at a cut and
+// analysis::SwitchCost elsewhere) are doubtful.
 constexpr double DoubtfulMargin = 8;
 
 struct ReviewPlace {

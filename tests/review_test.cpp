@@ -162,6 +162,9 @@ TEST_F(PlanReview, ChromiumShowsThePageFromDiskWithEveryThumbnailLoaded) {
   const std::string page = ReadAll(dir + "browser/index.html");
   EXPECT_EQ(page.find("<script"), std::string::npos) << "the page needs no script";
   EXPECT_EQ(page.find("http"), std::string::npos) << "the page loads nothing from the network";
+  // The margins are read against the search's price of a change of cadence,
+  // which is lower at a cut than elsewhere.
+  EXPECT_NE(page.find("a change of cadence costs 6 at a cut and 20 elsewhere"), std::string::npos);
   const std::regex image("<img src=\"([^\"]+)\"");
   std::set<std::string> sources;
   for (auto it = std::sregex_iterator(page.begin(), page.end(), image); it != std::sregex_iterator(); ++it)
