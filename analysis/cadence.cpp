@@ -244,11 +244,11 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
     // errors, and pairings lean towards them; telecine repeats show how far
     // the encode alone moves a field (the same field coded twice). A change
     // between fields q-1 and q+1 not well above that says little.
-    if (q >= 1 && codingFloor[q] > 0 && measures[q - 1].repeat >= 0)
+    if (codingFloor[q] > 0 && measures[q - 1].repeat >= 0)
       weight[q] *= Smooth((measures[q - 1].repeat / codingFloor[q] - CodingLow) / (CodingHigh - CodingLow));
     // Nor does a change that is nothing beside the motion of the stretch:
     // a held drawing's fields differ by what the encode did, not by motion.
-    if (q >= 1 && measures[q - 1].repeat >= 0 && stretchMotion[q] > 0)
+    if (measures[q - 1].repeat >= 0 && stretchMotion[q] > 0)
       weight[q] *= Smooth((measures[q - 1].repeat / stretchMotion[q] - StillLow) / (StillHigh - StillLow));
   }
   // What speaks against joining field q with q-1 or with q+1: a pairing

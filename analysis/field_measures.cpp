@@ -354,15 +354,16 @@ void FieldAnalyzer::AddFrame(const uint8_t* luma, ptrdiff_t pitch) {
   currentPlane ^= 1;
   Reduce(luma, pitch);
   Measure(frames > 0);
-  noiseHistory.push_back(NoiseOf(frameSums[1]));
+  frameNoise[1] = NoiseOf(frameSums[1]);
   if (frames >= 1) {
     // Frame k = frames - 1 is complete: its positions 2k and 2k+1.
     const int k = frames - 1;
-    const double noise = std::min(noiseHistory[k], noiseHistory[k + 1]);
-    AddPositions(frameSums[0], &frameSums[1], k >= 1 ? &pairSums[0] : nullptr, &pairSums[1], noise);
+    AddPositions(frameSums[0], &frameSums[1], k >= 1 ? &pairSums[0] : nullptr, &pairSums[1],
+                 std::min(frameNoise[0], frameNoise[1]));
   }
   std::swap(frameSums[0], frameSums[1]);
   std::swap(pairSums[0], pairSums[1]);
+  frameNoise[0] = frameNoise[1];
   ++frames;
 }
 
@@ -371,7 +372,7 @@ FieldAnalyzer::Result FieldAnalyzer::Finish() {
   if (frames == 0) return result;
   // The last frame's own position: only the change of its first field's
   // predecessor is known.
-  AddPositions(frameSums[0], nullptr, frames >= 2 ? &pairSums[0] : nullptr, nullptr, noiseHistory.back());
+  AddPositions(frameSums[0], nullptr, frames >= 2 ? &pairSums[0] : nullptr, nullptr, frameNoise[0]);
   for (int o = 0; o < 2; ++o) result.order[o] = std::move(positions[o]);
   frames = 0;
   return result;

@@ -145,7 +145,7 @@ class FieldAnalyzer {
   int currentPlane = 0;
   std::vector<FrameSums> frameSums[2];  // frame k-1's and frame k's
   std::vector<PairSums> pairSums[2];    // pairs (k-2, k-1) and (k-1, k)
-  std::vector<double> noiseHistory;     // per frame
+  double frameNoise[2] = {0, 0};        // frame k-1's and frame k's noise energy (NoiseOf)
   std::vector<PositionMeasures> positions[2];
 };
 

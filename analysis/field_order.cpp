@@ -3,6 +3,19 @@
 #include <algorithm>
 
 namespace analysis {
+namespace {
+
+// Settles the verdict on the leading order when it has at least `votes`
+// votes and FieldOrderLead times the other's.
+bool Settle(FieldOrderVerdict& v, int votes) {
+  const int lead = std::max(v.topVotes, v.bottomVotes), other = std::min(v.topVotes, v.bottomVotes);
+  if (lead < votes || lead < FieldOrderLead * other) return false;
+  v.known = true;
+  v.order = v.topVotes > v.bottomVotes ? FieldOrder::TopFirst : FieldOrder::BottomFirst;
+  return true;
+}
+
+}  // namespace
 
 FieldOrderProbe::FieldOrderProbe(double fieldSamples) : minMotion(std::max(2000.0, fieldSamples)) {}
 
@@ -23,25 +36,13 @@ void FieldOrderProbe::Add(const PositionMeasures& frameBefore, const PositionMea
   (vote > 0 ? verdict.allTopVotes : verdict.allBottomVotes)++;
   if (Decided()) return;
   (vote > 0 ? verdict.topVotes : verdict.bottomVotes)++;
-  const int lead1 = std::max(verdict.topVotes, verdict.bottomVotes);
-  const int other = std::min(verdict.topVotes, verdict.bottomVotes);
-  if (lead1 >= FieldOrderVotes && lead1 >= FieldOrderLead * other) {
-    verdict.known = true;
-    verdict.order = verdict.topVotes > verdict.bottomVotes ? FieldOrder::TopFirst : FieldOrder::BottomFirst;
-    verdict.decidedAtFrame = frame;
-  }
+  if (Settle(verdict, FieldOrderVotes)) verdict.decidedAtFrame = frame;
 }
 
 FieldOrderVerdict FieldOrderProbe::Final() const {
   FieldOrderVerdict v = verdict;
-  if (v.known) return v;
-  // The stream ended first: a lead of a few votes with no more than a
-  // quarter against it still tells.
-  const int lead = std::max(v.topVotes, v.bottomVotes), other = std::min(v.topVotes, v.bottomVotes);
-  if (lead >= FieldOrderVotes / 2 && lead >= FieldOrderLead * other) {
-    v.known = true;
-    v.order = v.topVotes > v.bottomVotes ? FieldOrder::TopFirst : FieldOrder::BottomFirst;
-  }
+  // The stream ended first: half the votes, with the same lead, still tell.
+  if (!v.known) Settle(v, FieldOrderVotes / 2);
   return v;
 }
 

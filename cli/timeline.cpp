@@ -146,20 +146,30 @@ std::string TimelinePng(const analysis::Proposal& proposal, const std::vector<in
   const char* legendTitles[] = {"decision (middle band)", "stretch (lower band)", "marks (upper band)"};
   const int rowsBottom = RowsTop + scale.rows * RowPitch;
   const int legendTop = rowsBottom + 2 * Canvas::LineHeight;
-  int legendLines = 0;
-  for (const auto& group : legend) {
-    int x = LabelWidth + 170, lines = 1;
-    for (const Item& item : group) {
-      const int w = 16 + Canvas::TextWidth(item.text) + 18;
-      if (x + w > width) {
-        x = LabelWidth + 170;
-        ++lines;
+  // The legend's groups laid out from `y`, a line of 14 pixels each and more
+  // where items wrap; drawn on `canvas` when there is one. Returns the y
+  // below them.
+  auto layLegend = [&](Canvas* canvas, int y) {
+    for (size_t g = 0; g < legend.size(); ++g) {
+      if (canvas) canvas->Text(LabelWidth, y + 2, legendTitles[g], Black);
+      int x = LabelWidth + 170;
+      for (const Item& item : legend[g]) {
+        const int w = 16 + Canvas::TextWidth(item.text) + 18;
+        if (x + w > width) {
+          x = LabelWidth + 170;
+          y += 14;
+        }
+        if (canvas) {
+          canvas->Fill(x, y, 12, 11, item.colour);
+          canvas->Text(x + 16, y + 2, item.text, Black);
+        }
+        x += w;
       }
-      x += w;
+      y += 14;
     }
-    legendLines += lines;
-  }
-  const int height = legendTop + (legendLines + (n > 1 ? 1 : 0)) * 14 + 8;
+    return y;
+  };
+  const int height = layLegend(nullptr, legendTop) + (n > 1 ? 14 : 0) + 8;
   Canvas c(width, height);
 
   std::string title = "zemivtc plan timeline: " + std::to_string(count) + " field positions, " +
@@ -223,22 +233,7 @@ std::string TimelinePng(const analysis::Proposal& proposal, const std::vector<in
   int y = rowsBottom + 2;
   c.Text(LabelWidth, y, "last position " + std::to_string(count - 1) + " at " + PositionTime(std::max(0, count - 1), 1),
          DarkGrey);
-  y = legendTop;
-  for (size_t g = 0; g < legend.size(); ++g) {
-    c.Text(LabelWidth, y + 2, legendTitles[g], Black);
-    int x = LabelWidth + 170;
-    for (const Item& item : legend[g]) {
-      const int w = 16 + Canvas::TextWidth(item.text) + 18;
-      if (x + w > width) {
-        x = LabelWidth + 170;
-        y += 14;
-      }
-      c.Fill(x, y, 12, 11, item.colour);
-      c.Text(x + 16, y + 2, item.text, Black);
-      x += w;
-    }
-    y += 14;
-  }
+  y = layLegend(&c, legendTop);
   if (n > 1)
     c.Text(LabelWidth, y + 2,
            "each column of " + std::to_string(n) + " positions shows its rarest code: 4 5, then 2 6, 3, 1, 0",
