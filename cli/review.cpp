@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <set>
 
@@ -72,11 +73,15 @@ std::string StretchText(const analysis::Decision& d) {
   return s + (d.boundary ? ", fields apart" : ", fields joined");
 }
 
+// The pictures of a place, p<position>-<kind>.png.
+const char* const ThumbnailKinds[] = {"before", "weave", "after", "top", "bottom", "closeup"};
+
 bool IsOurThumbnail(const std::string& name) {
-  // p<digits>-<word>.png
   if (name.size() < 7 || name[0] != 'p' || name.compare(name.size() - 4, 4, ".png") != 0) return false;
   const size_t dash = name.find('-');
-  return dash != std::string::npos && dash > 1 && name.find_first_not_of("0123456789", 1) == dash;
+  if (dash == std::string::npos || dash < 2 || name.find_first_not_of("0123456789", 1) != dash) return false;
+  const std::string kind = name.substr(dash + 1, name.size() - 4 - dash - 1);
+  return std::any_of(std::begin(ThumbnailKinds), std::end(ThumbnailKinds), [&](const char* k) { return kind == k; });
 }
 
 const char* PageStyle() {
@@ -359,8 +364,7 @@ void ReviewWriter::Write(const ReviewContent& content) {
   // Thumbnails of an earlier review that this one did not write again.
   std::set<std::string> current(written.begin(), written.end());
   for (const ReviewPlace& place : content.places)
-    for (const char* kind : {"before", "weave", "after", "top", "bottom", "closeup"})
-      current.insert("p" + std::to_string(place.position) + "-" + kind + ".png");
+    for (const char* kind : ThumbnailKinds) current.insert("p" + std::to_string(place.position) + "-" + kind + ".png");
   if (DIR* d = opendir(dir.c_str())) {
     std::vector<std::string> stale;
     while (dirent* e = readdir(d))

@@ -371,6 +371,27 @@ TEST(PlanReviewCommand, EveryRefusalHasItsMessageAndLeavesNothingBehind) {
   std::system(("rm -rf " + dir).c_str());
 }
 
+// A new review replaces an earlier one in DIR, thumbnails it does not write
+// again included, and leaves every other file there alone, even one named
+// like a thumbnail of no kind the review makes.
+TEST(PlanReviewCommand, ReplacesAnEarlierReviewAndTouchesNothingElse) {
+  const std::string dir = MakeTempDir("review_again");
+  ASSERT_FALSE(dir.empty());
+  std::string y4m = "YUV4MPEG2 W8 H4 F30000:1001 C422\n";
+  for (int f = 0; f < 3; ++f) y4m += "FRAME\n" + std::string(64, static_cast<char>(40 * f));
+  WriteAll(dir + "in.y4m", y4m);
+  ASSERT_EQ(RunShell(dir, "mkdir $D/r").status, 0);
+  for (const char* name : {"p12-weave.png", "p12-closeup.png", "index.html", "p3-holiday.png", "notes.txt"})
+    WriteAll(dir + "r/" + name, "earlier");
+  const CommandResult r = RunShell(dir, "$Z plan -q --out $D/plan --review $D/r $D/in.y4m");
+  ASSERT_EQ(r.status, 0) << r.err;
+  RunShell(dir, "ls -A $D/r > $D/ls.txt");
+  EXPECT_EQ(ReadAll(dir + "ls.txt"), "index.html\nnotes.txt\np3-holiday.png\ntimeline.png\n");
+  EXPECT_EQ(ReadAll(dir + "r/p3-holiday.png"), "earlier");
+  EXPECT_NE(ReadAll(dir + "r/index.html"), "earlier");
+  std::system(("rm -rf " + dir).c_str());
+}
+
 // A film of two hours at 29.97 frames a second: 3:2 film cut every few
 // minutes, a stretch of video, orphans at the cuts.
 analysis::Proposal TwoHourProposal() {
