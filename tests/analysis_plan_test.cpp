@@ -22,9 +22,11 @@
 namespace {
 
 using testing_support::CommandResult;
+using testing_support::ExpectRefused;
 using testing_support::HaveFfmpeg;
 using testing_support::MakeTempDir;
 using testing_support::ReadAll;
+using testing_support::Refusal;
 using testing_support::RunShell;
 using testing_support::WriteAll;
 
@@ -137,11 +139,7 @@ TEST(PlanCommand, EveryRefusalHasItsMessageAndStatusAndLeavesNoFileBehind) {
   WriteAll(dir + "yuv420.y4m", y4m("C420jpeg H6", 2));  // 4:2:0 fields need whole chroma rows
   WriteAll(dir + "yuv444.y4m", y4m("C444", 2));
   WriteAll(dir + "plan", "111");
-  struct Case {
-    const char* args;
-    int status;
-    const char* message;
-  } cases[] = {
+  const Refusal cases[] = {
       {"plan $D/yuv420.y4m", 1, "multiple of 4"},
       {"plan $D/yuv444.y4m", 1, "C444"},
       {"plan $D/cut.y4m", 1, "frame 2 (counting from 0) is truncated"},
@@ -167,11 +165,8 @@ TEST(PlanCommand, EveryRefusalHasItsMessageAndStatusAndLeavesNoFileBehind) {
       {"plan --out $D/two.y4m $D/two.y4m", 1, "it is the input"},
       {"--timecodes $D/two.y4m --plan $D/plan $D/two.y4m $D/out.y4m", 2, "a file of its own"},
   };
-  for (const Case& c : cases) {
-    const CommandResult r = RunShell(dir, "$Z " + std::string(c.args) + " -q > $D/stdout.txt");
-    EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
-    EXPECT_NE(r.err.find(c.message), std::string::npos) << c.args << "\n" << r.err;
-    EXPECT_EQ(ReadAll(dir + "stdout.txt"), "") << c.args;
+  for (const Refusal& c : cases) {
+    ExpectRefused(dir, c);
     // No output, timecodes or temporary file left behind.
     RunShell(dir, "ls -A $D > $D/ls.txt");
     std::istringstream names(ReadAll(dir + "ls.txt"));

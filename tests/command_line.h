@@ -38,6 +38,23 @@ inline CommandResult RunShell(const std::string& dir, const std::string& command
   return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadAll(dir + "stderr.txt")};
 }
 
+// A command line the command must refuse: the exit status, and a piece of
+// the message on standard error.
+struct Refusal {
+  const char* args;
+  int status;
+  const char* message;
+};
+
+// Runs `$Z ARGS -q` in `dir` and checks the refusal: its status, its message
+// and nothing on standard output (left in DIR/stdout.txt).
+inline void ExpectRefused(const std::string& dir, const Refusal& c) {
+  const CommandResult r = RunShell(dir, "$Z " + std::string(c.args) + " -q > $D/stdout.txt");
+  EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
+  EXPECT_NE(r.err.find(c.message), std::string::npos) << c.args << "\n" << r.err;
+  EXPECT_EQ(ReadAll(dir + "stdout.txt"), "") << c.args;
+}
+
 // A new directory under the test's temporary directory, ending in '/'; empty
 // when it cannot be made.
 inline std::string MakeTempDir(const std::string& prefix) {

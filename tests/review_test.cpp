@@ -25,9 +25,11 @@
 namespace {
 
 using testing_support::CommandResult;
+using testing_support::ExpectRefused;
 using testing_support::HaveFfmpeg;
 using testing_support::MakeTempDir;
 using testing_support::ReadAll;
+using testing_support::Refusal;
 using testing_support::RunShell;
 using testing_support::WriteAll;
 
@@ -341,11 +343,7 @@ TEST(PlanReviewCommand, EveryRefusalHasItsMessageAndLeavesNothingBehind) {
   WriteAll(dir + "far.keep", "1 1\n5 0\n");
   WriteAll(dir + "clash.keep", "0 1\n1 4\n");
   WriteAll(dir + "file", "x");
-  struct Case {
-    const char* args;
-    int status;
-    const char* message;
-  } cases[] = {
+  const Refusal cases[] = {
       {"plan --review $D/r - < <(cat $D/in.y4m)", 1, "INPUT must be a file, not a pipe"},
       {"plan --review $D/no/r $D/in.y4m", 1, "cannot make the review directory"},
       {"plan --review $D/file $D/in.y4m", 1, "not a directory"},
@@ -358,11 +356,8 @@ TEST(PlanReviewCommand, EveryRefusalHasItsMessageAndLeavesNothingBehind) {
       {"plan --review= $D/in.y4m", 2, "--review needs a name"},
       {"--keep $D/far.keep --plan $D/far.keep $D/in.y4m", 2, "--keep belongs to zemivtc plan"},
   };
-  for (const Case& c : cases) {
-    const CommandResult r = RunShell(dir, "$Z " + std::string(c.args) + " -q > $D/stdout.txt");
-    EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
-    EXPECT_NE(r.err.find(c.message), std::string::npos) << c.args << "\n" << r.err;
-    EXPECT_EQ(ReadAll(dir + "stdout.txt"), "") << c.args;
+  for (const Refusal& c : cases) {
+    ExpectRefused(dir, c);
     RunShell(dir, "ls -A $D > $D/ls.txt");
     EXPECT_EQ(ReadAll(dir + "ls.txt"),
               "bad.keep\nclash.keep\nfar.keep\nfile\nin.y4m\nls.txt\nrun.sh\nstderr.txt\nstdout.txt\n")
