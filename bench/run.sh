@@ -10,23 +10,10 @@ for b in "$build"/bench_*; do
   echo "== $(basename "$b")"
   "$b" --benchmark_counters_tabular=true
 done
-if [ -x bench/cli_bench.sh ]; then
-  echo "== command line"
-  bench/cli_bench.sh "$build"
-fi
-if [ -x bench/chroma_bench.sh ]; then
-  echo "== colour formats"
-  bench/chroma_bench.sh "$build"
-fi
-if [ -x bench/plan_bench.sh ]; then
-  echo "== plan analysis"
-  bench/plan_bench.sh "$build"
-fi
-if [ -x bench/plan_classes.sh ]; then
-  echo "== plan footage classes"
-  bench/plan_classes.sh "$build"
-fi
-if [ -x bench/review_bench.sh ]; then
-  echo "== plan review"
-  bench/review_bench.sh "$build"
-fi
+for step in "cli_bench:command line" "chroma_bench:colour formats" "plan_bench:plan analysis" \
+  "plan_classes:plan footage classes" "review_bench:plan review"; do
+  script=bench/${step%%:*}.sh
+  [ -x "$script" ] || continue
+  echo "== ${step#*:}"
+  "$script" "$build"
+done
