@@ -16,11 +16,19 @@ std::string HeaderSays(const stream::FrameReader& reader) {
                       : std::string("the header says I") + tag;
 }
 
-std::string Votes(const analysis::FieldOrderVerdict& v) {
+// The votes for each order. A measured order reports those that settled it,
+// counted up to the deciding frame pair, so that the plan, which reads the
+// whole clip, and the render, which stops there, give the same figures; a
+// warning against a stated order counts the whole clip.
+std::string Votes(int top, int bottom) {
   char text[160];
-  std::snprintf(text, sizeof text, "%d frame pairs look top field first, %d bottom field first", v.allTopVotes,
-                v.allBottomVotes);
+  std::snprintf(text, sizeof text, "%d frame pairs look top field first, %d bottom field first", top, bottom);
   return text;
+}
+
+std::string SettlingVotes(const analysis::FieldOrderVerdict& v) {
+  if (v.decidedAtFrame < 0) return Votes(v.allTopVotes, v.allBottomVotes);
+  return Votes(v.topVotes, v.bottomVotes) + ", settled at frame " + std::to_string(v.decidedAtFrame);
 }
 
 bool ReadsOn(stream::FrameReader& reader, stream::StoredFrame* frame) {
@@ -48,8 +56,7 @@ FieldOrderDecision DecideFieldOrder(char requested, const stream::FrameReader& r
   } else if (measured->known) {
     d.measured = true;
     d.bottomFirst = measured->order == analysis::FieldOrder::BottomFirst;
-    d.reason = "measured: " + HeaderSays(reader) + "; " + Votes(*measured);
-    if (measured->decidedAtFrame >= 0) d.reason += ", settled at frame " + std::to_string(measured->decidedAtFrame);
+    d.reason = "measured: " + HeaderSays(reader) + "; " + SettlingVotes(*measured);
   } else {
     // Progressive or still pictures weave alike in both orders.
     d.measured = true;
@@ -62,7 +69,8 @@ FieldOrderDecision DecideFieldOrder(char requested, const stream::FrameReader& r
     const int with = d.bottomFirst ? measured->allBottomVotes : measured->allTopVotes;
     if (against >= analysis::FieldOrderVotes && against > 2 * with)
       d.warning = std::string("the footage looks ") + (d.bottomFirst ? "top" : "bottom") + " field first (" +
-                  Votes(*measured) + "); if the film frames come out as rebuilt fields, use --field-order " +
+                  Votes(measured->allTopVotes, measured->allBottomVotes) +
+                  "); if the film frames come out as rebuilt fields, use --field-order " +
                   (d.bottomFirst ? "tff" : "bff");
   }
   return d;

@@ -141,7 +141,11 @@ TEST(PlanFieldOrder, TheOptionTheHeaderOrTheFootageDecidesAndTheReportSaysWhich)
                  "$Z -q --plan $D/plan $D/in.y4m $D/out.y4m && $Z --info --plan $D/plan $D/in.y4m > $D/file && "
                  "cat $D/in.y4m | $Z --info --plan $D/plan - > $D/pipe");
     ASSERT_EQ(render.status, 0) << render.err;
-    EXPECT_NE(ReadAll(dir + "file").find(std::string("field_order: ") + c.says), std::string::npos)
+    // ... and reports it in the plan's words, votes included.
+    const size_t from = r.err.find("field order: ") + 13;
+    const std::string planSays = r.err.substr(from, r.err.find('\n', from) - from);
+    EXPECT_NE(ReadAll(dir + "file").find("field_order: " + planSays + "\n"), std::string::npos)
+        << planSays << "\n"
         << ReadAll(dir + "file");
     EXPECT_NE(ReadAll(dir + "pipe")
                   .find("field_order: top field first (assumed: the header says Ip; a pipe cannot be "
