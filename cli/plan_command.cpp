@@ -171,6 +171,8 @@ void RunPlanCommand(const Options& options) {
   for (const std::string& out : {options.planOut, options.timeline}) {
     if (!out.empty() && SameFile(out, options.input)) throw CliError("cannot write " + out + ": it is the input");
     if (!out.empty() && SameFile(out, options.keep)) throw CliError("cannot write " + out + ": it is the keep file");
+    if (!out.empty() && !options.review.empty() && IsReviewFile(options.review, out))
+      throw CliError("cannot write " + out + ": the review in " + options.review + " writes that file");
   }
   // The keep file, then the outputs, so that a bad or unwritable one fails
   // before the work.

@@ -84,6 +84,19 @@ bool IsOurThumbnail(const std::string& name) {
   return std::any_of(std::begin(ThumbnailKinds), std::end(ThumbnailKinds), [&](const char* k) { return kind == k; });
 }
 
+}  // namespace
+
+bool IsReviewFile(const std::string& dir, const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  if (name != "index.html" && name != "timeline.png" && !IsOurThumbnail(name)) return false;
+  struct stat a, b;
+  return stat(dir.c_str(), &a) == 0 && stat(folder.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+namespace {
+
 const char* PageStyle() {
   return "body{font:14px/1.4 sans-serif;margin:1em 2em;color:#222;background:#fff}"
          "h1{font-size:1.4em}h2{font-size:1.1em;margin:0 0 .3em}"

@@ -58,6 +58,10 @@ struct ReviewContent {
   analysis::BandRunner runner;
 };
 
+// Whether a review in `dir` writes the file at `path`: index.html,
+// timeline.png or a thumbnail in that folder.
+bool IsReviewFile(const std::string& dir, const std::string& path);
+
 // Writes DIR/index.html, DIR/timeline.png and the thumbnails DIR/p*.png.
 // DIR is made when missing (its parent must exist); files of an earlier
 // review there are replaced, nothing else is touched. Until Commit()

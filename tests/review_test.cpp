@@ -353,6 +353,8 @@ TEST(PlanReviewCommand, EveryRefusalHasItsMessageAndLeavesNothingBehind) {
        "far.keep line 2: position 5 is past the clip's last position 4"},
       {"plan --keep $D/clash.keep --review $D/r $D/in.y4m", 1, "clash.keep line 2: code 4 at position 1 keeps"},
       {"plan --keep $D/bad.keep --out $D/bad.keep $D/in.y4m", 2, "--keep need names of their own"},
+      {"plan --review $D --out $D/index.html $D/in.y4m", 1, "the review in "},
+      {"plan --review $D/ --timeline $D/./timeline.png $D/in.y4m", 1, "timeline.png: the review in"},
       {"plan --review= $D/in.y4m", 2, "--review needs a name"},
       {"--keep $D/far.keep --plan $D/far.keep $D/in.y4m", 2, "--keep belongs to zemivtc plan"},
   };
