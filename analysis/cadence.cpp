@@ -63,6 +63,7 @@ constexpr int MedianReach = 4;
 constexpr double CodingLow = 2;
 constexpr double CodingHigh = 8;
 constexpr int FloorReach = 8;
+constexpr double HeldHigh = 16;
 // Both sides of a weave changing this many times more than usual: a cut.
 constexpr double SceneChange = 8;
 // A change below StillLow of the stretch's motion is none, above StillHigh
@@ -70,6 +71,7 @@ constexpr double SceneChange = 8;
 constexpr double StillLow = 0.003;
 constexpr double StillHigh = 0.015;
 constexpr int StretchReach = 32;
+constexpr double StretchQuantile = 0.9;
 // The share of the frame's blocks a cut changes.
 constexpr double CutShare = 0.6;
 // Positions either side of a cut where the cadence may change at the cut's price.
@@ -170,6 +172,8 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
   // the changes around them: the least change over a stretch of a few
   // telecine cycles, when it is well below the usual change.
   std::vector<double> codingFloor(count, 0);
+  // The least change there, whether or not it stands out.
+  std::vector<double> leastChange(count, 0);
   {
     std::vector<double> window;
     for (int p = 0; p < count; ++p) {
@@ -178,9 +182,15 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
         if (measures[q].repeat >= 0) window.push_back(measures[q].repeat);
       if (window.size() < 5) continue;
       std::sort(window.begin(), window.end());
+      leastChange[p] = window.front();
       if (window.front() < RepeatHigh * window[window.size() / 2]) codingFloor[p] = window.front();
     }
   }
+  // The motion of a stretch: the same-parity change that a tenth of the
+  // positions over a few seconds of fields exceed (drawings held on threes
+  // change at one position in seven or eight).
+  const std::vector<double> stretchMotion =
+      localQuantile([&](int q) { return measures[q].repeat; }, StretchReach, StretchQuantile);
   // How surely fields q and q+2 differ: their change against the usual
   // change here, read from that floor up (a repeated field differs by noise
   // only, and after a lossy encode by what the encode did to it).
@@ -188,9 +198,20 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
     const double floor = codingFloor[q];
     return (measures[q].repeat - floor) / std::max(std::max(typicalRepeat[q], repeatScale) - floor, 1.0);
   };
+  // A change that is nothing beside the motion of the stretch and no more
+  // than the least change around it: a held drawing's fields, which differ
+  // only by what an encode did to each, as a repeated field does. (A slow
+  // pan under held drawings changes them too, but stands well above the
+  // exact repeats of a clean clip.)
+  auto still = [&](int q) {
+    const double r = measures[q].repeat;
+    if (r < 0 || stretchMotion[q] <= 0 || leastChange[q] <= 0) return 0.0;
+    return (1 - Smooth((r / stretchMotion[q] - StillLow) / (StillHigh - StillLow))) *
+           (1 - Smooth((r / leastChange[q] - CodingLow) / (HeldHigh - CodingLow)));
+  };
   auto changed = [&](int q) {
     if (measures[q].repeat < 0) return 0.0;
-    return Smooth((overFloor(q) - RepeatLow) / (RepeatHigh - RepeatLow));
+    return Smooth((overFloor(q) - RepeatLow) / (RepeatHigh - RepeatLow)) * (1 - still(q));
   };
   // How surely field q+2 repeats field q as telecine repeats a field: alone
   // among changes, the fields two positions either way changing, as they do
@@ -205,10 +226,6 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
     return alone;
   };
 
-  // The motion of a stretch: the upper quartile of the same-parity change
-  // over a few seconds of fields.
-  const std::vector<double> stretchMotion =
-      localQuantile([&](int q) { return measures[q].repeat; }, StretchReach, 0.75);
   // A weave across a cut: both its same-parity changes far above the usual,
   // over most of the frame (a held drawing giving way to the next changes
   // far more than the held frames around it, but not everywhere).

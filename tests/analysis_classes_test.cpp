@@ -78,6 +78,29 @@ TEST_P(PlanClass, RecoversTheFilmFramesOnceWithNoCombedFrameAndAtLeastAsManyAsFf
 INSTANTIATE_TEST_SUITE_P(Footage, PlanClass, ::testing::ValuesIn(footage::ClassNames()),
                          [](const ::testing::TestParamInfo<std::string>& info) { return info.param; });
 
+// Drawings held on twos and threes, coded by x264: a held drawing's fields
+// then differ by what the encode did to each frame, as little as a telecine
+// repeat does; read as changes, they made three-field pictures look dear
+// and whole stretches came out as 2:2 with a combed frame at every drawing.
+TEST(PlanEncodedDrawings, HeldDrawingsCodedByX264KeepTheirTelecineCadence) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed; `make deps` installs it";
+  const std::string dir = MakeTempDir("plan_drawings_x264");
+  ASSERT_FALSE(dir.empty());
+  for (uint32_t seed : {301u, 303u}) {
+    footage::Variant v;
+    v.seed = seed;
+    v.phase = static_cast<int>(seed % 10);
+    v.encode = "x264";
+    const footage::ClassTruth truth = footage::MakeClass(dir, "drawings", v);
+    const CommandResult r = RunShell(dir, "$Z plan --out $D/plan $D/drawings.y4m");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const footage::ClassScore s = footage::ScorePlan(truth, ReadAll(dir + "plan"));
+    EXPECT_GE(s.exact * 100, s.recoverable * 97) << seed << ": " << s.Line();
+    EXPECT_LE(s.combed * 50, s.recoverable) << seed << ": " << s.Line();
+  }
+  std::system(("rm -rf " + dir).c_str());
+}
+
 // A small clip of one class in either order, its header saying the order,
 // another order or nothing (the same bytes under another header), planned
 // with and without --field-order.

@@ -487,9 +487,13 @@ class ClipBuilder {
       if (encode == Encode::Mpeg2)
         codec = std::string("-c:v mpeg2video -b:v 6M -g 15 -bf 2 -flags +ilme+ildct -top ") + (bff ? "0" : "1");
       else if (encode == Encode::X264)
-        codec = std::string("-c:v libx264 -preset fast -crf 26 -x264-params interlaced=1:") + (bff ? "bff=1" : "tff=1");
+        codec = std::string("-c:v libx264 -threads 1 -preset fast -crf 26 -x264-params interlaced=1:") +
+                (bff ? "bff=1" : "tff=1");
       else
-        codec = "-c:v libx264 -preset fast -crf 26";
+        codec = "-c:v libx264 -threads 1 -preset fast -crf 26";
+      // One encoder thread: x264's threads share out its decisions by how
+      // the machine schedules them, and the tests need the same clip on
+      // every run.
       Run("ffmpeg -v error -y -i " + raw + " -vf scale=interl=1,format=yuv420p " + codec + " " + coded);
       Run("ffmpeg -v error -y -i " + coded +
           " -vf scale=interl=1,format=yuv422p -fps_mode passthrough -f yuv4mpegpipe " + dir + "/" + name +
