@@ -209,22 +209,26 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
     return (1 - Smooth((r / stretchMotion[q] - StillLow) / (StillHigh - StillLow))) *
            (1 - Smooth((r / leastChange[q] - CodingLow) / (HeldHigh - CodingLow)));
   };
-  auto changed = [&](int q) {
-    if (measures[q].repeat < 0) return 0.0;
-    return Smooth((overFloor(q) - RepeatLow) / (RepeatHigh - RepeatLow)) * (1 - still(q));
-  };
-  // How surely field q+2 repeats field q as telecine repeats a field: alone
+  // Taken once per position, as the search reads them for every position
+  // twice: how surely fields q and q+2 differ (`differs`), and do beyond a
+  // held drawing's encode errors (`changed`); how surely field q+2 repeats
+  // field q as telecine repeats a field (`repeated`): alone
   // among changes, the fields two positions either way changing, as they do
   // in 3:2 and 2:3:3:2. Where most fields repeat (a still, drawings held on
   // twos) a repeat says nothing of the cadence.
-  auto repeated = [&](int q) {
-    const double r = measures[q].repeat;
-    if (r < 0 || typicalRepeat[q] < repeatScale) return 0.0;
-    double alone = 1 - Smooth((overFloor(q) - RepeatLow) / (RepeatHigh - RepeatLow));
+  std::vector<double> differs(count, 0), changed(count, 0), repeated(count, 0);
+  for (int q = 0; q < count; ++q) {
+    if (measures[q].repeat < 0) continue;
+    differs[q] = Smooth((overFloor(q) - RepeatLow) / (RepeatHigh - RepeatLow));
+    changed[q] = differs[q] * (1 - still(q));
+  }
+  for (int q = 0; q < count; ++q) {
+    if (measures[q].repeat < 0 || typicalRepeat[q] < repeatScale) continue;
+    double alone = 1 - differs[q];
     for (int j : {q - 2, q - 1, q + 1, q + 2})
-      if (j >= 0 && j < count && measures[j].repeat >= 0) alone *= changed(j);
-    return alone;
-  };
+      if (j >= 0 && j < count && measures[j].repeat >= 0) alone *= changed[j];
+    repeated[q] = alone;
+  }
 
   // A weave across a cut: both its same-parity changes far above the usual,
   // over most of the frame (a held drawing giving way to the next changes
@@ -306,9 +310,9 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
   auto pairCost = [&](int q, bool before, bool here) {
     double c = 0;
     if (!before && !here) {
-      c = ChangedRepeatCost * changed(q - 1);
+      c = ChangedRepeatCost * changed[q - 1];
     } else {
-      c = RepeatSplitCost * repeated(q - 1);
+      c = RepeatSplitCost * repeated[q - 1];
       // Against the pairing in full; for want of it (a field as far from
       // both neighbours, as video fields are, or film moving by about one
       // row a frame) a little.
@@ -328,7 +332,7 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
         c += weight[q] * (MatchCost * firm + LoneDoubtCost * mutual);
         if (measures[q - 1].repeat >= 0) {
           const double around = std::max(q >= 2 ? measures[q - 2].repeat : 0.0, measures[q].repeat);
-          if (around >= repeatScale && changed(q - 1) == 0) c += LoneStillCost;
+          if (around >= repeatScale && changed[q - 1] == 0) c += LoneStillCost;
         }
       }
     }

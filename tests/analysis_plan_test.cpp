@@ -184,9 +184,7 @@ TEST(PlanCommand, EveryRefusalHasItsMessageAndStatusAndLeavesNoFileBehind) {
 TEST(PlanRender, RateChangesTheHeaderOnlyAndTimecodesFollowThePlan) {
   const std::string dir = MakeTempDir("plan_rate");
   ASSERT_FALSE(dir.empty());
-  std::string y4m = "YUV4MPEG2 W8 H4 F30000:1001 C422\n";
-  for (int f = 0; f < 4; ++f) y4m += "FRAME\n" + std::string(64, static_cast<char>(f * 40));
-  WriteAll(dir + "in.y4m", y4m);
+  WriteAll(dir + "in.y4m", testing_support::FlatClip(4));
   WriteAll(dir + "plan", "1x00001");  // positions 0 and 6; 'x' makes nothing
   struct Case {
     const char* rate;

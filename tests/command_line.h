@@ -24,6 +24,14 @@ inline void WriteAll(const std::string& path, const std::string& data) {
   std::ofstream(path, std::ios::binary) << data;
 }
 
+// A tiny 8x4 4:2:2 Y4M clip of `frames` flat frames, luma and chroma 0, 40,
+// 80, ...: enough for the commands' refusals and bookkeeping.
+inline std::string FlatClip(int frames) {
+  std::string y4m = "YUV4MPEG2 W8 H4 F30000:1001 C422\n";
+  for (int f = 0; f < frames; ++f) y4m += "FRAME\n" + std::string(64, static_cast<char>(40 * f));
+  return y4m;
+}
+
 inline bool HaveFfmpeg() { return std::system("ffmpeg -version >/dev/null 2>&1") == 0; }
 
 struct CommandResult {

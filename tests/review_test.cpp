@@ -336,9 +336,7 @@ TEST(ReviewPlaces, BreaksThenDoubtsLeastSureFirstWithinTwoPercentAndApart) {
 TEST(PlanReviewCommand, EveryRefusalHasItsMessageAndLeavesNothingBehind) {
   const std::string dir = MakeTempDir("review_refusals");
   ASSERT_FALSE(dir.empty());
-  std::string y4m = "YUV4MPEG2 W8 H4 F30000:1001 C422\n";
-  for (int f = 0; f < 3; ++f) y4m += "FRAME\n" + std::string(64, static_cast<char>(40 * f));
-  WriteAll(dir + "in.y4m", y4m);
+  WriteAll(dir + "in.y4m", testing_support::FlatClip(3));
   WriteAll(dir + "bad.keep", "0 1\n\n2-1 1\n");
   WriteAll(dir + "far.keep", "1 1\n5 0\n");
   WriteAll(dir + "clash.keep", "0 1\n1 4\n");
@@ -374,9 +372,7 @@ TEST(PlanReviewCommand, EveryRefusalHasItsMessageAndLeavesNothingBehind) {
 TEST(PlanReviewCommand, ReplacesAnEarlierReviewAndTouchesNothingElse) {
   const std::string dir = MakeTempDir("review_again");
   ASSERT_FALSE(dir.empty());
-  std::string y4m = "YUV4MPEG2 W8 H4 F30000:1001 C422\n";
-  for (int f = 0; f < 3; ++f) y4m += "FRAME\n" + std::string(64, static_cast<char>(40 * f));
-  WriteAll(dir + "in.y4m", y4m);
+  WriteAll(dir + "in.y4m", testing_support::FlatClip(3));
   ASSERT_EQ(RunShell(dir, "mkdir $D/r").status, 0);
   for (const char* name : {"p12-weave.png", "p12-closeup.png", "index.html", "p3-holiday.png", "notes.txt"})
     WriteAll(dir + "r/" + name, "earlier");
