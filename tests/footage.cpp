@@ -93,8 +93,8 @@ Piece TelecineReel(const std::string& dir, const std::string& name,
     }
   }
   for (const char* part : {"film", "marker"})
-    Run("ffmpeg -v error -y -i " + dir + "/" + name + "_" + part + ".y4m -vf telecine=pattern=" + pattern +
-        " -f yuv4mpegpipe " + dir + "/" + name + "_tc" + part + ".y4m");
+    Run(Ffmpeg("-i " + dir + "/" + name + "_" + part + ".y4m",
+               "-vf telecine=pattern=" + pattern + " -f yuv4mpegpipe " + dir + "/" + name + "_tc" + part + ".y4m"));
   piece.path = dir + "/" + name + "_tcfilm.y4m";
   Y4mFile marker(dir + "/" + name + "_tcmarker.y4m");
   for (int f = 0; f < marker.frames; ++f) {
@@ -110,12 +110,19 @@ void Run(const std::string& command) {
   if (std::system(command.c_str()) != 0) throw std::runtime_error("footage: failed: " + command);
 }
 
+std::string Ffmpeg(const std::string& input, const std::string& output) {
+  static const bool plain = std::getenv("ZEMIVTC_FOOTAGE_PLAIN") != nullptr;
+  return std::string("ffmpeg -v error -nostdin -y ") + (plain ? "-cpuflags 0 " : "") + input +
+         " -sws_flags +bitexact+accurate_rnd+full_chroma_int " + output;
+}
+
 std::string Generate(const std::string& dir, const std::string& name, const std::string& source,
                      const std::string& rate, int width, int height, int frames, const std::string& filters) {
   const std::string path = dir + "/" + name + ".y4m";
-  Run("ffmpeg -v error -y -f lavfi -i " + source + "=size=" + std::to_string(width) + "x" + std::to_string(height) +
-      ":rate=" + rate + " -frames:v " + std::to_string(frames) + (filters.empty() ? "" : " -vf " + filters) +
-      " -pix_fmt yuv422p -f yuv4mpegpipe " + path);
+  Run(Ffmpeg("-f lavfi -i " + source + (source.find('=') == std::string::npos ? "=" : ":") +
+                 "size=" + std::to_string(width) + "x" + std::to_string(height) + ":rate=" + rate,
+             "-frames:v " + std::to_string(frames) + (filters.empty() ? "" : " -vf " + filters) +
+                 " -pix_fmt yuv422p -f yuv4mpegpipe " + path));
   return path;
 }
 
