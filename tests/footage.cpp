@@ -93,8 +93,8 @@ Piece TelecineReel(const std::string& dir, const std::string& name,
     }
   }
   for (const char* part : {"film", "marker"})
-    Run(Ffmpeg("-i " + dir + "/" + name + "_" + part + ".y4m",
-               "-vf telecine=pattern=" + pattern + " -f yuv4mpegpipe " + dir + "/" + name + "_tc" + part + ".y4m"));
+    Run("ffmpeg -v error -y -i " + dir + "/" + name + "_" + part + ".y4m -vf telecine=pattern=" + pattern +
+        " -f yuv4mpegpipe " + dir + "/" + name + "_tc" + part + ".y4m");
   piece.path = dir + "/" + name + "_tcfilm.y4m";
   Y4mFile marker(dir + "/" + name + "_tcmarker.y4m");
   for (int f = 0; f < marker.frames; ++f) {
@@ -111,9 +111,8 @@ void Run(const std::string& command) {
 }
 
 std::string Ffmpeg(const std::string& input, const std::string& output) {
-  static const bool plain = std::getenv("ZEMIVTC_FOOTAGE_PLAIN") != nullptr;
-  return std::string("ffmpeg -v error -nostdin -y ") + (plain ? "-cpuflags 0 " : "") + input +
-         " -sws_flags +bitexact+accurate_rnd+full_chroma_int " + output;
+  return std::string("ffmpeg -v error -nostdin -y ") + (std::getenv("ZEMIVTC_FOOTAGE_PLAIN") ? "-cpuflags 0 " : "") +
+         input + " -sws_flags +bitexact+accurate_rnd+full_chroma_int " + output;
 }
 
 std::string Generate(const std::string& dir, const std::string& name, const std::string& source,

@@ -397,9 +397,8 @@ class ClipBuilder {
     WriteY4m(base + "_film.y4m", w, h, "24000:1001", 'p', frames);
     WriteY4m(base + "_marker.y4m", 16, 16, "24000:1001", 'p', markers);
     for (const char* part : {"film", "marker"})
-      Run(Ffmpeg("-i " + base + "_" + part + ".y4m", std::string("-vf telecine=first_field=") + (bff ? "b" : "t") +
-                                                         ":pattern=" + pattern + " -f yuv4mpegpipe " + base + "_tc" +
-                                                         part + ".y4m"));
+      Run("ffmpeg -v error -y -i " + base + "_" + part + ".y4m -vf telecine=first_field=" + (bff ? "b" : "t") +
+          ":pattern=" + pattern + " -f yuv4mpegpipe " + base + "_tc" + part + ".y4m");
     Reel reel;
     reel.kind = Kind::Film;
     reel.frames = ReadFrames(base + "_tcfilm.y4m", w, h);
@@ -484,24 +483,24 @@ class ClipBuilder {
                         coded = dir + "/" + name + (encode == Encode::Mpeg2 ? ".m2v" : ".mkv");
       WriteY4m(raw, w, h, "30000:1001", trueOrder, clip);
       clip.clear();
-      // The same clip on every run and every x86-64 machine: one encoder
-      // thread (x264's threads share out its decisions as the machine
-      // schedules them; MPEG-2's slices follow the thread count), x264
-      // without assembly (its SSE2 set's approximate reciprocals differ
-      // between processor makers), MPEG-2's integer DCT, simple IDCT and
-      // exact motion costs, the decoder's simple IDCT too.
-      std::string codec = "-c:v libx264 -threads 1 -preset fast -crf 26 -x264-params asm=0";
+      std::string codec;
       if (encode == Encode::Mpeg2)
-        codec = std::string("-c:v mpeg2video -threads 1 -b:v 6M -g 15 -bf 2 -flags +ilme+ildct+bitexact -dct int ") +
-                "-idct simple -top " + (bff ? "0" : "1");
+        codec = std::string("-c:v mpeg2video -threads 1 -dct int -idct simple -flags +ilme+ildct+bitexact -b:v 6M ") +
+                "-g 15 -bf 2 -top " + (bff ? "0" : "1");
       else if (encode == Encode::X264)
-        codec += std::string(":interlaced=1:") + (bff ? "bff=1" : "tff=1");
+        codec = std::string("-c:v libx264 -threads 1 -preset fast -crf 26 -x264-params asm=0:interlaced=1:") +
+                (bff ? "bff=1" : "tff=1");
+      else
+        codec = "-c:v libx264 -threads 1 -preset fast -crf 26 -x264-params asm=0";
+      // The same clip on every run and x86-64 machine: one thread (x264's share out its decisions as they are
+      // scheduled, MPEG-2's slices follow their count), x264 without assembly (its SSE2 reciprocals differ between
+      // processor makers), MPEG-2's integer DCT, simple IDCT and exact motion costs (+bitexact).
       Run(Ffmpeg("-i " + raw, "-vf scale=interl=1,format=yuv420p " + codec + " " + coded));
-      const std::string decoded = dir + "/" + name + "_decoded.y4m";
-      Run(Ffmpeg("-flags +bitexact -idct simple -i " + coded,
-                 "-vf scale=interl=1,format=yuv422p -fps_mode passthrough -f yuv4mpegpipe " + decoded));
-      clip = ReadFrames(decoded, w, h);
-      Run("rm -f " + raw + " " + coded + " " + decoded);
+      Run(Ffmpeg("-idct simple -i " + coded,
+                 "-vf scale=interl=1,format=yuv422p -fps_mode passthrough -f yuv4mpegpipe " + dir + "/" + name +
+                     "_decoded.y4m"));
+      clip = ReadFrames(dir + "/" + name + "_decoded.y4m", w, h);
+      Run("rm -f " + raw + " " + coded + " " + dir + "/" + name + "_decoded.y4m");
       if (static_cast<int>(clip.size()) != frames)
         throw std::runtime_error("footage: the encode changed the frame count");
     }
@@ -776,10 +775,8 @@ const std::vector<ClassDef>& Classes() {
          const int noise = 8 + static_cast<int>(rng.Next() % 8);
          const int a = b.Film(FfmpegFilm(dir, "testsrc2", w, h, 40, noise), "23");
          const int c = b.Film(FfmpegFilm(dir, "mandelbrot", w, h, 40, noise), "23");
-         // life's own pictures are random unless it is given a seed.
-         const int d =
-             b.Film(FfmpegFilm(dir, "life=seed=" + std::to_string(rng.Next() % 100000), w, h, 30, noise, "scale=iw:ih"),
-                    "2332");
+         const std::string life = "life=seed=" + std::to_string(rng.Next() % 100000);
+         const int d = b.Film(FfmpegFilm(dir, life, w, h, 30, noise, "scale=iw:ih"), "2332");
          b.Add(a, 0, 95);
          b.Add(c, 3, 90);
          b.Add(d, 0, 70);
@@ -995,7 +992,7 @@ std::vector<std::pair<std::string, std::string>> FfmpegChains(bool bottomFirst) 
 }
 
 ClassScore ScoreFfmpegChain(const ClassTruth& truth, const std::string& clip, const std::string& chain) {
-  const std::string command = Ffmpeg("-i " + clip, "-vf " + chain + " -pix_fmt yuv422p -f yuv4mpegpipe -");
+  const std::string command = "ffmpeg -v error -i " + clip + " -vf " + chain + " -pix_fmt yuv422p -f yuv4mpegpipe -";
   std::FILE* in = popen(command.c_str(), "r");
   if (!in) throw std::runtime_error("footage: cannot run " + command);
   ClassScore s;

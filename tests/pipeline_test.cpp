@@ -116,8 +116,7 @@ TEST_F(DvdPipeline, InterlacedMpeg2ToMatroskaGivesEveryFilmFrameAtItsOwnTime) {
   ASSERT_EQ(r.status, 0) << r.err;
   const std::vector<std::string> film = Frames420(dir + "film.y4m");
   ASSERT_EQ(film.size(), static_cast<size_t>(FilmFrames));
-  // Both field orders; the decoded stream's header says which (It, Ib). The
-  // codecs run as the footage's do, for the same bytes on every processor.
+  // Both field orders; the decoded stream's header says which (It, Ib). The codecs as the footage's run them.
   for (const char* first : {"top", "bottom"}) {
     const std::string order = first;
     const std::string what = order + " field first";
