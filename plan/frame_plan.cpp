@@ -12,9 +12,3 @@ void FillFrameTable(const uint8_t* planData, int32_t planSize, FramePlanEntry* f
     if (IsFrameCode(planData[p])) frameTable[next++] = FramePlanEntry{static_cast<uint32_t>(p), planData[p]};
   }
 }
-
-void SetOutputProperties(VideoInfo& vi, int32_t frameCount) {
-  vi.num_frames = frameCount;
-  vi.fps_numerator = 60000;
-  vi.fps_denominator = 1001;
-}

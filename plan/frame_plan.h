@@ -6,8 +6,6 @@
 
 #include <stdint.h>
 
-#include "host/avisynth.h"
-
 // Largest plan file accepted, in bytes.
 constexpr int64_t MaxPlanSize = 10485760;
 
@@ -26,8 +24,5 @@ int32_t CountPlanFrames(const uint8_t* planData, int32_t planSize);
 // Filling pass: writes one entry per frame code, in position order, into a
 // table sized by CountPlanFrames.
 void FillFrameTable(const uint8_t* planData, int32_t planSize, FramePlanEntry* frameTable);
-
-// The output clip: the plan's frame count at 60000/1001, all else unchanged.
-void SetOutputProperties(VideoInfo& vi, int32_t frameCount);
 
 #endif
