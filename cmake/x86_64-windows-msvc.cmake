@@ -3,21 +3,9 @@
 # (cmake/i686-windows-msvc.cmake): no Microsoft headers or libraries, import
 # libraries for KERNEL32.dll and MSVCRT.dll made by llvm-dlltool.
 #   cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/x86_64-windows-msvc.cmake
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
-
-find_program(CMAKE_CXX_COMPILER NAMES clang++-14 clang++ REQUIRED)
+include(${CMAKE_CURRENT_LIST_DIR}/windows-tools.cmake)
 set(CMAKE_CXX_COMPILER_TARGET x86_64-pc-windows-msvc)
-find_program(CMAKE_AR NAMES llvm-ar-14 llvm-ar REQUIRED)
-find_program(CMAKE_RANLIB NAMES llvm-ranlib-14 llvm-ranlib REQUIRED)
-find_program(ZEMIVTC_LLD_LINK NAMES lld-link REQUIRED)
-find_program(ZEMIVTC_DLLTOOL NAMES llvm-dlltool-14 llvm-dlltool REQUIRED)
-find_program(ZEMIVTC_OBJDUMP NAMES objdump REQUIRED)
-find_program(ZEMIVTC_READOBJ NAMES llvm-readobj-14 llvm-readobj REQUIRED)
-find_program(ZEMIVTC_LLVM_OBJDUMP NAMES llvm-objdump-14 llvm-objdump REQUIRED)
-
-set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
-set(CMAKE_CXX_STANDARD_LIBRARIES "" CACHE STRING "" FORCE)
 
 # -ffreestanding: no C library's header; the compiler's own serve.
 # -fno-exceptions -fno-rtti: the 64-bit modules sit behind C interfaces, so no
