@@ -154,6 +154,25 @@ const char* SetTimes(ZemIvtcInstance* d) {
   return nullptr;
 }
 
+// Says which field order the clip took and why, and, as the command, that a
+// plan reaching past the clip takes its last frame for the frames it lacks.
+void LogChoices(const ZemIvtcInstance& d, const char* order, VSCore* core, const VSAPI* vsapi) {
+  Message message;
+  message << FilterName << ": " << order;
+  vsapi->logMessage(mtInformation, message.text, core);
+  int32_t highest = 0;
+  for (int32_t n = 0; n < d.frameCount; ++n) {
+    const FrameRecipe recipe = RecipeFor(d.frameTable[n]);
+    const int32_t needed = recipe.code == '4' ? recipe.lower : recipe.upper;
+    if (needed > highest) highest = needed;
+  }
+  if (highest < d.sourceFrames) return;
+  Message warning;
+  warning << FilterName << ": the plan reaches input frame " << highest << " but the clip has " << d.sourceFrames
+          << " frames; the last frame stands in for the missing ones";
+  vsapi->logMessage(mtWarning, warning.text, core);
+}
+
 }  // namespace
 
 void VS_CC CreateZemIvtc(const VSMap* in, VSMap* out, void* /*userData*/, VSCore* core, const VSAPI* vsapi) {
@@ -203,23 +222,7 @@ void VS_CC CreateZemIvtc(const VSMap* in, VSMap* out, void* /*userData*/, VSCore
   d->vi.numFrames = d->frameCount;
   if (!BuildFilterTables(source.width, source.height, d->tables)) return Refuse(out, vsapi, d, "Out of memory");
 
-  Message said;
-  said << FilterName << ": " << order.text;
-  vsapi->logMessage(mtInformation, said.text, core);
-  // As the command, a plan that reaches past the clip takes its last frame
-  // for the frames it lacks, and says so.
-  int32_t highest = 0;
-  for (int32_t n = 0; n < d->frameCount; ++n) {
-    const FrameRecipe recipe = RecipeFor(d->frameTable[n]);
-    const int32_t needed = recipe.code == '4' ? recipe.lower : recipe.upper;
-    if (needed > highest) highest = needed;
-  }
-  if (highest >= d->sourceFrames) {
-    Message warning;
-    warning << FilterName << ": the plan reaches input frame " << highest << " but the clip has " << d->sourceFrames
-            << " frames; the last frame stands in for the missing ones";
-    vsapi->logMessage(mtWarning, warning.text, core);
-  }
+  LogChoices(*d, order.text, core, vsapi);
 
   // fmParallel: after this point the instance is only read, so the core may
   // make any number of frames at once on its own threads. Each call works on

@@ -46,7 +46,7 @@ void FreeInstance(ZemIvtcInstance* instance, const VSAPI* vsapi);
 // A message in a fixed buffer, built without a C library: text, then
 // numbers; longer messages are cut at the buffer's end.
 struct Message {
-  char text[512];
+  char text[400];
   int32_t length;
 
   Message() : length(0) { text[0] = '\0'; }

@@ -261,7 +261,7 @@ TEST(VapourSynthErrors, ASourceErrorFailsOnlyTheFramesMadeFromIt) {
   const std::vector<const VSFrame*> frames = core.Frames(errors);
   for (size_t n = 0; n < frames.size(); ++n) {
     EXPECT_EQ(frames[n] == nullptr, n >= 6 && n <= 8) << "frame " << n;
-    EXPECT_EQ(frames[n] == nullptr, errors[n].find("MemorySource: failing as asked") != std::string::npos);
+    EXPECT_EQ(frames[n] == nullptr, errors[n].find("MemorySource: failing as asked") != std::string::npos) << errors[n];
     if (frames[n]) vs->freeFrame(frames[n]);
   }
 }

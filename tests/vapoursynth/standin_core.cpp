@@ -18,12 +18,8 @@
 #include "vapoursynth/vs_api.h"
 
 struct VSMap {
-  struct Value {
-    int64_t i;
-    std::string d;
-    VSNode* node;
-  };
-  std::map<std::string, std::pair<int, std::vector<Value>>> keys;  // type and values of each key
+  std::map<std::string, std::pair<int, std::pair<int64_t, std::string>>> keys;  // type, then an int or data
+  std::map<std::string, VSNode*> nodes;
   std::string error;
 };
 struct VSFrame {
@@ -52,7 +48,7 @@ struct VSPlugin {
 };
 struct VSCore {
   std::list<VSPlugin> plugins;
-  std::list<std::pair<VSLogHandler, void*>> logs;
+  std::pair<VSLogHandler, void*> log;
 };
 
 namespace {
@@ -61,27 +57,15 @@ std::atomic<int> liveFrames{0}, liveNodes{0};
 VSCore* theCore = nullptr;  // one at a time
 extern const VSAPI api;
 
-void Log(int type, const std::string& message) {
-  for (auto& log : theCore->logs) log.first(type, message.c_str(), log.second);
+void Mistake(const std::string& what) {
+  theCore->log.first(mtCritical, ("stand-in core: " + what).c_str(), theCore->log.second);
 }
-void Mistake(const std::string& what) { Log(mtCritical, "stand-in core: " + what); }
-ptrdiff_t Stride(const VSFrame* f, int p) { return (f->width[p] + 63) / 32 * 32; }  // never just the row
-
-const VSMap::Value* Find(const VSMap* m, const char* key, int index, int type, int* error) {
+ptrdiff_t Stride(const VSFrame* f, int p) { return (f->width[p] + 63) / 32 * 32; }  // never just the row's bytes
+const std::pair<int64_t, std::string>* Find(const VSMap* m, const char* key, int type, int* error) {
   auto it = m->keys.find(key);
-  const bool found = it != m->keys.end() && it->second.first == type && index < int(it->second.second.size());
-  if (error) *error = found ? peSuccess : it == m->keys.end() ? peUnset : peType;
-  if (!found && !error) Mistake(std::string("no error pointer for the missing ") + key);
-  return found ? &it->second.second[index] : nullptr;
-}
-int Erase(VSMap* m, const std::string& key) {
-  for (auto& v : m->keys[key].second) api.freeNode(v.node);
-  return int(m->keys.erase(key));
-}
-int Set(VSMap* m, const char* key, int type, int append, VSMap::Value v) {
-  if (append != maAppend || m->keys[key].first != type) Erase(m, key);
-  m->keys[key].first = type;
-  return m->keys[key].second.push_back(v), 0;
+  const int e = it == m->keys.end() ? peUnset : it->second.first != type ? peType : peSuccess;
+  if (e && !error) Mistake(std::string("no error pointer for the missing ") + key);
+  return error && (*error = e), e ? nullptr : &it->second.second;
 }
 
 VSFrame* NewFrame(const VSVideoFormat* format, int width, int height, const VSFrame* propSrc, VSCore*) {
@@ -91,13 +75,13 @@ VSFrame* NewFrame(const VSVideoFormat* format, int width, int height, const VSFr
   for (int p = 0; p < format->numPlanes; ++p) {
     f->width[p] = p ? width >> format->subSamplingW : width;
     f->height[p] = p ? height >> format->subSamplingH : height;
-    f->plane[p].assign(Stride(f, p) * f->height[p], 0xA5);
+    f->plane[p].assign(size_t(Stride(f, p) * f->height[p]), 0xA5);
   }
-  if (propSrc) f->props.keys = propSrc->props.keys;  // frame properties hold no nodes
+  if (propSrc) f->props.keys = propSrc->props.keys;
   return f;
 }
 void FreeFrame(const VSFrame* f) {
-  if (!f || --const_cast<VSFrame*>(f)->refs > 0) return;
+  if (--const_cast<VSFrame*>(f)->refs > 0) return;
   for (int p = 0; p < f->format.numPlanes; ++p)
     for (auto row = f->plane[p].begin(); row != f->plane[p].end(); row += Stride(f, p))
       if (std::count(row + f->width[p], row + Stride(f, p), 0xA5) != Stride(f, p) - f->width[p])
@@ -106,7 +90,7 @@ void FreeFrame(const VSFrame* f) {
   --liveFrames;
 }
 void FreeNode(VSNode* node) {
-  if (!node || --node->refs > 0) return;
+  if (--node->refs > 0) return;
   if (node->free) node->free(node->instance, theCore, &api);
   delete node;
   --liveNodes;
@@ -127,26 +111,24 @@ VSNode* NewNode(const char* name, const VSVideoInfo* vi, VSFilterGetFrame getFra
 const VSFrame* Produce(VSNode* node, int n, std::string& error) {
   VSFrameContext ctx;
   void* frameData[4] = {};
-  for (int reason = arInitial;;) {
+  for (int reason = arInitial;; reason = arAllFramesReady) {
+    for (auto& r : ctx.pending)
+      if (!ctx.ready.count(r) && !(ctx.ready[r] = Produce(r.first, r.second, error))) reason = arError;
+    ctx.pending.clear();
     const VSFrame* f = node->getFrame(n, reason, node->instance, frameData, &ctx, theCore, &api);
     const std::string who = node->name + " frame " + std::to_string(n) + ": ";
-    if (f && !ctx.error.empty()) Mistake(who + "returned a frame and set an error");
-    if (f && !ctx.pending.empty()) Mistake(who + "returned a frame with requests outstanding");
+    if (f && (!ctx.error.empty() || !ctx.pending.empty())) Mistake(who + "returned a frame with an error or requests");
     if (!f && ctx.error.empty() && ctx.pending.empty() && reason == arAllFramesReady) Mistake(who + "returned nothing");
     if (f && (f->width[0] != node->vi.width || f->height[0] != node->vi.height ||
               std::memcmp(&f->format, &node->vi.format, sizeof f->format)))
       Mistake(who + "returned a frame unlike its clip");
     if (f || !ctx.error.empty() || reason == arError || (reason != arInitial && ctx.pending.empty())) {
-      for (auto& r : ctx.ready) FreeFrame(r.second);
+      for (auto& r : ctx.ready)
+        if (r.second) FreeFrame(r.second);
       if (f && ctx.error.empty()) return f;
-      FreeFrame(f);
       if (reason != arError) error = ctx.error;
-      return nullptr;
+      return f ? FreeFrame(f) : void(), nullptr;
     }
-    reason = arAllFramesReady;
-    for (auto& r : ctx.pending)
-      if (!ctx.ready.count(r) && !(ctx.ready[r] = Produce(r.first, r.second, error))) reason = arError;
-    ctx.pending.clear();
   }
 }
 
@@ -177,8 +159,7 @@ const VSAPI api = [] {
   a.createVideoFilter = [](VSMap* out, const char* name, const VSVideoInfo* vi, VSFilterGetFrame getFrame,
                            VSFilterFree free, int mode, const VSFilterDependency* deps, int numDeps, void* data,
                            VSCore*) {
-    VSNode* node = NewNode(name, vi, getFrame, free, mode, deps, numDeps, data);
-    node ? Set(out, "clip", ptVideoNode, maAppend, {0, "", node}) : (api.mapSetError(out, "invalid VSVideoInfo"), 0);
+    api.mapConsumeNode(out, "clip", NewNode(name, vi, getFrame, free, mode, deps, numDeps, data), 0);
   };
   a.createVideoFilter2 = NewNode;
   a.freeNode = FreeNode;
@@ -195,14 +176,17 @@ const VSAPI api = [] {
   a.getStride = Stride;
   a.getReadPtr = [](const VSFrame* f, int p) -> const uint8_t* { return f->plane[p].data(); };
   a.getWritePtr = [](VSFrame* f, int p) {
-    return f->refs > 1 ? Mistake("write to a shared frame"), nullptr : &f->plane[p][0];
+    return f->refs > 1 ? Mistake("write to a shared frame"), nullptr : f->plane[p].data();
   };
   a.getFrameWidth = [](const VSFrame* f, int p) { return f->width[p]; };
   a.getFrameHeight = [](const VSFrame* f, int p) { return f->height[p]; };
   a.getVideoFormatName = [](const VSVideoFormat* f, char* name) {
-    const int ss = f->subSamplingW ? f->subSamplingH ? 420 : 422 : 444;
-    return f->colorFamily == cfYUV ? std::sprintf(name, "YUV%dP8", ss)
-                                   : std::sprintf(name, "%s", f->colorFamily == cfGray ? "Gray8" : "RGB24");
+    const char* family = f->colorFamily == cfGray ? "Gray" : f->colorFamily == cfRGB ? "RGB" : "YUV";
+    return std::sprintf(name, "%s%s", family,
+                        f->colorFamily == cfRGB    ? "24"
+                        : f->colorFamily == cfGray ? "8"
+                        : f->subSamplingW          ? f->subSamplingH ? "420P8" : "422P8"
+                                                   : "444P8");
   };
   a.getFrame = [](int n, VSNode* node, char* errorMsg, int size) {
     std::string error = "Invalid frame number " + std::to_string(n) + " requested";
@@ -211,8 +195,8 @@ const VSAPI api = [] {
   };
   a.getFrameFilter = [](int n, VSNode* node, VSFrameContext* ctx) -> const VSFrame* {
     auto it = ctx->ready.find({node, std::min(n, node->vi.numFrames - 1)});
-    if (it == ctx->ready.end() || !it->second) return Mistake("a frame fetched before it was requested"), nullptr;
-    return api.addFrameRef(it->second);
+    return it != ctx->ready.end() && it->second ? api.addFrameRef(it->second)
+                                                : (Mistake("frame fetched unrequested"), nullptr);
   };
   a.requestFrameFilter = [](int n, VSNode* node, VSFrameContext* ctx) {
     n = std::min(n, node->vi.numFrames - 1);
@@ -223,36 +207,35 @@ const VSAPI api = [] {
   a.setFilterError = [](const char* message, VSFrameContext* ctx) { ctx->error = message; };
   a.createMap = [] { return new VSMap; };
   a.freeMap = [](VSMap* m) {
-    while (!m->keys.empty()) Erase(m, m->keys.begin()->first);
+    for (auto& kv : m->nodes) FreeNode(kv.second);
     delete m;
   };
   a.mapSetError = [](VSMap* m, const char* message) { m->error = message; };
   a.mapGetError = [](const VSMap* m) { return m->error.empty() ? nullptr : m->error.c_str(); };
-  a.mapDeleteKey = [](VSMap* m, const char* key) { return m->keys.count(key) ? Erase(m, key) : 0; };
-  a.mapGetInt = [](const VSMap* m, const char* k, int i, int* e) {
-    auto v = Find(m, k, i, ptInt, e);
-    return v ? v->i : 0;
+  a.mapDeleteKey = [](VSMap* m, const char* key) { return int(m->keys.erase(key)); };
+  a.mapGetInt = [](const VSMap* m, const char* k, int, int* e) {
+    auto v = Find(m, k, ptInt, e);
+    return v ? v->first : 0;
   };
-  a.mapSetInt = [](VSMap* m, const char* k, int64_t i, int append) {
-    return Set(m, k, ptInt, append, {i, "", nullptr});
+  a.mapSetInt = [](VSMap* m, const char* k, int64_t i, int) { return m->keys[k] = {ptInt, {i, ""}}, 0; };
+  a.mapGetData = [](const VSMap* m, const char* k, int, int* e) {
+    auto v = Find(m, k, ptData, e);
+    return v ? v->second.c_str() : nullptr;
   };
-  a.mapGetData = [](const VSMap* m, const char* k, int i, int* e) {
-    auto v = Find(m, k, i, ptData, e);
-    return v ? v->d.c_str() : nullptr;
+  a.mapGetDataSize = [](const VSMap* m, const char* k, int, int* e) {
+    auto v = Find(m, k, ptData, e);
+    return v ? int(v->second.size()) : -1;
   };
-  a.mapGetDataSize = [](const VSMap* m, const char* k, int i, int* e) {
-    auto v = Find(m, k, i, ptData, e);
-    return v ? int(v->d.size()) : -1;
+  a.mapSetData = [](VSMap* m, const char* k, const char* d, int size, int, int) {
+    return m->keys[k] = {ptData, {0, size < 0 ? d : std::string(d, size_t(size))}}, 0;
   };
-  a.mapSetData = [](VSMap* m, const char* k, const char* d, int size, int, int append) {
-    return Set(m, k, ptData, append, {0, size < 0 ? d : std::string(d, size), nullptr});
+  a.mapGetNode = [](const VSMap* m, const char* k, int, int* e) {
+    auto it = m->nodes.find(k);
+    return e && (*e = it == m->nodes.end()), it == m->nodes.end() ? nullptr : (++it->second->refs, it->second);
   };
-  a.mapGetNode = [](const VSMap* m, const char* k, int i, int* e) {
-    auto v = Find(m, k, i, ptVideoNode, e);
-    return v ? ++v->node->refs, v->node : nullptr;
-  };
-  a.mapConsumeNode = [](VSMap* m, const char* k, VSNode* node, int append) {
-    return node ? Set(m, k, ptVideoNode, append, {0, "", node}) : (Mistake("mapConsumeNode of null"), 1);
+  a.mapConsumeNode = [](VSMap* m, const char* k, VSNode* node, int) {
+    return node ? (m->nodes.count(k) ? FreeNode(m->nodes[k]) : void(), m->nodes[k] = node, 0)
+                : (Mistake("mapConsumeNode of null"), 1);
   };
   a.getPluginByID = [](const char* id, VSCore* core) -> VSPlugin* {
     auto it = std::find_if(core->plugins.begin(), core->plugins.end(), [&](VSPlugin& p) { return p.id == id; });
@@ -262,13 +245,12 @@ const VSAPI api = [] {
     VSMap* out = new VSMap;
     auto fn = plugin->functions.at(name);
     fn.first(args, out, nullptr, theCore, &api);
-    if (out->error.empty() && fn.second == "clip:vnode;" && !out->keys.count("clip"))
+    if (out->error.empty() && fn.second == "clip:vnode;" && !out->nodes.count("clip"))
       Mistake(std::string(name) + " returned nothing");
     return out;
   };
   a.createCore = [](int) {
-    theCore = new VSCore{{VSPlugin{"com.vapoursynth.std", {{"LoadPlugin", {LoadPlugin, ""}}}}}, {}};
-    return theCore;
+    return theCore = new VSCore{{VSPlugin{"com.vapoursynth.std", {{"LoadPlugin", {LoadPlugin, ""}}}}}, {}};
   };
   a.freeCore = [](VSCore* core) {
     if (liveNodes || liveFrames)
@@ -276,9 +258,9 @@ const VSAPI api = [] {
     delete core;
     liveNodes = liveFrames = 0;
   };
-  a.logMessage = [](int type, const char* message, VSCore*) { Log(type, message); };
+  a.logMessage = [](int type, const char* message, VSCore* core) { core->log.first(type, message, core->log.second); };
   a.addLogHandler = [](VSLogHandler handler, VSLogHandlerFree, void* data, VSCore* core) {
-    return core->logs.emplace_back(handler, data), reinterpret_cast<VSLogHandle*>(&core->logs.back());
+    return core->log = {handler, data}, reinterpret_cast<VSLogHandle*>(core);
   };
   return a;
 }();
