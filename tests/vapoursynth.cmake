@@ -6,8 +6,9 @@ target_link_libraries(vapoursynth_standin_core PRIVATE ${CMAKE_DL_LIBS} Threads:
 set_target_properties(vapoursynth_standin_core PROPERTIES CXX_VISIBILITY_PRESET hidden)
 add_executable(vapoursynth_client ${CMAKE_CURRENT_SOURCE_DIR}/vapoursynth/client_test.cpp)
 target_link_libraries(vapoursynth_client PRIVATE GTest::gtest Threads::Threads ${CMAKE_DL_LIBS})
-target_compile_definitions(vapoursynth_client PRIVATE ZEMIVTC_COMMAND="$<TARGET_FILE:zemivtc_cli>"
-                                                      ZEMIVTC_VS_PLUGIN="$<TARGET_FILE:zemivtc_vapoursynth>")
+target_compile_definitions(vapoursynth_client PRIVATE ZEMIVTC_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+                                                      ZEMIVTC_VS_PLUGIN="$<TARGET_FILE:zemivtc_vapoursynth>"
+                                                      ZEMIVTC_CLI_PATH="$<TARGET_FILE:zemivtc_cli>")
 add_dependencies(vapoursynth_client zemivtc_cli zemivtc_module zemivtc_vapoursynth vapoursynth_standin_core)
 add_test(NAME vapoursynth_standin_core COMMAND vapoursynth_client $<TARGET_FILE:vapoursynth_standin_core>)
 add_test(NAME vapoursynth_real_core COMMAND vapoursynth_client --real)

@@ -1,109 +1,90 @@
-// The VapourSynth plugin in a core loaded by path, as a host runs it: a
-// source filter of this client serves random frames that are also written
-// as Y4M, and every frame, time and refusal of ZEMIVTC is compared with what
-// the command makes of that file.
-//   vapoursynth_client CORE_LIBRARY   (the stand-in core)
-//   vapoursynth_client --real         libvapoursynth.so.4 from the library path or
-//                                     $ZEMIVTC_VAPOURSYNTH; exit 77 (skipped) without one
+// The VapourSynth plugin in a core loaded by path, as a script host runs it:
+// a source filter of this client serves random frames that also go to the
+// command as Y4M, and ZEMIVTC's frames, times and refusals must be the
+// command's. Usage: vapoursynth_client CORE_LIBRARY (the stand-in core), or
+// vapoursynth_client --real (libvapoursynth.so.4 from the library path or
+// $ZEMIVTC_VAPOURSYNTH; exit status 77, skipped, where there is none).
 #include <dlfcn.h>
-#include <gtest/gtest.h>
-#include <sys/wait.h>
+#include <string.h>
 
 #include <atomic>
-#include <cstring>
-#include <fstream>
 #include <mutex>
 #include <numeric>
 #include <random>
-#include <sstream>
 #include <thread>
 
+#include "tests/command_line.h"
 #include "vapoursynth/vs_api.h"
 
 namespace {
 
+using testing_support::WriteAll;
 const VSAPI* vs = nullptr;
-std::string work;  // scratch folder
+std::string dir;  // scratch folder, ending in '/'
 
-std::string Read(const std::string& name) {
-  std::ifstream in(work + name, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-std::string Write(const std::string& name, const std::string& bytes) {
-  std::ofstream(work + name, std::ios::binary) << bytes;
-  return work + name;
-}
-
-// Random frames, each its planes one after another.
+// Twelve random frames (each its planes one after another), served with
+// _FieldBased (unless < 0) and a _Field that ZEMIVTC must drop; frame failAt fails.
 struct Clip {
   VSVideoFormat format;
-  int width, height;
+  int width, height, fieldBased = -1, failAt = -1;
   std::vector<std::string> frames;
   int PlaneWidth(int p) const { return p ? width >> format.subSamplingW : width; }
   int PlaneHeight(int p) const { return p ? height >> format.subSamplingH : height; }
-  Clip(uint32_t id, int width, int height, uint32_t seed) : width(width), height(height) {
-    const int family = int(id >> 28);
-    format = {family, stInteger, 8, 1, int(id >> 8 & 3), int(id & 3), family == cfGray ? 1 : 3};
-    std::mt19937 rng(seed);
+  Clip(uint32_t id, int w, int h)
+      : format{int(id >> 28), stInteger, 8, 1, int(id >> 8 & 3), int(id & 3), 3}, width(w), height(h) {
+    if (format.colorFamily == cfGray) format.numPlanes = 1;
+    std::mt19937 rng(uint32_t(w * h));
     for (int n = 0; n < 12; ++n) {
-      frames.emplace_back(size_t(width * height + (format.numPlanes - 1) * PlaneWidth(1) * PlaneHeight(1)), '\0');
+      frames.emplace_back(size_t(w * h + (format.numPlanes - 1) * PlaneWidth(1) * PlaneHeight(1)), '\0');
       for (char& b : frames.back()) b = char(rng());
     }
   }
 };
-
-// The command on the clip as Y4M: its exit status, first error line, frames and timecodes.
-struct CommandRun {
-  int status;
-  std::string error;
-  std::vector<std::string> frames, timecodes;
-};
-CommandRun RunCommand(const Clip& clip, bool bottomFirst, const std::string& plan) {
-  std::ostringstream y4m;
-  y4m << "YUV4MPEG2 W" << clip.width << " H" << clip.height << " F30000:1001 I" << (bottomFirst ? 'b' : 't')
-      << (clip.format.subSamplingH ? " C420jpeg\n" : " C422\n");
-  for (const std::string& f : clip.frames) y4m << "FRAME\n" << f;
-  const std::string command = std::string(ZEMIVTC_COMMAND) + " -q --plan " + plan + " --timecodes " + work + "/tc " +
-                              Write("/in.y4m", y4m.str()) + " " + work + "/out.y4m 2>" + work + "/err";
-  CommandRun run{WEXITSTATUS(std::system(command.c_str())), Read("/err"), {}, {}};
-  run.error = run.error.substr(0, run.error.find('\n'));
-  const std::string out = Read("/out.y4m"), tc = Read("/tc");
-  const size_t bytes = clip.frames[0].size();
-  for (size_t at = out.find('\n') + 1; run.status == 0 && out.compare(at, 6, "FRAME\n") == 0; at += 6 + bytes)
-    run.frames.push_back(out.substr(at + 6, bytes));
-  for (size_t at = tc.find('\n') + 1; at < tc.size(); at = tc.find('\n', at) + 1)
-    run.timecodes.push_back(tc.substr(at, tc.find('\n', at) - at));
-  return run;
-}
-
-// The source filter: the clip's frames with _FieldBased (unless < 0) and a
-// _Field the output must not keep; frame failAt fails.
-struct Source {
-  const Clip* clip;
-  int fieldBased, failAt;
-};
-const VSFrame* VS_CC SourceGetFrame(int n, int, void* data, void**, VSFrameContext* ctx, VSCore* core, const VSAPI*) {
-  const Source& s = *static_cast<Source*>(data);
-  if (n == s.failAt) return vs->setFilterError("MemorySource: failing as asked", ctx), nullptr;
-  VSFrame* f = vs->newVideoFrame(&s.clip->format, s.clip->width, s.clip->height, nullptr, core);
-  const char* from = s.clip->frames[n].data();
-  for (int p = 0; p < s.clip->format.numPlanes; ++p)
-    for (int y = 0; y < s.clip->PlaneHeight(p); ++y, from += s.clip->PlaneWidth(p))
-      std::memcpy(vs->getWritePtr(f, p) + y * vs->getStride(f, p), from, size_t(s.clip->PlaneWidth(p)));
-  if (s.fieldBased >= 0) vs->mapSetInt(vs->getFramePropertiesRW(f), "_FieldBased", s.fieldBased, maReplace);
+const VSFrame* VS_CC ClipFrame(int n, int, void* data, void**, VSFrameContext* ctx, VSCore* core, const VSAPI*) {
+  const Clip& c = *static_cast<Clip*>(data);
+  if (n == c.failAt) return vs->setFilterError("MemorySource: failing as asked", ctx), nullptr;
+  VSFrame* f = vs->newVideoFrame(&c.format, c.width, c.height, nullptr, core);
+  const char* from = c.frames[n].data();
+  for (int p = 0; p < c.format.numPlanes; ++p)
+    for (int y = 0; y < c.PlaneHeight(p); ++y, from += c.PlaneWidth(p))
+      memcpy(vs->getWritePtr(f, p) + y * vs->getStride(f, p), from, size_t(c.PlaneWidth(p)));
+  if (c.fieldBased >= 0) vs->mapSetInt(vs->getFramePropertiesRW(f), "_FieldBased", c.fieldBased, maReplace);
   vs->mapSetInt(vs->getFramePropertiesRW(f), "_Field", 1, maReplace);
   return f;
 }
 
-// A core with the plugin loaded. A message of mtCritical or worse (the
-// stand-in's report of a mistake) fails the test.
+// The command on the clip as Y4M: exit status, first error line, frames and times (ms).
+struct CommandRun {
+  int status;
+  std::string error;
+  std::vector<std::string> frames;
+  std::vector<double> times;
+};
+CommandRun RunCommand(const Clip& c, bool bottomFirst, const std::string& plan) {
+  std::string y4m = "YUV4MPEG2 W" + std::to_string(c.width) + " H" + std::to_string(c.height) + " F30000:1001 I" +
+                    (bottomFirst ? "b" : "t") + (c.format.subSamplingH ? " C420jpeg\n" : " C422\n");
+  for (const std::string& f : c.frames) y4m += "FRAME\n" + f;
+  WriteAll(dir + "in.y4m", y4m);
+  const auto r = testing_support::RunShell(dir, "$Z -q --plan " + plan + " --timecodes ${D}tc ${D}in.y4m ${D}out.y4m");
+  CommandRun run{r.status, r.err.substr(0, r.err.find('\n')), {}, {}};
+  const std::string out = testing_support::ReadAll(dir + "out.y4m"), tc = testing_support::ReadAll(dir + "tc");
+  const size_t bytes = c.frames[0].size();
+  for (size_t at = out.find('\n') + 1; r.status == 0 && out.compare(at, 6, "FRAME\n") == 0; at += 6 + bytes)
+    run.frames.push_back(out.substr(at + 6, bytes));
+  for (size_t at = tc.find('\n') + 1; at < tc.size(); at = tc.find('\n', at) + 1)
+    run.times.push_back(std::stod(&tc[at]));
+  return run;
+}
+
+// A core with the plugin loaded, and ZEMIVTC's node; a message of mtCritical
+// or worse (the stand-in's report of a mistake) fails the test.
 struct Core {
   VSCore* core = vs->createCore(ccfDisableAutoLoading);
   std::mutex lock;
-  std::string log;
+  std::string log, error;
   VSNode* node = nullptr;
 
-  Core() {
+  Core(Clip& clip, const std::string& plan, int tff) {
     vs->addLogHandler(
         [](int type, const char* msg, void* self) {
           EXPECT_LT(type, mtCritical) << msg;
@@ -113,31 +94,22 @@ struct Core {
         nullptr, this, core);
     VSMap* args = vs->createMap();
     vs->mapSetData(args, "path", ZEMIVTC_VS_PLUGIN, -1, dtUtf8, maReplace);
-    VSMap* loaded = vs->invoke(vs->getPluginByID("com.vapoursynth.std", core), "LoadPlugin", args);
-    EXPECT_EQ(vs->mapGetError(loaded), nullptr) << vs->mapGetError(loaded);
-    vs->freeMap(loaded);
+    vs->freeMap(vs->invoke(vs->getPluginByID("com.vapoursynth.std", core), "LoadPlugin", args));
+    const VSVideoInfo vi{clip.format, 30000, 1001, clip.width, clip.height, int(clip.frames.size())};
+    VSNode* source =
+        vs->createVideoFilter2("MemorySource", &vi, ClipFrame, nullptr, fmParallel, nullptr, 0, &clip, core);
+    vs->mapConsumeNode(args, "clip", source, maReplace);
+    vs->mapSetData(args, "zemFile", plan.c_str(), -1, dtUtf8, maReplace);
+    if (tff >= 0) vs->mapSetInt(args, "tff", tff, maReplace);
+    VSMap* out = vs->invoke(vs->getPluginByID("org.zemivtc.zemivtc", core), "ZEMIVTC", args);
+    error = vs->mapGetError(out) ? vs->mapGetError(out) : "";
+    node = error.empty() ? vs->mapGetNode(out, "clip", 0, nullptr) : nullptr;
+    vs->freeMap(out);
     vs->freeMap(args);
   }
   ~Core() {
     if (node) vs->freeNode(node);
     vs->freeCore(core);
-  }
-  // ZEMIVTC over the source: "" and the node kept, or the error.
-  std::string Filter(Source& source, const std::string& plan, int tff) {
-    const Clip& c = *source.clip;
-    const VSVideoInfo vi{c.format, 30000, 1001, c.width, c.height, int(c.frames.size())};
-    VSMap* args = vs->createMap();
-    VSNode* clip =
-        vs->createVideoFilter2("MemorySource", &vi, SourceGetFrame, nullptr, fmParallel, nullptr, 0, &source, core);
-    vs->mapConsumeNode(args, "clip", clip, maReplace);
-    vs->mapSetData(args, "zemFile", plan.c_str(), -1, dtUtf8, maReplace);
-    if (tff >= 0) vs->mapSetInt(args, "tff", tff, maReplace);
-    VSMap* out = vs->invoke(vs->getPluginByID("org.zemivtc.zemivtc", core), "ZEMIVTC", args);
-    const std::string error = vs->mapGetError(out) ? vs->mapGetError(out) : "";
-    node = error.empty() ? vs->mapGetNode(out, "clip", 0, nullptr) : nullptr;
-    vs->freeMap(out);
-    vs->freeMap(args);
-    return error;
   }
   // Every frame, made on three threads at once; null where the core gave an error (into errors).
   std::vector<const VSFrame*> Frames(std::vector<std::string>& errors) {
@@ -145,9 +117,9 @@ struct Core {
     errors.resize(frames.size());
     std::atomic<size_t> next{0};
     auto fetch = [&] {
-      char error[512];
+      char message[512];
       for (size_t n; (n = next++) < frames.size();)
-        if (!(frames[n] = vs->getFrame(int(n), node, error, sizeof error))) errors[n] = error;
+        if (!(frames[n] = vs->getFrame(int(n), node, message, sizeof message))) errors[n] = message;
     };
     std::thread a(fetch), b(fetch);
     fetch();
@@ -173,53 +145,50 @@ TEST(VapourSynthFrames, AreTheCommandsFramesAndTimes) {
     const char *plan, *rate, *logged;
   } cases[] = {
       {pfYUV420P8, 38, 20, -1, -1, false, EveryCode, "0/0",
-       "top field first (no tff argument, and the first frame has no"},
+       "top field first (no tff argument, and the first frame has"},
       {pfYUV420P8, 38, 20, 1, -1, true, EveryCode, "0/0", "bottom field first (the first frame's _FieldBased is 1)"},
       {pfYUV422P8, 34, 19, 1, 1, false, EveryCode, "0/0", "top field first (the tff argument)"},
       {pfYUV422P8, 34, 18, 2, 0, true, Film, "24000/1001", "bottom field first (the tff argument)"},
-      {pfYUV420P8, 38, 24, 2, -1, false, "222222222", "60000/1001",
-       "top field first (the first frame's _FieldBased is 2)"},
+      {pfYUV420P8, 38, 24, 2, -1, false, "222222222", "60000/1001", "top field first (the first frame's _FieldBased"},
       {pfYUV422P8, 38, 20, 1, -1, true, "1001010010100101001022222", "0/0", "bottom field first"},
       {pfYUV420P8, 38, 20, 2, -1, false, "000000000000000000000000123", "60000/1001",
-       "the plan reaches input frame 13 but the clip has 12"},
+       "the plan reaches input frame 13"},
       {pfGray8, 34, 19, 0, -1, false, EveryCode, "0/0", "top field first (no tff argument, and the first frame's _Fi"},
       {pfGray8, 34, 18, 1, -1, true, Film, "24000/1001", "bottom field first (the first frame's _FieldBased is 1)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.plan) + " " + std::to_string(c.width) + "x" + std::to_string(c.height));
-    Clip clip(c.format == pfGray8 ? pfYUV422P8 : c.format, c.width, c.height, uint32_t(c.width * c.height));
-    const CommandRun command = RunCommand(clip, c.bottomFirst, Write("/plan", c.plan));
+    WriteAll(dir + "plan", c.plan);
+    Clip clip(c.format == pfGray8 ? pfYUV422P8 : c.format, c.width, c.height);
+    const CommandRun command = RunCommand(clip, c.bottomFirst, dir + "plan");
     ASSERT_EQ(command.status, 0) << command.error;
-    ASSERT_EQ(command.timecodes.size(), command.frames.size());
-    if (c.format == pfGray8) clip.format.numPlanes = 1, clip.format.colorFamily = cfGray, clip.format.subSamplingW = 0;
-    Core core;
-    Source source{&clip, c.fieldBased, -1};
-    ASSERT_EQ(core.Filter(source, Write("/plan", c.plan), c.tff), "");
+    if (c.format == pfGray8) clip.format = {cfGray, stInteger, 8, 1, 0, 0, 1};
+    clip.fieldBased = c.fieldBased;
+    Core core(clip, dir + "plan", c.tff);
+    ASSERT_EQ(core.error, "");
     EXPECT_NE(core.log.find(std::string("ZEMIVTC: ") + c.logged), std::string::npos) << core.log;
     const VSVideoInfo& vi = *vs->getVideoInfo(core.node);
     EXPECT_EQ(std::to_string(vi.fpsNum) + "/" + std::to_string(vi.fpsDen), c.rate);
     ASSERT_EQ(vi.numFrames, int(command.frames.size()));
     std::vector<std::string> errors;
     const std::vector<const VSFrame*> frames = core.Frames(errors);
-    int64_t num = 0, den = 1;  // the durations so far, summed as vspipe --timecodes sums them
+    int64_t num = 0, den = 1;  // the durations so far, added up as vspipe --timecodes adds them
     for (size_t n = 0; n < frames.size(); ++n) {
       const VSFrame* f = frames[n];
+      ASSERT_TRUE(f) << errors[n];
       const char* expected = command.frames[n].data();
-      for (int p = 0; f && p < clip.format.numPlanes; ++p)
+      for (int p = 0; p < clip.format.numPlanes; ++p)
         for (int y = 0; y < clip.PlaneHeight(p); expected += clip.PlaneWidth(p), ++y)
-          EXPECT_EQ(0,
-                    std::memcmp(vs->getReadPtr(f, p) + y * vs->getStride(f, p), expected, size_t(clip.PlaneWidth(p))))
+          EXPECT_EQ(0, memcmp(vs->getReadPtr(f, p) + y * vs->getStride(f, p), expected, size_t(clip.PlaneWidth(p))))
               << "frame " << n << " plane " << p << " row " << y;
-      EXPECT_TRUE(f && Prop(f, "_FieldBased") == 0 && Prop(f, "_Field") == -1) << errors[n];
-      // The command's times from its first frame's start (vspipe's 0), to the nanosecond.
-      EXPECT_NEAR(1e3 * double(num) / double(den), std::stod(command.timecodes[n]) - std::stod(command.timecodes[0]),
-                  2e-6);
-      const int64_t dn = f ? Prop(f, "_DurationNum") : 0, dd = f ? Prop(f, "_DurationDen") : 1;
+      EXPECT_TRUE(Prop(f, "_FieldBased") == 0 && Prop(f, "_Field") == -1);
+      // The command's times from its first frame's start (where vspipe starts), to the nanosecond.
+      EXPECT_NEAR(1e3 * double(num) / double(den), command.times[n] - command.times[0], 2e-6) << "frame " << n;
+      const int64_t dn = Prop(f, "_DurationNum"), dd = Prop(f, "_DurationDen");
       EXPECT_TRUE(dn > 0 && dd > 0);
-      num = num * dd + dn * den, den *= dd;
-      const int64_t common = std::gcd(num, den);
-      num /= common, den /= common;
-      if (f) vs->freeFrame(f);
+      const int64_t common = std::gcd(num * dd + dn * den, den * dd);
+      num = (num * dd + dn * den) / common, den = den * dd / common;
+      vs->freeFrame(f);
     }
   }
 }
@@ -242,21 +211,21 @@ TEST(VapourSynthRefusals, HaveTheCommandsWords) {
       {pfYUV420P8, 38, 20, -1, 2, "1", "tff must be 1 (top field first) or 0 (bottom field first), not 2"},
   };
   for (const auto& c : cases) {
-    const Clip clip(c.format, c.width, c.height, 1);
-    const std::string plan = c.plan ? Write("/plan", c.plan) : work + "/missing";
+    Clip clip(c.format, c.width, c.height);
+    clip.fieldBased = c.fieldBased;
+    WriteAll(dir + "plan", c.plan ? c.plan : "");
+    const std::string plan = dir + (c.plan ? "plan" : "missing");
     const std::string words = c.words ? c.words : RunCommand(clip, c.fieldBased == 1, plan).error.substr(9);
-    Core core;
-    Source source{&clip, c.fieldBased, -1};
-    const std::string error = core.Filter(source, plan, c.tff);
+    const std::string error = Core(clip, plan, c.tff).error;
     EXPECT_EQ(error.rfind("ZEMIVTC: " + words, 0), 0u) << error << "\nwanted: " << words;
   }
 }
 
 TEST(VapourSynthErrors, ASourceErrorFailsOnlyTheFramesMadeFromIt) {
-  const Clip clip(pfYUV422P8, 34, 18, 7);
-  Core core;
-  Source source{&clip, -1, 4};  // positions 7, 8 and 9 read frame 4: output frames 6, 7 and 8
-  ASSERT_EQ(core.Filter(source, Write("/plan", EveryCode), -1), "");
+  Clip clip(pfYUV422P8, 34, 18);
+  clip.failAt = 4;  // positions 7, 8 and 9 read frame 4: output frames 6, 7 and 8
+  WriteAll(dir + "plan", EveryCode);
+  Core core(clip, dir + "plan", -1);
   std::vector<std::string> errors;
   const std::vector<const VSFrame*> frames = core.Frames(errors);
   for (size_t n = 0; n < frames.size(); ++n) {
@@ -279,8 +248,7 @@ int main(int argc, char** argv) {
   auto get = library ? reinterpret_cast<VSGetVapourSynthAPI>(dlsym(library, "getVapourSynthAPI")) : nullptr;
   if (!get || !(vs = get(VapourSynthApiVersion)))
     return std::fprintf(stderr, "no API 4.0 core in %s\n", path.c_str()), 1;
-  char folder[] = "/tmp/zemivtc-vs-XXXXXX";
-  work = mkdtemp(folder);
+  dir = testing_support::MakeTempDir("vapoursynth");
   const int status = RUN_ALL_TESTS();
-  return std::system(("rm -rf " + work).c_str()), status;
+  return std::system(("rm -rf " + dir).c_str()), status;
 }
