@@ -154,8 +154,9 @@ const char* SetTimes(ZemIvtcInstance* d) {
   return nullptr;
 }
 
-// Says which field order the clip took and why, and, as the command, that a
-// plan reaching past the clip takes its last frame for the frames it lacks.
+// Says which field order the clip took and why; as the command, that a plan
+// reaching past the clip takes its last frame for the frames it lacks; and
+// where the first frame starts, when that is not at 0.
 void LogChoices(const ZemIvtcInstance& d, const char* order, VSCore* core, const VSAPI* vsapi) {
   Message message;
   message << FilterName << ": " << order;
@@ -166,11 +167,21 @@ void LogChoices(const ZemIvtcInstance& d, const char* order, VSCore* core, const
     const int32_t needed = recipe.code == '4' ? recipe.lower : recipe.upper;
     if (needed > highest) highest = needed;
   }
-  if (highest < d.sourceFrames) return;
-  Message warning;
-  warning << FilterName << ": the plan reaches input frame " << highest << " but the clip has " << d.sourceFrames
-          << " frames; the last frame stands in for the missing ones";
-  vsapi->logMessage(mtWarning, warning.text, core);
+  if (highest >= d.sourceFrames) {
+    Message warning;
+    warning << FilterName << ": the plan reaches input frame " << highest << " but the clip has " << d.sourceFrames
+            << " frames; the last frame stands in for the missing ones";
+    vsapi->logMessage(mtWarning, warning.text, core);
+  }
+  // Durations cannot say when the first frame starts: a player (and vspipe's
+  // timecodes) start it at 0, the command's timecodes where the plan puts it.
+  if (d.times[0].numerator == 0) return;
+  char start[40];
+  start[FormatTimecodeLine(d.times[0], start) - 1] = '\0';
+  Message offset;
+  offset << FilterName << ": the first frame starts " << start
+         << " ms into the clip (the command's first timecode); the frames' durations count from it";
+  vsapi->logMessage(mtInformation, offset.text, core);
 }
 
 }  // namespace

@@ -154,7 +154,7 @@ TEST(VapourSynthFrames, AreTheCommandsFramesAndTimes) {
       {pfYUV420P8, 38, 20, 2, -1, false, "000000000000000000000000123", "60000/1001",
        "the plan reaches input frame 13"},
       {pfGray8, 34, 19, 0, -1, false, EveryCode, "0/0", "top field first (no tff argument, and the first frame's _Fi"},
-      {pfGray8, 34, 18, 1, -1, true, Film, "24000/1001", "bottom field first (the first frame's _FieldBased is 1)"},
+      {pfGray8, 34, 18, 1, -1, true, Film, "24000/1001", "the first frame starts 4.170833 ms into the clip"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.plan) + " " + std::to_string(c.width) + "x" + std::to_string(c.height));
