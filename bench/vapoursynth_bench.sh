@@ -6,9 +6,11 @@
 # (bench/vapoursynth_driver.cpp) on as many threads as the machine has
 # cores, as a core's thread pool runs an fmParallel filter, and its frames
 # are written in order as vspipe writes them; the command runs its own
-# worker pool. Two plans: 3:2 film (four frames of ten positions, half of
-# them woven) and a full-rate bob ('2' everywhere: a field rebuild per
-# frame). The runs rotate; medians make the table, every repetition is kept
+# worker pool. Three plans: every frame passed through ('10': the plugin
+# hands out the source frame, the command writes the input's bytes; what is
+# left is each side's own cost per frame), 3:2 film (four frames of ten
+# positions, half of them woven) and a full-rate bob ('2' everywhere: a
+# field rebuild per frame). The runs rotate; medians make the table, every repetition is kept
 # in bench/vapoursynth_bench.csv. Usage: bench/vapoursynth_bench.sh [BUILD_DIR].
 set -euo pipefail
 
@@ -31,11 +33,12 @@ ffmpeg -v error -f lavfi -i "testsrc2=size=720x480:rate=30000/1001" -frames:v "$
   -vf setfield=tff -f yuv4mpegpipe "$in"
 plan 1001010010 $((2 * frames - 2)) "$work/film.plan"
 plan 2 $((2 * frames - 1)) "$work/bob.plan"
+plan 10 $((2 * frames)) "$work/pass.plan"
 cores=$(nproc)
 
 declare -A outFrames
 runs=()
-for p in film bob; do
+for p in pass film bob; do
   outFrames["command $p"]=$("$build/zemivtc" --plan "$work/$p.plan" --info "$in" - | awk '/^frames:/ { print $2 }')
   outFrames["plugin $p"]=${outFrames["command $p"]}
   runs+=("command $p|$build/zemivtc -q --plan $work/$p.plan $in /dev/null"
@@ -52,7 +55,7 @@ echo "$frames frames of 720x480 4:2:0 tff, $repeats rotations, medians (each rep
 echo
 echo "| Plan | Output frames | Command (s) | Plugin (s) | Command frames/s | Plugin frames/s | Plugin / command |"
 echo "|---|---|---|---|---|---|---|"
-for p in film bob; do
+for p in pass film bob; do
   c=$(csvMedian "command $p")
   v=$(csvMedian "plugin $p")
   n=${outFrames["command $p"]}
