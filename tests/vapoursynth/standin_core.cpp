@@ -9,7 +9,6 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
-#include <list>
 #include <map>
 #include <string>
 #include <vector>
@@ -43,10 +42,10 @@ struct VSFrameContext {
 };
 struct VSPlugin {
   std::string id;
-  std::map<std::string, std::pair<VSPublicFunction, std::string>> functions;  // create and return type
+  std::map<std::string, std::pair<VSPublicFunction, std::string>> functions;  // create function, return type
 };
 struct VSCore {
-  std::list<VSPlugin> plugins;
+  std::map<std::string, VSPlugin> plugins;  // by identifier
   std::pair<VSLogHandler, void*> log;
 };
 
@@ -146,8 +145,9 @@ void VS_CC LoadPlugin(const VSMap* in, VSMap* out, void*, VSCore* core, const VS
   void* library = dlopen(path.c_str(), RTLD_LAZY);
   auto init = reinterpret_cast<VSInitPlugin>(library ? dlsym(library, "VapourSynthPluginInit2") : nullptr);
   if (!init) return api.mapSetError(out, ("No entry point found in " + path).c_str());
-  core->plugins.emplace_back();
-  init(&core->plugins.back(), &pluginApi);
+  VSPlugin plugin;
+  init(&plugin, &pluginApi);
+  core->plugins[plugin.id] = plugin;
 }
 
 // What neither the plugin nor the client calls stays null.
@@ -234,20 +234,14 @@ const VSAPI api = [] {
     return node ? (m->nodes.count(k) ? FreeNode(m->nodes[k]) : void(), m->nodes[k] = node, 0)
                 : (Mistake("mapConsumeNode of null"), 1);
   };
-  a.getPluginByID = [](const char* id, VSCore* core) -> VSPlugin* {
-    auto it = std::find_if(core->plugins.begin(), core->plugins.end(), [&](VSPlugin& p) { return p.id == id; });
-    return it == core->plugins.end() ? nullptr : &*it;
-  };
+  a.getPluginByID = [](const char* id, VSCore* core) { return core->plugins.count(id) ? &core->plugins[id] : nullptr; };
   a.invoke = [](VSPlugin* plugin, const char* name, const VSMap* args) {
     VSMap* out = new VSMap;
-    auto fn = plugin->functions.at(name);
-    fn.first(args, out, nullptr, theCore, &api);
-    if (out->error.empty() && fn.second == "clip:vnode;" && !out->nodes.count("clip"))
-      Mistake(std::string(name) + " returned nothing");
-    return out;
+    return plugin->functions.at(name).first(args, out, nullptr, theCore, &api), out;
   };
   a.createCore = [](int) {
-    return theCore = new VSCore{{VSPlugin{"com.vapoursynth.std", {{"LoadPlugin", {LoadPlugin, ""}}}}}, {}};
+    theCore = new VSCore;
+    return theCore->plugins["com.vapoursynth.std"].functions["LoadPlugin"] = {LoadPlugin, ""}, theCore;
   };
   a.freeCore = [](VSCore* core) {
     if (liveNodes || liveFrames)
