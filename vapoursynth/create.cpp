@@ -3,7 +3,16 @@
 // carry, the frame size, the plan), then the instance and the node.
 #include "plan/plan_file.h"
 #include "platform/crt.h"
+#include "platform/platform.h"
 #include "vapoursynth/filter.h"
+
+#if defined(_WIN32)
+extern "C" {
+__declspec(dllimport) int __stdcall MultiByteToWideChar(unsigned codePage, unsigned long flags, const char* text,
+                                                        int bytes, wchar_t* wide, int wideChars);
+__declspec(dllimport) int __cdecl _wopen(const wchar_t* path, int flags, ...);
+}
+#endif
 
 Message& Message::operator<<(int64_t value) {
   char digits[20];
@@ -107,13 +116,33 @@ char* PlanPath(const VSMap* in, const VSAPI* vsapi) {
   return path;
 }
 
+// Opens the plan for reading, -1 when it cannot. The host's strings are
+// UTF-8; Windows reads a narrow path in the system's code page, so there the
+// path goes through UTF-16 (else a plan in a folder named in another script
+// than the system's could not be opened).
+int OpenPlan(const char* path) {
+#if defined(_WIN32)
+  const unsigned long strictUtf8 = 8;  // MB_ERR_INVALID_CHARS
+  const int chars = MultiByteToWideChar(65001 /* CP_UTF8 */, strictUtf8, path, -1, nullptr, 0);
+  wchar_t* wide = chars > 0 ? static_cast<wchar_t*>(malloc(sizeof(wchar_t) * static_cast<size_t>(chars))) : nullptr;
+  if (!wide) return -1;
+  MultiByteToWideChar(65001, strictUtf8, path, -1, wide, chars);
+  const int fd = _wopen(wide, 0x8000 /* _O_RDONLY | _O_BINARY: never creates; a folder is refused */);
+  free(wide);
+  return fd;
+#else
+  return platform::OpenForReading(path);
+#endif
+}
+
 // Reads the plan into the frame table; the error's words, or null.
 const char* ReadPlan(const VSMap* in, const VSAPI* vsapi, ZemIvtcInstance* d) {
   char* path = PlanPath(in, vsapi);
+  const int fd = path ? OpenPlan(path) : -1;
+  free(path);
   uint8_t* plan = nullptr;
   int32_t planSize = 0;
-  const PlanReadResult read = ReadPlanFile(path, &plan, &planSize);
-  free(path);
+  const PlanReadResult read = fd < 0 ? PlanOpenError : ReadPlanFrom(fd, &plan, &planSize);
   if (read != PlanReadOk) return PlanReadMessage(read);
   d->frameCount = CountPlanFrames(plan, planSize);
   // A clip has at least one frame: the command refuses such a plan at its
