@@ -54,4 +54,8 @@ add_subdirectory(compose)
 if(NOT ZEMIVTC_WIN64)
   add_subdirectory(plugin)
   add_subdirectory(tests/abi)
+else()
+  # The VapourSynth plugin (zemivtc_vs.dll) and its checks.
+  add_subdirectory(vapoursynth)
+  add_subdirectory(tests/vapoursynth)
 endif()

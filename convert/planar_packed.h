@@ -53,6 +53,15 @@ struct PackedLayout {
 // end on whole units.
 inline int32_t RowsPerUnit(PlanarChroma chroma) { return chroma == PlanarYuv420 ? 4 : 1; }
 
+// Why frames of width x height cannot be carried in packed rows of `layout`
+// (an odd width, a 4:2:0 height that is not a multiple of 4, a mirrored odd
+// height): writes the message, which names the size and what to do, with a
+// terminating zero into `text` (LayoutProblemBytes at most) and returns true;
+// returns false, writing nothing, when they can. Every front end refuses
+// with these words.
+constexpr int32_t LayoutProblemBytes = 320;
+bool LayoutProblemText(int32_t width, int32_t height, const PackedLayout& layout, char* text);
+
 // Planar rows [rowBegin, rowEnd) of a frame `height` rows high to YUY2 rows
 // of 2 * width bytes placed `pitch` bytes apart. Width must be even; reads
 // only the planes' own rows and writes only the packed rows it makes.

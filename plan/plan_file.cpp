@@ -70,6 +70,10 @@ PlanReadResult ReadWhole(int fd, uint8_t** data, int64_t* size) {
 PlanReadResult ReadPlanFile(const char* path, uint8_t** data, int32_t* size) {
   const int fd = path ? platform::OpenForReading(path) : -1;
   if (fd < 0) return PlanOpenError;
+  return ReadPlanFrom(fd, data, size);
+}
+
+PlanReadResult ReadPlanFrom(int fd, uint8_t** data, int32_t* size) {
   int64_t length = 0;
   // A pipe or device has no length to ask for (or reports 0): read it to
   // its end, under the same size limit.

@@ -14,6 +14,11 @@ enum PlanReadResult : int32_t { PlanReadOk, PlanOpenError, PlanTooLong, PlanRead
 // or open.
 PlanReadResult ReadPlanFile(const char* path, uint8_t** data, int32_t* size);
 
+// The same for a plan the caller has opened (for a front end whose host
+// gives paths in another encoding than the platform's): reads `fd` as
+// ReadPlanFile reads, and closes it.
+PlanReadResult ReadPlanFrom(int fd, uint8_t** data, int32_t* size);
+
 // The fixed message of a failure, as every front end reports it: "File open
 // error", "File too long", "File read error", "Out of memory".
 const char* PlanReadMessage(PlanReadResult result);

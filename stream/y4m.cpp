@@ -139,20 +139,6 @@ size_t PlanarFrameBytes(int width, int height, Chroma chroma) {
   return luma + 2 * chromaBytes;
 }
 
-std::string LayoutProblem(int width, int height, const PackedLayout& layout) {
-  const std::string size = std::to_string(width) + "x" + std::to_string(height);
-  if (width % 2 != 0) return "odd width " + std::to_string(width) + " cannot be carried as YUY2";
-  if (layout.chroma == Chroma::Yuv420 && height % 4 != 0)
-    return "interlaced 4:2:0 needs a height that is a multiple of 4, so that each field has whole chroma rows "
-           "(each covers two of its luma rows); " +
-           size + " is not: crop or pad it to a multiple of 4 (ffmpeg -vf crop or pad)";
-  if (layout.mirrored && height % 2 != 0)
-    return "bottom field first needs an even height (the fields of an odd height are not swapped by turning the "
-           "frame over); " +
-           size + " is not";
-  return "";
-}
-
 namespace {
 
 // The planes of a planar frame whose rows lie packed one after the other:
@@ -170,6 +156,11 @@ PlanarFrame ContiguousPlanes(const uint8_t* planar, int width, int height, Chrom
 }
 
 }  // namespace
+
+std::string LayoutProblem(int width, int height, const PackedLayout& layout) {
+  char text[LayoutProblemBytes];
+  return LayoutProblemText(width, height, CoreLayout(layout), text) ? text : "";
+}
 
 void PlanarToPacked(const uint8_t* planar, int width, int height, uint8_t* packed, ptrdiff_t pitch,
                     const PackedLayout& layout) {
