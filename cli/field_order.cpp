@@ -79,8 +79,8 @@ FieldOrderDecision DecideFieldOrder(char requested, const stream::FrameReader& r
   return d;
 }
 
-analysis::FieldOrderVerdict MeasureStreamFieldOrder(stream::FrameReader& reader, int maxFrames, bool stopAtProgressive,
-                                                    stream::RowBands* bands, int* framesRead) {
+analysis::FieldOrderVerdict MeasureStreamFieldOrder(stream::FrameReader& reader, int maxFrames, stream::RowBands* bands,
+                                                    int* framesRead) {
   const stream::Y4mHeader& header = reader.Header();
   const int width = header.width, height = header.height;
   // Bands of whole block rows, each worth a thread's while.
@@ -102,7 +102,7 @@ analysis::FieldOrderVerdict MeasureStreamFieldOrder(stream::FrameReader& reader,
     for (; fed + 1 < top.size() && !probe.Decided(); fed += 2)
       probe.Add(top[fed - 1], top[fed], bottom[fed], top[fed + 1]);
   };
-  auto enough = [&] { return probe.Decided() || (stopAtProgressive && probe.ProgressiveStart()); };
+  auto enough = [&] { return probe.Decided() || probe.ProgressiveStart(); };
   // A frame the reader cannot give ends the measuring; the command that
   // reads it again reports it.
   while (!enough() && analyzer.Frames() < maxFrames && ReadsOn(reader, &frame)) {
@@ -129,8 +129,7 @@ FieldOrderDecision ResolveFieldOrder(char requested, stream::FrameReader& reader
   }
   int frames = 0;
   reader.HoldMappedPages(true);
-  const analysis::FieldOrderVerdict verdict =
-      MeasureStreamFieldOrder(reader, RenderFieldOrderFrames, true, bands, &frames);
+  const analysis::FieldOrderVerdict verdict = MeasureStreamFieldOrder(reader, RenderFieldOrderFrames, bands, &frames);
   reader.HoldMappedPages(false);
   FieldOrderDecision d = DecideFieldOrder(requested, reader, &verdict);
   if (!verdict.known && verdict.progressiveStart)

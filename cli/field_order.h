@@ -55,11 +55,10 @@ FieldOrderDecision ResolveFieldOrder(char requested, stream::FrameReader& reader
 FieldOrderDecision OrderDoesNotMatter();
 
 // The footage's verdict from the frames the reader gives from here on, read
-// until it is known, its start shows progressive pictures (when
-// `stopAtProgressive`), or `maxFrames` frames are read; `framesRead` gets
-// their count.
-analysis::FieldOrderVerdict MeasureStreamFieldOrder(stream::FrameReader& reader, int maxFrames, bool stopAtProgressive,
-                                                    stream::RowBands* bands, int* framesRead);
+// until it is known, its start shows progressive pictures, or `maxFrames`
+// frames are read; `framesRead` gets their count.
+analysis::FieldOrderVerdict MeasureStreamFieldOrder(stream::FrameReader& reader, int maxFrames, stream::RowBands* bands,
+                                                    int* framesRead);
 
 // "bottom field first (the header's Ib)"; "does not matter for this plan".
 std::string DescribeFieldOrder(const FieldOrderDecision& decision);
