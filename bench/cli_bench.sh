@@ -11,7 +11,9 @@
 #            beside ffmpeg's separatefields,trim=start_frame=1,weave=first_field=bottom;
 #            and the same plan on interlaced footage (testsrc2 at 60 fields
 #            a second through ffmpeg's interlace, its header set to Ip), whose
-#            start the measuring reads until an order leads;
+#            start the measuring reads until an order leads; and on a still
+#            grey picture, where no order ever leads and the measuring reads
+#            every frame up to its limit (the worst case);
 #   bob      zemivtc with '2' on every position (two frames per input frame),
 #            beside ffmpeg's separatefields + lanczos scale and bwdif=mode=1;
 #   memory   peak resident size of a 720x480 pipe run, 100 vs 3000 frames.
@@ -51,6 +53,9 @@ tag=$(head -1 "$inI" | grep -bo ' It ' | cut -d: -f1)
   exit 1
 }
 printf p | dd of="$inI" bs=1 seek=$((tag + 2)) conv=notrunc status=none
+inS=$work/still.y4m
+ffmpeg -v error -f lavfi -i "color=c=gray:size=1920x1080:rate=30000/1001" -frames:v "$frames" -pix_fmt yuv422p \
+  -f yuv4mpegpipe "$inS"
 # 2*frames-1 positions keep every weave inside the input.
 plan 1001 $((2 * frames - 1)) "$work/weave.plan"
 plan 10 $((2 * frames - 1)) "$work/pass.plan"
@@ -69,12 +74,14 @@ runs=(
   "ffmpeg weave|$ff -vf separatefields,trim=start_frame=1,weave=first_field=bottom -f yuv4mpegpipe -y /dev/null|"
   "zemivtc weave interlaced|$z $work/weave.plan $inI /dev/null|"
   "zemivtc weave interlaced tff|$z $work/weave.plan $tff $inI /dev/null|"
+  "zemivtc weave still|$z $work/weave.plan $inS /dev/null|"
+  "zemivtc weave still tff|$z $work/weave.plan $tff $inS /dev/null|"
   "zemivtc bob|$z $work/bob.plan $in /dev/null|"
   "zemivtc bob tff|$z $work/bob.plan $tff $in /dev/null|"
   "ffmpeg lanczos bob|$ff -vf separatefields,scale=w=iw:h=ih*2:flags=lanczos -f yuv4mpegpipe -y /dev/null|"
   "ffmpeg bwdif|$ff -vf bwdif=mode=1 -f yuv4mpegpipe -y /dev/null|"
 )
-leftRuns=8 # the chart's left panel: runs 0..7 (wall time); the right one the bobs (frames/s)
+leftRuns=10 # the chart's left panel: runs 0..9 (wall time); the right one the bobs (frames/s)
 
 # Output frames of each run, counted once; this pass also warms the page
 # cache and the programs.
@@ -113,7 +120,7 @@ for r in "${runs[@]}"; do
   med[$name]=$(csvMedian "$name")
   fps[$name]=$(awk -v f="${outFrames[$name]}" -v t="${med[$name]}" 'BEGIN { printf "%.0f", f / t }')
 done
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b == 0) printf "n/a"; else printf "%.2f", a / b }'; }
 verdict() { awk -v v="$1" -v op="$2" -v t="$3" 'BEGIN { ok = op == "<=" ? v <= t : v >= t; print ok ? "met" : "**missed**" }'; }
 # Without --field-order against with it: the medians' ratio, and the range
 # of the ratios within each rotation (the two runs of a pair are neighbours).
@@ -125,6 +132,7 @@ paired() {
 passVsTff=$(ratio "${med[zemivtc pass-through]}" "${med[zemivtc pass-through tff]}")
 weaveVsTff=$(ratio "${med[zemivtc weave]}" "${med[zemivtc weave tff]}")
 interlacedVsTff=$(ratio "${med[zemivtc weave interlaced]}" "${med[zemivtc weave interlaced tff]}")
+stillVsTff=$(ratio "${med[zemivtc weave still]}" "${med[zemivtc weave still tff]}")
 bobVsTff=$(ratio "${med[zemivtc bob]}" "${med[zemivtc bob tff]}")
 weaveVsCat=$(ratio "${med[zemivtc weave]}" "${med[cat]}")
 passVsCat=$(ratio "${med[zemivtc pass-through]}" "${med[cat]}")
@@ -140,7 +148,7 @@ for r in "${runs[@]}"; do
   echo "\"$name\" ${med[$name]} ${fps[$name]}" >>"$work/bars.dat"
 done
 gnuplot <<EOF
-set terminal pngcairo size 1300,500 font "sans,10"
+set terminal pngcairo size 1400,520 font "sans,10"
 set output "$chart"
 set datafile separator whitespace
 set multiplot layout 1,2 title "zemivtc, $frames frames of 1920x1080 4:2:2 Y4M to /dev/null, $repeats rotations (medians; dots: each run)\n$cpu, $cores cores, load average $loadBefore before, $loadAfter after"
@@ -181,13 +189,18 @@ row "zemivtc weave tff" ""
 row "ffmpeg weave" "zemivtc weave ≥ 4 × its frames/s: **$weaveVsFfmpeg ×** ($(verdict "$weaveVsFfmpeg" ">=" 4))"
 row "zemivtc weave interlaced" "≤ 1.10 × with --field-order: **$interlacedVsTff ×** ($(verdict "$interlacedVsTff" "<=" 1.10))"
 row "zemivtc weave interlaced tff" ""
+row "zemivtc weave still" "≤ 1.10 × with --field-order: **$stillVsTff ×** ($(verdict "$stillVsTff" "<=" 1.10))"
+row "zemivtc weave still tff" ""
 row "zemivtc bob" "≤ 1.10 × with --field-order: **$bobVsTff ×** ($(verdict "$bobVsTff" "<=" 1.10))"
 row "zemivtc bob tff" ""
 row "ffmpeg lanczos bob" "zemivtc bob ≥ 5 × its frames/s: **$bobVsLanczos ×** ($(verdict "$bobVsLanczos" ">=" 5))"
 row "ffmpeg bwdif" "zemivtc bob ≥ 5 × its frames/s: **$bobVsBwdif ×** ($(verdict "$bobVsBwdif" ">=" 5))"
 echo
 echo "Without --field-order against with it, each rotation's pair: pass-through $(paired "zemivtc pass-through" "zemivtc pass-through tff"),"
-echo "weave $(paired "zemivtc weave" "zemivtc weave tff"), interlaced weave $(paired "zemivtc weave interlaced" "zemivtc weave interlaced tff"), bob $(paired "zemivtc bob" "zemivtc bob tff")."
+echo "weave $(paired "zemivtc weave" "zemivtc weave tff"), interlaced weave $(paired "zemivtc weave interlaced" "zemivtc weave interlaced tff"), still weave $(paired "zemivtc weave still" "zemivtc weave still tff"), bob $(paired "zemivtc bob" "zemivtc bob tff")."
+cpuRatio() { ratio "$(csvMedian "$1" cpu)" "$(csvMedian "$1 tff" cpu)"; }
+echo "CPU time (user + system, medians), without --field-order against with it: pass-through $(cpuRatio "zemivtc pass-through"),"
+echo "weave $(cpuRatio "zemivtc weave"), interlaced weave $(cpuRatio "zemivtc weave interlaced"), still weave $(cpuRatio "zemivtc weave still"), bob $(cpuRatio "zemivtc bob")."
 echo
 echo "The order each render took without --field-order (\`--info\`):"
 for r in "${runs[@]}"; do
