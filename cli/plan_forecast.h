@@ -7,11 +7,23 @@
 #ifndef ZEMIVTC_CLI_PLAN_FORECAST_H
 #define ZEMIVTC_CLI_PLAN_FORECAST_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace cli {
+
+// Whether a plan's output depends on the source's field order. A bottom-
+// field-first source is handed to the filter turned over and every output
+// frame turned back, so an output frame is the same in either order exactly
+// when the filter's work on it commutes with turning the frame over: '1'
+// at an even position (the frame as it is) and '3' at an even position (the
+// symmetric 1/4, 1/2, 1/4 smoothing, whose first and last rows repeat
+// themselves alike). Every code at an odd position weaves other fields in
+// the other order, and '2', '4', '5', '6' at an even position rebuild from
+// the first or the second field, which swap.
+bool PlanDependsOnFieldOrder(const uint8_t* plan, size_t size);
 
 class PlanForecast {
  public:
@@ -24,6 +36,8 @@ class PlanForecast {
   static PlanForecast Read(const std::string& path);
 
   bool Known() const { return known; }
+  // PlanDependsOnFieldOrder of the plan read; true when nothing was read.
+  bool DependsOnFieldOrder() const { return !known || dependsOnOrder; }
   // Output frames the plan makes.
   int64_t FrameCount() const { return frameCount; }
   // The source frame that output frame n is, unchanged, or -1 when output n
@@ -33,6 +47,7 @@ class PlanForecast {
  private:
   std::vector<uint8_t> plan;
   bool known = false;
+  bool dependsOnOrder = true;
   int64_t frameCount = 0;
   // Cursor: the output frame made at plan[position], or the end.
   int64_t cursorFrame = 0;
