@@ -21,6 +21,7 @@
 #include "cli/plan_forecast.h"
 #include "cli/review.h"
 #include "cli/timeline.h"
+#include "plan/frame_plan.h"
 #include "stream/frame_reader.h"
 #include "stream/output.h"
 #include "stream/row_bands.h"
@@ -87,7 +88,7 @@ analysis::Constraints KeepConstraints(const std::vector<analysis::KeepLine>& kee
 bool DependsOnFieldOrder(const analysis::Proposal& proposal) {
   std::vector<uint8_t> codes;
   for (const analysis::Decision& d : proposal.positions) codes.push_back(static_cast<uint8_t>(d.code));
-  return PlanDependsOnFieldOrder(codes.data(), codes.size());
+  return PlanDependsOnFieldOrder(codes.data(), static_cast<int32_t>(codes.size()));
 }
 
 }  // namespace

@@ -10,14 +10,10 @@
 
 namespace cli {
 
-bool PlanDependsOnFieldOrder(const uint8_t* plan, size_t size) {
-  for (size_t p = 0; p < size; ++p)
-    if (IsFrameCode(plan[p]) && (p % 2 != 0 || (plan[p] != '1' && plan[p] != '3'))) return true;
-  return false;
-}
-
 PlanForecast::PlanForecast(std::vector<uint8_t> planBytes)
-    : plan(std::move(planBytes)), known(true), dependsOnOrder(PlanDependsOnFieldOrder(plan.data(), plan.size())) {
+    : plan(std::move(planBytes)),
+      known(true),
+      dependsOnOrder(PlanDependsOnFieldOrder(plan.data(), static_cast<int32_t>(plan.size()))) {
   for (uint8_t byte : plan) frameCount += IsFrameCode(byte) ? 1 : 0;
   while (cursorPosition < plan.size() && !IsFrameCode(plan[cursorPosition])) ++cursorPosition;
 }

@@ -14,17 +14,6 @@
 
 namespace cli {
 
-// Whether a plan's output depends on the source's field order. A bottom-
-// field-first source is handed to the filter turned over and every output
-// frame turned back, so an output frame is the same in either order exactly
-// when the filter's work on it commutes with turning the frame over: '1'
-// at an even position (the frame as it is) and '3' at an even position (the
-// symmetric 1/4, 1/2, 1/4 smoothing, whose first and last rows repeat
-// themselves alike). Every code at an odd position weaves other fields in
-// the other order, and '2', '4', '5', '6' at an even position rebuild from
-// the first or the second field, which swap.
-bool PlanDependsOnFieldOrder(const uint8_t* plan, size_t size);
-
 class PlanForecast {
  public:
   // No forecast: every answer is -1.

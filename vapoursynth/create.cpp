@@ -59,18 +59,14 @@ bool ChromaOf(const VSVideoFormat& f, PlanarChroma* chroma) {
   return true;
 }
 
-// The field order: the tff argument, else the first frame's _FieldBased
-// (1 bottom field first, 2 top field first), else top field first. `why`
+// The field order: the tff argument (0 or 1), else the first frame's
+// _FieldBased (1 bottom field first, 2 top field first), else top field first. `why`
 // gets the order and where it came from; false (with the reason in `why`)
 // when the order cannot be had.
 bool DecideFieldOrder(const VSMap* in, VSNode* source, const VSAPI* vsapi, bool* bottomFirst, Message& why) {
   int unset = 0;
   const int64_t tff = vsapi->mapGetInt(in, "tff", 0, &unset);
-  if (!unset) {
-    if (tff != 0 && tff != 1) {
-      why << "tff must be 1 (top field first) or 0 (bottom field first), not " << tff;
-      return false;
-    }
+  if (!unset) {  // 0 or 1: checked before
     *bottomFirst = tff == 0;
     why << (tff ? "top" : "bottom") << " field first (the tff argument)";
     return true;
@@ -144,6 +140,7 @@ const char* ReadPlan(const VSMap* in, const VSAPI* vsapi, ZemIvtcInstance* d) {
   int32_t planSize = 0;
   const PlanReadResult read = fd < 0 ? PlanOpenError : ReadPlanFrom(fd, &plan, &planSize);
   if (read != PlanReadOk) return PlanReadMessage(read);
+  d->dependsOnOrder = PlanDependsOnFieldOrder(plan, planSize);
   d->frameCount = CountPlanFrames(plan, planSize);
   // A clip has at least one frame: the command refuses such a plan at its
   // first frame, before it writes anything; here it is refused at once.
@@ -246,9 +243,26 @@ void VS_CC CreateZemIvtc(const VSMap* in, VSMap* out, void* /*userData*/, VSCore
     return Refuse(out, vsapi, d, why.text);
   }
 
+  // The plan is read first, as the command reads it before it decides the
+  // field order, but its errors come after the clip's, in the command's order.
+  // A plan whose frames are the same in either order needs none (and the
+  // frames are then not turned over, whatever the clip says); one that
+  // cannot be read counts as needing it.
+  d->dependsOnOrder = true;
+  const char* planError = ReadPlan(in, vsapi, d);
+  int unset = 0;
+  const int64_t tff = vsapi->mapGetInt(in, "tff", 0, &unset);
+  if (!unset && tff != 0 && tff != 1) {
+    Message why;
+    why << "tff must be 1 (top field first) or 0 (bottom field first), not " << tff;
+    return Refuse(out, vsapi, d, why.text);
+  }
   bool bottomFirst = false;
   Message order;
-  if (!DecideFieldOrder(in, d->source, vsapi, &bottomFirst, order)) return Refuse(out, vsapi, d, order.text);
+  if (!d->dependsOnOrder)
+    order << "field order: does not matter for this plan";
+  else if (!DecideFieldOrder(in, d->source, vsapi, &bottomFirst, order))
+    return Refuse(out, vsapi, d, order.text);
   d->layout = PackedLayout{chroma, bottomFirst};
   char problem[LayoutProblemBytes];
   if (LayoutProblemText(source.width, source.height, d->layout, problem)) return Refuse(out, vsapi, d, problem);
@@ -256,8 +270,7 @@ void VS_CC CreateZemIvtc(const VSMap* in, VSMap* out, void* /*userData*/, VSCore
   // packed frame.
   if (source.height < 2) return Refuse(out, vsapi, d, "Video height must be at least 2");
   if (2LL * source.width * source.height > 0x7FFFFFFFLL) return Refuse(out, vsapi, d, "Invalid video size");
-
-  if (const char* error = ReadPlan(in, vsapi, d)) return Refuse(out, vsapi, d, error);
+  if (planError) return Refuse(out, vsapi, d, planError);
   if (const char* error = SetTimes(d)) return Refuse(out, vsapi, d, error);
   d->vi.numFrames = d->frameCount;
   if (!BuildFilterTables(source.width, source.height, d->tables)) return Refuse(out, vsapi, d, "Out of memory");

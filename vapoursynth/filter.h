@@ -24,6 +24,7 @@ struct ZemIvtcInstance {
   VSNode* source;              // the clip's node, a reference of our own
   VSVideoInfo vi;              // the output clip's: the source's format and size, the plan's frames and rate
   int32_t sourceFrames;        // requests beyond the source's last frame take its last frame
+  bool dependsOnOrder;         // whether the plan's frames depend on the field order
   PackedLayout layout;         // 4:2:2, 4:2:0 or luma; turned over for bottom field first
   int32_t frameCount;          // output frames, >= 1
   FramePlanEntry* frameTable;  // frameCount entries

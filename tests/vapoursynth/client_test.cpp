@@ -201,7 +201,7 @@ TEST(VapourSynthRefusals, HaveTheCommandsWords) {
     const char* words;  // null: the command's on the same frames
   } cases[] = {
       {pfYUV420P8, 34, 18, 2, -1, "1", nullptr},
-      {pfYUV422P8, 34, 19, 1, -1, "1", nullptr},
+      {pfYUV422P8, 34, 19, 1, -1, "12", nullptr},  // "1" alone needs no field order: no refusal
       {pfYUV422P8, 34, 1, -1, -1, "1", nullptr},
       {pfYUV420P8, 38, 20, -1, -1, "000", nullptr},
       {pfYUV420P8, 38, 20, -1, -1, nullptr, nullptr},
