@@ -16,6 +16,13 @@ __declspec(dllimport) int __cdecl _write(int fd, const void* buffer, unsigned co
 __declspec(dllimport) int __cdecl _close(int fd);
 }
 
+// Marks a program that uses floating point (the filter tables do), for
+// Microsoft's C runtime start-up code; defined here so that the link takes
+// nothing of the version-2 module's C++ runtime pieces, whose exception
+// handling would import __CxxFrameHandler3, which Windows XP's MSVCRT.dll
+// lacks. The module throws and catches nothing.
+extern "C" int _fltused = 0x9875;
+
 bool BindHostFunctions(const void* /*caller*/, AvsApi& api) {
   void* host = GetModuleHandleA("avisynth.dll");
 #define ZEMIVTC_IMPORTED(ret, slot, name, params) api.slot = name;

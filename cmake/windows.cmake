@@ -1,6 +1,7 @@
-# The Windows build: zemivtc.dll for 32-bit hosts, and the interface host that
-# checks it. Nothing else of the project runs on Windows: Windows users load
-# the module into their host.
+# The Windows build: zemivtc.dll for 32-bit hosts of the version-2 interface,
+# zemivtc_c.dll for hosts of the C interface, and the hosts that check them.
+# Nothing else of the project runs on Windows: Windows users load the module
+# into their host.
 
 # Import libraries for the two system DLLs, from the lists of what is called.
 # -k: the DLLs export their functions without the @N of stdcall names.
@@ -29,3 +30,8 @@ add_subdirectory(platform)
 add_subdirectory(vfilter)
 add_subdirectory(plugin)
 add_subdirectory(tests/abi)
+# The module on the C interface, the core libraries it adds, and its checks.
+add_subdirectory(plan)
+add_subdirectory(convert)
+add_subdirectory(avisynth_c)
+add_subdirectory(tests/avisynth_c)
