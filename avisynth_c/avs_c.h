@@ -7,7 +7,7 @@
 // The host's functions are reached through one table, AvsApi. Its first part
 // holds functions that the oldest host (AviSynth 2.60 of May 2012, interface
 // 5) exports: on Windows the module imports them from avisynth.dll by name,
-// so they must stay within that host's 38 exports (avisynth26.def lists
+// so they must stay within that host's 38 exports (avisynth.def lists
 // them, and the build checks the DLL against it). Its second part holds newer
 // functions, looked up at run time and null where the host lacks them. On
 // Linux every function is looked up at run time in the library that called
@@ -127,7 +127,7 @@ enum : int { AvsCacheGetMtMode = 509, AvsMtMultiInstance = 2, AvsPropReplace = 0
 
 // The host functions, in two lists: X(return type, table slot, exported
 // name, parameters). The first list is imported on Windows (and must stay
-// within avisynth26.def); the second is looked up at run time everywhere.
+// within avisynth.def); the second is looked up at run time everywhere.
 #define ZEMIVTC_AVS_IMPORTED(X)                                                                               \
   X(int, addFunction, avs_add_function,                                                                       \
     (AvsEnv * env, const char* name, const char* params, AvsApplyFunc apply, void* userData))                 \

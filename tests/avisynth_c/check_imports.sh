@@ -3,7 +3,7 @@
 # (objdump -p): imports from avisynth.dll and from Windows' own KERNEL32.dll,
 # MSVCRT.dll and (64-bit division on 32-bit x86) ntdll.dll alone;
 # from avisynth.dll only functions that the oldest host exports (the list in
-# avisynth26.def), since Windows refuses to load a DLL with a missing import
+# avisynth.def), since Windows refuses to load a DLL with a missing import
 # while Wine loads it and fails at the first call; and the entry point's
 # names (32-bit: those of every host; 64-bit: the plain one). Runs after each
 # link of the module, and on a DLL that links a newer function directly,

@@ -13,11 +13,17 @@
 #include "plan/frame_times.h"
 #include "platform/platform.h"
 #if defined(_WIN32)
-#include "tests/abi/eh3_fix.h"
+#if defined(_WIN64)
+#include "tests/abi/win_runtime.h"
+#else
+#include "tests/abi/eh3_fix.h"  // AviSynth 2.6 under Wine
+#endif
 WINRT_RUNTIME(AvsCClientTypeInfoTable)
 void* OpenHost(const char* path, bool) {
   void* dll = LoadLibraryExA(path, nullptr, 0x8);  // its own folder first for what it imports
-  if (dll) PatchImport(dll, "msvcrt.dll", "_except_handler3", reinterpret_cast<void*>(Eh3Handler));  // in 2.6
+#if !defined(_WIN64)
+  if (dll) PatchImport(dll, "msvcrt.dll", "_except_handler3", reinterpret_cast<void*>(Eh3Handler));
+#endif
   return dll;
 }
 void* Symbol(void* library, const char* name) { return GetProcAddress(library, name); }
