@@ -55,14 +55,17 @@ Rows PackedRows(const ZemInstance& z, uint8_t* first, int32_t pitch) {
   return Rows{first + static_cast<ptrdiff_t>(z.height - 1) * pitch, -pitch};
 }
 
-// A source frame as packed rows: the host's own for YUY2, converted into
-// `buffer` for planar clips.
-Rows SourceRows(const ZemInstance& z, AvsVideoFrame* frame, uint8_t* buffer) {
+// A source frame as packed rows: the host's own for YUY2; for planar clips
+// converted into `buffer`, every row or (field 0 top, 1 bottom) the rows of
+// the one field the filter reads.
+Rows SourceRows(const ZemInstance& z, AvsVideoFrame* frame, uint8_t* buffer, int32_t field) {
   if (!z.planar) {
     return PackedRows(z, const_cast<uint8_t*>(AvsReadPtr(avs, frame, AvsPlaneDefault)),
                       AvsPitch(avs, frame, AvsPlaneDefault));
   }
-  PlanarToPackedRows(Planes(frame, false), z.width, z.height, 0, z.height, buffer, 2 * z.width, z.layout);
+  const PlanarFrame planes = Planes(frame, false);
+  if (field < 0) PlanarToPackedRows(planes, z.width, z.height, 0, z.height, buffer, 2 * z.width, z.layout);
+  if (field >= 0) PlanarToPackedField(planes, z.width, z.height, field, buffer, 2 * z.width, z.layout);
   return Rows{buffer, 2 * z.width};
 }
 
@@ -99,12 +102,11 @@ AvsVideoFrame* Compose(AvsFilterInfo* fi, ZemInstance& z, const FrameRecipe& rec
                                                         : avs.newVideoFrameA(fi->env, &fi->vi, 16);
   if (output == nullptr) return Fail(fi, "Out of memory");
   const int32_t w = z.width, h = z.height;
+  // Planar: the weave (or the source) in one scratch frame, the result in
+  // the other. YUY2: the result straight into the new frame.
   uint8_t* const a = z.scratch;
   uint8_t* const b = a + static_cast<size_t>(2) * w * h;
-  uint8_t* const c = b + static_cast<size_t>(2) * w * h;
-  // Planar: sources into a and b, the weave into c, the result in c (or in
-  // a, free again once woven). YUY2: the result straight into the new frame.
-  Rows target{recipe.woven && recipe.code != '1' ? a : c, 2 * w};
+  Rows target{recipe.woven && recipe.code != '1' ? a : b, 2 * w};
   if (!z.planar) {
     target = PackedRows(z, AvsWritePtr(avs, output, AvsPlaneDefault), AvsPitch(avs, output, AvsPlaneDefault));
   }
@@ -116,14 +118,22 @@ AvsVideoFrame* Compose(AvsFilterInfo* fi, ZemInstance& z, const FrameRecipe& rec
 
   Rows selected;
   if (recipe.woven) {
-    const Rows up = SourceRows(z, upper, a), low = SourceRows(z, lower, b);
-    selected = recipe.code == '1' ? target : Rows{z.planar ? c : a, 2 * w};
-    WorkerPool* pool = TakeSharedPool();
-    WorkerPool none{};
-    WeaveFrames(pool ? *pool : none, up.p, up.pitch, low.p, low.pitch, selected.p, selected.pitch, w, h);
-    if (pool) GiveBackSharedPool();
+    selected = recipe.code == '1' ? target : Rows{z.planar ? b : a, 2 * w};
+    if (z.planar) {
+      // Each source's own field converted straight into its rows of the weave.
+      SourceRows(z, upper, selected.p, 0);
+      SourceRows(z, lower, selected.p, 1);
+    } else {
+      const Rows up = SourceRows(z, upper, nullptr, -1), low = SourceRows(z, lower, nullptr, -1);
+      WorkerPool* pool = TakeSharedPool();
+      WorkerPool none{};
+      WeaveFrames(pool ? *pool : none, up.p, up.pitch, low.p, low.pitch, selected.p, selected.pitch, w, h);
+      if (pool) GiveBackSharedPool();
+    }
   } else {
-    selected = SourceRows(z, recipe.code == '4' ? lower : upper, a);
+    // Smoothing reads both fields, a field rebuild one (the bottom for '4').
+    const int32_t field = recipe.code == '3' ? -1 : recipe.code == '4' ? 1 : 0;
+    selected = SourceRows(z, recipe.code == '4' ? lower : upper, a, field);
   }
   if (recipe.code != '1') {
     const int32_t* offsets = OffsetsFor(z, recipe.code, selected.pitch);
@@ -206,7 +216,7 @@ bool StartInstance(AvsFilterInfo* fi, const ZemInstance& settings) {
   memset(&z->tables, 0, sizeof z->tables);
   memset(z->rescaled, 0, sizeof z->rescaled);
   const size_t frameBytes = static_cast<size_t>(2) * z->width * z->height;
-  z->scratch = static_cast<uint8_t*>(malloc(frameBytes * (z->planar ? 3 : 1)));
+  z->scratch = static_cast<uint8_t*>(malloc(frameBytes * (z->planar ? 2 : 1)));
   if (z->scratch == nullptr || !BuildFilterTables(z->width, z->height, z->tables)) {
     z->plan = nullptr;  // still the caller's
     FreeInstance(z);
