@@ -32,9 +32,8 @@ void* OpenHost(const char* path, bool) {
 #else
 #include <dlfcn.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
-
-#include <string>
 namespace winrt {
 struct {
   int checks, failures;
@@ -45,7 +44,11 @@ bool WriteWholeFile(const char* path, const void* bytes, unsigned count) {
   FILE* f = fopen(path, "wb");
   return f && fwrite(bytes, 1, count, f) == count && fclose(f) == 0;
 }
-const char* JoinPath(const char* dir, const char* name) { return strdup((std::string(dir) + "/" + name).c_str()); }
+const char* JoinPath(const char* dir, const char* name) {  // kept for a few calls
+  static char paths[8][4096];
+  static int next;
+  return snprintf(paths[++next % 8], 4096, "%s/%s", dir, name), paths[next % 8];
+}
 }  // namespace winrt
 #define Print(fd, ...) fprintf(fd == 1 ? stdout : stderr, __VA_ARGS__)
 #define CHECK(c)          \
