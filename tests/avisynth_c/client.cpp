@@ -34,6 +34,7 @@ void* OpenHost(const char* path, bool) {
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 namespace winrt {
 struct {
   int checks, failures;
@@ -348,6 +349,25 @@ int Main(int argc, char** argv) {
   CHECK(ReadPlanFile(JoinPath(workDir, "video.tc"), &text, &size) == PlanReadOk && size == int32_t(strlen(want)) &&
         memcmp(text, want, size) == 0);
   free(text), host.releaseValue(v);
+
+#if !defined(_WIN32)
+  tally.group = "plan from a FIFO";  // the second instance (as Prefetch makes it) shares the plan read once
+  static const char* fifo = strdup(JoinPath(workDir, "plan.fifo"));
+  static platform::Event* second = platform::CreateAutoResetEvent();
+  mkfifo(fifo, 0600);
+  platform::Thread* writer = platform::StartThread(
+      [](void*) {  // a module that opened the FIFO again would wait for ever: after 30 s it gets no plan
+        winrt::WriteWholeFile(fifo, kPlan, strlen(kPlan));
+        return unsigned(platform::WaitForEvent(second, 30000) || winrt::WriteWholeFile(fifo, "", 0));
+      },
+      nullptr);
+  AvsValue first = Zem(Case{AvsCsYuy2, 16, 8, 0, nullptr, 0, 0, "plan.fifo", nullptr, nullptr}, -1);
+  v = Zem(Case{AvsCsYuy2, 16, 8, 0, nullptr, 0, 0, "plan.fifo", nullptr, nullptr}, -1);
+  platform::SetEvent(second), platform::JoinThread(writer), platform::CloseEvent(second);
+  if (CHECK(first.type == 'c' && v.type == 'c')) clip = host.takeClip(v, env);
+  if (v.type == 'c') CHECK(host.videoInfo(clip)->numFrames == kPlanFrames), avs.releaseClip(clip);
+  host.releaseValue(first), host.releaseValue(v), free((void*)fifo);
+#endif
 
   host.deleteEnv(env);
   if (standin) CHECK(host.standinFaults() == 0);
