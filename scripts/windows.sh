@@ -79,7 +79,7 @@ test_win64() {
     echo "=== Windows 64-bit modules under Wine SKIPPED: wine64 cannot be installed here ==="
     return 0
   fi
-  probe=$(ZEMIVTC_WINEARCH=win64 ZEMIVTC_WINEPREFIX="$WIN64_BUILD/wineprefix" timeout 300 \
+  probe=$(ZEMIVTC_WINEARCH=win64 ZEMIVTC_WINEPREFIX="$(realpath -m "$WIN64_BUILD")/wineprefix" timeout 300 \
     tests/abi/wine-run.sh cmd /c exit 7 2>&1)
   probe_status=$?
   if [ $probe_status -ne 7 ]; then
