@@ -1,8 +1,8 @@
 # The Windows builds. 32-bit (build-win32/): zemivtc.dll for the version-2
-# hosts, the interface host that checks it, and the core for the 32-bit
-# modules of the hosts' C interfaces. 64-bit (build-win64/): the core for the
-# 64-bit modules. Nothing else of the project runs on Windows: Windows users
-# load a module into their host.
+# hosts, the interface host that checks it, and zemivtc_c.dll for the hosts of
+# the C interface. 64-bit (build-win64/): zemivtc_c.dll for 64-bit AviSynth+.
+# Nothing else of the project runs on Windows: Windows users load a module
+# into their host.
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(ZEMIVTC_WIN64 ON)
   set(ZEMIVTC_DLLTOOL_MACHINE i386:x86-64)
@@ -59,3 +59,6 @@ else()
   add_subdirectory(vapoursynth)
   add_subdirectory(tests/vapoursynth)
 endif()
+# The module on the host family's C interface, and its checks.
+add_subdirectory(avisynth_c)
+add_subdirectory(tests/avisynth_c)

@@ -109,6 +109,19 @@ struct TextWriter {
   }
 };
 
+// Planar rows rowBegin, rowBegin + step, ... below rowEnd, into packed rows.
+void PlanarToPackedRowSet(const PlanarFrame& planar, int32_t width, int32_t height, int32_t rowBegin, int32_t rowEnd,
+                          int32_t step, uint8_t* packed, ptrdiff_t pitch, const PackedLayout& layout) {
+  const int32_t half = width / 2;
+  const bool gray = layout.chroma == PlanarGray;
+  for (int32_t s = rowBegin; s < rowEnd; s += step) {
+    const ptrdiff_t c = static_cast<ptrdiff_t>(ChromaRowOf(s, layout.chroma)) * planar.uvPitch;
+    const int32_t row = layout.mirrored ? height - 1 - s : s;
+    InterleaveRow(planar.y + s * planar.yPitch, gray ? nullptr : planar.u + c, gray ? nullptr : planar.v + c,
+                  packed + row * pitch, half);
+  }
+}
+
 }  // namespace
 
 bool LayoutProblemText(int32_t width, int32_t height, const PackedLayout& layout, char* text) {
@@ -132,14 +145,14 @@ bool LayoutProblemText(int32_t width, int32_t height, const PackedLayout& layout
 
 void PlanarToPackedRows(const PlanarFrame& planar, int32_t width, int32_t height, int32_t rowBegin, int32_t rowEnd,
                         uint8_t* packed, ptrdiff_t pitch, const PackedLayout& layout) {
-  const int32_t half = width / 2;
-  const bool gray = layout.chroma == PlanarGray;
-  for (int32_t s = rowBegin; s < rowEnd; ++s) {
-    const ptrdiff_t c = static_cast<ptrdiff_t>(ChromaRowOf(s, layout.chroma)) * planar.uvPitch;
-    const int32_t row = layout.mirrored ? height - 1 - s : s;
-    InterleaveRow(planar.y + s * planar.yPitch, gray ? nullptr : planar.u + c, gray ? nullptr : planar.v + c,
-                  packed + row * pitch, half);
-  }
+  PlanarToPackedRowSet(planar, width, height, rowBegin, rowEnd, 1, packed, pitch, layout);
+}
+
+void PlanarToPackedField(const PlanarFrame& planar, int32_t width, int32_t height, int32_t field, uint8_t* packed,
+                         ptrdiff_t pitch, const PackedLayout& layout) {
+  // Turned over, packed row r holds planar row height - 1 - r.
+  const int32_t first = layout.mirrored ? (height - 1 - field) & 1 : field;
+  PlanarToPackedRowSet(planar, width, height, first, height, 2, packed, pitch, layout);
 }
 
 void PackedToPlanarRows(const uint8_t* packed, ptrdiff_t pitch, int32_t width, int32_t height, int32_t rowBegin,

@@ -68,6 +68,13 @@ bool LayoutProblemText(int32_t width, int32_t height, const PackedLayout& layout
 void PlanarToPackedRows(const PlanarFrame& planar, int32_t width, int32_t height, int32_t rowBegin, int32_t rowEnd,
                         uint8_t* packed, ptrdiff_t pitch, const PackedLayout& layout);
 
+// The packed rows of one field only (rows field, field + 2, ...: 0 the top
+// field, 1 the bottom), each as PlanarToPackedRows makes it, from the planar
+// rows that land there. For a host front end whose filter reads one field of
+// a frame (a field rebuild), or two fields of two frames (a weave).
+void PlanarToPackedField(const PlanarFrame& planar, int32_t width, int32_t height, int32_t field, uint8_t* packed,
+                         ptrdiff_t pitch, const PackedLayout& layout);
+
 // The reverse, for the same rows: packed rows `pitch` apart into the planes.
 void PackedToPlanarRows(const uint8_t* packed, ptrdiff_t pitch, int32_t width, int32_t height, int32_t rowBegin,
                         int32_t rowEnd, const PlanarFrame& planar, const PackedLayout& layout);
