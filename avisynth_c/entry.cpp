@@ -123,58 +123,68 @@ AvsValue AVSC_CC CreateZemIvtc(AvsEnv* env, AvsValue args, void* /*userData*/) {
   if (vi.height < 2) return Refuse(env, clip, "Video height must be at least 2");
   if (vi.width < 1 || 2LL * vi.width * vi.height > 0x7FFFFFFFLL) return Refuse(env, clip, "Invalid video size");
 
+  // The plan is read before the field order is decided, as the command reads
+  // it, but its errors come after the clip's. A plan whose frames are the
+  // same in either order needs none: its frames are not turned over, whatever
+  // the clip says.
+  const AvsValue planPath = AvsArrayElement(args, ArgPlan), timecodes = AvsArrayElement(args, ArgTimecodes);
+  const char* path = planPath.type == 's' ? planPath.d.string : nullptr;
+  const PlanReadResult read = AcquirePlan(path, &z.plan);
+  const bool dependsOnOrder = read != PlanReadOk || z.plan->dependsOnOrder;
+  auto refuse = [&](const char* message) {
+    ReleasePlan(z.plan);
+    return t.at != text ? Refuse(env, clip, t, text) : Refuse(env, clip, message);
+  };
+
   // The field order: the argument, else the clip's explicit bits (parity
   // alone says bottom first for a clip that states nothing), else top first.
   const AvsValue order = AvsArrayElement(args, ArgFieldOrder);
   if (order.type == 's') {
     if (!SameWord(order.d.string, "tff") && !SameWord(order.d.string, "bff")) {
       t << "ZEMIVTC: fieldOrder must be \"tff\" or \"bff\", not \"" << order.d.string << "\"";
-      return Refuse(env, clip, t, text);
+      return refuse(nullptr);
     }
     z.layout.mirrored = SameWord(order.d.string, "bff");
   } else {
     z.layout.mirrored = (vi.imageType & AvsItTff) == 0 && (vi.imageType & AvsItBff) != 0;
   }
+  z.layout.mirrored = z.layout.mirrored && dependsOnOrder;
   char size[32];
   TextBuffer sizeText = StartText(size, sizeof size);
   sizeText << vi.width << "x" << vi.height;
   if (z.planar && vi.width % 2 != 0) {
     t << "ZEMIVTC: odd width " << vi.width << " cannot be carried as YUY2";
-    return Refuse(env, clip, t, text);
+    return refuse(nullptr);
   }
   if (z.planar && z.layout.chroma == PlanarYuv420 && vi.height % 4 != 0) {
     t << "ZEMIVTC: interlaced 4:2:0 needs a height that is a multiple of 4, so that each field has whole chroma "
          "rows (each covers two of its luma rows); "
       << size << " is not: crop or pad it (Crop, AddBorders)";
-    return Refuse(env, clip, t, text);
+    return refuse(nullptr);
   }
   if (z.layout.mirrored && vi.height % 2 != 0) {
     t << "ZEMIVTC: bottom field first needs an even height (the fields of an odd height are not swapped by "
          "turning the frame over); "
       << size << " is not";
-    return Refuse(env, clip, t, text);
+    return refuse(nullptr);
   }
 
   // The stated rate, in lowest terms as the host's own SetFPS keeps it.
   const AvsValue num = AvsArrayElement(args, ArgFpsNum), den = AvsArrayElement(args, ArgFpsDen);
-  if (num.type != 'i' && den.type == 'i') return Refuse(env, clip, "ZEMIVTC: fpsDen needs fpsNum");
+  if (num.type != 'i' && den.type == 'i') return refuse("ZEMIVTC: fpsDen needs fpsNum");
   const int32_t fpsNum = num.type == 'i' ? num.d.integer : 60000;
   const int32_t fpsDen = den.type == 'i' ? den.d.integer : num.type == 'i' ? 1 : 1001;
   if (fpsNum < 1 || fpsDen < 1) {
     t << "ZEMIVTC: the rate fpsNum/fpsDen must be positive (got " << fpsNum << "/" << fpsDen << ")";
-    return Refuse(env, clip, t, text);
+    return refuse(nullptr);
   }
 
-  const AvsValue planPath = AvsArrayElement(args, ArgPlan), timecodes = AvsArrayElement(args, ArgTimecodes);
-  const char* path = planPath.type == 's' ? planPath.d.string : nullptr;
   if (timecodes.type == 's' && path != nullptr && SameText(timecodes.d.string, path))
-    return Refuse(env, clip, "ZEMIVTC: timecodes names the plan file, which it would overwrite");
-  const PlanReadResult read = AcquirePlan(path, &z.plan);
-  if (read != PlanReadOk) return Refuse(env, clip, PlanReadMessage(read));
+    return refuse("ZEMIVTC: timecodes names the plan file, which it would overwrite");
+  if (read != PlanReadOk) return refuse(PlanReadMessage(read));
   if (timecodes.type == 's' && !WriteTimecodes(timecodes.d.string, *z.plan)) {
-    ReleasePlan(z.plan);
     t << "ZEMIVTC: cannot write the timecodes file \"" << timecodes.d.string << "\"";
-    return Refuse(env, clip, t, text);
+    return refuse(nullptr);
   }
 
   z.width = vi.width;

@@ -36,6 +36,7 @@ PlanState* MakePlan(const uint8_t* data, int32_t size) {
     return nullptr;
   }
   FillFrameTable(data, size, plan->frames);
+  plan->dependsOnOrder = PlanDependsOnFieldOrder(data, size);
   FrameTimes(plan->frames, plan->frameCount, plan->times);
   if (count > 0)
     plan->times[count] = LastFrameEnd(plan->times[count - 1], count > 1 ? &plan->times[count - 2] : nullptr);

@@ -18,10 +18,11 @@
 struct PlanState {
   FramePlanEntry* frames;  // frameCount entries (at least one allocated)
   int32_t frameCount;
-  FrameTime* times;  // frameCount + 1: each frame's start, then the last one's end
-  char* sharedPath;  // the path of a plan kept for sharing; null for a regular file
-  int32_t users;     // instances holding it
-  PlanState* next;   // the list of plans kept for sharing
+  bool dependsOnOrder;  // whether the frames depend on the field order (PlanDependsOnFieldOrder)
+  FrameTime* times;     // frameCount + 1: each frame's start, then the last one's end
+  char* sharedPath;     // the path of a plan kept for sharing; null for a regular file
+  int32_t users;        // instances holding it
+  PlanState* next;      // the list of plans kept for sharing
 };
 
 // The plan at `path` (null: none was given), read or shared; on failure
