@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <vector>
 
@@ -39,6 +40,16 @@ bool ReadsOn(stream::FrameReader& reader, stream::StoredFrame* frame) {
   } catch (const stream::CliError&) {
     return false;
   }
+}
+
+// The render measures the order on bands of whole block rows (16 rows of
+// each field), one band in `step`, so that a large frame costs about what a
+// frame of some eight block rows costs: the order shows in every part of a
+// moving picture, and a frame pair's vote needs far less than a 1080-row
+// frame's area. Small frames are measured whole.
+constexpr int MeasuredBlockRows = 8;
+int BandStep(int height) {
+  return std::max(1, height / (2 * analysis::FieldAnalyzer::BlockFieldRows) / MeasuredBlockRows);
 }
 
 }  // namespace
@@ -82,9 +93,12 @@ FieldOrderDecision DecideFieldOrder(char requested, const stream::FrameReader& r
 analysis::FieldOrderVerdict MeasureStreamFieldOrder(stream::FrameReader& reader, int maxFrames, stream::RowBands* bands,
                                                     int* framesRead) {
   const stream::Y4mHeader& header = reader.Header();
-  const int width = header.width, height = header.height;
+  const int width = header.width, bandRows = 2 * analysis::FieldAnalyzer::BlockFieldRows;
+  const int step = BandStep(header.height);
+  const int height = step == 1 ? header.height : (header.height / bandRows + step - 1) / step * bandRows;
+  std::vector<uint8_t> kept(step == 1 ? 0 : static_cast<size_t>(width) * height);
   // Bands of whole block rows, each worth a thread's while.
-  const int minBlockRows = std::max(1, 131072 / (2 * analysis::FieldAnalyzer::BlockFieldRows * width));
+  const int minBlockRows = std::max(1, 131072 / (bandRows * width));
   analysis::BandRunner runner;
   if (bands)
     runner = [bands, minBlockRows](int count, const std::function<void(int, int)>& work) {
@@ -106,7 +120,14 @@ analysis::FieldOrderVerdict MeasureStreamFieldOrder(stream::FrameReader& reader,
   // A frame the reader cannot give ends the measuring; the command that
   // reads it again reports it.
   while (!enough() && analyzer.Frames() < maxFrames && ReadsOn(reader, &frame)) {
-    analyzer.AddFrame(reader.StoredLuma(frame, &luma), width);
+    const uint8_t* plane = reader.StoredLuma(frame, &luma);
+    if (step > 1) {
+      const size_t bandBytes = static_cast<size_t>(width) * bandRows;
+      for (size_t b = 0; b * bandRows < static_cast<size_t>(height); ++b)
+        std::memcpy(&kept[b * bandBytes], plane + b * step * bandBytes, bandBytes);
+      plane = kept.data();
+    }
+    analyzer.AddFrame(plane, width);
     frame = stream::StoredFrame();
     feed(analyzer.Positions(analysis::FieldOrder::TopFirst), analyzer.Positions(analysis::FieldOrder::BottomFirst));
   }
