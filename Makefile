@@ -87,4 +87,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) build-asan build-tsan build-fuzz build-win32
+	rm -rf $(BUILD) build-asan build-tsan build-fuzz build-win32 build-win64

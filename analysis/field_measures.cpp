@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "analysis/field_measures_rows.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -10,35 +12,14 @@
 namespace analysis {
 namespace {
 
+using rows::RowSet;
+using rows::Second;
+using rows::Square;
+using rows::Totals;
+using rows::Weave;
+
 constexpr int ChunkSamples = 8;  // one vector of 16-bit sums
 constexpr int ChunksPerBlock = FieldAnalyzer::BlockSamples / ChunkSamples;
-
-// Rows of one row pair i and its neighbours, in the reduced planes: t = top
-// field rows (frame row 2i), b = bottom field rows (2i + 1), of the previous
-// (p) and current (c) frame. Second differences exist only where the row
-// pair has neighbours on both sides (`inner`).
-struct RowSet {
-  const uint16_t *ct0, *ct1, *ct2;  // current frame, top rows i-1, i, i+1
-  const uint16_t *cb0, *cb1, *cb2;  // current frame, bottom rows i-1, i, i+1
-  const uint16_t *pt1, *pt2;        // previous frame, top rows i, i+1
-  const uint16_t *pb0, *pb1;        // previous frame, bottom rows i-1, i
-  bool inner;
-  bool pair;  // the previous frame exists
-};
-
-inline int64_t Square(int v) { return static_cast<int64_t>(v) * v; }
-// Second difference of a row against the rows above and below it.
-inline int Second(int a, int above, int below) { return 2 * a - above - below; }
-
-// Energy of the weave of top field X (rows x1, x2 = i, i+1) and bottom
-// field Y (rows y0, y1 = i-1, i) at row pair i: each row against the other
-// field's rows around it.
-inline int64_t Weave(int x1, int x2, int y0, int y1) { return Square(Second(x1, y0, y1)) + Square(Second(y1, x1, x2)); }
-
-struct Totals {
-  int64_t selfTop = 0, selfBottom = 0, weave = 0, weaveTopFirst = 0, weaveBottomFirst = 0, changeTop = 0,
-          changeBottom = 0;
-};
 
 void ScalarSamples(const RowSet& r, int x0, int x1, Totals* totals) {
   for (int x = x0; x < x1; ++x) {
@@ -80,8 +61,8 @@ struct Chunk {
 // The whole chunks of a row set, into one accumulator per chunk. Every
 // lane stays below 2^31: a block row adds at most 32 pair-sums of squares
 // of second differences (each under 2 * 2040^2) to a lane.
-void VectorSamples(const RowSet& r, int chunks, Chunk* acc) {
-  for (int c = 0; c < chunks; ++c) {
+void VectorSamples(const RowSet& r, int firstChunk, int chunks, Chunk* acc) {
+  for (int c = firstChunk; c < chunks; ++c) {
     const int x = c * ChunkSamples;
     __m128i* a = acc[c].v;
     const __m128i ct1 = Load(r.ct1 + x), cb1 = Load(r.cb1 + x);
@@ -117,6 +98,7 @@ void FieldAnalyzer::ReduceRow(const uint8_t* row, int width, uint16_t* out, bool
   const int samples = width / Reduction;
   int j = 0;
 #if defined(__SSE2__)
+  if (vector && rows::HaveAvx2()) j = rows::ReduceRowAvx2(row, samples, out);
   if (vector) {
     const __m128i low = _mm_set1_epi16(0x00FF), ones = _mm_set1_epi16(1);
     for (; j + 8 <= samples; j += 8) {
@@ -141,11 +123,15 @@ void FieldAnalyzer::MeasureBlockRow(const uint16_t* prev, const uint16_t* cur, p
   const int i0 = blockRow * BlockFieldRows, i1 = std::min(i0 + BlockFieldRows, rowPairs);
   const int blockCols = (samples + BlockSamples - 1) / BlockSamples;
   std::vector<Totals> totals(blockCols);
-  auto row = [pitch](const uint16_t* frame, int r) { return frame + r * pitch; };
+  // Whole blocks sixteen samples at a time where the processor has AVX2,
+  // what is left eight at a time, then one at a time: the same sums.
   int vectorSamples = 0;
 #if defined(__SSE2__)
+  const int wide = vector && rows::HaveAvx2() ? samples / BlockSamples : 0;
+  if (wide > 0) rows::AddBlockRowAvx2(prev, cur, pitch, i0, i1, rowPairs, wide, totals.data());
+  const int firstChunk = wide * ChunksPerBlock;
   const int chunks = vector ? samples / ChunkSamples : 0;
-  vectorSamples = chunks * ChunkSamples;
+  vectorSamples = std::max(chunks * ChunkSamples, wide * BlockSamples);
   Chunk zero;
   for (__m128i& v : zero.v) v = _mm_setzero_si128();
   std::vector<Chunk> acc(chunks, zero);
@@ -153,32 +139,14 @@ void FieldAnalyzer::MeasureBlockRow(const uint16_t* prev, const uint16_t* cur, p
   (void)vector;
 #endif
   for (int i = i0; i < i1; ++i) {
-    RowSet r{};
-    r.inner = i >= 1 && i + 1 < rowPairs;
-    r.pair = prev != nullptr;
-    r.ct1 = row(cur, 2 * i);
-    r.cb1 = row(cur, 2 * i + 1);
-    if (r.inner) {
-      r.ct0 = row(cur, 2 * i - 2);
-      r.ct2 = row(cur, 2 * i + 2);
-      r.cb0 = row(cur, 2 * i - 1);
-      r.cb2 = row(cur, 2 * i + 3);
-    }
-    if (r.pair) {
-      r.pt1 = row(prev, 2 * i);
-      r.pb1 = row(prev, 2 * i + 1);
-      if (r.inner) {
-        r.pt2 = row(prev, 2 * i + 2);
-        r.pb0 = row(prev, 2 * i - 1);
-      }
-    }
+    const RowSet r = rows::RowSetAt(prev, cur, pitch, i, rowPairs);
 #if defined(__SSE2__)
-    VectorSamples(r, chunks, acc.data());
+    VectorSamples(r, firstChunk, chunks, acc.data());
 #endif
     ScalarSamples(r, vectorSamples, samples, totals.data());
   }
 #if defined(__SSE2__)
-  for (int c = 0; c < chunks; ++c) {
+  for (int c = firstChunk; c < chunks; ++c) {
     Totals& t = totals[c / ChunksPerBlock];
     t.selfTop += Total(acc[c].v[SelfTop]);
     t.selfBottom += Total(acc[c].v[SelfBottom]);

@@ -32,7 +32,11 @@ void FieldOrderProbe::Add(const PositionMeasures& frameBefore, const PositionMea
   if (lead > FieldOrderMargin) vote = 1;
   if (lead < -FieldOrderMargin) vote = -1;
   const double frames = std::max(frameBefore.comb, frameAfter.comb);
-  if (vote == 0 || (std::min(top.comb, bottom.comb) - frames) / motion > FieldOrderClean) return;
+  const bool clean = (std::min(top.comb, bottom.comb) - frames) / motion <= FieldOrderClean;
+  uncleanRun = clean ? 0 : uncleanRun + 1;
+  if (uncleanRun >= FieldOrderProgressivePairs && verdict.allTopVotes + verdict.allBottomVotes == 0)
+    verdict.progressiveStart = true;
+  if (vote == 0 || !clean) return;
   (vote > 0 ? verdict.allTopVotes : verdict.allBottomVotes)++;
   if (Decided()) return;
   (vote > 0 ? verdict.topVotes : verdict.bottomVotes)++;

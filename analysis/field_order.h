@@ -36,6 +36,10 @@ struct FieldOrderVerdict {
   // Votes up to the decision, and over the whole clip.
   int topVotes = 0, bottomVotes = 0;
   int allTopVotes = 0, allBottomVotes = 0;
+  // Before any vote, FieldOrderProgressivePairs moving frame pairs in a row
+  // whose odd weaves comb in both orders: the start shows progressive
+  // pictures (FieldOrderProbe::ProgressiveStart).
+  bool progressiveStart = false;
 };
 
 // A vote needs the odd weave of one order to comb this much less than the
@@ -52,6 +56,12 @@ constexpr int FieldOrderLead = 6;
 // The winning odd weave combs at most this much more than the frames
 // around it, against the motion.
 constexpr double FieldOrderClean = 1.5;
+// Moving frame pairs in a row, before any vote, whose odd weave is not clean
+// in either order, that tell a start of progressive pictures: the true
+// order's odd weave is clean at every moving pair of video and at three in
+// five of telecined film (so film's runs are two long), at none of
+// progressive footage.
+constexpr int FieldOrderProgressivePairs = 8;
 
 // From the measures of both orders (FieldAnalyzer::Finish). `fieldSamples`
 // is FieldAnalyzer::FieldSamples().
@@ -67,6 +77,10 @@ class FieldOrderProbe {
   void Add(const PositionMeasures& frameBefore, const PositionMeasures& topFirst, const PositionMeasures& bottomFirst,
            const PositionMeasures& frameAfter);
   bool Decided() const { return verdict.known && verdict.decidedAtFrame >= 0; }
+  // The start shows progressive pictures and no vote: a reader that needs
+  // only the start's verdict may stop here (the verdict goes on counting
+  // for one that reads on).
+  bool ProgressiveStart() const { return verdict.progressiveStart; }
   // The verdict so far; at the end of the stream, `Final` also accepts a
   // clear lead of fewer votes.
   FieldOrderVerdict Final() const;
@@ -74,6 +88,7 @@ class FieldOrderProbe {
  private:
   double minMotion;
   int pairs = 0;
+  int uncleanRun = 0;  // moving pairs in a row clean in neither order
   FieldOrderVerdict verdict;
 };
 

@@ -46,20 +46,29 @@ struct RenderFormats {
   std::string input;  // "720x480 4:2:0 (C420mpeg2)"
   std::string order;  // "bottom field first (the header's Ib)"
   bool bottomFirst = false;
-  std::string output;  // "4:2:0 (C420mpeg2)"
+  bool orderIrrelevant = false;  // the plan makes the same frames in either order
+  std::string output;            // "4:2:0 (C420mpeg2)"
   stream::OutputFormat format;
 
   // "4:2:0 (C420mpeg2) bff to 4:2:0 (C420mpeg2)"
   std::string Short() const {
-    return input.substr(input.find(' ') + 1) + (bottomFirst ? " bff" : " tff") + " to " + output;
+    return input.substr(input.find(' ') + 1) + (orderIrrelevant ? "" : bottomFirst ? " bff" : " tff") + " to " + output;
   }
-  std::string Context() const { return "input " + input + ", " + order + "; output " + output; }
+  std::string Context() const {
+    return "input " + input + ", " + (orderIrrelevant ? "field order " : "") + order + "; output " + output;
+  }
 };
 
-RenderFormats ChooseFormats(const Options& options, stream::FrameReader& reader) {
+// The order is measured only where the plan's frames depend on it: a plan
+// the command cannot read (a pipe, which the filter alone may read) counts
+// as one that does.
+RenderFormats ChooseFormats(const Options& options, stream::FrameReader& reader, const PlanForecast& planCodes,
+                            stream::RowBands& bands) {
   const stream::Y4mHeader& header = reader.Header();
   RenderFormats f;
-  const FieldOrderDecision order = ResolveFieldOrder(options.fieldOrder, reader);
+  const FieldOrderDecision order =
+      planCodes.DependsOnFieldOrder() ? ResolveFieldOrder(options.fieldOrder, reader, &bands) : OrderDoesNotMatter();
+  f.orderIrrelevant = order.irrelevant;
   f.bottomFirst = order.bottomFirst;
   f.order = DescribeFieldOrder(order);
   f.input = stream::InputFormatName(header, reader.Raw());
@@ -129,7 +138,8 @@ PVideoFrame FilteredFrame(const PClip& filtered, StreamClip& source, int unchang
 }
 
 void Render(const Options& options, const RunTuning& tuning, stream::RowBands& bands, host::ScriptEnvironment& env,
-            const PClip& filtered, StreamClip& source, const stream::Y4mHeader& header, const RenderFormats& formats) {
+            const PClip& filtered, StreamClip& source, const stream::Y4mHeader& header, const RenderFormats& formats,
+            const PlanForecast& planCodes) {
   const VideoInfo& vi = filtered->GetVideoInfo();
   if (vi.pixel_type != CS_YUY2 || vi.width != header.width || vi.height != header.height)
     throw CliError("the filter's output is not YUY2 at the input's size; nothing written");
@@ -144,7 +154,7 @@ void Render(const Options& options, const RunTuning& tuning, stream::RowBands& b
   const bool passThrough = tuning.passThrough && writer.WritesInputFrames();
   PlanForecast forecast;
   if (tuning.deferConversion && passThrough && options.hasPlan)
-    forecast = PlanForecast::Read(tuning.forecastPlan.empty() ? options.plan : tuning.forecastPlan);
+    forecast = tuning.forecastPlan.empty() ? planCodes : PlanForecast::Read(tuning.forecastPlan);
   if (forecast.FrameCount() != vi.num_frames) forecast = PlanForecast();  // not the plan the filter read
   writer.WriteHeader(options.rateNumerator, options.rateDenominator);
   std::unique_ptr<FrameSink> sink;  // after `out` and `writer`: it stops before they go
@@ -194,7 +204,11 @@ void RunCommand(const Options& options, const RunTuning& tuning) {
   std::unique_ptr<stream::FrameReader> reader =
       stream::OpenFrameReader(options.input, options.inputFormat, tuning.mapInput);
   const stream::Y4mHeader header = reader->Header();
-  const RenderFormats formats = ChooseFormats(options, *reader);
+  // Declared before the environment and the clips, so it outlives them.
+  stream::RowBands bands(tuning.threads);
+  // The plan's codes as the command reads them beside the filter.
+  const PlanForecast planCodes = options.hasPlan ? PlanForecast::Read(options.plan) : PlanForecast();
+  const RenderFormats formats = ChooseFormats(options, *reader, planCodes, bands);
   FailureContext() = formats.Context();
   reader->SetMirrored(formats.bottomFirst);
   if (!reader->ConversionProblem().empty()) throw CliError(reader->ConversionProblem());
@@ -202,8 +216,6 @@ void RunCommand(const Options& options, const RunTuning& tuning) {
       stream::LayoutProblem(header.width, header.height, {formats.format.chroma, formats.bottomFirst});
   if (!outputProblem.empty())
     throw CliError("cannot write " + std::string(stream::ChromaName(formats.format.chroma)) + ": " + outputProblem);
-  // Declared before the environment and the clips, so it outlives them.
-  stream::RowBands bands(tuning.threads);
   reader->SetRowBands(&bands);
   host::ScriptEnvironment env;
   env.SetPoisonNewFrames(false);  // the reader and the filter write every byte of their frames
@@ -223,6 +235,10 @@ void RunCommand(const Options& options, const RunTuning& tuning) {
     AVSValue result = env.Invoke("ZEMIVTC", AVSValue(args, options.hasPlan ? 2 : 1), names);
     PClip filtered = result.AsClip();
     if (!filtered) throw CliError("the module's ZEMIVTC returned no clip");
+    // The order was left unmeasured on the command's own reading of the
+    // plan: the filter must have read the same plan.
+    if (formats.orderIrrelevant && planCodes.FrameCount() != filtered->GetVideoInfo().num_frames)
+      throw CliError("the plan " + options.plan + " changed while it was read; nothing written");
     if (options.info) {
       const VideoInfo& vi = filtered->GetVideoInfo();
       std::printf(
@@ -237,7 +253,7 @@ void RunCommand(const Options& options, const RunTuning& tuning) {
     std::unique_ptr<TimecodesFile> timecodes;
     if (!options.timecodes.empty())
       timecodes = std::make_unique<TimecodesFile>(options.timecodes, options.plan, filtered->GetVideoInfo().num_frames);
-    Render(options, tuning, bands, env, filtered, *source, header, formats);
+    Render(options, tuning, bands, env, filtered, *source, header, formats, planCodes);
     if (timecodes) timecodes->Commit();
   } catch (const AvisynthError& e) {
     failure = e.msg ? e.msg : "the filter failed";

@@ -18,8 +18,10 @@
 #include "analysis/keep.h"
 #include "cli/errors.h"
 #include "cli/field_order.h"
+#include "cli/plan_forecast.h"
 #include "cli/review.h"
 #include "cli/timeline.h"
+#include "plan/frame_plan.h"
 #include "stream/frame_reader.h"
 #include "stream/output.h"
 #include "stream/row_bands.h"
@@ -82,6 +84,13 @@ analysis::Constraints KeepConstraints(const std::vector<analysis::KeepLine>& kee
   }
 }
 
+// Whether the proposed plan's frames depend on the field order.
+bool DependsOnFieldOrder(const analysis::Proposal& proposal) {
+  std::vector<uint8_t> codes;
+  for (const analysis::Decision& d : proposal.positions) codes.push_back(static_cast<uint8_t>(d.code));
+  return PlanDependsOnFieldOrder(codes.data(), static_cast<int32_t>(codes.size()));
+}
+
 }  // namespace
 
 bool SameFile(const std::string& a, const std::string& b) {
@@ -94,8 +103,12 @@ std::string RenderAdvice(const analysis::Proposal& proposal, const FieldOrderDec
                          const std::string& input) {
   const analysis::PlanSummary s = analysis::Summarize(proposal);
   const std::string planName = plan == "-" ? "PLAN" : plan, inputName = input == "-" ? "INPUT.y4m" : input;
-  const std::string orderOption =
-      order.measured ? std::string(" --field-order ") + (order.bottomFirst ? "bff" : "tff") : "";
+  // The render takes the order from the header by itself; any other the plan
+  // was made in (the option's, or the footage's over the whole clip, which
+  // the render, reading only the start, might not find) goes on its line,
+  // unless the plan makes the same frames in either order.
+  const bool named = !order.fromHeader && DependsOnFieldOrder(proposal);
+  const std::string orderOption = named ? std::string(" --field-order ") + (order.bottomFirst ? "bff" : "tff") : "";
   const std::string base = "zemivtc --plan " + planName + orderOption;
   const std::string timecodes = base + " --timecodes TIMES.txt " + inputName +
                                 " - | ffmpeg -f yuv4mpegpipe -i - -c:v libx264 VIDEO.mkv\n" +
@@ -131,7 +144,9 @@ std::string PlanReport(const analysis::Proposal& proposal, int frames, const Fie
   const analysis::PlanSummary s = analysis::Summarize(proposal);
   std::string r =
       Format("zemivtc plan: %d frames, %d field positions, %d output frames\n", frames, s.positions, s.outputFrames);
-  r += "  field order: " + DescribeFieldOrder(order) + "\n";
+  r += "  field order: " +
+       std::string(DependsOnFieldOrder(proposal) ? "" : "does not matter for this plan; measures taken ") +
+       DescribeFieldOrder(order) + "\n";
   r += Format("  film:        %7d positions, %d film frames\n", s.filmPositions, s.filmFrames);
   r += Format("  progressive: %7d positions, %d frames\n", s.progressivePositions, s.progressiveFrames);
   r += Format("  video:       %7d positions, %d fields rebuilt\n", s.videoPositions, s.videoFields);

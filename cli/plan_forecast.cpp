@@ -10,7 +10,10 @@
 
 namespace cli {
 
-PlanForecast::PlanForecast(std::vector<uint8_t> planBytes) : plan(std::move(planBytes)), known(true) {
+PlanForecast::PlanForecast(std::vector<uint8_t> planBytes)
+    : plan(std::move(planBytes)),
+      known(true),
+      dependsOnOrder(PlanDependsOnFieldOrder(plan.data(), static_cast<int32_t>(plan.size()))) {
   for (uint8_t byte : plan) frameCount += IsFrameCode(byte) ? 1 : 0;
   while (cursorPosition < plan.size() && !IsFrameCode(plan[cursorPosition])) ++cursorPosition;
 }

@@ -7,6 +7,7 @@
 #ifndef ZEMIVTC_CLI_PLAN_FORECAST_H
 #define ZEMIVTC_CLI_PLAN_FORECAST_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -24,6 +25,8 @@ class PlanForecast {
   static PlanForecast Read(const std::string& path);
 
   bool Known() const { return known; }
+  // PlanDependsOnFieldOrder of the plan read; true when nothing was read.
+  bool DependsOnFieldOrder() const { return !known || dependsOnOrder; }
   // Output frames the plan makes.
   int64_t FrameCount() const { return frameCount; }
   // The source frame that output frame n is, unchanged, or -1 when output n
@@ -33,6 +36,7 @@ class PlanForecast {
  private:
   std::vector<uint8_t> plan;
   bool known = false;
+  bool dependsOnOrder = true;
   int64_t frameCount = 0;
   // Cursor: the output frame made at plan[position], or the end.
   int64_t cursorFrame = 0;

@@ -4,27 +4,9 @@
 # declare the few Win32 and C runtime functions they call, and link against
 # import libraries for KERNEL32.dll and MSVCRT.dll made by llvm-dlltool.
 #   cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/i686-windows-msvc.cmake
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
-
-find_program(CMAKE_CXX_COMPILER NAMES clang++-14 clang++ REQUIRED)
+include(${CMAKE_CURRENT_LIST_DIR}/windows-tools.cmake)
 set(CMAKE_CXX_COMPILER_TARGET i686-pc-windows-msvc)
-find_program(CMAKE_AR NAMES llvm-ar-14 llvm-ar REQUIRED)
-find_program(CMAKE_RANLIB NAMES llvm-ranlib-14 llvm-ranlib REQUIRED)
-# clang links through lld-link (from the lld package).
-find_program(ZEMIVTC_LLD_LINK NAMES lld-link REQUIRED)
-find_program(ZEMIVTC_DLLTOOL NAMES llvm-dlltool-14 llvm-dlltool REQUIRED)
-# objdump (binutils) reads PE files too: the module file check uses it.
-find_program(ZEMIVTC_OBJDUMP NAMES objdump REQUIRED)
-# llvm-readobj and llvm-objdump: the load configuration, its handler table and
-# the code's handler registrations (tests/abi/check_safe_seh.sh).
-find_program(ZEMIVTC_READOBJ NAMES llvm-readobj-14 llvm-readobj REQUIRED)
-find_program(ZEMIVTC_LLVM_OBJDUMP NAMES llvm-objdump-14 llvm-objdump REQUIRED)
-
-# No C++ library exists for this target here: nothing is linked by default,
-# and compiler checks build static libraries instead of programs.
-set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
-set(CMAKE_CXX_STANDARD_LIBRARIES "" CACHE STRING "" FORCE)
 
 # -ffreestanding: there is no C library's header to include; the compiler's
 #   own (stdint.h, the intrinsics) then do without one.

@@ -1,43 +1,65 @@
-// GetFrame: select the frame at the entry's field position (the source frame
-// itself, or the weave of two neighbours), then finish it by the entry's code.
-// The host's thread only fills jobs and waits; the workers do the pixels.
+// The two stages of a frame request: select the frame at the entry's field
+// position (a source frame itself, or the weave of two neighbours), then
+// finish it by the entry's code. The caller only fills jobs and waits.
+#include "compose/compose.h"
+
 #include <stddef.h>
 
-#include "plugin/zem_ivtc_filter.h"
-
-namespace {
-
-enum TableIndex { TopField = 0, BottomField = 1, Smooth = 2 };
-
-// The frame chosen by a field position, before the code finishes it.
-struct FrameSelection {
-  PVideoFrame frame;
-  const uint8_t* base;  // row 0
-  int32_t pitch;
-};
-
-// Codes '2' and '6' rebuild the field that matches the position's parity.
-int32_t EffectiveCode(int32_t code, bool oddPosition) {
-  if (code == '2' || code == '6') return oddPosition ? '4' : '5';
-  return code;
+bool BuildFilterTables(int32_t width, int32_t height, FilterTables& tables) {
+  // Field rebuilds read every other frame row; smoothing reads every row.
+  BuildLanczosTable(height >> 1, height, tables.topFieldTable, 4 * width, -0.4);
+  BuildLanczosTable(height >> 1, height, tables.bottomFieldTable, 4 * width, +0.4);
+  BuildSmoothTable(height, tables.smoothTable, 2 * width);
+  if (tables.topFieldTable.coeffs && tables.bottomFieldTable.coeffs && tables.smoothTable.coeffs) return true;
+  FreeFilterTables(tables);
+  return false;
 }
 
-}  // namespace
+void FreeFilterTables(FilterTables& tables) {
+  FreeTable(tables.topFieldTable);
+  FreeTable(tables.bottomFieldTable);
+  FreeTable(tables.smoothTable);
+}
 
-PVideoFrame ZemIvtcFilter::Weave(const PVideoFrame& upper, const PVideoFrame& lower, IScriptEnvironment* env) {
-  PVideoFrame woven = env->NewVideoFrame(vi, 16);
-  const uint8_t* upperRows = upper->GetReadPtr();
-  const uint8_t* lowerRows = lower->GetReadPtr();
-  uint8_t* wovenRows = woven->GetWritePtr();
-  const int32_t upperPitch = upper->GetPitch();
-  const int32_t lowerPitch = lower->GetPitch();
-  const int32_t wovenPitch = woven->GetPitch();
-  const int32_t width = vi.width;
-  const int32_t height = vi.height;
+FrameRecipe RecipeFor(const FramePlanEntry& entry) {
+  const bool odd = (entry.position & 1u) != 0;
+  const int32_t k = static_cast<int32_t>(entry.position >> 1);
+  FrameRecipe recipe;
+  // Codes '2' and '6' rebuild the field that matches the position's parity.
+  recipe.code = entry.code == '2' || entry.code == '6' ? (odd ? '4' : '5') : entry.code;
+  recipe.upper = odd ? k + 1 : k;
+  recipe.lower = k;
+  // A field rebuild reads one field of the weave, which is that field of
+  // one source frame as it stands: it reads it there and skips the copy.
+  recipe.woven = odd && recipe.code != '4' && recipe.code != '5';
+  return recipe;
+}
+
+const VerticalFilterTable& TableFor(const FilterTables& tables, int32_t code) {
+  return code == '3' ? tables.smoothTable : code == '4' ? tables.bottomFieldTable : tables.topFieldTable;
+}
+
+void RescaleOffsets(const VerticalFilterTable& table, int32_t code, int32_t width, int32_t pitch, int32_t* offsets) {
+  // The tables step 4 * width bytes per field row and 2 * width per frame
+  // row; at another pitch the same rows lie 2 * pitch and pitch bytes apart.
+  // Offsets are never negative, and the clip's size checks keep the table's
+  // row step within 31 bits: 32-bit unsigned division finds the row.
+  const bool fieldTable = code != '3';
+  const uint32_t tableStep = (fieldTable ? 4u : 2u) * static_cast<uint32_t>(width);
+  const int64_t step = (fieldTable ? 2 : 1) * static_cast<int64_t>(pitch);
+  const size_t entries = static_cast<size_t>(table.rows) * static_cast<size_t>(table.taps);
+  for (size_t e = 0; e < entries; ++e) {
+    const int64_t row = static_cast<uint32_t>(table.offsets[e]) / tableStep;
+    offsets[e] = static_cast<int32_t>(row * step);
+  }
+}
+
+void WeaveFrames(WorkerPool& pool, const uint8_t* upper, int32_t upperPitch, const uint8_t* lower, int32_t lowerPitch,
+                 uint8_t* woven, int32_t wovenPitch, int32_t width, int32_t height) {
   DispatchBands(pool, height / 2, WeaveJob, [&](WorkerJob& job, int32_t start, int32_t end) {
-    job.src = upperRows + static_cast<ptrdiff_t>(start) * 2 * upperPitch;
-    job.src2 = lowerRows + static_cast<ptrdiff_t>(start) * 2 * lowerPitch;
-    job.dst = wovenRows + static_cast<ptrdiff_t>(start) * 2 * wovenPitch;
+    job.src = upper + static_cast<ptrdiff_t>(start) * 2 * upperPitch;
+    job.src2 = lower + static_cast<ptrdiff_t>(start) * 2 * lowerPitch;
+    job.dst = woven + static_cast<ptrdiff_t>(start) * 2 * wovenPitch;
     job.width = width;
     // An odd height leaves a last even row: the band that ends the frame
     // takes it from frame k+1, like every other even row.
@@ -46,62 +68,24 @@ PVideoFrame ZemIvtcFilter::Weave(const PVideoFrame& upper, const PVideoFrame& lo
     job.src2Stride = lowerPitch;
     job.dstStride = wovenPitch;
   });
-  return woven;
 }
 
-PVideoFrame AVSC_CC ZemIvtcFilter::GetFrame(int n, IScriptEnvironment* env) {
-  if (frameCount <= 0) env->ThrowError("The plan makes no frames");
-  n = n < 0 ? 0 : n >= frameCount ? frameCount - 1 : n;
-  const FramePlanEntry entry = frameTable[n];
-  const bool oddPosition = (entry.position & 1u) != 0;
-  const int k = static_cast<int>(entry.position >> 1);
-  const int32_t code = EffectiveCode(entry.code, oddPosition);
-  const int32_t width = vi.width;
-  const int32_t height = vi.height;
-
-  FrameSelection selected;
-  if (!oddPosition) {
-    selected.frame = child->GetFrame(k, env);
-  } else {
-    // The woven frame's even rows (top field) come from frame k+1, its odd
-    // rows (bottom field) from frame k.
-    PVideoFrame upper = child->GetFrame(k + 1, env);
-    PVideoFrame lower = child->GetFrame(k, env);
-    if (code == '4' || code == '5') {
-      // A field rebuild reads one field of the weave, which is that field
-      // of one source frame as it stands: read it there and skip the copy.
-      selected.frame = code == '4' ? lower : upper;
-    } else {
-      selected.frame = Weave(upper, lower, env);
-    }
-  }
-  selected.base = selected.frame->GetReadPtr();
-  selected.pitch = selected.frame->GetPitch();
-
-  if (code != '3' && code != '4' && code != '5') return selected.frame;
-
-  const int tableIndex = code == '3' ? Smooth : code == '4' ? BottomField : TopField;
-  const VerticalFilterTable& table = tableIndex == Smooth        ? smoothTable
-                                     : tableIndex == BottomField ? bottomFieldTable
-                                                                 : topFieldTable;
-  const int32_t* offsets = OffsetsFor(tableIndex, selected.pitch, env);
+void FinishFrame(WorkerPool& pool, const FilterTables& tables, int32_t code, const int32_t* offsets,
+                 const uint8_t* selected, int32_t selectedPitch, uint8_t* output, int32_t outputPitch, int32_t width,
+                 int32_t height) {
+  const VerticalFilterTable& table = TableFor(tables, code);
   // The bottom field starts one row down.
-  const uint8_t* sourceBase = selected.base + (code == '4' ? selected.pitch : 0);
-
-  PVideoFrame output = env->NewVideoFrame(vi, 16);
-  uint8_t* outputRows = output->GetWritePtr();
-  const int32_t outputPitch = output->GetPitch();
+  const uint8_t* sourceBase = selected + (code == '4' ? selectedPitch : 0);
   const int32_t taps = table.taps;
   DispatchBands(pool, height, FilterJob, [&](WorkerJob& job, int32_t start, int32_t end) {
     job.src = sourceBase;
-    job.dst = outputRows + static_cast<ptrdiff_t>(start) * outputPitch;
+    job.dst = output + static_cast<ptrdiff_t>(start) * outputPitch;
     job.width = width;
     job.rows = end - start;
     job.taps = taps;
     job.offsets = offsets + static_cast<ptrdiff_t>(start) * taps;
     job.coeffs = table.coeffs + static_cast<ptrdiff_t>(start) * taps;
-    job.srcStride = selected.pitch;
+    job.srcStride = selectedPitch;
     job.dstStride = outputPitch;
   });
-  return output;
 }

@@ -6,15 +6,15 @@ int32_t CountPlanFrames(const uint8_t* planData, int32_t planSize) {
   return count;
 }
 
+bool PlanDependsOnFieldOrder(const uint8_t* planData, int32_t planSize) {
+  for (int32_t p = 0; p < planSize; ++p)
+    if (IsFrameCode(planData[p]) && (p % 2 != 0 || (planData[p] != '1' && planData[p] != '3'))) return true;
+  return false;
+}
+
 void FillFrameTable(const uint8_t* planData, int32_t planSize, FramePlanEntry* frameTable) {
   int32_t next = 0;
   for (int32_t p = 0; p < planSize; ++p) {
     if (IsFrameCode(planData[p])) frameTable[next++] = FramePlanEntry{static_cast<uint32_t>(p), planData[p]};
   }
-}
-
-void SetOutputProperties(VideoInfo& vi, int32_t frameCount) {
-  vi.num_frames = frameCount;
-  vi.fps_numerator = 60000;
-  vi.fps_denominator = 1001;
 }

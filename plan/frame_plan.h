@@ -6,8 +6,6 @@
 
 #include <stdint.h>
 
-#include "host/avisynth.h"
-
 // Largest plan file accepted, in bytes.
 constexpr int64_t MaxPlanSize = 10485760;
 
@@ -23,11 +21,18 @@ inline bool IsFrameCode(uint8_t byte) { return byte >= '1' && byte <= '6'; }
 // Counting pass: the number of output frames the plan makes.
 int32_t CountPlanFrames(const uint8_t* planData, int32_t planSize);
 
+// Whether the plan's frames depend on the source's field order. They do not
+// when the filter's work on every frame commutes with turning the frame over
+// (as a bottom-field-first source is turned for the filter): '1' at an even
+// position (the frame as it is) and '3' at an even position (the symmetric
+// 1/4, 1/2, 1/4 smoothing, whose first and last rows repeat themselves
+// alike). Every code at an odd position weaves other fields in the other
+// order, and '2', '4', '5', '6' at an even position rebuild from the first
+// or the second field, which swap.
+bool PlanDependsOnFieldOrder(const uint8_t* planData, int32_t planSize);
+
 // Filling pass: writes one entry per frame code, in position order, into a
 // table sized by CountPlanFrames.
 void FillFrameTable(const uint8_t* planData, int32_t planSize, FramePlanEntry* frameTable);
-
-// The output clip: the plan's frame count at 60000/1001, all else unchanged.
-void SetOutputProperties(VideoInfo& vi, int32_t frameCount);
 
 #endif

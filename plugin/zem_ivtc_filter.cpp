@@ -12,15 +12,9 @@ ZemIvtcFilter::ZemIvtcFilter(PClip clip, uint8_t* planData_, int32_t planSize_, 
   frameCount = CountPlanFrames(planData, planSize);
   SetOutputProperties(vi, frameCount);
 
-  // Field rebuilds read every other frame row; smoothing reads every row.
-  const int32_t width = vi.width;
-  const int32_t height = vi.height;
-  BuildLanczosTable(height >> 1, height, topFieldTable, 4 * width, -0.4);
-  BuildLanczosTable(height >> 1, height, bottomFieldTable, 4 * width, +0.4);
-  BuildSmoothTable(height, smoothTable, 2 * width);
-
+  const bool tablesBuilt = BuildFilterTables(vi.width, vi.height, tables);
   frameTable = static_cast<FramePlanEntry*>(malloc(sizeof(FramePlanEntry) * (frameCount ? frameCount : 1)));
-  if (!frameTable || !topFieldTable.coeffs || !bottomFieldTable.coeffs || !smoothTable.coeffs) {
+  if (!frameTable || !tablesBuilt) {
     FreeResources();
     env->ThrowError("Out of memory");
   }
@@ -39,38 +33,56 @@ void ZemIvtcFilter::FreeResources() {
   planData = nullptr;
   free(frameTable);
   frameTable = nullptr;
-  FreeTable(topFieldTable);
-  FreeTable(bottomFieldTable);
-  FreeTable(smoothTable);
+  FreeFilterTables(tables);
   for (PitchedOffsets& p : pitchedOffsets) {
     free(p.offsets);
     p = PitchedOffsets{};
   }
 }
 
-const int32_t* ZemIvtcFilter::OffsetsFor(int tableIndex, int32_t pitch, IScriptEnvironment* env) {
-  const VerticalFilterTable* tables[3] = {&topFieldTable, &bottomFieldTable, &smoothTable};
-  const VerticalFilterTable& table = *tables[tableIndex];
+const int32_t* ZemIvtcFilter::OffsetsFor(int32_t code, int32_t pitch, IScriptEnvironment* env) {
+  const VerticalFilterTable& table = TableFor(tables, code);
   if (pitch == 2 * vi.width) return table.offsets;
 
-  PitchedOffsets& cached = pitchedOffsets[tableIndex];
+  PitchedOffsets& cached = pitchedOffsets[code == '5' ? 0 : code == '4' ? 1 : 2];
   if (cached.pitch == pitch) return cached.offsets;
-
-  // The tables step 4 * width bytes per field row and 2 * width per frame
-  // row; at another pitch the same rows lie 2 * pitch and pitch bytes apart.
-  // Offsets are never negative, and the clip's size checks keep the table's
-  // row step within 31 bits: 32-bit unsigned division finds the row.
-  const bool fieldTable = tableIndex < 2;
-  const uint32_t tableStep = (fieldTable ? 4u : 2u) * static_cast<uint32_t>(vi.width);
-  const int64_t step = (fieldTable ? 2 : 1) * static_cast<int64_t>(pitch);
   const size_t entries = static_cast<size_t>(table.rows) * static_cast<size_t>(table.taps);
   int32_t* offsets = static_cast<int32_t*>(realloc(cached.offsets, sizeof(int32_t) * (entries ? entries : 1)));
   if (!offsets) env->ThrowError("Out of memory");
-  for (size_t e = 0; e < entries; ++e) {
-    const int64_t row = static_cast<uint32_t>(table.offsets[e]) / tableStep;
-    offsets[e] = static_cast<int32_t>(row * step);
-  }
+  RescaleOffsets(table, code, vi.width, pitch, offsets);
   cached.pitch = pitch;
   cached.offsets = offsets;
   return offsets;
+}
+
+// Selects the frame at the entry's field position (the source frame itself,
+// or the weave of two neighbours), then finishes it by the entry's code.
+PVideoFrame AVSC_CC ZemIvtcFilter::GetFrame(int n, IScriptEnvironment* env) {
+  if (frameCount <= 0) env->ThrowError("The plan makes no frames");
+  n = n < 0 ? 0 : n >= frameCount ? frameCount - 1 : n;
+  const FrameRecipe recipe = RecipeFor(frameTable[n]);
+
+  PVideoFrame selected;
+  if (recipe.upper == recipe.lower) {
+    selected = child->GetFrame(recipe.upper, env);
+  } else {
+    // Frame k+1 first, then frame k, as the weave reads them.
+    PVideoFrame upper = child->GetFrame(recipe.upper, env);
+    PVideoFrame lower = child->GetFrame(recipe.lower, env);
+    if (!recipe.woven) {
+      selected = recipe.code == '4' ? lower : upper;
+    } else {
+      selected = env->NewVideoFrame(vi, 16);
+      WeaveFrames(pool, upper->GetReadPtr(), upper->GetPitch(), lower->GetReadPtr(), lower->GetPitch(),
+                  selected->GetWritePtr(), selected->GetPitch(), vi.width, vi.height);
+    }
+  }
+  if (recipe.code == '1') return selected;
+
+  const int32_t pitch = selected->GetPitch();
+  const int32_t* offsets = OffsetsFor(recipe.code, pitch, env);
+  PVideoFrame output = env->NewVideoFrame(vi, 16);
+  FinishFrame(pool, tables, recipe.code, offsets, selected->GetReadPtr(), pitch, output->GetWritePtr(),
+              output->GetPitch(), vi.width, vi.height);
+  return output;
 }

@@ -5,9 +5,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "compose/compose.h"
 #include "host/avisynth.h"
 #include "plan/frame_plan.h"
-#include "vfilter/vertical_filter.h"
 #include "workers/worker_pool.h"
 
 // A table's source offsets rescaled for frames whose rows are not
@@ -16,6 +16,13 @@ struct PitchedOffsets {
   int32_t pitch;     // source frame pitch the offsets were made for; 0: none
   int32_t* offsets;  // rows * taps entries
 };
+
+// The output clip: the plan's frame count at 60000/1001, all else the child's.
+inline void SetOutputProperties(VideoInfo& vi, int32_t frameCount) {
+  vi.num_frames = frameCount;
+  vi.fps_numerator = 60000;
+  vi.fps_denominator = 1001;
+}
 
 class ZemIvtcFilter : public GenericVideoFilter {
  public:
@@ -31,19 +38,16 @@ class ZemIvtcFilter : public GenericVideoFilter {
 
  private:
   void FreeResources();
-  // Frame k+1's even rows and frame k's odd rows, woven by the workers.
-  PVideoFrame Weave(const PVideoFrame& upper, const PVideoFrame& lower, IScriptEnvironment* env);
-  const int32_t* OffsetsFor(int tableIndex, int32_t pitch, IScriptEnvironment* env);
+  // The source offsets of a code's table for a selected frame of this pitch.
+  const int32_t* OffsetsFor(int32_t code, int32_t pitch, IScriptEnvironment* env);
 
   WorkerPool pool{};  // threadCount, doneEvent, jobs
   int32_t planSize = 0;
   uint8_t* planData = nullptr;
   FramePlanEntry* frameTable = nullptr;
   int32_t frameCount = 0;
-  VerticalFilterTable topFieldTable{};
-  VerticalFilterTable bottomFieldTable{};
-  VerticalFilterTable smoothTable{};
-  PitchedOffsets pitchedOffsets[3]{};  // top, bottom, smooth
+  FilterTables tables{};
+  PitchedOffsets pitchedOffsets[3]{};  // codes '5', '4', '3'
 };
 
 #endif

@@ -1,18 +1,21 @@
 #!/bin/bash
-# The Windows module and its checks.
-#   scripts/windows.sh build NATIVE_BUILD_DIR   cross-build build-win32/zemivtc.dll
-#   scripts/windows.sh test  NATIVE_BUILD_DIR   build, check the DLL's file (imports, exports, exception
-#                                               handlers, oldest system), then run the interface host
-#                                               and, where ../shared/hosts/avisynth-2.6.0 is there, the
-#                                               real host under Wine against it
-# Installs clang, lld and llvm (the build) and Wine with its 32-bit half (the
-# host's run) from Debian's packages when they are missing. Where Wine cannot
-# be had or cannot run 32-bit programs, `test` says so in one line and skips
-# the run; the build and the file checks still count.
+# The Windows modules and their checks.
+#   scripts/windows.sh build NATIVE_BUILD_DIR   cross-build build-win32/ (zemivtc.dll and the 32-bit
+#                                               modules) and build-win64/ (the 64-bit modules)
+#   scripts/windows.sh test  NATIVE_BUILD_DIR   build, check the DLLs' files (tests labelled "file":
+#                                               imports, exports, exception handlers, oldest system),
+#                                               then run the tests labelled "wine" under Wine's 64-bit
+#                                               and 32-bit halves (the interface hosts and, where
+#                                               ../shared/hosts/avisynth-2.6.0 holds it, the real host)
+# Installs clang, lld and llvm (the build) and Wine with its 32-bit and 64-bit
+# halves (the runs) from Debian's packages when they are missing. Where Wine
+# cannot be had or cannot run programs of a width, `test` says so in one line
+# and skips those runs; the build and the file checks still count.
 set -u
 mode=${1:-}
 native=${2:-build}
 WIN_BUILD=${WIN_BUILD:-build-win32}
+WIN64_BUILD=${WIN64_BUILD:-build-win64}
 JOBS=${JOBS:-2}
 cd "$(dirname "$0")/.."
 
@@ -50,15 +53,44 @@ install_packages() {
 
 install_packages clang lld llvm || { echo "Windows build: cannot install clang, lld and llvm" >&2; exit 1; }
 
-cmake -S . -B "$WIN_BUILD" -DCMAKE_TOOLCHAIN_FILE=cmake/i686-windows-msvc.cmake -DCMAKE_BUILD_TYPE=Release \
-  -DZEMIVTC_NATIVE_DIR="$(realpath -m "$native")" >/dev/null ||
-  { echo "Windows build: configure failed" >&2; exit 1; }
-cmake --build "$WIN_BUILD" -j "$JOBS" || { echo "Windows build failed" >&2; exit 1; }
-echo "Windows build: $WIN_BUILD/zemivtc.dll"
+# build_tree DIR TOOLCHAIN: configures and builds one Windows tree.
+build_tree() {
+  cmake -S . -B "$1" -DCMAKE_TOOLCHAIN_FILE="cmake/$2" -DCMAKE_BUILD_TYPE=Release \
+    -DZEMIVTC_NATIVE_DIR="$(realpath -m "$native")" >/dev/null ||
+    { echo "Windows build ($1): configure failed" >&2; exit 1; }
+  cmake --build "$1" -j "$JOBS" || { echo "Windows build ($1) failed" >&2; exit 1; }
+}
+build_tree "$WIN_BUILD" i686-windows-msvc.cmake
+build_tree "$WIN64_BUILD" x86_64-windows-msvc.cmake
+echo "Windows build: $WIN_BUILD/zemivtc.dll and the modules in $WIN_BUILD and $WIN64_BUILD"
 [ "$mode" = build ] && exit 0
 
-echo "=== Windows module: file checks ==="
-ctest --test-dir "$WIN_BUILD" --output-on-failure --no-tests=error -R "^windows_module_" || exit 1
+# Tests labelled "file" check the DLLs' files (imports, exports, handlers);
+# those labelled "wine" run programs under Wine.
+echo "=== Windows modules: file checks ==="
+for tree in "$WIN_BUILD" "$WIN64_BUILD"; do
+  ctest --test-dir "$tree" --output-on-failure --no-tests=ignore -L file || exit 1
+done
+
+# The 64-bit runs, where Wine's 64-bit half can be had and runs.
+test_win64() {
+  [ -n "$(ctest --test-dir "$WIN64_BUILD" -N -L wine 2>/dev/null | grep 'Test *#')" ] || return 0
+  if ! install_packages wine64; then
+    echo "=== Windows 64-bit modules under Wine SKIPPED: wine64 cannot be installed here ==="
+    return 0
+  fi
+  probe=$(ZEMIVTC_WINEARCH=win64 ZEMIVTC_WINEPREFIX="$(realpath -m "$WIN64_BUILD")/wineprefix" timeout 300 \
+    tests/abi/wine-run.sh cmd /c exit 7 2>&1)
+  probe_status=$?
+  if [ $probe_status -ne 7 ]; then
+    reason=$(printf '%s\n' "$probe" | grep -v '^$' | head -1)
+    echo "=== Windows 64-bit modules under Wine SKIPPED: Wine cannot run 64-bit programs here (${reason:-exit status $probe_status}) ==="
+    return 0
+  fi
+  echo "=== Windows 64-bit modules under Wine ==="
+  ctest --test-dir "$WIN64_BUILD" --output-on-failure -L wine
+}
+test_win64 || exit 1
 
 install_packages wine wine32:i386 || skip_run "Wine and its 32-bit half (wine32) cannot be installed here"
 command -v wine >/dev/null || skip_run "wine is not installed"
@@ -70,13 +102,15 @@ if [ $probe_status -ne 2 ]; then
   skip_run "Wine cannot run 32-bit programs on this machine (${reason:-exit status $probe_status})"
 fi
 [ -x "$native/abi_reference" ] || { echo "Windows tests: $native/abi_reference is missing (build natively first)" >&2; exit 1; }
-echo "=== Windows module in the interface host, under Wine ==="
-ctest --test-dir "$WIN_BUILD" --output-on-failure --no-tests=error -R windows_abi_host || exit 1
-# The real host, when its folder lies beside the project (tests/abi/run_avs_client.sh).
+echo "=== Windows 32-bit modules under Wine ==="
+ctest --test-dir "$WIN_BUILD" --output-on-failure --no-tests=error -L wine -E "windows_(c_)?avisynth_host" || exit 1
+# The real host, when its files lie in ../shared/hosts/avisynth-2.6.0 beside
+# the project (tests/abi/run_avs_client.sh; tests/avisynth_c/client.cpp for
+# the C-interface module).
 host_dir=../shared/hosts/avisynth-2.6.0
 if [ -f "$host_dir/avisynth.dll" ] && [ -f "$host_dir/DevIL.dll" ]; then
-  echo "=== Windows module in AviSynth 2.6.0 ($host_dir), under Wine ==="
-  ctest --test-dir "$WIN_BUILD" --verbose --no-tests=error -R windows_avisynth_host |
+  echo "=== Windows modules in AviSynth 2.6.0 ($host_dir), under Wine ==="
+  ctest --test-dir "$WIN_BUILD" --verbose --no-tests=error -R "windows_(c_)?avisynth_host" |
     grep -E '^[0-9]+: (avs_|FAILED|    |wine:|Unhandled|run_avs_client)|^[0-9]+/[0-9]+ Test|tests passed'
   exit "${PIPESTATUS[0]}"
 fi

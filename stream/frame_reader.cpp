@@ -105,7 +105,7 @@ size_t FrameReader::MappedBytesFrom(int64_t offset, size_t wanted) {
       }
     }
   }
-  if (offset - ReleaseLag >= releasedBelow + ReleaseLag) {
+  if (!holdPages && offset - ReleaseLag >= releasedBelow + ReleaseLag) {
     // Everything more than ReleaseLag behind `offset`, in whole pages.
     const int64_t page = sysconf(_SC_PAGESIZE);
     const int64_t from = releasedBelow / page * page;

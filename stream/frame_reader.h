@@ -58,6 +58,11 @@ class FrameReader {
   bool Seekable() const { return seekable; }
   bool Raw() const { return raw; }
   bool Mapped() const { return map != nullptr; }
+  // While held, mapped pages stay mapped however far the reader moves on,
+  // so that frames read once (the field order measured from the start) are
+  // there again for the frames' second reader without faulting them in
+  // again; released behind the reader once it passes them after the hold.
+  void HoldMappedPages(bool on) { holdPages = on; }
   // Index of the frame a forward read delivers next.
   int NextFrame() const { return nextFrame; }
   // Frame count once the end has been seen, else -1.
@@ -139,7 +144,8 @@ class FrameReader {
   RowBands* bands = nullptr;
   const uint8_t* map = nullptr;  // the whole file, when mapped
   size_t mapBytes = 0;
-  int64_t releasedBelow = 0;                                   // mapped pages below this offset were handed back
+  int64_t releasedBelow = 0;  // mapped pages below this offset were handed back
+  bool holdPages = false;
   std::vector<std::pair<const uint8_t*, size_t>> retiredMaps;  // earlier mappings of a growing file
 
   // Frame buffers handed out through StoredFrame; one whose only holder is

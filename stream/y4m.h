@@ -66,23 +66,10 @@ bool IsFrameHeader(const std::string& line);
 size_t PlanarFrameBytes(int width, int height, Chroma chroma);
 inline size_t PlanarFrameBytes(const Y4mHeader& h) { return PlanarFrameBytes(h.width, h.height, h.chroma); }
 
-// How a stream frame lies in the packed YUY2 rows the filter works on.
-//
-// 4:2:0 chroma is carried field by field. In an interlaced 4:2:0 frame,
-// chroma row 2i belongs to the top field and covers its luma rows 4i and
-// 4i+2; chroma row 2i+1 belongs to the bottom field and covers luma rows
-// 4i+1 and 4i+3. Each packed row gets the chroma row of its own field that
-// covers it, so the filter's weave of row pairs moves a field's chroma with
-// its luma, and a frame woven from whole fields gives back exactly the
-// chroma rows its fields brought. Back to 4:2:0, each chroma row is the mean
-// of the two packed rows of its field that it covers (rounded up): the same
-// byte where the two are copies, a field-aware reduction where the filter
-// made new rows.
-//
-// A mirrored layout holds stream row height-1-r in packed row r. For a
-// bottom-field-first source of even height this swaps the fields, so the
-// filter, which weaves a top field over the bottom field before it, sees the
-// source's first field as its top field.
+// How a stream frame lies in the packed YUY2 rows the filter works on:
+// 4:2:0 chroma field by field, and bottom-field-first frames turned over
+// (convert/planar_packed.h, whose conversions these wrap for frames whose
+// planes lie one after the other).
 struct PackedLayout {
   Chroma chroma = Chroma::Yuv422;  // of the planar stream frame
   bool mirrored = false;

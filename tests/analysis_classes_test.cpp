@@ -144,6 +144,7 @@ TEST(PlanFieldOrder, TheOptionTheHeaderOrTheFootageDecidesAndTheReportSaysWhich)
       {0, 'p', "", "top field first (measured: the header says Ip", false},
       {0, 't', "--field-order bff", "bottom field first (--field-order)", true},
       {1, 't', "", "top field first (the header's It)", true},
+      {1, 'p', "--field-order bff", "bottom field first (--field-order)", false},
   };
   std::string statedPlan[2];
   for (const Case& c : cases) {
@@ -152,14 +153,24 @@ TEST(PlanFieldOrder, TheOptionTheHeaderOrTheFootageDecidesAndTheReportSaysWhich)
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("warning: the footage looks") != std::string::npos, c.warns) << r.err;
+    // The render line names every order that the render would not take
+    // from the header by itself.
+    // (A plan of whole frames alone, as the wrong order makes of film, needs
+    // none.)
+    const bool bottom = std::string(c.says).compare(0, 6, "bottom") == 0;
+    if ((c.header == 'p' || *c.option) && r.err.find("field order: does not matter") == std::string::npos)
+      EXPECT_NE(r.err.find(std::string("/plan --field-order ") + (bottom ? "bff " : "tff ")), std::string::npos)
+          << r.err;
+    else
+      EXPECT_EQ(r.err.find("/plan --field-order"), std::string::npos) << r.err;
     const std::string plan = ReadAll(dir + "plan");
     if (c.warns) continue;
     // Measured or stated, the right order recovers the film (all 86 frames at
     // each of 20 seeds), and measured it gives the plan the stated order gives.
     const footage::ClassScore s = footage::ScorePlan(truth[c.order], plan);
     EXPECT_GE(s.exact + 2, s.recoverable) << c.order << c.header << " " << s.Line();
-    if (c.header != 'p') {
-      statedPlan[c.order] = plan;
+    if (c.header != 'p' || *c.option) {
+      if (!*c.option) statedPlan[c.order] = plan;
       continue;
     }
     EXPECT_EQ(plan, statedPlan[c.order]) << c.order;
@@ -201,6 +212,20 @@ TEST(PlanFieldOrder, ProgressiveFootageHasNoVerdictAndTheStartOfAStreamDecidesAs
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("top field first (assumed: the header says Ip; the footage shows no order)"), std::string::npos)
       << r.err;
+  // The render of a plan that weaves stops reading at a progressive start
+  // (a picture scrolling across), and still footage after at most
+  // RenderFieldOrderFrames.
+  r = RunShell(dir,
+               "printf 1001 > $D/weave && ffmpeg -v error -f lavfi -i testsrc=size=320x240:rate=30000/1001 -vf "
+               "scroll=h=0.01 -frames:v 60 -pix_fmt yuv422p -f yuv4mpegpipe $D/m.y4m && $Z --info --plan $D/weave "
+               "$D/m.y4m > $D/moving && ffmpeg -v error -f lavfi -i color=size=64x32:rate=30000/1001 -frames:v 200 "
+               "-pix_fmt yuv422p -f yuv4mpegpipe $D/s.y4m && $Z --info --plan $D/weave $D/s.y4m > $D/still");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(ReadAll(dir + "moving").find(" frames show progressive pictures, which weave alike in both orders)"),
+            std::string::npos)
+      << ReadAll(dir + "moving");
+  EXPECT_NE(ReadAll(dir + "still").find("; its first 150 frames show no order)"), std::string::npos)
+      << ReadAll(dir + "still");
 
   footage::Variant v;
   v.width = 192;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "plan/frame_plan.h"
+#include "plugin/zem_ivtc_filter.h"
 
 namespace {
 

@@ -148,13 +148,8 @@ unsigned WorkerMain(void* arg) {
     platform::WaitForEvent(wake, platform::Infinite);
     const int32_t state = platform::LoadAcquire(&job.state);
     if (state == ExitRequest) break;
-    if (state == WeaveJob) {
-      WeaveBand(job);
-    } else if (state == FilterJob) {
-      FilterBand(job);
-    } else {
-      continue;  // a stray wake: nothing posted, nothing to report
-    }
+    if (state != WeaveJob && state != FilterJob) continue;  // a stray wake: nothing posted, nothing to report
+    RunBand(job, static_cast<WorkerState>(state));
     platform::StoreRelease(&job.state, Done);
     platform::SetEvent(done);
   }
@@ -186,6 +181,11 @@ void WeaveBand(WorkerJob& job) {
 void FilterBand(WorkerJob& job) {
   if (job.rows <= 0) return;
   VerticalFilterKernel(job.src, job.dst, job.width, job.rows, job.taps, job.offsets, job.coeffs, job.dstStride);
+}
+
+void RunBand(WorkerJob& job, WorkerState kind) {
+  if (kind == WeaveJob) WeaveBand(job);
+  if (kind == FilterJob) FilterBand(job);
 }
 
 int32_t BandStart(int32_t total, int32_t index, int32_t count) { return platform::MulDiv(total, index, count); }

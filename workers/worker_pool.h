@@ -85,12 +85,25 @@ void StopWorkers(WorkerPool& pool);
 // rows than bands several bands end at total; use IsLastBand, not
 // end == total, to give one band (such as the unpaired last row of an
 // odd-height weave) something extra.
+//
+// A pool with no workers (all zero: a front end whose host already runs
+// frames on several threads of its own) does the dispatch as one band on the
+// caller's thread.
 inline bool IsLastBand(const WorkerPool& pool, const WorkerJob& job) {
-  return &job == &pool.jobs[pool.threadCount - 1];
+  return pool.threadCount == 0 || &job == &pool.jobs[pool.threadCount - 1];
 }
+
+// Runs a job of `kind` (WeaveJob or FilterJob) on the calling thread.
+void RunBand(WorkerJob& job, WorkerState kind);
 
 template <class Fill>
 void DispatchBands(WorkerPool& pool, int32_t total, WorkerState kind, Fill fill) {
+  if (pool.threadCount == 0) {
+    WorkerJob job{};
+    fill(job, 0, total);
+    RunBand(job, kind);
+    return;
+  }
   int32_t end = total;
   for (int32_t i = pool.threadCount - 1; i >= 0; --i) {
     const int32_t start = BandStart(total, i, pool.threadCount);

@@ -1,0 +1,384 @@
+// Drives a host of the C interface through its exports and checks ZEMIVTC in
+// it: the stand-in, or a real host (AviSynth+ on Linux, AviSynth 2.6.0 under
+// Wine). A source filter of its own makes noise frames; every output frame
+// must be the command's path on packed rows (convert/, compose/), with
+// _FieldBased and the durations where the host has properties; then every
+// refusal's words, a source frame's error, the timecodes file, the MT mode,
+// two instances on two threads (stand-in) or Prefetch(2) (AviSynth+), and in
+// the stand-in nothing left alive.
+//   avs_c_client HOST_LIBRARY MODULE WORKDIR [local|global [optional]]
+#include "avisynth_c/avs_c.h"
+#include "compose/compose.h"
+#include "convert/planar_packed.h"
+#include "plan/frame_times.h"
+#include "plan/plan_file.h"
+#include "platform/platform.h"
+#if defined(_WIN32)
+#if defined(_WIN64)
+#include "tests/abi/win_runtime.h"
+#else
+#include "tests/abi/eh3_fix.h"  // AviSynth 2.6 under Wine
+#endif
+WINRT_RUNTIME(AvsCClientTypeInfoTable)
+using winrt::Print;
+void* OpenHost(const char* path, bool) {
+  void* dll = LoadLibraryExA(path, nullptr, 0x8);  // its own folder first for what it imports
+#if !defined(_WIN64)
+  if (dll) PatchImport(dll, "msvcrt.dll", "_except_handler3", reinterpret_cast<void*>(Eh3Handler));
+#endif
+  return dll;
+}
+#define Symbol GetProcAddress
+#else
+#include <dlfcn.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+namespace winrt {
+struct {
+  int checks, failures;
+  const char* group;
+} tally;
+bool SameText(const char* a, const char* b) { return a && b && strcmp(a, b) == 0; }
+bool WriteWholeFile(const char* path, const void* bytes, unsigned count) {
+  FILE* f = fopen(path, "wb");
+  return f && fwrite(bytes, 1, count, f) == count && fclose(f) == 0;
+}
+const char* JoinPath(const char* dir, const char* name) {  // kept for a few calls
+  static char paths[8][4096];
+  static int next;
+  return snprintf(paths[++next % 8], 4096, "%s/%s", dir, name), paths[next % 8];
+}
+}  // namespace winrt
+#define Print(fd, ...) fprintf(fd == 1 ? stdout : stderr, __VA_ARGS__)
+#define CHECK(c)          \
+  (++winrt::tally.checks, \
+   (c) || (Print(2, "FAILED [%s] line %d: %s\n", winrt::tally.group, __LINE__, #c), ++winrt::tally.failures, false))
+void* OpenHost(const char* path, bool global) { return dlopen(path, RTLD_NOW | (global ? RTLD_GLOBAL : RTLD_LOCAL)); }
+#define Symbol dlsym
+#endif
+using winrt::JoinPath;
+using winrt::SameText;
+using winrt::tally;
+
+namespace {
+
+#define CLIENT_FUNCTIONS(X)                                                                  \
+  X(AvsEnv*, createEnv, avs_create_script_environment, (int))                                \
+  X(void, deleteEnv, avs_delete_script_environment, (AvsEnv*))                               \
+  X(AvsValue, invoke, avs_invoke, (AvsEnv*, const char*, AvsValue, const char**))            \
+  X(void, releaseValue, avs_release_value, (AvsValue))                                       \
+  X(AvsClip*, takeClip, avs_take_clip, (AvsValue, AvsEnv*))                                  \
+  X(const AvsVideoInfo*, videoInfo, avs_get_video_info, (AvsClip*))                          \
+  X(AvsVideoFrame*, copyFrame, avs_copy_video_frame, (AvsVideoFrame*))                       \
+  X(const AvsMap*, propsRo, avs_get_frame_props_ro, (AvsEnv*, const AvsVideoFrame*))         \
+  X(int64_t, propGetInt, avs_prop_get_int, (AvsEnv*, const AvsMap*, const char*, int, int*)) \
+  X(int, standinFaults, StandinFaults, ())
+#define SLOT(ret, slot, name, params) ret(AVSC_CC* slot) params;
+struct {
+  CLIENT_FUNCTIONS(SLOT)
+} host;
+AvsApi avs;
+AvsEnv* env;
+const char* workDir;
+constexpr const char* kPlan =
+    "00112233445566"
+    "1234560654321"
+    "3x\n5"
+    "21436";  // every code, even and odd
+constexpr int kSourceFrames = 24, kPlanFrames = 31;
+
+bool StartsWith(const char* s, const char* prefix) {
+  while (*prefix && *s == *prefix) ++s, ++prefix;
+  return *prefix == 0;
+}
+AvsValue Int(int i) {
+  AvsValue v{'i', 0, {nullptr}};
+  return v.d.integer = i, v;
+}
+bool IsYuy2(uint32_t type) { return type == AvsCsYuy2; }
+bool Is420(uint32_t type) { return (type & ~AvsCsPlaneOrderMask) == (AvsCsYv12 & ~AvsCsPlaneOrderMask); }
+
+// A frame's pixels as Y, U, V planes one after another in `p` (YUY2 as 4:2:2,
+// through convert/), copied out of the host's frame or (`into`) into it.
+void Transfer(uint32_t type, int w, int h, AvsVideoFrame* f, uint8_t* p, bool into) {
+  const int ch = Is420(type) ? h / 2 : h;
+  const PlanarFrame planes{p, p + w * h, p + w * h + w / 2 * ch, w, w / 2};
+  const int ids[3] = {AvsPlaneY, AvsPlaneU, AvsPlaneV}, rowBytes[3] = {w, w / 2, w / 2}, rows[3] = {h, ch, ch};
+  uint8_t* const starts[3] = {planes.y, planes.u, planes.v};
+  uint8_t* packed =
+      into ? AvsWritePtr(avs, f, AvsPlaneDefault) : const_cast<uint8_t*>(AvsReadPtr(avs, f, AvsPlaneDefault));
+  if (IsYuy2(type) && into) PlanarToPackedRows(planes, w, h, 0, h, packed, AvsPitch(avs, f, 0), {PlanarYuv422, false});
+  if (IsYuy2(type) && !into) PackedToPlanarRows(packed, AvsPitch(avs, f, 0), w, h, 0, h, planes, {PlanarYuv422, false});
+  for (int q = 0; q < 3 && !IsYuy2(type); ++q) {
+    for (int y = 0; y < rows[q]; ++y) {
+      uint8_t* row =
+          (into ? AvsWritePtr(avs, f, ids[q]) : (uint8_t*)AvsReadPtr(avs, f, ids[q])) + y * AvsPitch(avs, f, ids[q]);
+      into ? memcpy(row, starts[q] + y * rowBytes[q], rowBytes[q])
+           : memcpy(starts[q] + y * rowBytes[q], row, rowBytes[q]);
+    }
+  }
+}
+// Source frame k's planes, noise from the frame number and the place.
+PlanarFrame SourcePlanes(uint32_t type, int w, int h, int k, uint8_t* p) {
+  const int size = w * h * (Is420(type) ? 3 : 4) / 2;
+  for (int i = 0; i < size; ++i) p[i] = ((k * 7919 + i) * 2654435761u) >> 24;
+  return PlanarFrame{p, p + w * h, p + w * h + size / 2 - w * h / 2, w, w / 2};
+}
+
+// ZemTestSource(type, width, height, frames, imageType, failAt): every frame
+// made at once and held, as a host's cache holds frames.
+struct Source {
+  int count, failAt;
+  AvsVideoFrame* frames[kSourceFrames];
+};
+AvsVideoFrame* AVSC_CC SourceGetFrame(AvsFilterInfo* fi, int n) {
+  const Source& s = *static_cast<Source*>(fi->userData);
+  if (n == s.failAt) return fi->error = "ZemTestSource: frame refused", nullptr;
+  return host.copyFrame(s.frames[n < 0 ? 0 : n >= s.count ? s.count - 1 : n]);
+}
+void AVSC_CC SourceFree(AvsFilterInfo* fi) {
+  Source* s = static_cast<Source*>(fi->userData);
+  for (int k = 0; k < s->count; ++k) avs.releaseVideoFrame(s->frames[k]);
+  free(s);
+}
+AvsValue AVSC_CC MakeSource(AvsEnv* e, AvsValue args, void*) {
+  int a[6];
+  for (int i = 0; i < 6; ++i) a[i] = AvsArrayElement(args, i).d.integer;
+  AvsValue blank = host.invoke(e, "BlankClip", AvsValue{'a', 0, {nullptr}}, nullptr), v;
+  AvsFilterInfo* fi = nullptr;
+  AvsClip* clip = avs.newCFilter(e, &fi, blank, 1);
+  fi->vi = AvsVideoInfo{a[1], a[2], 30000, 1001, a[3], a[0], 0, 0, 0, 0, a[4]};
+  Source* s = static_cast<Source*>(malloc(sizeof(Source)));
+  *s = Source{a[3], a[5], {}};
+  uint8_t* planes = static_cast<uint8_t*>(malloc(2 * a[1] * a[2]));
+  for (int k = 0; k < s->count; ++k) {
+    s->frames[k] = avs.newVideoFrameA(e, &fi->vi, 16);
+    SourcePlanes(a[0], a[1], a[2], k, planes);
+    if (IsYuy2(a[0]) || (a[0] & ~0x318) == int(0xA0000000)) Transfer(a[0], a[1], a[2], s->frames[k], planes, true);
+  }
+  fi->userData = s, fi->getFrame = SourceGetFrame, fi->freeFilter = SourceFree;
+  avs.setToClip(&v, clip);
+  return avs.releaseClip(clip), host.releaseValue(blank), free(planes), v;
+}
+
+struct Case {
+  uint32_t type;
+  int width, height, imageType;
+  const char* order;      // fieldOrder=, or null
+  int fpsNum, fpsDen;     // 0: not given
+  const char* planFile;   // in WORKDIR; null: no zemFile
+  const char* timecodes;  // in WORKDIR, or null
+  const char* want;       // the refusal's first words; null: a clip
+};
+// ZEMIVTC over a new source: the clip, or the error value.
+AvsValue Zem(const Case& c, int failAt) {
+  AvsValue ints[6] = {Int(c.type), Int(c.width), Int(c.height), Int(kSourceFrames), Int(c.imageType), Int(failAt)};
+  AvsValue args[6] = {host.invoke(env, "ZemTestSource", AvsValue{'a', 6, {ints}}, nullptr)};
+  const char* names[6] = {nullptr};
+  int n = 1;
+  auto add = [&](const char* name, AvsValue value) { names[n] = name, args[n++] = value; };
+  auto text = [](const char* s) { return AvsValue{'s', 0, {const_cast<char*>(s)}}; };
+  if (c.planFile) add("zemFile", text(JoinPath(workDir, c.planFile)));
+  if (c.order) add("fieldOrder", text(c.order));
+  if (c.fpsNum) add("fpsNum", Int(c.fpsNum));
+  if (c.fpsDen) add("fpsDen", Int(c.fpsDen));
+  if (c.timecodes) add("timecodes", text(JoinPath(workDir, c.timecodes)));
+  AvsValue result = host.invoke(env, "ZEMIVTC", AvsValue{'a', static_cast<short>(n), {args}}, names);
+  return host.releaseValue(args[0]), result;
+}
+
+// Every `step`th output frame of `clip` from `first` against the command's
+// path (source planes to packed rows, the core's stages on one thread, packed
+// rows back) and, with properties, the command's times. Returns the frames
+// that differ; run by a thread of its own for each instance.
+struct Check {
+  const Case* c;
+  AvsClip* clip;
+  int first, step, failures;
+};
+unsigned CheckFrames(void* arg) {
+  Check& k = *static_cast<Check*>(arg);
+  const Case& c = *k.c;
+  const int w = c.width, h = c.height, row = 2 * w;
+  const PackedLayout layout{Is420(c.type) ? PlanarYuv420 : PlanarYuv422,
+                            c.order ? (c.order[0] | 0x20) == 'b' : c.imageType == AvsItBff};
+  FramePlanEntry entries[kPlanFrames];
+  FrameTime times[kPlanFrames + 1];
+  FillFrameTable(reinterpret_cast<const uint8_t*>(kPlan), static_cast<int32_t>(strlen(kPlan)), entries);
+  FrameTimes(entries, kPlanFrames, times);
+  times[kPlanFrames] = LastFrameEnd(times[kPlanFrames - 1], &times[kPlanFrames - 2]);
+  FilterTables tables{};
+  BuildFilterTables(w, h, tables);
+  uint8_t *planes = static_cast<uint8_t*>(malloc(12 * w * h)), *packed[5];
+  for (int i = 0; i < 5; ++i) packed[i] = planes + (i + 1) * row * h;  // the last: the frame's planes
+  for (int n = k.first; n < kPlanFrames; n += k.step) {
+    const FrameRecipe r = RecipeFor(entries[n]);
+    for (int i = 0; i < 2; ++i) {
+      const int source = (i ? r.lower : r.upper) < kSourceFrames ? (i ? r.lower : r.upper) : kSourceFrames - 1;
+      PlanarToPackedRows(SourcePlanes(c.type, w, h, source, planes), w, h, 0, h, packed[i], row, layout);
+    }
+    WorkerPool one{};
+    uint8_t *selected = r.woven ? packed[2] : packed[r.code == '4'], *result = r.code == '1' ? selected : packed[3];
+    if (r.woven) WeaveFrames(one, packed[0], row, packed[1], row, selected, row, w, h);
+    if (r.code != '1')
+      FinishFrame(one, tables, r.code, TableFor(tables, r.code).offsets, selected, row, result, row, w, h);
+    PackedToPlanarRows(result, row, w, h, 0, h, SourcePlanes(c.type, w, h, 0, planes), layout);
+    AvsVideoFrame* f = avs.getFrame(k.clip, n);
+    if (f) Transfer(c.type, w, h, f, packed[4], false);
+    bool same = f && memcmp(planes, packed[4], w * h * (Is420(c.type) ? 3 : 4) / 2) == 0;
+    int64_t num = 0, den = 0;
+    int e[3] = {0, 0, 0};
+    if (same && host.propsRo && DurationSeconds(times[n], times[n + 1], &num, &den)) {
+      const AvsMap* m = host.propsRo(env, f);
+      same = host.propGetInt(env, m, "_FieldBased", 0, &e[0]) == 0 &&
+             host.propGetInt(env, m, "_DurationNum", 0, &e[1]) == num &&
+             host.propGetInt(env, m, "_DurationDen", 0, &e[2]) == den && !e[0] && !e[1] && !e[2];
+    }
+    if (!same && ++k.failures < 4) Print(2, "    frame %d of %dx%d %08x differs\n", n, w, h, c.type);
+    if (f) avs.releaseVideoFrame(f);
+  }
+  FreeFilterTables(tables);
+  return free(planes), 0;
+}
+
+constexpr Case kCases[] = {
+    {AvsCsYuy2, 20, 10, 0, nullptr, 0, 0, "plan.zem", nullptr, nullptr},               // top field first by default
+    {AvsCsYuy2, 18, 7, AvsItTff, nullptr, 24000, 1001, "plan.zem", nullptr, nullptr},  // odd height; a rate
+    {AvsCsYuy2, 20, 10, AvsItBff, nullptr, 25, 0, "plan.zem", nullptr, nullptr},       // the clip's bits; 25/1
+    {AvsCsYuy2, 20, 10, AvsItTff, "BFF", 0, 0, "plan.zem", nullptr, nullptr},          // the argument over them
+    {AvsCsYv12, 24, 16, 0, nullptr, 0, 0, "plan.zem", nullptr, nullptr},
+    {AvsCsYv12, 24, 16, AvsItBff, nullptr, 0, 0, "plan.zem", nullptr, nullptr},
+    {AvsCsI420, 24, 12, AvsItBff, "tff", 0, 0, "plan.zem", nullptr, nullptr},
+    {AvsCsYv16, 22, 10, AvsItBff, nullptr, 0, 0, "plan.zem", nullptr, nullptr},
+    {AvsCsYv16, 22, 9, 0, nullptr, 0, 0, "plan.zem", nullptr, nullptr},
+    {0x50000002u, 16, 8, 0, 0, 0, 0, "plan.zem", 0,
+     "Invalid video colorspace: RGB32 (ZEMIVTC takes YUY2, YV12, I420 and YV16)"},
+    {0xA000030Bu, 16, 8, 0, 0, 0, 0, "plan.zem", 0, "Invalid video colorspace: YV24 ("},
+    {0xE0000000u, 16, 8, 0, 0, 0, 0, "plan.zem", 0, "Invalid video colorspace: Y8 ("},
+    {0xA0050008u, 16, 8, 0, 0, 0, 0, "plan.zem", 0, "Invalid video colorspace: YUV420P10 ("},
+    {AvsCsYuy2, 16, 1, 0, 0, 0, 0, "plan.zem", 0, "Video height must be at least 2"},
+    {AvsCsYv12, 16, 18, 0, 0, 0, 0, "plan.zem", 0, "ZEMIVTC: interlaced 4:2:0 needs a height that is a multiple of 4"},
+    {AvsCsYuy2, 16, 7, AvsItBff, 0, 0, 0, "plan.zem", 0, "ZEMIVTC: bottom field first needs an even height"},
+    {AvsCsYuy2, 16, 8, 0, "top", 0, 0, "plan.zem", 0, "ZEMIVTC: fieldOrder must be \"tff\" or \"bff\", not \"top\""},
+    {AvsCsYuy2, 16, 8, 0, 0, -5, 0, "plan.zem", 0, "ZEMIVTC: the rate fpsNum/fpsDen must be positive (got -5/1)"},
+    {AvsCsYuy2, 16, 8, 0, 0, 0, 1001, "plan.zem", 0, "ZEMIVTC: fpsDen needs fpsNum"},
+    {AvsCsYuy2, 16, 8, 0, 0, 0, 0, nullptr, 0, "File open error"},
+    {AvsCsYuy2, 16, 8, 0, 0, 0, 0, "missing.zem", 0, "File open error"},
+    {AvsCsYuy2, 16, 8, 0, 0, 0, 0, "big.zem", 0, "File too long"},
+    {AvsCsYuy2, 16, 8, 0, 0, 0, 0, "plan.zem", "plan.zem", "ZEMIVTC: timecodes names the plan file"},
+    {AvsCsYuy2, 16, 8, 0, 0, 0, 0, "plan.zem", "no/such/dir.tc", "ZEMIVTC: cannot write the timecodes file"},
+};
+
+int Main(int argc, char** argv) {
+  if (argc < 4) return Print(2, "usage: avs_c_client HOST_LIBRARY MODULE WORKDIR [local|global [optional]]\n"), 2;
+  void* library = OpenHost(argv[1], argc > 4 && SameText(argv[4], "global"));
+  if (!library && argc > 5) return Print(1, "=== real AviSynth host SKIPPED: cannot load %s ===\n", argv[1]), 77;
+#define BIND(ret, slot, name, params) avs.slot = reinterpret_cast<decltype(avs.slot)>(Symbol(library, #name));
+#define BIND_CLIENT(ret, slot, name, params) host.slot = reinterpret_cast<decltype(host.slot)>(Symbol(library, #name));
+#define MISSING(ret, slot, name, params) || !avs.slot
+  if (library) {
+    ZEMIVTC_AVS_IMPORTED(BIND) ZEMIVTC_AVS_LOOKED_UP(BIND) CLIENT_FUNCTIONS(BIND_CLIENT)
+  }
+  if (!library || !host.invoke ZEMIVTC_AVS_IMPORTED(MISSING))
+    return Print(2, "avs_c_client: cannot load %s, or it lacks functions\n", argv[1]), 3;
+  workDir = argv[3], env = host.createEnv(3);
+  const bool standin = host.standinFaults != nullptr;
+  Print(1, "avs_c_client: %s (%s), frame properties: %s\n", argv[1], standin ? "stand-in" : "real",
+        host.propsRo ? "yes" : "no");
+  host.releaseValue(host.invoke(env, "ClearAutoloadDirs", AvsValue{'a', 0, {nullptr}}, nullptr));  // AviSynth+
+  char* big = static_cast<char*>(malloc(10485761));
+  winrt::WriteWholeFile(JoinPath(workDir, "plan.zem"), kPlan, static_cast<unsigned>(strlen(kPlan)));
+  winrt::WriteWholeFile(JoinPath(workDir, "big.zem"), memset(big, '0', 10485761), 10485761);
+  winrt::WriteWholeFile(JoinPath(workDir, "video.zem"), "2222", 4);
+  free(big);
+
+  tally.group = "load";  // AviSynth 2.6 returns the entry point's text, AviSynth+ true
+  CHECK(avs.addFunction(env, "ZemTestSource", "iiiiii", MakeSource, nullptr) == 0);
+  AvsValue path{'s', 0, {argv[2]}};
+  AvsValue loaded = host.invoke(env, "LoadCPlugin", AvsValue{'a', 1, {&path}}, nullptr);
+  if (!CHECK((loaded.type == 's' && SameText(loaded.d.string, "ZEMIVTC Plugin")) ||
+             (loaded.type == 'b' && loaded.d.boolean)))
+    return Print(2, "    LoadCPlugin gave '%c' %s\n", loaded.type, loaded.type == 'e' ? loaded.d.string : ""), 1;
+
+  // Each clip: its properties and every frame. In the stand-in two
+  // instances, as AviSynth+ makes them for Prefetch(2), each asked for every
+  // other frame from a thread of its own; in AviSynth+ Prefetch(2) itself.
+  for (const Case& c : kCases) {
+    tally.group = c.want ? "refusals" : "frames";
+    AvsValue v[2] = {Zem(c, -1), standin && !c.want ? Zem(c, -1) : AvsValue{}}, args[2] = {v[0], Int(2)};
+    if (!CHECK(v[0].type == (c.want ? 'e' : 'c') && (!c.want || StartsWith(v[0].d.string, c.want))))
+      Print(2, "    %dx%d %08x: want \"%s\", got \"%s\"\n", c.width, c.height, c.type, c.want,
+            v[0].type == 'e' ? v[0].d.string : "");
+    AvsValue prefetched =
+        !standin && v[0].type == 'c' ? host.invoke(env, "Prefetch", AvsValue{'a', 2, {args}}, nullptr) : AvsValue{};
+    Check checks[2] = {{&c, nullptr, 0, standin ? 2 : 1, 0}, {&c, nullptr, 1, 2, 0}};
+    platform::Thread* threads[2] = {};
+    for (int i = 0; i < (standin ? 2 : 1) && v[0].type == 'c'; ++i) {
+      checks[i].clip = host.takeClip(prefetched.type == 'c' ? prefetched : v[i], env);
+      threads[i] = platform::StartThread(CheckFrames, &checks[i]);
+    }
+    for (int i = 0; i < 2 && threads[i]; ++i) {
+      platform::JoinThread(threads[i]);
+      const AvsVideoInfo& vi = *host.videoInfo(checks[i].clip);
+      const unsigned num = c.fpsNum ? c.fpsNum : 60000, den = c.fpsDen ? c.fpsDen : c.fpsNum ? 1 : 1001;
+      CHECK(vi.numFrames == kPlanFrames && vi.pixelType == int(c.type) && vi.width == c.width && vi.height == c.height);
+      CHECK(vi.fpsNumerator == num && vi.fpsDenominator == den && checks[i].failures == 0);
+      avs.releaseClip(checks[i].clip);
+    }
+    host.releaseValue(v[0]), host.releaseValue(v[1]), host.releaseValue(prefetched);
+  }
+  if (tally.failures)
+    return Print(2, "avs_c_client: %d of %d checks failed; no clips for the rest\n", tally.failures, tally.checks), 1;
+
+  tally.group = "source error";  // output frame 4 is a '3' at position 6: source frame 3
+  AvsValue v = Zem(kCases[0], 3);
+  AvsClip* clip = host.takeClip(v, env);
+  AvsVideoFrame* bad = avs.getFrame(clip, 4);
+  CHECK(!bad && avs.clipGetError(clip) && StartsWith(avs.clipGetError(clip), "ZemTestSource: frame refused"));
+  AvsVideoFrame* good = avs.getFrame(clip, 0);
+  if (CHECK(good != nullptr)) avs.releaseVideoFrame(good);
+  avs.releaseClip(clip), host.releaseValue(v);
+
+  tally.group = "timecodes";  // video fields throughout: one field period each
+  v = Zem(Case{AvsCsYuy2, 16, 8, 0, nullptr, 0, 0, "video.zem", "video.tc", nullptr}, -1);
+  const char* want = "# timecode format v2\n0.000000\n16.683333\n33.366667\n50.050000\n";
+  uint8_t* text = nullptr;
+  int32_t size = 0;
+  CHECK(ReadPlanFile(JoinPath(workDir, "video.tc"), &text, &size) == PlanReadOk && size == int32_t(strlen(want)) &&
+        memcmp(text, want, size) == 0);
+  free(text), host.releaseValue(v);
+
+#if !defined(_WIN32)
+  tally.group = "plan from a FIFO";  // the second instance (as Prefetch makes it) shares the plan read once
+  static const char* fifo = strdup(JoinPath(workDir, "plan.fifo"));
+  static platform::Event* second = platform::CreateAutoResetEvent();
+  mkfifo(fifo, 0600);
+  platform::Thread* writer = platform::StartThread(
+      [](void*) {  // a module that opened the FIFO again would wait for ever: after 30 s it gets no plan
+        winrt::WriteWholeFile(fifo, kPlan, strlen(kPlan));
+        return unsigned(platform::WaitForEvent(second, 30000) || winrt::WriteWholeFile(fifo, "", 0));
+      },
+      nullptr);
+  AvsValue first = Zem(Case{AvsCsYuy2, 16, 8, 0, nullptr, 0, 0, "plan.fifo", nullptr, nullptr}, -1);
+  v = Zem(Case{AvsCsYuy2, 16, 8, 0, nullptr, 0, 0, "plan.fifo", nullptr, nullptr}, -1);
+  platform::SetEvent(second), platform::JoinThread(writer), platform::CloseEvent(second);
+  if (CHECK(first.type == 'c' && v.type == 'c')) clip = host.takeClip(v, env);
+  if (v.type == 'c') CHECK(host.videoInfo(clip)->numFrames == kPlanFrames), avs.releaseClip(clip);
+  host.releaseValue(first), host.releaseValue(v), free((void*)fifo);
+#endif
+
+  host.deleteEnv(env);
+  if (standin) CHECK(host.standinFaults() == 0);
+  Print(1, "avs_c_client: %d checks, %d failed\n", tally.checks, tally.failures);
+  return tally.failures == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+#if defined(_WIN32)
+WINRT_ENTRY(AvsCClientStart, Main)
+#else
+int main(int argc, char** argv) { return Main(argc, argv); }
+#endif
