@@ -43,14 +43,13 @@ runPass() {
   esac
 }
 
-# What a pass left out, from its log: the parts it skipped, and the native
-# suite's skipped tests.
+# What a pass left out, from its log: the parts it skipped, and the tests
+# ctest skipped.
 skips() {
-  local log=$1 note count
+  local log=$1 note tests
   note=$(grep -o '=== [^=]* SKIPPED: [^=]*' "$log" | sed 's/^=== //; s/ *$//' | paste -sd ';' | sed 's/;/; /g')
-  count=$(grep -c '^[[:space:]]*[0-9][0-9]* - .* (Skipped)$' "$log")
-  [ "$count" -gt 0 ] && note="${note:+$note; }$count tests skipped (see the log)"
-  echo "$note"
+  tests=$(sed -n 's/^[[:space:]]*[0-9][0-9]* - \(.*\) (Skipped)$/\1/p' "$log" | paste -sd ',' | sed 's/,/, /g')
+  echo "${note}${note:+${tests:+; }}${tests:+skipped: $tests}"
 }
 
 for pass in "${passes[@]}"; do
@@ -62,6 +61,7 @@ done
 
 summary=()
 failed=0
+loadBefore=$(cut -d' ' -f1-3 /proc/loadavg)
 for pass in "${passes[@]}"; do
   log=$logs/$pass.log
   echo "======== $(describe "$pass") ($log)"
@@ -79,6 +79,7 @@ for pass in "${passes[@]}"; do
     "${note:+; $note}")")
 done
 
-echo "======== make test: one line per pass (logs in $logs)"
+echo "======== make test: one line per pass (logs in $logs; load average $loadBefore before," \
+  "$(cut -d' ' -f1-3 /proc/loadavg) after, on $(nproc) cores)"
 printf '%s\n' "${summary[@]}"
 exit $failed
