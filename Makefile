@@ -36,16 +36,18 @@ $(BUILD)/CMakeCache.txt: | deps
 build: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
+# Every pass, each whether or not an earlier one failed: the native suite, the
+# Windows checks, the sanitizers and the fuzz targets; then one line per pass,
+# and a failure if any pass failed (scripts/test.sh).
 test: build test-deps
-	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
-	@$(MAKE) --no-print-directory test-windows
-	@$(MAKE) --no-print-directory check
+	@JOBS=$(JOBS) FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/test.sh $(BUILD)
 
 # Sanitizer passes (every test under ASan+UBSan, the threaded ones under TSan)
 # and a short run of every fuzz target; `make test` runs them last.
 FUZZ_SECONDS ?= 20
 .PHONY: check sanitize fuzz
-check: sanitize fuzz
+check: build
+	@JOBS=$(JOBS) FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/test.sh $(BUILD) asan tsan fuzz
 sanitize: build
 	JOBS=$(JOBS) scripts/sanitize.sh $(BUILD)
 fuzz: deps

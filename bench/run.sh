@@ -11,7 +11,8 @@ for b in "$build"/bench_*; do
   "$b" --benchmark_counters_tabular=true
 done
 for step in "cli_bench:command line" "chroma_bench:colour formats" "plan_bench:plan analysis" \
-  "plan_classes:plan footage classes" "review_bench:plan review" "vapoursynth_bench:VapourSynth plugin"; do
+  "plan_classes:plan footage classes" "plan_seeds:plan footage over seeds" "review_bench:plan review" \
+  "vapoursynth_bench:VapourSynth plugin"; do
   script=bench/${step%%:*}.sh
   [ -x "$script" ] || continue
   echo "== ${step#*:}"

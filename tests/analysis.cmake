@@ -13,3 +13,9 @@ add_dependencies(analysis_test zemivtc_cli)
 # The same footage and scoring for bench/plan_bench.sh.
 add_executable(plan_footage ${CMAKE_CURRENT_SOURCE_DIR}/plan_footage_tool.cpp)
 target_link_libraries(plan_footage PRIVATE zemivtc_footage)
+# The footage the plan tests score, made again with the processor's
+# extensions cut down: the same bytes.
+add_test(NAME footage_bytes_without_processor_extensions
+         COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/footage_bytes.sh $<TARGET_FILE:plan_footage>
+                 ${CMAKE_CURRENT_BINARY_DIR}/footage-bytes)
+set_tests_properties(footage_bytes_without_processor_extensions PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 900)

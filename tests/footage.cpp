@@ -110,12 +110,18 @@ void Run(const std::string& command) {
   if (std::system(command.c_str()) != 0) throw std::runtime_error("footage: failed: " + command);
 }
 
+std::string Ffmpeg(const std::string& input, const std::string& output) {
+  return std::string("ffmpeg -v error -nostdin -y ") + (std::getenv("ZEMIVTC_FOOTAGE_PLAIN") ? "-cpuflags 0 " : "") +
+         input + " -sws_flags +bitexact+accurate_rnd+full_chroma_int " + output;
+}
+
 std::string Generate(const std::string& dir, const std::string& name, const std::string& source,
                      const std::string& rate, int width, int height, int frames, const std::string& filters) {
   const std::string path = dir + "/" + name + ".y4m";
-  Run("ffmpeg -v error -y -f lavfi -i " + source + "=size=" + std::to_string(width) + "x" + std::to_string(height) +
-      ":rate=" + rate + " -frames:v " + std::to_string(frames) + (filters.empty() ? "" : " -vf " + filters) +
-      " -pix_fmt yuv422p -f yuv4mpegpipe " + path);
+  Run(Ffmpeg("-f lavfi -i " + source + (source.find('=') == std::string::npos ? "=" : ":") +
+                 "size=" + std::to_string(width) + "x" + std::to_string(height) + ":rate=" + rate,
+             "-frames:v " + std::to_string(frames) + (filters.empty() ? "" : " -vf " + filters) +
+                 " -pix_fmt yuv422p -f yuv4mpegpipe " + path));
   return path;
 }
 

@@ -43,9 +43,12 @@ uint64_t Hash(const std::string& bytes);
 
 // Runs a shell command; throws std::runtime_error when it fails.
 void Run(const std::string& command);
+// An ffmpeg command, INPUT (options, -i) then OUTPUT (options, file), its scaler bit-exact: the same bytes on
+// every x86-64 processor. ZEMIVTC_FOOTAGE_PLAIN turns its processor extensions off (tests/footage_bytes.sh).
+std::string Ffmpeg(const std::string& input, const std::string& output);
 
 // Makes DIR/NAME.y4m, `frames` frames of planar 4:2:2 from an ffmpeg lavfi
-// source (e.g. "testsrc2") at `rate`, through `filters` if given; returns its
+// source (e.g. "testsrc2", "life=seed=7") at `rate`, through `filters`; returns its
 // path. Throws std::runtime_error when ffmpeg fails.
 std::string Generate(const std::string& dir, const std::string& name, const std::string& source,
                      const std::string& rate, int width, int height, int frames, const std::string& filters = "");

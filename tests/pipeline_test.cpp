@@ -112,29 +112,31 @@ class DvdPipeline : public ::testing::Test {
 TEST_F(DvdPipeline, InterlacedMpeg2ToMatroskaGivesEveryFilmFrameAtItsOwnTime) {
   CommandResult r =
       Run("ffmpeg -v error -f lavfi -i testsrc2=size=320x240:rate=24000/1001 -frames:v 48 "
-          "-pix_fmt yuv420p -f yuv4mpegpipe $D/film.y4m");
+          "-sws_flags +bitexact+accurate_rnd+full_chroma_int -pix_fmt yuv420p -f yuv4mpegpipe $D/film.y4m");
   ASSERT_EQ(r.status, 0) << r.err;
   const std::vector<std::string> film = Frames420(dir + "film.y4m");
   ASSERT_EQ(film.size(), static_cast<size_t>(FilmFrames));
-  // Both field orders; the decoded stream's header says which (It, Ib).
+  // Both field orders; the decoded stream's header says which (It, Ib). The codecs as the footage's run them.
   for (const char* first : {"top", "bottom"}) {
     const std::string order = first;
     const std::string what = order + " field first";
     r =
         Run("ffmpeg -v error -y -i $D/film.y4m -f lavfi -i sine=frequency=440:sample_rate=48000 "
             "-vf telecine=pattern=23:first_field=" +
-            order + " -c:v mpeg2video -b:v 6M -maxrate 9M -bufsize 1835k -flags +ilme+ildct -top " +
-            (order == "top" ? "1" : "0") + " -g 15 -c:a ac3 -b:a 192k -shortest -f vob $D/movie.vob");
+            order + " -c:v mpeg2video -threads 1 -dct int -idct simple -b:v 6M -maxrate 9M -bufsize 1835k " +
+            "-flags +ilme+ildct+bitexact -top " + (order == "top" ? "1" : "0") +
+            " -g 15 -c:a ac3 -b:a 192k -shortest -f vob $D/movie.vob");
     ASSERT_EQ(r.status, 0) << what << ": " << r.err;
 
     // The README's commands.
     r =
         Run("set -e -o pipefail; cd $D\n"
-            "ffmpeg -v error -y -i movie.vob -f yuv4mpegpipe movie.y4m\n"
+            "ffmpeg -v error -y -idct simple -i movie.vob -f yuv4mpegpipe movie.y4m\n"
             "$Z plan --out movie.zem movie.y4m 2> plan.txt\n"
             "$Z --info --plan movie.zem movie.y4m > info.txt\n"
             "$Z -q --plan movie.zem --timecodes movie.tc movie.y4m - |\n"
-            "  ffmpeg -v error -y -f yuv4mpegpipe -i - -c:v libx264 -preset veryfast -crf 16 video.mkv\n"
+            "  ffmpeg -v error -y -f yuv4mpegpipe -i - -c:v libx264 -threads 1 -x264-params asm=0 -preset veryfast "
+            "-crf 16 video.mkv\n"
             "mkvmerge -q -o movie.mkv --timestamps 0:movie.tc video.mkv --no-video movie.vob\n");
     ASSERT_EQ(r.status, 0) << what << ": " << r.err << ReadAll(dir + "plan.txt");
     const std::string header = ReadAll(dir + "movie.y4m").substr(0, 80);
@@ -155,7 +157,8 @@ TEST_F(DvdPipeline, InterlacedMpeg2ToMatroskaGivesEveryFilmFrameAtItsOwnTime) {
     r =
         Run("set -e -o pipefail; cd $D\n"
             "$Z -q --plan movie.zem --rate 24000/1001 movie.y4m - |\n"
-            "  ffmpeg -v error -y -f yuv4mpegpipe -i - -c:v libx264 -preset veryfast -crf 16 constant.mkv\n");
+            "  ffmpeg -v error -y -f yuv4mpegpipe -i - -c:v libx264 -threads 1 -x264-params asm=0 -preset veryfast "
+            "-crf 16 constant.mkv\n");
     ASSERT_EQ(r.status, 0) << what << ": " << r.err;
     CheckFilm("constant.mkv", film, what + ", 24000/1001");
   }
