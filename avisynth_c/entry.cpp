@@ -5,9 +5,9 @@
 // frame is asked for.
 #include "avisynth_c/avs_c.h"
 #include "avisynth_c/avs_link.h"
-#include "avisynth_c/text.h"
 #include "avisynth_c/zem_filter.h"
 #include "platform/crt.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -83,15 +83,6 @@ bool WriteTimecodes(const char* path, const PlanState& plan) {
   if (ok && used > 0) ok = WriteOutput(fd, buffer, static_cast<uint32_t>(used));
   free(buffer);
   return CloseOutput(fd) && ok;
-}
-
-uint32_t CommonDivisor(uint32_t a, uint32_t b) {
-  while (b != 0) {
-    const uint32_t r = a % b;
-    a = b;
-    b = r;
-  }
-  return a;
 }
 
 AvsValue AVSC_CC CreateZemIvtc(AvsEnv* env, AvsValue args, void* /*userData*/) {
@@ -192,7 +183,8 @@ AvsValue AVSC_CC CreateZemIvtc(AvsEnv* env, AvsValue args, void* /*userData*/) {
   z.lastSource = vi.numFrames > 0 ? vi.numFrames - 1 : 0;
   z.setProperties = avs.getFramePropsRw != nullptr && avs.propSetInt != nullptr;
   vi.numFrames = z.plan->frameCount;
-  const uint32_t divisor = CommonDivisor(static_cast<uint32_t>(fpsNum), static_cast<uint32_t>(fpsDen));
+  const uint32_t divisor =
+      static_cast<uint32_t>(GreatestCommonDivisor(static_cast<uint32_t>(fpsNum), static_cast<uint32_t>(fpsDen)));
   vi.fpsNumerator = static_cast<uint32_t>(fpsNum) / divisor;
   vi.fpsDenominator = static_cast<uint32_t>(fpsDen) / divisor;
   if (!StartInstance(fi, z)) {
