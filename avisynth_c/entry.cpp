@@ -140,23 +140,9 @@ AvsValue AVSC_CC CreateZemIvtc(AvsEnv* env, AvsValue args, void* /*userData*/) {
     z.layout.mirrored = (vi.imageType & AvsItTff) == 0 && (vi.imageType & AvsItBff) != 0;
   }
   z.layout.mirrored = z.layout.mirrored && dependsOnOrder;
-  char size[32];
-  TextBuffer sizeText = StartText(size, sizeof size);
-  sizeText << vi.width << "x" << vi.height;
-  if (z.planar && vi.width % 2 != 0) {
-    t << "ZEMIVTC: odd width " << vi.width << " cannot be carried as YUY2";
-    return refuse(nullptr);
-  }
-  if (z.planar && z.layout.chroma == PlanarYuv420 && vi.height % 4 != 0) {
-    t << "ZEMIVTC: interlaced 4:2:0 needs a height that is a multiple of 4, so that each field has whole chroma "
-         "rows (each covers two of its luma rows); "
-      << size << " is not: crop or pad it (Crop, AddBorders)";
-    return refuse(nullptr);
-  }
-  if (z.layout.mirrored && vi.height % 2 != 0) {
-    t << "ZEMIVTC: bottom field first needs an even height (the fields of an odd height are not swapped by "
-         "turning the frame over); "
-      << size << " is not";
+  char problem[LayoutProblemBytes];
+  if (LayoutProblemText(vi.width, vi.height, z.layout, "Crop, AddBorders", problem)) {
+    t << "ZEMIVTC: " << problem;
     return refuse(nullptr);
   }
 

@@ -105,14 +105,14 @@ void PlanarToPackedRowSet(const PlanarFrame& planar, int32_t width, int32_t heig
 
 }  // namespace
 
-bool LayoutProblemText(int32_t width, int32_t height, const PackedLayout& layout, char* text) {
+bool LayoutProblemText(int32_t width, int32_t height, const PackedLayout& layout, const char* cropHint, char* text) {
   TextBuffer out = StartText(text, LayoutProblemBytes);
   if (width % 2 != 0) {
     out << "odd width " << width << " cannot be carried as YUY2";
   } else if (layout.chroma == PlanarYuv420 && height % 4 != 0) {
     out << "interlaced 4:2:0 needs a height that is a multiple of 4, so that each field has whole chroma rows "
            "(each covers two of its luma rows); "
-        << width << "x" << height << " is not: crop or pad it to a multiple of 4 (ffmpeg -vf crop or pad)";
+        << width << "x" << height << " is not: crop or pad it to a multiple of 4 (" << cropHint << ")";
   } else if (layout.mirrored && height % 2 != 0) {
     out << "bottom field first needs an even height (the fields of an odd height are not swapped by turning the "
            "frame over); "

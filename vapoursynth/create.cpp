@@ -253,7 +253,8 @@ void VS_CC CreateZemIvtc(const VSMap* in, VSMap* out, void* /*userData*/, VSCore
     return Refuse(out, vsapi, d, order.text);
   d->layout = PackedLayout{chroma, bottomFirst};
   char problem[LayoutProblemBytes];
-  if (LayoutProblemText(source.width, source.height, d->layout, problem)) return Refuse(out, vsapi, d, problem);
+  if (LayoutProblemText(source.width, source.height, d->layout, CommandCropHint, problem))
+    return Refuse(out, vsapi, d, problem);
   // The module's own limits: a row per field, and 32-bit byte offsets in the
   // packed frame.
   if (source.height < 2) return Refuse(out, vsapi, d, "Video height must be at least 2");
