@@ -3,9 +3,9 @@
 // Wine). A source filter of its own makes noise frames; every output frame
 // must be the command's path on packed rows (convert/, compose/), with
 // _FieldBased and the durations where the host has properties; then every
-// refusal's words, a source frame's error, the timecodes file, the MT mode,
-// two instances on two threads (stand-in) or Prefetch(2) (AviSynth+), and in
-// the stand-in nothing left alive.
+// refusal's words, a source frame's error, the timecodes file, two instances
+// on two threads (stand-in) or Prefetch(2) (AviSynth+), a plan from a FIFO,
+// and in the stand-in nothing left alive.
 //   avs_c_client HOST_LIBRARY MODULE WORKDIR [local|global [optional]]
 #include "avisynth_c/avs_c.h"
 #include "compose/compose.h"
@@ -189,8 +189,8 @@ AvsValue Zem(const Case& c, int failAt) {
 
 // Every `step`th output frame of `clip` from `first` against the command's
 // path (source planes to packed rows, the core's stages on one thread, packed
-// rows back) and, with properties, the command's times. Returns the frames
-// that differ; run by a thread of its own for each instance.
+// rows back) and, with properties, the command's times; counts the frames
+// that differ. Run by a thread of its own for each instance.
 struct Check {
   const Case* c;
   AvsClip* clip;
@@ -368,6 +368,7 @@ int Main(int argc, char** argv) {
   host.releaseValue(first), host.releaseValue(v);
 #endif
 
+  tally.group = "the end";  // the stand-in counts what is alive and what was misused
   host.deleteEnv(env);
   if (standin) CHECK(host.standinFaults() == 0);
   Print(1, "avs_c_client: %d checks, %d failed\n", tally.checks, tally.failures);
