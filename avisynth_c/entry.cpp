@@ -5,9 +5,9 @@
 // frame is asked for.
 #include "avisynth_c/avs_c.h"
 #include "avisynth_c/avs_link.h"
-#include "avisynth_c/text.h"
 #include "avisynth_c/zem_filter.h"
 #include "platform/crt.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -85,15 +85,6 @@ bool WriteTimecodes(const char* path, const PlanState& plan) {
   return CloseOutput(fd) && ok;
 }
 
-uint32_t CommonDivisor(uint32_t a, uint32_t b) {
-  while (b != 0) {
-    const uint32_t r = a % b;
-    a = b;
-    b = r;
-  }
-  return a;
-}
-
 AvsValue AVSC_CC CreateZemIvtc(AvsEnv* env, AvsValue args, void* /*userData*/) {
   const AvsValue child = AvsArrayElement(args, ArgClip);
   if (child.type != 'c') return AvsErrorValue("ZEMIVTC: the first argument must be a clip");
@@ -149,23 +140,9 @@ AvsValue AVSC_CC CreateZemIvtc(AvsEnv* env, AvsValue args, void* /*userData*/) {
     z.layout.mirrored = (vi.imageType & AvsItTff) == 0 && (vi.imageType & AvsItBff) != 0;
   }
   z.layout.mirrored = z.layout.mirrored && dependsOnOrder;
-  char size[32];
-  TextBuffer sizeText = StartText(size, sizeof size);
-  sizeText << vi.width << "x" << vi.height;
-  if (z.planar && vi.width % 2 != 0) {
-    t << "ZEMIVTC: odd width " << vi.width << " cannot be carried as YUY2";
-    return refuse(nullptr);
-  }
-  if (z.planar && z.layout.chroma == PlanarYuv420 && vi.height % 4 != 0) {
-    t << "ZEMIVTC: interlaced 4:2:0 needs a height that is a multiple of 4, so that each field has whole chroma "
-         "rows (each covers two of its luma rows); "
-      << size << " is not: crop or pad it (Crop, AddBorders)";
-    return refuse(nullptr);
-  }
-  if (z.layout.mirrored && vi.height % 2 != 0) {
-    t << "ZEMIVTC: bottom field first needs an even height (the fields of an odd height are not swapped by "
-         "turning the frame over); "
-      << size << " is not";
+  char problem[LayoutProblemBytes];
+  if (LayoutProblemText(vi.width, vi.height, z.layout, "Crop, AddBorders", problem)) {
+    t << "ZEMIVTC: " << problem;
     return refuse(nullptr);
   }
 
@@ -192,7 +169,8 @@ AvsValue AVSC_CC CreateZemIvtc(AvsEnv* env, AvsValue args, void* /*userData*/) {
   z.lastSource = vi.numFrames > 0 ? vi.numFrames - 1 : 0;
   z.setProperties = avs.getFramePropsRw != nullptr && avs.propSetInt != nullptr;
   vi.numFrames = z.plan->frameCount;
-  const uint32_t divisor = CommonDivisor(static_cast<uint32_t>(fpsNum), static_cast<uint32_t>(fpsDen));
+  const uint32_t divisor =
+      static_cast<uint32_t>(GreatestCommonDivisor(static_cast<uint32_t>(fpsNum), static_cast<uint32_t>(fpsDen)));
   vi.fpsNumerator = static_cast<uint32_t>(fpsNum) / divisor;
   vi.fpsDenominator = static_cast<uint32_t>(fpsDen) / divisor;
   if (!StartInstance(fi, z)) {

@@ -1,8 +1,8 @@
 #include "avisynth_c/plan_state.h"
 
 #include "avisynth_c/avs_link.h"
-#include "avisynth_c/text.h"
 #include "platform/crt.h"
+#include "platform/text.h"
 
 namespace {
 

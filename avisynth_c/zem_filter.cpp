@@ -6,8 +6,8 @@
 #include "avisynth_c/zem_filter.h"
 
 #include "avisynth_c/shared_pool.h"
-#include "avisynth_c/text.h"
 #include "platform/crt.h"
+#include "platform/text.h"
 
 AvsApi avs;
 

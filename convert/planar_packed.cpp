@@ -1,5 +1,7 @@
 #include "convert/planar_packed.h"
 
+#include "platform/text.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -88,27 +90,6 @@ void SplitRow(const uint8_t* other, const uint8_t* in, uint8_t* y, uint8_t* u, u
 // field that covers it (rows 4i+f and 4i+f+2 share chroma row 2i+f).
 inline int32_t ChromaRowOf(int32_t s, PlanarChroma chroma) { return chroma == PlanarYuv420 ? 2 * (s / 4) + s % 2 : s; }
 
-// Appends to a message without a C library; `end` is where it must stop
-// (one byte is kept for the terminating zero).
-struct TextWriter {
-  char* at;
-  char* end;
-  TextWriter& operator<<(const char* s) {
-    while (*s && at < end) *at++ = *s++;
-    return *this;
-  }
-  TextWriter& operator<<(int32_t value) {
-    char digits[12];
-    int32_t n = 0;
-    uint32_t v = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
-    do digits[n++] = static_cast<char>('0' + v % 10);
-    while ((v /= 10) != 0);
-    if (value < 0 && at < end) *at++ = '-';
-    while (n > 0 && at < end) *at++ = digits[--n];
-    return *this;
-  }
-};
-
 // Planar rows rowBegin, rowBegin + step, ... below rowEnd, into packed rows.
 void PlanarToPackedRowSet(const PlanarFrame& planar, int32_t width, int32_t height, int32_t rowBegin, int32_t rowEnd,
                           int32_t step, uint8_t* packed, ptrdiff_t pitch, const PackedLayout& layout) {
@@ -124,14 +105,14 @@ void PlanarToPackedRowSet(const PlanarFrame& planar, int32_t width, int32_t heig
 
 }  // namespace
 
-bool LayoutProblemText(int32_t width, int32_t height, const PackedLayout& layout, char* text) {
-  TextWriter out{text, text + LayoutProblemBytes - 1};
+bool LayoutProblemText(int32_t width, int32_t height, const PackedLayout& layout, const char* cropHint, char* text) {
+  TextBuffer out = StartText(text, LayoutProblemBytes);
   if (width % 2 != 0) {
     out << "odd width " << width << " cannot be carried as YUY2";
   } else if (layout.chroma == PlanarYuv420 && height % 4 != 0) {
     out << "interlaced 4:2:0 needs a height that is a multiple of 4, so that each field has whole chroma rows "
            "(each covers two of its luma rows); "
-        << width << "x" << height << " is not: crop or pad it to a multiple of 4 (ffmpeg -vf crop or pad)";
+        << width << "x" << height << " is not: crop or pad it to a multiple of 4 (" << cropHint << ")";
   } else if (layout.mirrored && height % 2 != 0) {
     out << "bottom field first needs an even height (the fields of an odd height are not swapped by turning the "
            "frame over); "
@@ -139,7 +120,6 @@ bool LayoutProblemText(int32_t width, int32_t height, const PackedLayout& layout
   } else {
     return false;
   }
-  *out.at = '\0';
   return true;
 }
 

@@ -58,9 +58,11 @@ inline int32_t RowsPerUnit(PlanarChroma chroma) { return chroma == PlanarYuv420 
 // height): writes the message, which names the size and what to do, with a
 // terminating zero into `text` (LayoutProblemBytes at most) and returns true;
 // returns false, writing nothing, when they can. Every front end refuses
-// with these words.
+// with these words; `cropHint` names the tools that crop or pad in its
+// host (the command's and the VapourSynth plugin's: CommandCropHint).
 constexpr int32_t LayoutProblemBytes = 320;
-bool LayoutProblemText(int32_t width, int32_t height, const PackedLayout& layout, char* text);
+constexpr const char* CommandCropHint = "ffmpeg -vf crop or pad";
+bool LayoutProblemText(int32_t width, int32_t height, const PackedLayout& layout, const char* cropHint, char* text);
 
 // Planar rows [rowBegin, rowEnd) of a frame `height` rows high to YUY2 rows
 // of 2 * width bytes placed `pitch` bytes apart. Width must be even; reads

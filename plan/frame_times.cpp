@@ -37,15 +37,6 @@ bool NotLater(const FrameTime& x, const FrameTime& y) {
                   Multiply(static_cast<uint64_t>(y.numerator), static_cast<uint64_t>(x.denominator)));
 }
 
-uint64_t Gcd(uint64_t a, uint64_t b) {
-  while (b != 0) {
-    const uint64_t r = a % b;
-    a = b;
-    b = r;
-  }
-  return a;
-}
-
 // a * b, false when it does not fit in 63 bits.
 bool MultiplyFits(uint64_t a, uint64_t b, uint64_t* product) {
   const Wide w = Multiply(a, b);
@@ -128,7 +119,7 @@ bool DurationSeconds(const FrameTime& from, const FrameTime& to, int64_t* numera
   const uint64_t d1 = static_cast<uint64_t>(from.denominator), d2 = static_cast<uint64_t>(to.denominator);
   const uint64_t q1 = static_cast<uint64_t>(from.numerator) / d1, r1 = static_cast<uint64_t>(from.numerator) % d1;
   const uint64_t q2 = static_cast<uint64_t>(to.numerator) / d2, r2 = static_cast<uint64_t>(to.numerator) % d2;
-  const uint64_t g = Gcd(d1, d2);
+  const uint64_t g = GreatestCommonDivisor(d1, d2);
   const uint64_t l1 = d2 / g, l2 = d1 / g;  // d1 * l1 = d2 * l2 = lcm
   uint64_t lcm, whole, a, b;
   if (!MultiplyFits(d1, l1, &lcm) || !MultiplyFits(q2 - q1, lcm, &whole) || !MultiplyFits(r2, l2, &b) ||
@@ -138,17 +129,26 @@ bool DurationSeconds(const FrameTime& from, const FrameTime& to, int64_t* numera
   uint64_t den = lcm;
   // Times 1001/60000, reduced crosswise first.
   uint64_t f = 1001, s = 60000;
-  uint64_t c = Gcd(num, s);
+  uint64_t c = GreatestCommonDivisor(num, s);
   num /= c;
   s /= c;
-  c = Gcd(f, den);
+  c = GreatestCommonDivisor(f, den);
   f /= c;
   den /= c;
   if (!MultiplyFits(num, f, &num) || !MultiplyFits(den, s, &den)) return false;
-  c = Gcd(num, den);
+  c = GreatestCommonDivisor(num, den);
   *numerator = static_cast<int64_t>(num / c);
   *denominator = static_cast<int64_t>(den / c);
   return true;
+}
+
+uint64_t GreatestCommonDivisor(uint64_t a, uint64_t b) {
+  while (b != 0) {
+    const uint64_t r = a % b;
+    a = b;
+    b = r;
+  }
+  return a;
 }
 
 int32_t FormatTimecodeLine(const FrameTime& time, char* line) {

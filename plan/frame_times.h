@@ -39,6 +39,10 @@ FrameTime LastFrameEnd(const FrameTime& start, const FrameTime* previous);
 // terms: *numerator / *denominator. False where it does not fit in 63 bits.
 bool DurationSeconds(const FrameTime& from, const FrameTime& to, int64_t* numerator, int64_t* denominator);
 
+// The greatest common divisor (0 and 0 give 0), for rates and durations in
+// lowest terms.
+uint64_t GreatestCommonDivisor(uint64_t a, uint64_t b);
+
 // The timecode line of a time: milliseconds with six decimals (the time
 // rounded to the nanosecond) and a line break, as mkvmerge's "timecode format
 // v2" reads it. Writes at most 32 bytes and a terminating zero; returns the

@@ -159,7 +159,7 @@ PlanarFrame ContiguousPlanes(const uint8_t* planar, int width, int height, Chrom
 
 std::string LayoutProblem(int width, int height, const PackedLayout& layout) {
   char text[LayoutProblemBytes];
-  return LayoutProblemText(width, height, CoreLayout(layout), text) ? text : "";
+  return LayoutProblemText(width, height, CoreLayout(layout), CommandCropHint, text) ? text : "";
 }
 
 void PlanarToPacked(const uint8_t* planar, int width, int height, uint8_t* packed, ptrdiff_t pitch,

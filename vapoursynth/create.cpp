@@ -14,18 +14,6 @@ __declspec(dllimport) int __cdecl _wopen(const wchar_t* path, int flags, ...);
 }
 #endif
 
-Message& Message::operator<<(int64_t value) {
-  char digits[20];
-  int32_t n = 0;
-  uint64_t v = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-  do digits[n++] = static_cast<char>('0' + v % 10);
-  while ((v /= 10) != 0);
-  if (value < 0) *this << "-";
-  while (n > 0 && length < static_cast<int32_t>(sizeof text) - 1) text[length++] = digits[--n];
-  text[length] = '\0';
-  return *this;
-}
-
 void FreeInstance(ZemIvtcInstance* d, const VSAPI* vsapi) {
   if (!d) return;
   if (d->source) vsapi->freeNode(d->source);
@@ -265,7 +253,8 @@ void VS_CC CreateZemIvtc(const VSMap* in, VSMap* out, void* /*userData*/, VSCore
     return Refuse(out, vsapi, d, order.text);
   d->layout = PackedLayout{chroma, bottomFirst};
   char problem[LayoutProblemBytes];
-  if (LayoutProblemText(source.width, source.height, d->layout, problem)) return Refuse(out, vsapi, d, problem);
+  if (LayoutProblemText(source.width, source.height, d->layout, CommandCropHint, problem))
+    return Refuse(out, vsapi, d, problem);
   // The module's own limits: a row per field, and 32-bit byte offsets in the
   // packed frame.
   if (source.height < 2) return Refuse(out, vsapi, d, "Video height must be at least 2");

@@ -12,6 +12,7 @@
 #include "convert/planar_packed.h"
 #include "plan/frame_plan.h"
 #include "plan/frame_times.h"
+#include "platform/text.h"
 #include "vapoursynth/vs_api.h"
 
 // The function's name in the plugin's namespace, and the prefix of every
@@ -43,20 +44,5 @@ void VS_CC ZemIvtcFree(void* instanceData, VSCore* core, const VSAPI* vsapi);
 
 // Releases everything the instance holds, then the instance; null is fine.
 void FreeInstance(ZemIvtcInstance* instance, const VSAPI* vsapi);
-
-// A message in a fixed buffer, built without a C library: text, then
-// numbers; longer messages are cut at the buffer's end.
-struct Message {
-  char text[400];
-  int32_t length;
-
-  Message() : length(0) { text[0] = '\0'; }
-  Message& operator<<(const char* s) {
-    while (*s && length < static_cast<int32_t>(sizeof text) - 1) text[length++] = *s++;
-    text[length] = '\0';
-    return *this;
-  }
-  Message& operator<<(int64_t value);
-};
 
 #endif

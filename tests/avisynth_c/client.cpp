@@ -3,9 +3,9 @@
 // Wine). A source filter of its own makes noise frames; every output frame
 // must be the command's path on packed rows (convert/, compose/), with
 // _FieldBased and the durations where the host has properties; then every
-// refusal's words, a source frame's error, the timecodes file, the MT mode,
-// two instances on two threads (stand-in) or Prefetch(2) (AviSynth+), and in
-// the stand-in nothing left alive.
+// refusal's words, a source frame's error, the timecodes file, two instances
+// on two threads (stand-in) or Prefetch(2) (AviSynth+), a plan from a FIFO,
+// and in the stand-in nothing left alive.
 //   avs_c_client HOST_LIBRARY MODULE WORKDIR [local|global [optional]]
 #include "avisynth_c/avs_c.h"
 #include "compose/compose.h"
@@ -20,6 +20,8 @@
 #include "tests/abi/eh3_fix.h"  // AviSynth 2.6 under Wine
 #endif
 WINRT_RUNTIME(AvsCClientTypeInfoTable)
+extern "C" __declspec(dllimport) int __cdecl _chdir(const char* path);
+#define chdir _chdir
 using winrt::Print;
 void* OpenHost(const char* path, bool) {
   void* dll = LoadLibraryExA(path, nullptr, 0x8);  // its own folder first for what it imports
@@ -35,6 +37,7 @@ void* OpenHost(const char* path, bool) {
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 namespace winrt {
 struct {
   int checks, failures;
@@ -45,11 +48,6 @@ bool WriteWholeFile(const char* path, const void* bytes, unsigned count) {
   FILE* f = fopen(path, "wb");
   return f && fwrite(bytes, 1, count, f) == count && fclose(f) == 0;
 }
-const char* JoinPath(const char* dir, const char* name) {  // kept for a few calls
-  static char paths[8][4096];
-  static int next;
-  return snprintf(paths[++next % 8], 4096, "%s/%s", dir, name), paths[next % 8];
-}
 }  // namespace winrt
 #define Print(fd, ...) fprintf(fd == 1 ? stdout : stderr, __VA_ARGS__)
 #define CHECK(c)          \
@@ -58,7 +56,6 @@ const char* JoinPath(const char* dir, const char* name) {  // kept for a few cal
 void* OpenHost(const char* path, bool global) { return dlopen(path, RTLD_NOW | (global ? RTLD_GLOBAL : RTLD_LOCAL)); }
 #define Symbol dlsym
 #endif
-using winrt::JoinPath;
 using winrt::SameText;
 using winrt::tally;
 
@@ -76,12 +73,9 @@ namespace {
   X(int64_t, propGetInt, avs_prop_get_int, (AvsEnv*, const AvsMap*, const char*, int, int*)) \
   X(int, standinFaults, StandinFaults, ())
 #define SLOT(ret, slot, name, params) ret(AVSC_CC* slot) params;
-struct {
-  CLIENT_FUNCTIONS(SLOT)
-} host;
-AvsApi avs;
+struct : AvsApi{// what the module takes from the host, and what this client calls besides
+                CLIENT_FUNCTIONS(SLOT)} host;
 AvsEnv* env;
-const char* workDir;
 constexpr const char* kPlan =
     "00112233445566"
     "1234560654321"
@@ -100,31 +94,35 @@ AvsValue Int(int i) {
 bool IsYuy2(uint32_t type) { return type == AvsCsYuy2; }
 bool Is420(uint32_t type) { return (type & ~AvsCsPlaneOrderMask) == (AvsCsYv12 & ~AvsCsPlaneOrderMask); }
 
-// A frame's pixels as Y, U, V planes one after another in `p` (YUY2 as 4:2:2,
-// through convert/), copied out of the host's frame or (`into`) into it.
+// A frame's pixels as Y, U, V planes one after another from `p`, and their bytes.
+PlanarFrame Planes(uint32_t type, int w, int h, uint8_t* p) {
+  return PlanarFrame{p, p + w * h, p + w * h + w / 2 * (Is420(type) ? h / 2 : h), w, w / 2};
+}
+int PlanesBytes(uint32_t type, int w, int h) { return w * h * (Is420(type) ? 3 : 4) / 2; }
+// The planes in `p` (YUY2 as 4:2:2, through convert/) copied out of the
+// host's frame or (`into`) into it.
 void Transfer(uint32_t type, int w, int h, AvsVideoFrame* f, uint8_t* p, bool into) {
-  const int ch = Is420(type) ? h / 2 : h;
-  const PlanarFrame planes{p, p + w * h, p + w * h + w / 2 * ch, w, w / 2};
-  const int ids[3] = {AvsPlaneY, AvsPlaneU, AvsPlaneV}, rowBytes[3] = {w, w / 2, w / 2}, rows[3] = {h, ch, ch};
+  const PlanarFrame planes = Planes(type, w, h, p);
+  const int ids[3] = {AvsPlaneY, AvsPlaneU, AvsPlaneV};
   uint8_t* const starts[3] = {planes.y, planes.u, planes.v};
-  uint8_t* packed =
-      into ? AvsWritePtr(avs, f, AvsPlaneDefault) : const_cast<uint8_t*>(AvsReadPtr(avs, f, AvsPlaneDefault));
-  if (IsYuy2(type) && into) PlanarToPackedRows(planes, w, h, 0, h, packed, AvsPitch(avs, f, 0), {PlanarYuv422, false});
-  if (IsYuy2(type) && !into) PackedToPlanarRows(packed, AvsPitch(avs, f, 0), w, h, 0, h, planes, {PlanarYuv422, false});
+  uint8_t* packed = into ? AvsWritePtr(host, f, 0) : const_cast<uint8_t*>(AvsReadPtr(host, f, 0));
+  if (IsYuy2(type) && into) PlanarToPackedRows(planes, w, h, 0, h, packed, AvsPitch(host, f, 0), {PlanarYuv422, false});
+  if (IsYuy2(type) && !into)
+    PackedToPlanarRows(packed, AvsPitch(host, f, 0), w, h, 0, h, planes, {PlanarYuv422, false});
   for (int q = 0; q < 3 && !IsYuy2(type); ++q) {
-    for (int y = 0; y < rows[q]; ++y) {
-      uint8_t* row =
-          (into ? AvsWritePtr(avs, f, ids[q]) : (uint8_t*)AvsReadPtr(avs, f, ids[q])) + y * AvsPitch(avs, f, ids[q]);
-      into ? memcpy(row, starts[q] + y * rowBytes[q], rowBytes[q])
-           : memcpy(starts[q] + y * rowBytes[q], row, rowBytes[q]);
+    const int rowBytes = q ? w / 2 : w, rows = q && Is420(type) ? h / 2 : h;
+    for (int y = 0; y < rows; ++y) {
+      uint8_t* row = (into ? AvsWritePtr(host, f, ids[q]) : const_cast<uint8_t*>(AvsReadPtr(host, f, ids[q]))) +
+                     y * AvsPitch(host, f, ids[q]);
+      uint8_t* plane = starts[q] + y * rowBytes;
+      memcpy(into ? row : plane, into ? plane : row, rowBytes);
     }
   }
 }
 // Source frame k's planes, noise from the frame number and the place.
 PlanarFrame SourcePlanes(uint32_t type, int w, int h, int k, uint8_t* p) {
-  const int size = w * h * (Is420(type) ? 3 : 4) / 2;
-  for (int i = 0; i < size; ++i) p[i] = ((k * 7919 + i) * 2654435761u) >> 24;
-  return PlanarFrame{p, p + w * h, p + w * h + size / 2 - w * h / 2, w, w / 2};
+  for (int i = 0; i < PlanesBytes(type, w, h); ++i) p[i] = ((k * 7919 + i) * 2654435761u) >> 24;
+  return Planes(type, w, h, p);
 }
 
 // ZemTestSource(type, width, height, frames, imageType, failAt): every frame
@@ -140,7 +138,7 @@ AvsVideoFrame* AVSC_CC SourceGetFrame(AvsFilterInfo* fi, int n) {
 }
 void AVSC_CC SourceFree(AvsFilterInfo* fi) {
   Source* s = static_cast<Source*>(fi->userData);
-  for (int k = 0; k < s->count; ++k) avs.releaseVideoFrame(s->frames[k]);
+  for (int k = 0; k < s->count; ++k) host.releaseVideoFrame(s->frames[k]);
   free(s);
 }
 AvsValue AVSC_CC MakeSource(AvsEnv* e, AvsValue args, void*) {
@@ -148,19 +146,19 @@ AvsValue AVSC_CC MakeSource(AvsEnv* e, AvsValue args, void*) {
   for (int i = 0; i < 6; ++i) a[i] = AvsArrayElement(args, i).d.integer;
   AvsValue blank = host.invoke(e, "BlankClip", AvsValue{'a', 0, {nullptr}}, nullptr), v;
   AvsFilterInfo* fi = nullptr;
-  AvsClip* clip = avs.newCFilter(e, &fi, blank, 1);
+  AvsClip* clip = host.newCFilter(e, &fi, blank, 1);
   fi->vi = AvsVideoInfo{a[1], a[2], 30000, 1001, a[3], a[0], 0, 0, 0, 0, a[4]};
   Source* s = static_cast<Source*>(malloc(sizeof(Source)));
   *s = Source{a[3], a[5], {}};
   uint8_t* planes = static_cast<uint8_t*>(malloc(2 * a[1] * a[2]));
   for (int k = 0; k < s->count; ++k) {
-    s->frames[k] = avs.newVideoFrameA(e, &fi->vi, 16);
+    s->frames[k] = host.newVideoFrameA(e, &fi->vi, 16);
     SourcePlanes(a[0], a[1], a[2], k, planes);
     if (IsYuy2(a[0]) || (a[0] & ~0x318) == int(0xA0000000)) Transfer(a[0], a[1], a[2], s->frames[k], planes, true);
   }
   fi->userData = s, fi->getFrame = SourceGetFrame, fi->freeFilter = SourceFree;
-  avs.setToClip(&v, clip);
-  return avs.releaseClip(clip), host.releaseValue(blank), free(planes), v;
+  host.setToClip(&v, clip);
+  return host.releaseClip(clip), host.releaseValue(blank), free(planes), v;
 }
 
 struct Case {
@@ -180,19 +178,19 @@ AvsValue Zem(const Case& c, int failAt) {
   int n = 1;
   auto add = [&](const char* name, AvsValue value) { names[n] = name, args[n++] = value; };
   auto text = [](const char* s) { return AvsValue{'s', 0, {const_cast<char*>(s)}}; };
-  if (c.planFile) add("zemFile", text(JoinPath(workDir, c.planFile)));
+  if (c.planFile) add("zemFile", text(c.planFile));
   if (c.order) add("fieldOrder", text(c.order));
   if (c.fpsNum) add("fpsNum", Int(c.fpsNum));
   if (c.fpsDen) add("fpsDen", Int(c.fpsDen));
-  if (c.timecodes) add("timecodes", text(JoinPath(workDir, c.timecodes)));
+  if (c.timecodes) add("timecodes", text(c.timecodes));
   AvsValue result = host.invoke(env, "ZEMIVTC", AvsValue{'a', static_cast<short>(n), {args}}, names);
   return host.releaseValue(args[0]), result;
 }
 
 // Every `step`th output frame of `clip` from `first` against the command's
 // path (source planes to packed rows, the core's stages on one thread, packed
-// rows back) and, with properties, the command's times. Returns the frames
-// that differ; run by a thread of its own for each instance.
+// rows back) and, with properties, the command's times; counts the frames
+// that differ. Run by a thread of its own for each instance.
 struct Check {
   const Case* c;
   AvsClip* clip;
@@ -225,9 +223,9 @@ unsigned CheckFrames(void* arg) {
     if (r.code != '1')
       FinishFrame(one, tables, r.code, TableFor(tables, r.code).offsets, selected, row, result, row, w, h);
     PackedToPlanarRows(result, row, w, h, 0, h, SourcePlanes(c.type, w, h, 0, planes), layout);
-    AvsVideoFrame* f = avs.getFrame(k.clip, n);
+    AvsVideoFrame* f = host.getFrame(k.clip, n);
     if (f) Transfer(c.type, w, h, f, packed[4], false);
-    bool same = f && memcmp(planes, packed[4], w * h * (Is420(c.type) ? 3 : 4) / 2) == 0;
+    bool same = f && memcmp(planes, packed[4], PlanesBytes(c.type, w, h)) == 0;
     int64_t num = 0, den = 0;
     int e[3] = {0, 0, 0};
     if (same && host.propsRo && DurationSeconds(times[n], times[n + 1], &num, &den)) {
@@ -237,7 +235,7 @@ unsigned CheckFrames(void* arg) {
              host.propGetInt(env, m, "_DurationDen", 0, &e[2]) == den && !e[0] && !e[1] && !e[2];
     }
     if (!same && ++k.failures < 4) Print(2, "    frame %d of %dx%d %08x differs\n", n, w, h, c.type);
-    if (f) avs.releaseVideoFrame(f);
+    if (f) host.releaseVideoFrame(f);
   }
   FreeFilterTables(tables);
   return free(planes), 0;
@@ -275,32 +273,33 @@ int Main(int argc, char** argv) {
   if (argc < 4) return Print(2, "usage: avs_c_client HOST_LIBRARY MODULE WORKDIR [local|global [optional]]\n"), 2;
   void* library = OpenHost(argv[1], argc > 4 && SameText(argv[4], "global"));
   if (!library && argc > 5) return Print(1, "=== real AviSynth host SKIPPED: cannot load %s ===\n", argv[1]), 77;
-#define BIND(ret, slot, name, params) avs.slot = reinterpret_cast<decltype(avs.slot)>(Symbol(library, #name));
-#define BIND_CLIENT(ret, slot, name, params) host.slot = reinterpret_cast<decltype(host.slot)>(Symbol(library, #name));
-#define MISSING(ret, slot, name, params) || !avs.slot
+#define BIND(ret, slot, name, params) host.slot = reinterpret_cast<decltype(host.slot)>(Symbol(library, #name));
+#define MISSING(ret, slot, name, params) || !host.slot
   if (library) {
-    ZEMIVTC_AVS_IMPORTED(BIND) ZEMIVTC_AVS_LOOKED_UP(BIND) CLIENT_FUNCTIONS(BIND_CLIENT)
+    ZEMIVTC_AVS_IMPORTED(BIND) ZEMIVTC_AVS_LOOKED_UP(BIND) CLIENT_FUNCTIONS(BIND)
   }
   if (!library || !host.invoke ZEMIVTC_AVS_IMPORTED(MISSING))
     return Print(2, "avs_c_client: cannot load %s, or it lacks functions\n", argv[1]), 3;
-  workDir = argv[3], env = host.createEnv(3);
+  env = host.createEnv(3);
   const bool standin = host.standinFaults != nullptr;
   Print(1, "avs_c_client: %s (%s), frame properties: %s\n", argv[1], standin ? "stand-in" : "real",
         host.propsRo ? "yes" : "no");
   host.releaseValue(host.invoke(env, "ClearAutoloadDirs", AvsValue{'a', 0, {nullptr}}, nullptr));  // AviSynth+
-  char* big = static_cast<char*>(malloc(10485761));
-  winrt::WriteWholeFile(JoinPath(workDir, "plan.zem"), kPlan, static_cast<unsigned>(strlen(kPlan)));
-  winrt::WriteWholeFile(JoinPath(workDir, "big.zem"), memset(big, '0', 10485761), 10485761);
-  winrt::WriteWholeFile(JoinPath(workDir, "video.zem"), "2222", 4);
-  free(big);
 
   tally.group = "load";  // AviSynth 2.6 returns the entry point's text, AviSynth+ true
-  CHECK(avs.addFunction(env, "ZemTestSource", "iiiiii", MakeSource, nullptr) == 0);
+  CHECK(host.addFunction(env, "ZemTestSource", "iiiiii", MakeSource, nullptr) == 0);
   AvsValue path{'s', 0, {argv[2]}};
   AvsValue loaded = host.invoke(env, "LoadCPlugin", AvsValue{'a', 1, {&path}}, nullptr);
   if (!CHECK((loaded.type == 's' && SameText(loaded.d.string, "ZEMIVTC Plugin")) ||
              (loaded.type == 'b' && loaded.d.boolean)))
     return Print(2, "    LoadCPlugin gave '%c' %s\n", loaded.type, loaded.type == 'e' ? loaded.d.string : ""), 1;
+  // The plans the cases name, in WORKDIR (entered once the paths given have been used).
+  CHECK(chdir(argv[3]) == 0);
+  char* big = static_cast<char*>(malloc(10485761));
+  winrt::WriteWholeFile("plan.zem", kPlan, static_cast<unsigned>(strlen(kPlan)));
+  winrt::WriteWholeFile("big.zem", memset(big, '0', 10485761), 10485761);
+  winrt::WriteWholeFile("video.zem", "2222", 4);
+  free(big);
 
   // Each clip: its properties and every frame. In the stand-in two
   // instances, as AviSynth+ makes them for Prefetch(2), each asked for every
@@ -325,7 +324,7 @@ int Main(int argc, char** argv) {
       const unsigned num = c.fpsNum ? c.fpsNum : 60000, den = c.fpsDen ? c.fpsDen : c.fpsNum ? 1 : 1001;
       CHECK(vi.numFrames == kPlanFrames && vi.pixelType == int(c.type) && vi.width == c.width && vi.height == c.height);
       CHECK(vi.fpsNumerator == num && vi.fpsDenominator == den && checks[i].failures == 0);
-      avs.releaseClip(checks[i].clip);
+      host.releaseClip(checks[i].clip);
     }
     host.releaseValue(v[0]), host.releaseValue(v[1]), host.releaseValue(prefetched);
   }
@@ -335,40 +334,41 @@ int Main(int argc, char** argv) {
   tally.group = "source error";  // output frame 4 is a '3' at position 6: source frame 3
   AvsValue v = Zem(kCases[0], 3);
   AvsClip* clip = host.takeClip(v, env);
-  AvsVideoFrame* bad = avs.getFrame(clip, 4);
-  CHECK(!bad && avs.clipGetError(clip) && StartsWith(avs.clipGetError(clip), "ZemTestSource: frame refused"));
-  AvsVideoFrame* good = avs.getFrame(clip, 0);
-  if (CHECK(good != nullptr)) avs.releaseVideoFrame(good);
-  avs.releaseClip(clip), host.releaseValue(v);
+  AvsVideoFrame* bad = host.getFrame(clip, 4);
+  CHECK(!bad && host.clipGetError(clip) && StartsWith(host.clipGetError(clip), "ZemTestSource: frame refused"));
+  AvsVideoFrame* good = host.getFrame(clip, 0);
+  if (CHECK(good != nullptr)) host.releaseVideoFrame(good);
+  host.releaseClip(clip), host.releaseValue(v);
 
   tally.group = "timecodes";  // video fields throughout: one field period each
   v = Zem(Case{AvsCsYuy2, 16, 8, 0, nullptr, 0, 0, "video.zem", "video.tc", nullptr}, -1);
   const char* want = "# timecode format v2\n0.000000\n16.683333\n33.366667\n50.050000\n";
   uint8_t* text = nullptr;
   int32_t size = 0;
-  CHECK(ReadPlanFile(JoinPath(workDir, "video.tc"), &text, &size) == PlanReadOk && size == int32_t(strlen(want)) &&
+  CHECK(ReadPlanFile("video.tc", &text, &size) == PlanReadOk && size == int32_t(strlen(want)) &&
         memcmp(text, want, size) == 0);
   free(text), host.releaseValue(v);
 
 #if !defined(_WIN32)
   tally.group = "plan from a FIFO";  // the second instance (as Prefetch makes it) shares the plan read once
-  static const char* fifo = strdup(JoinPath(workDir, "plan.fifo"));
   static platform::Event* second = platform::CreateAutoResetEvent();
-  mkfifo(fifo, 0600);
+  mkfifo("plan.fifo", 0600);
   platform::Thread* writer = platform::StartThread(
       [](void*) {  // a module that opened the FIFO again would wait for ever: after 30 s it gets no plan
-        winrt::WriteWholeFile(fifo, kPlan, strlen(kPlan));
-        return unsigned(platform::WaitForEvent(second, 30000) || winrt::WriteWholeFile(fifo, "", 0));
+        winrt::WriteWholeFile("plan.fifo", kPlan, strlen(kPlan));
+        return unsigned(platform::WaitForEvent(second, 30000) || winrt::WriteWholeFile("plan.fifo", "", 0));
       },
       nullptr);
-  AvsValue first = Zem(Case{AvsCsYuy2, 16, 8, 0, nullptr, 0, 0, "plan.fifo", nullptr, nullptr}, -1);
-  v = Zem(Case{AvsCsYuy2, 16, 8, 0, nullptr, 0, 0, "plan.fifo", nullptr, nullptr}, -1);
+  const Case fromFifo{AvsCsYuy2, 16, 8, 0, nullptr, 0, 0, "plan.fifo", nullptr, nullptr};
+  AvsValue first = Zem(fromFifo, -1);
+  v = Zem(fromFifo, -1);
   platform::SetEvent(second), platform::JoinThread(writer), platform::CloseEvent(second);
   if (CHECK(first.type == 'c' && v.type == 'c')) clip = host.takeClip(v, env);
-  if (v.type == 'c') CHECK(host.videoInfo(clip)->numFrames == kPlanFrames), avs.releaseClip(clip);
-  host.releaseValue(first), host.releaseValue(v), free((void*)fifo);
+  if (v.type == 'c') CHECK(host.videoInfo(clip)->numFrames == kPlanFrames), host.releaseClip(clip);
+  host.releaseValue(first), host.releaseValue(v);
 #endif
 
+  tally.group = "the end";  // the stand-in counts what is alive and what was misused
   host.deleteEnv(env);
   if (standin) CHECK(host.standinFaults() == 0);
   Print(1, "avs_c_client: %d checks, %d failed\n", tally.checks, tally.failures);

@@ -42,7 +42,7 @@ struct VSFrameContext {
 };
 struct VSPlugin {
   std::string id;
-  std::map<std::string, std::pair<VSPublicFunction, std::string>> functions;  // create function, return type
+  std::map<std::string, VSPublicFunction> functions;  // the create functions, by name
 };
 struct VSCore {
   std::map<std::string, VSPlugin> plugins;  // by identifier
@@ -136,9 +136,9 @@ const VSPLUGINAPI pluginApi{
       if (!plugin->id.empty() || apiVersion != VapourSynthApiVersion) Mistake("configPlugin");
       return plugin->id = id, 1;
     },
-    [](const char* name, const char*, const char* ret, VSPublicFunction create, void*, VSPlugin* plugin) {
+    [](const char* name, const char*, const char*, VSPublicFunction create, void*, VSPlugin* plugin) {
       if (plugin->id.empty()) Mistake("registerFunction before configPlugin");
-      return plugin->functions[name] = {create, ret}, 1;
+      return plugin->functions[name] = create, 1;
     }};
 void VS_CC LoadPlugin(const VSMap* in, VSMap* out, void*, VSCore* core, const VSAPI*) {
   const std::string path = api.mapGetData(in, "path", 0, nullptr);
@@ -175,8 +175,6 @@ const VSAPI api = [] {
   a.getWritePtr = [](VSFrame* f, int p) {
     return f->refs > 1 ? Mistake("write to a shared frame"), nullptr : f->plane[p].data();
   };
-  a.getFrameWidth = [](const VSFrame* f, int p) { return f->width[p]; };
-  a.getFrameHeight = [](const VSFrame* f, int p) { return f->height[p]; };
   a.getVideoFormatName = [](const VSVideoFormat* f, char* name) {
     const char* family = f->colorFamily == cfGray ? "Gray" : f->colorFamily == cfRGB ? "RGB" : "YUV";
     return std::sprintf(name, "%s%s", family,
@@ -237,11 +235,11 @@ const VSAPI api = [] {
   a.getPluginByID = [](const char* id, VSCore* core) { return core->plugins.count(id) ? &core->plugins[id] : nullptr; };
   a.invoke = [](VSPlugin* plugin, const char* name, const VSMap* args) {
     VSMap* out = new VSMap;
-    return plugin->functions.at(name).first(args, out, nullptr, theCore, &api), out;
+    return plugin->functions.at(name)(args, out, nullptr, theCore, &api), out;
   };
   a.createCore = [](int) {
     theCore = new VSCore;
-    return theCore->plugins["com.vapoursynth.std"].functions["LoadPlugin"] = {LoadPlugin, ""}, theCore;
+    return theCore->plugins["com.vapoursynth.std"].functions["LoadPlugin"] = LoadPlugin, theCore;
   };
   a.freeCore = [](VSCore* core) {
     if (liveNodes || liveFrames)

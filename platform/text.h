@@ -1,7 +1,8 @@
-// Building short messages in a fixed buffer, without a C library: text is
-// cut at the buffer's end and always ends with a zero.
-#ifndef ZEMIVTC_AVISYNTH_C_TEXT_H
-#define ZEMIVTC_AVISYNTH_C_TEXT_H
+// Building short messages in a fixed buffer, without a C library (the
+// modules' refusals, the core's geometry refusals): text is cut at the
+// buffer's end and always ends with a zero.
+#ifndef ZEMIVTC_PLATFORM_TEXT_H
+#define ZEMIVTC_PLATFORM_TEXT_H
 
 #include <stdint.h>
 
@@ -21,11 +22,13 @@ inline TextBuffer& operator<<(TextBuffer& t, const char* s) {
   return t;
 }
 
-inline TextBuffer& operator<<(TextBuffer& t, int32_t value) {
-  char text[12];
-  int32_t n = 11;
+// Decimal; 64-bit values take the compiler's 64-bit division on 32-bit x86.
+template <class Unsigned, class Signed>
+TextBuffer& PutDecimal(TextBuffer& t, Signed value) {
+  char text[24];
+  int32_t n = 23;
   text[n] = 0;
-  uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
+  Unsigned magnitude = value < 0 ? Unsigned(0) - static_cast<Unsigned>(value) : static_cast<Unsigned>(value);
   do {
     text[--n] = static_cast<char>('0' + magnitude % 10u);
     magnitude /= 10u;
@@ -33,6 +36,22 @@ inline TextBuffer& operator<<(TextBuffer& t, int32_t value) {
   if (value < 0) text[--n] = '-';
   return t << (text + n);
 }
+inline TextBuffer& operator<<(TextBuffer& t, int32_t value) { return PutDecimal<uint32_t>(t, value); }
+inline TextBuffer& operator<<(TextBuffer& t, int64_t value) { return PutDecimal<uint64_t>(t, value); }
+
+// A message with a buffer of its own.
+struct Message {
+  char text[400];
+  TextBuffer out;
+  Message() : out(StartText(text, sizeof text)) {}
+  Message(const Message&) = delete;
+  Message& operator=(const Message&) = delete;
+  template <class T>
+  Message& operator<<(T value) {
+    out << value;
+    return *this;
+  }
+};
 
 inline void PutHex(TextBuffer& t, uint32_t value) {
   char text[11] = "0x";
