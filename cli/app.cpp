@@ -156,26 +156,43 @@ void Render(const Options& options, const RunTuning& tuning, stream::RowBands& b
   if (tuning.deferConversion && passThrough && options.hasPlan)
     forecast = tuning.forecastPlan.empty() ? planCodes : PlanForecast::Read(tuning.forecastPlan);
   if (forecast.FrameCount() != vi.num_frames) forecast = PlanForecast();  // not the plan the filter read
+  // Weaves of two source frames as they are ('1' at an odd position) are
+  // written from the stored frames without the filter, which would convert
+  // both to YUY2 and its weave back again for the same bytes. Unlike a
+  // pass-through guess, the filter cannot confirm this one, so it is taken
+  // only when the forecast is the plan file itself and the file still holds
+  // those bytes now that the filter has read it.
+  const bool weaveStored = forecast.Known() && tuning.forecastPlan.empty() &&
+                           PlanForecast::Read(options.plan).Bytes() == forecast.Bytes();
   writer.WriteHeader(options.rateNumerator, options.rateDenominator);
   std::unique_ptr<FrameSink> sink;  // after `out` and `writer`: it stops before they go
   if (tuning.writerThread) sink = std::make_unique<FrameSink>(writer);
   Progress progress(!options.quiet && isatty(STDERR_FILENO), vi.num_frames, formats.Short());
   for (int n = 0; n < vi.num_frames; ++n) {
-    PVideoFrame frame = FilteredFrame(filtered, source, forecast.PassThroughSource(n), n, env);
-    if (source.Failed()) throw CliError(source.Error());
-    if (!frame || frame->GetRowSize() < 2 * vi.width || frame->GetHeight() < vi.height)
-      throw CliError("the filter returned a malformed frame " + std::to_string(n));
-    // A source frame the filter returned as it is ('1' at an even
-    // position) goes out as the input stored it: converting it to YUY2 and
-    // back to the input's chroma would give these bytes (4:2:0 chroma is
-    // duplicated within each field and taken back as the mean of copies).
-    const stream::StoredFrame stored = passThrough ? source.StoredBytes(frame) : stream::StoredFrame();
+    OutputFrame output;
+    int upper, lower;
+    if (weaveStored && forecast.WovenSources(n, &upper, &lower)) {
+      output.stored = source.StoredSource(upper, &env);
+      output.lower = source.StoredSource(lower, &env);
+      if (source.Failed()) throw CliError(source.Error());
+      if (!output.stored.data || !output.lower.data) output = OutputFrame();  // raw input: the filter makes it
+    }
+    if (!output.lower.Valid()) {
+      output.frame = FilteredFrame(filtered, source, forecast.PassThroughSource(n), n, env);
+      if (source.Failed()) throw CliError(source.Error());
+      if (!output.frame || output.frame->GetRowSize() < 2 * vi.width || output.frame->GetHeight() < vi.height)
+        throw CliError("the filter returned a malformed frame " + std::to_string(n));
+      // A source frame the filter returned as it is ('1' at an even
+      // position) goes out as the input stored it: converting it to YUY2
+      // and back to the input's chroma would give these bytes (4:2:0 chroma
+      // is duplicated within each field and taken back as the mean of
+      // copies).
+      if (passThrough) output.stored = source.StoredBytes(output.frame);
+    }
     if (sink)
-      sink->Push(frame, stored);
-    else if (stored.Valid())
-      writer.WriteStored(stored);
+      sink->Push(std::move(output));
     else
-      writer.WriteFrame(frame->GetReadPtr(), frame->GetPitch());
+      WriteOutputFrame(writer, output);
     progress.Update(n + 1);
   }
   if (sink) sink->Finish();

@@ -17,12 +17,20 @@ void FrameSink::RethrowFailure() {
   if (failure) std::rethrow_exception(failure);
 }
 
-void FrameSink::Push(const PVideoFrame& nextFrame, const stream::StoredFrame& nextStored) {
+void WriteOutputFrame(stream::FrameWriter& writer, const OutputFrame& output) {
+  if (output.lower.Valid())
+    writer.WriteWoven(output.stored.data, output.lower.data);
+  else if (output.stored.Valid())
+    writer.WriteStored(output.stored);
+  else
+    writer.WriteFrame(output.frame->GetReadPtr(), output.frame->GetPitch());
+}
+
+void FrameSink::Push(OutputFrame output) {
   std::unique_lock<std::mutex> hold(lock);
   changed.wait(hold, [&] { return !queued || failure; });
   RethrowFailure();
-  frame = nextFrame;
-  stored = nextStored;
+  next = std::move(output);
   queued = true;
   hold.unlock();
   changed.notify_all();
@@ -39,25 +47,20 @@ void FrameSink::Run() {
   for (;;) {
     changed.wait(hold, [&] { return queued || stopping; });
     if (stopping) break;
-    PVideoFrame current = std::move(frame);
-    stream::StoredFrame currentStored = std::move(stored);
-    frame = PVideoFrame();
+    OutputFrame current = std::move(next);
+    next = OutputFrame();
     queued = false;
     writing = true;
     hold.unlock();
     changed.notify_all();  // room for the next frame while this one is written
     std::exception_ptr error;
     try {
-      if (currentStored.Valid())
-        writer.WriteStored(currentStored);
-      else
-        writer.WriteFrame(current->GetReadPtr(), current->GetPitch());
+      WriteOutputFrame(writer, current);
     } catch (...) {
       error = std::current_exception();
     }
     // Frames and stored buffers go back before the next one is taken.
-    current = PVideoFrame();
-    currentStored = stream::StoredFrame();
+    current = OutputFrame();
     hold.lock();
     writing = false;
     if (error && !failure) failure = error;
@@ -65,8 +68,7 @@ void FrameSink::Run() {
     if (failure) break;
   }
   // Whatever is still queued is dropped here, on this thread's way out.
-  frame = PVideoFrame();
-  stored = stream::StoredFrame();
+  next = OutputFrame();
 }
 
 }  // namespace cli

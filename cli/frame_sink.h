@@ -17,6 +17,17 @@
 
 namespace cli {
 
+// One output frame as it is written: YUY2 rows (`frame`), or the planar
+// bytes of a source frame as the input stored them (`stored`), or the weave
+// of two such frames (`stored` the upper, `lower` the other).
+struct OutputFrame {
+  PVideoFrame frame;
+  stream::StoredFrame stored;
+  stream::StoredFrame lower;
+};
+
+void WriteOutputFrame(stream::FrameWriter& writer, const OutputFrame& output);
+
 class FrameSink {
  public:
   // `writer` must outlive the sink and is used only by the sink's thread
@@ -27,10 +38,9 @@ class FrameSink {
   FrameSink(const FrameSink&) = delete;
   FrameSink& operator=(const FrameSink&) = delete;
 
-  // Queues a frame: its stored planar bytes when `stored` is valid, else its
-  // YUY2 rows. Waits while the previous frame is still queued; rethrows a
-  // write failure of an earlier frame.
-  void Push(const PVideoFrame& frame, const stream::StoredFrame& stored);
+  // Queues a frame. Waits while the previous frame is still queued;
+  // rethrows a write failure of an earlier frame.
+  void Push(OutputFrame output);
   // Returns when every queued frame is written; rethrows a write failure.
   void Finish();
 
@@ -41,11 +51,10 @@ class FrameSink {
   stream::FrameWriter& writer;
   std::mutex lock;
   std::condition_variable changed;
-  bool queued = false;   // `frame`/`stored` wait to be written
+  bool queued = false;   // `next` waits to be written
   bool writing = false;  // the thread is writing a frame
   bool stopping = false;
-  PVideoFrame frame;
-  stream::StoredFrame stored;
+  OutputFrame next;
   std::exception_ptr failure;
   std::thread thread;
 };

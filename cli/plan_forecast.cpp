@@ -6,6 +6,7 @@
 
 #include <cerrno>
 
+#include "compose/compose.h"
 #include "plan/frame_plan.h"
 
 namespace cli {
@@ -43,7 +44,7 @@ PlanForecast PlanForecast::Read(const std::string& path) {
   return ok ? PlanForecast(std::move(bytes)) : PlanForecast();
 }
 
-int PlanForecast::PassThroughSource(int64_t n) {
+int64_t PlanForecast::PositionOf(int64_t n) {
   if (!known || n < 0 || n >= frameCount) return -1;
   if (n < cursorFrame) {
     cursorFrame = 0;
@@ -55,7 +56,21 @@ int PlanForecast::PassThroughSource(int64_t n) {
     do ++cursorPosition;
     while (!IsFrameCode(plan[cursorPosition]));
   }
-  return plan[cursorPosition] == '1' && cursorPosition % 2 == 0 ? static_cast<int>(cursorPosition / 2) : -1;
+  return static_cast<int64_t>(cursorPosition);
+}
+
+int PlanForecast::PassThroughSource(int64_t n) {
+  const int64_t p = PositionOf(n);
+  return p >= 0 && plan[p] == '1' && p % 2 == 0 ? static_cast<int>(p / 2) : -1;
+}
+
+bool PlanForecast::WovenSources(int64_t n, int* upper, int* lower) {
+  const int64_t p = PositionOf(n);
+  if (p < 0 || plan[p] != '1' || p % 2 == 0) return false;
+  const FrameRecipe recipe = RecipeFor(FramePlanEntry{static_cast<uint32_t>(p), '1'});
+  *upper = recipe.upper;
+  *lower = recipe.lower;
+  return recipe.woven;
 }
 
 }  // namespace cli

@@ -80,42 +80,61 @@ PVideoFrame StreamClip::Blank(IScriptEnvironment* env) {
   return frame;
 }
 
-PVideoFrame AVSC_CC StreamClip::GetFrame(int n, IScriptEnvironment* env) {
-  if (Failed()) return Blank(env);
+// Frame n (clamped to the input's end) in a slot; throws CliError.
+StreamClip::Kept* StreamClip::Fetch(int n, IScriptEnvironment* env) {
   if (n < 0) n = 0;
-  const int requested = n;
   highestRequest = std::max(highestRequest, n);
-  try {
-    const int count = reader->KnownFrameCount();
-    if (count == 0) throw CliError("the input holds no frames");
-    if (count > 0 && n >= count) {
-      n = count - 1;
-      clamped = true;
-    }
-    if (Kept* k = Find(n)) return HandOut(*k, requested, env);
-    if (!reader->Seekable() && n < reader->NextFrame())
-      throw CliError("input frame " + std::to_string(n) + " was asked for after frame " +
-                     std::to_string(reader->NextFrame() - 1) + " and is no longer buffered; a pipe cannot go back");
-    // A pipe is read forward frame by frame, each one kept: whichever turns
-    // out to be the last must still be at hand when a request clamps to it.
-    while (reader->Seekable() || reader->NextFrame() <= n) {
-      const int next = reader->Seekable() ? n : reader->NextFrame();
-      Kept* k = Load(next, env);
-      if (!k) break;  // the end came first
-      if (next == n) return HandOut(*k, requested, env);
-    }
-    const int total = reader->KnownFrameCount();
-    if (total <= 0) throw CliError("the input holds no frames");
+  const int count = reader->KnownFrameCount();
+  if (count == 0) throw CliError("the input holds no frames");
+  if (count > 0 && n >= count) {
+    n = count - 1;
     clamped = true;
-    if (Kept* k = Find(total - 1)) return HandOut(*k, requested, env);
-    if (Kept* k = Load(total - 1, env)) return HandOut(*k, requested, env);
-    throw CliError("input frame " + std::to_string(total - 1) + " could not be read again");
+  }
+  if (Kept* k = Find(n)) return k;
+  if (!reader->Seekable() && n < reader->NextFrame())
+    throw CliError("input frame " + std::to_string(n) + " was asked for after frame " +
+                   std::to_string(reader->NextFrame() - 1) + " and is no longer buffered; a pipe cannot go back");
+  // A pipe is read forward frame by frame, each one kept: whichever turns
+  // out to be the last must still be at hand when a request clamps to it.
+  while (reader->Seekable() || reader->NextFrame() <= n) {
+    const int next = reader->Seekable() ? n : reader->NextFrame();
+    Kept* k = Load(next, env);
+    if (!k) break;  // the end came first
+    if (next == n) return k;
+  }
+  const int total = reader->KnownFrameCount();
+  if (total <= 0) throw CliError("the input holds no frames");
+  clamped = true;
+  if (Kept* k = Find(total - 1)) return k;
+  if (Kept* k = Load(total - 1, env)) return k;
+  throw CliError("input frame " + std::to_string(total - 1) + " could not be read again");
+}
+
+// Runs `work`, recording its failure instead of throwing it.
+template <typename Fetched, typename Work>
+Fetched StreamClip::Recorded(Fetched onFailure, Work work) {
+  if (Failed()) return onFailure;
+  try {
+    return work();
   } catch (const CliError& e) {
     error = e.what();
   } catch (const std::exception& e) {
     error = std::string("reading the input failed: ") + e.what();
   }
-  return Blank(env);
+  return onFailure;
+}
+
+PVideoFrame AVSC_CC StreamClip::GetFrame(int n, IScriptEnvironment* env) {
+  PVideoFrame frame = Recorded(PVideoFrame(), [&] { return HandOut(*Fetch(n, env), std::max(n, 0), env); });
+  return frame ? frame : Blank(env);
+}
+
+stream::StoredFrame StreamClip::StoredSource(int n, IScriptEnvironment* env) {
+  return Recorded(stream::StoredFrame(), [&] {
+    Kept* k = Fetch(n, env);
+    if (!reader->Raw()) reader->LoadStoredBytes(k->stored);
+    return k->stored;
+  });
 }
 
 // The filter sees every source top field first: a bottom-field-first one is

@@ -61,6 +61,12 @@ class StreamClip : public IClip {
   }
   bool HandedOutUnconverted() const { return handedOutUnconverted; }
 
+  // The stored bytes of source frame n (clamped like GetFrame), read now if
+  // need be but not converted; an empty stream::StoredFrame after a failure
+  // (Error()). For output frames the caller writes from the input's bytes
+  // without asking the filter.
+  stream::StoredFrame StoredSource(int n, IScriptEnvironment* env);
+
  private:
   struct Kept {
     int index = -1;
@@ -70,6 +76,9 @@ class StreamClip : public IClip {
   };
   Kept* Find(int n);
   Kept* Load(int n, IScriptEnvironment* env);
+  Kept* Fetch(int n, IScriptEnvironment* env);
+  template <typename Fetched, typename Work>
+  Fetched Recorded(Fetched onFailure, Work work);
   PVideoFrame HandOut(Kept& kept, int requested, IScriptEnvironment* env);
   PVideoFrame Blank(IScriptEnvironment* env);
 

@@ -264,7 +264,7 @@ bool FrameReader::SkipFrame() {
   return true;
 }
 
-void FrameReader::Convert(StoredFrame& stored, uint8_t* dst, ptrdiff_t pitch) {
+void FrameReader::LoadStoredBytes(StoredFrame& stored) {
   if (!stored.data && map && MappedBytesFrom(stored.fileOffset, payloadBytes) == payloadBytes)
     stored.data = map + stored.fileOffset;  // converted straight from the page cache
   if (!stored.data) {
@@ -285,6 +285,10 @@ void FrameReader::Convert(StoredFrame& stored, uint8_t* dst, ptrdiff_t pitch) {
     stored.data = own->data();
     stored.owner = std::move(own);
   }
+}
+
+void FrameReader::Convert(StoredFrame& stored, uint8_t* dst, ptrdiff_t pitch) {
+  LoadStoredBytes(stored);
   ConvertPlanar(stored.data, dst, pitch);
 }
 

@@ -85,6 +85,8 @@ class FrameReader {
   // read into a buffer, and kept in `stored`. Throws CliError if the file no
   // longer holds them.
   void Convert(StoredFrame& stored, uint8_t* dst, ptrdiff_t pitch);
+  // The same without converting: `stored.data` points at the frame's bytes.
+  void LoadStoredBytes(StoredFrame& stored);
   // Converts frames in bands on these threads (which must outlive the
   // reader's reads); nullptr converts on the calling thread.
   void SetRowBands(RowBands* rowBands) { bands = rowBands; }

@@ -234,4 +234,28 @@ void FrameWriter::WriteStored(const StoredFrame& stored) {
     throw CliError("the input file was cut short while it was read");
 }
 
+void FrameWriter::WriteWoven(const uint8_t* upper, const uint8_t* lower) {
+  // Every plane's rows alternate between the fields as the luma rows do: at
+  // 4:2:2 a chroma row is its luma row's, and interlaced 4:2:0 gives chroma
+  // row 2i+f to field f. The filter's top field is the frame's first: the
+  // bottom rows when the frame is turned over (bottom field first), whose
+  // height is even.
+  const int upperParity = format.mirrored ? (input.height - 1) % 2 : 0;
+  const size_t lumaBytes = static_cast<size_t>(input.width) * input.height;
+  const size_t chromaWidth = static_cast<size_t>(input.width / 2);
+  const size_t chromaRows = static_cast<size_t>(format.chroma == Chroma::Yuv422 ? input.height : (input.height + 1) / 2);
+  const struct {
+    size_t offset, rowBytes, rows;
+  } planes[3] = {{0, static_cast<size_t>(input.width), static_cast<size_t>(input.height)},
+                 {lumaBytes, chromaWidth, chromaRows},
+                 {lumaBytes + chromaWidth * chromaRows, chromaWidth, chromaRows}};
+  uint8_t* planar = buffer.data() + 6;
+  for (const auto& plane : planes)
+    for (size_t row = 0; row < plane.rows; ++row) {
+      const size_t at = plane.offset + row * plane.rowBytes;
+      std::memcpy(planar + at, (static_cast<int>(row % 2) == upperParity ? upper : lower) + at, plane.rowBytes);
+    }
+  out.Write(buffer.data(), buffer.size());
+}
+
 }  // namespace stream

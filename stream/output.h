@@ -71,6 +71,10 @@ class FrameWriter {
   // when WritesInputFrames()): a frame the filter passed through unchanged.
   void WriteStored(const uint8_t* planar);
   void WriteStored(const StoredFrame& stored);
+  // Writes the weave of two frames as the input stored them (only when
+  // WritesInputFrames()): the rows that make the filter's top field, in
+  // every plane, from `upper`, the others from `lower`.
+  void WriteWoven(const uint8_t* upper, const uint8_t* lower);
 
  private:
   OutputFile& out;

@@ -87,9 +87,10 @@ TEST_P(CliFastPathFormats, EveryShortcutOnOrOffWritesTheSameBytes) {
   const std::string in = TempPath("in.y4m");
   WriteAll(in, RandomY4m(w, h, count, &frames, tags));
   // Pass-through ('1' at even positions), weaves ('1' at odd ones), every
-  // other code, and a last position past the input that clamps to its end.
+  // other code, and last positions past the input that clamp to its end,
+  // whole and woven.
   const std::string plan = TempPath("plan");
-  WriteAll(plan, "10011234561" + std::string(9, '0') + "1");
+  WriteAll(plan, "10011234561" + std::string(9, '0') + "11");
   cli::Options options;
   options.plan = plan;
   options.hasPlan = true;
@@ -111,12 +112,14 @@ TEST_P(CliFastPathFormats, EveryShortcutOnOrOffWritesTheSameBytes) {
   const std::string reference = ReadAll(out);
   if (chromaOut.empty()) {
     const std::vector<std::string> written = Frames(reference, frames[0].size());
-    ASSERT_EQ(written.size(), 10u);
-    // The '1' codes at even positions 0, 4, 10 and 20 (clamped to the last frame).
+    ASSERT_EQ(written.size(), 11u);
+    // The '1' codes at even positions 0, 4, 10 and 20 (clamped to the last
+    // frame), and at 21 the last frame woven with itself.
     EXPECT_TRUE(written[0] == frames[0]);
     EXPECT_TRUE(written[2] == frames[2]);
     EXPECT_TRUE(written[8] == frames[5]);
     EXPECT_TRUE(written[9] == frames[count - 1]);
+    EXPECT_TRUE(written[10] == frames[count - 1]);
   }
 
   // Every combination in the first format; in the others, each shortcut
@@ -142,7 +145,7 @@ TEST_P(CliFastPathFormats, EveryShortcutOnOrOffWritesTheSameBytes) {
   // the filter then reads were handed to it unconverted, and those outputs
   // are made again.
   const std::string wrongForecast = TempPath("forecast");
-  WriteAll(wrongForecast, "1010101010101010101");  // ten frames, each one a source frame unchanged
+  WriteAll(wrongForecast, "101010101010101010101");  // eleven frames, each one a source frame unchanged
   for (const bool piped : {false, true}) {
     cli::RunTuning misled;
     misled.mapInput = !piped;
