@@ -122,17 +122,22 @@ void OutputFile::Write(const void* data, size_t size) {
 }
 
 void OutputFile::Write(const void* first, size_t firstSize, const void* second, size_t secondSize) {
-  struct iovec parts[2] = {{const_cast<void*>(first), firstSize}, {const_cast<void*>(second), secondSize}};
-  int part = 0;
-  while (part < 2) {
-    const ssize_t done = writev(fd, parts + part, 2 - part);
+  std::vector<iovec> parts = {{const_cast<void*>(first), firstSize}, {const_cast<void*>(second), secondSize}};
+  Write(parts);
+}
+
+void OutputFile::Write(std::vector<iovec>& parts) {
+  const size_t count = parts.size();
+  size_t part = 0;
+  while (part < count) {
+    const ssize_t done = writev(fd, parts.data() + part, static_cast<int>(std::min<size_t>(count - part, IOV_MAX)));
     if (done < 0) {
       if (errno == EINTR) continue;
       throw CliError("cannot write " + displayName + ": " + std::strerror(errno));
     }
     size_t left = static_cast<size_t>(done);
-    while (part < 2 && left >= parts[part].iov_len) left -= parts[part++].iov_len;
-    if (part < 2) {
+    while (part < count && left >= parts[part].iov_len) left -= parts[part++].iov_len;
+    if (part < count) {
       parts[part].iov_base = static_cast<uint8_t*>(parts[part].iov_base) + left;
       parts[part].iov_len -= left;
     }
@@ -249,13 +254,14 @@ void FrameWriter::WriteWoven(const uint8_t* upper, const uint8_t* lower) {
   } planes[3] = {{0, static_cast<size_t>(input.width), static_cast<size_t>(input.height)},
                  {lumaBytes, chromaWidth, chromaRows},
                  {lumaBytes + chromaWidth * chromaRows, chromaWidth, chromaRows}};
-  uint8_t* planar = buffer.data() + 6;
+  // Row by row straight from the stored frames: no copy through the process.
+  rows.assign(1, iovec{buffer.data(), 6});
   for (const auto& plane : planes)
     for (size_t row = 0; row < plane.rows; ++row) {
-      const size_t at = plane.offset + row * plane.rowBytes;
-      std::memcpy(planar + at, (static_cast<int>(row % 2) == upperParity ? upper : lower) + at, plane.rowBytes);
+      const uint8_t* from = static_cast<int>(row % 2) == upperParity ? upper : lower;
+      rows.push_back(iovec{const_cast<uint8_t*>(from + plane.offset + row * plane.rowBytes), plane.rowBytes});
     }
-  out.Write(buffer.data(), buffer.size());
+  out.Write(rows);
 }
 
 }  // namespace stream

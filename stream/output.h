@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/uio.h>
+
 #include "stream/frame_reader.h"
 #include "stream/row_bands.h"
 #include "stream/y4m.h"
@@ -28,6 +30,9 @@ class OutputFile {
   void Write(const void* data, size_t size);
   // Writes `first` then `second`, in one system call where it can.
   void Write(const void* first, size_t firstSize, const void* second, size_t secondSize);
+  // Writes the parts in order, in as few system calls as it can; `parts`
+  // is used up on the way.
+  void Write(std::vector<iovec>& parts);
   // Copies `size` bytes at `offset` of the file `inFd` (which must not
   // shrink meanwhile) in the kernel where it can (no copy through this
   // process; for /dev/null, none at all), else through a buffer. Returns the
@@ -82,6 +87,7 @@ class FrameWriter {
   OutputFormat format;
   RowBands* bands;
   std::vector<uint8_t> buffer;  // "FRAME\n" and one frame
+  std::vector<iovec> rows;      // a woven frame's rows
 };
 
 // Installs handlers so that SIGINT, SIGTERM and SIGHUP remove a pending
