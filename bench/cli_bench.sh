@@ -14,6 +14,9 @@
 #            start the measuring reads until an order leads; and on a still
 #            grey picture, where no order ever leads and the measuring reads
 #            every frame up to its limit (the worst case);
+#   piped    the weave into a pipe that cat drains, as an encoder would read
+#            it, beside cat into cat: to /dev/null the weave, written from the
+#            input's pages, touches no pixel at all;
 #   bob      zemivtc with '2' on every position (two frames per input frame),
 #            beside ffmpeg's separatefields + lanczos scale and bwdif=mode=1;
 #   memory   peak resident size of a 720x480 pipe run, 100 vs 3000 frames.
@@ -61,6 +64,8 @@ plan 1001 $((2 * frames - 1)) "$work/weave.plan"
 plan 10 $((2 * frames - 1)) "$work/pass.plan"
 plan 2 $((2 * frames - 1)) "$work/bob.plan"
 
+# A command's output through a pipe that cat drains.
+piped() { "$@" | cat; }
 # name|command|output frames ("" counts them in the warm-up)
 z="$zemivtc -q --plan"
 ff="ffmpeg -v error -i $in"
@@ -76,12 +81,15 @@ runs=(
   "zemivtc weave interlaced tff|$z $work/weave.plan $tff $inI /dev/null|"
   "zemivtc weave still|$z $work/weave.plan $inS /dev/null|"
   "zemivtc weave still tff|$z $work/weave.plan $tff $inS /dev/null|"
+  "cat piped|piped cat $in|"
+  "zemivtc weave piped|piped $z $work/weave.plan $in -|"
+  "zemivtc weave piped tff|piped $z $work/weave.plan $tff $in -|"
   "zemivtc bob|$z $work/bob.plan $in /dev/null|"
   "zemivtc bob tff|$z $work/bob.plan $tff $in /dev/null|"
   "ffmpeg lanczos bob|$ff -vf separatefields,scale=w=iw:h=ih*2:flags=lanczos -f yuv4mpegpipe -y /dev/null|"
   "ffmpeg bwdif|$ff -vf bwdif=mode=1 -f yuv4mpegpipe -y /dev/null|"
 )
-leftRuns=10 # the chart's left panel: runs 0..9 (wall time); the right one the bobs (frames/s)
+leftRuns=13 # the chart's left panel: runs 0..12 (wall time); the right one the bobs (frames/s)
 
 # Output frames of each run, counted once; this pass also warms the page
 # cache and the programs.
@@ -89,7 +97,8 @@ declare -A outFrames orders
 for r in "${runs[@]}"; do
   IFS='|' read -r name cmd _ <<<"$r"
   case $name in
-    cat) outFrames[$name]=$frames && eval "$cmd" >/dev/null ;;
+    cat*) outFrames[$name]=$frames && eval "$cmd" >/dev/null ;;
+    *piped*) outFrames[$name]=${outFrames[zemivtc weave]} && eval "$cmd" >/dev/null ;;
     zemivtc*) outFrames[$name]=$(eval "${cmd/ \/dev\/null/} --info" | awk '/^frames:/ { print $2 }') &&
       orders[$name]=$(eval "${cmd/ \/dev\/null/} --info" | sed -n 's/^field_order: //p') && eval "$cmd" ;;
     ffmpeg*) outFrames[$name]=$(eval "${cmd/-f yuv4mpegpipe -y \/dev\/null/-f framecrc -}" | grep -vc '^#') ;;
@@ -133,6 +142,8 @@ passVsTff=$(ratio "${med[zemivtc pass-through]}" "${med[zemivtc pass-through tff
 weaveVsTff=$(ratio "${med[zemivtc weave]}" "${med[zemivtc weave tff]}")
 interlacedVsTff=$(ratio "${med[zemivtc weave interlaced]}" "${med[zemivtc weave interlaced tff]}")
 stillVsTff=$(ratio "${med[zemivtc weave still]}" "${med[zemivtc weave still tff]}")
+pipedVsTff=$(ratio "${med[zemivtc weave piped]}" "${med[zemivtc weave piped tff]}")
+pipedVsCat=$(ratio "${med[zemivtc weave piped]}" "${med[cat piped]}")
 bobVsTff=$(ratio "${med[zemivtc bob]}" "${med[zemivtc bob tff]}")
 weaveVsCat=$(ratio "${med[zemivtc weave]}" "${med[cat]}")
 passVsCat=$(ratio "${med[zemivtc pass-through]}" "${med[cat]}")
@@ -191,13 +202,16 @@ row "zemivtc weave interlaced" "≤ 1.10 × with --field-order: **$interlacedVsT
 row "zemivtc weave interlaced tff" ""
 row "zemivtc weave still" "≤ 1.10 × with --field-order: **$stillVsTff ×** ($(verdict "$stillVsTff" "<=" 1.10))"
 row "zemivtc weave still tff" ""
+row "cat piped" ""
+row "zemivtc weave piped" "(as a pipe into an encoder) $pipedVsTff × with --field-order; $pipedVsCat × cat piped"
+row "zemivtc weave piped tff" ""
 row "zemivtc bob" "≤ 1.10 × with --field-order: **$bobVsTff ×** ($(verdict "$bobVsTff" "<=" 1.10))"
 row "zemivtc bob tff" ""
 row "ffmpeg lanczos bob" "zemivtc bob ≥ 5 × its frames/s: **$bobVsLanczos ×** ($(verdict "$bobVsLanczos" ">=" 5))"
 row "ffmpeg bwdif" "zemivtc bob ≥ 5 × its frames/s: **$bobVsBwdif ×** ($(verdict "$bobVsBwdif" ">=" 5))"
 echo
 echo "Without --field-order against with it, each rotation's pair: pass-through $(paired "zemivtc pass-through" "zemivtc pass-through tff"),"
-echo "weave $(paired "zemivtc weave" "zemivtc weave tff"), interlaced weave $(paired "zemivtc weave interlaced" "zemivtc weave interlaced tff"), still weave $(paired "zemivtc weave still" "zemivtc weave still tff"), bob $(paired "zemivtc bob" "zemivtc bob tff")."
+echo "weave $(paired "zemivtc weave" "zemivtc weave tff"), interlaced weave $(paired "zemivtc weave interlaced" "zemivtc weave interlaced tff"), still weave $(paired "zemivtc weave still" "zemivtc weave still tff"), bob $(paired "zemivtc bob" "zemivtc bob tff"), piped weave $(paired "zemivtc weave piped" "zemivtc weave piped tff")."
 cpuRatio() { ratio "$(csvMedian "$1" cpu)" "$(csvMedian "$1 tff" cpu)"; }
 echo "CPU time (user + system, medians), without --field-order against with it: pass-through $(cpuRatio "zemivtc pass-through"),"
 echo "weave $(cpuRatio "zemivtc weave"), interlaced weave $(cpuRatio "zemivtc weave interlaced"), still weave $(cpuRatio "zemivtc weave still"), bob $(cpuRatio "zemivtc bob")."
@@ -205,7 +219,7 @@ echo
 echo "The order each render took without --field-order (\`--info\`):"
 for r in "${runs[@]}"; do
   IFS='|' read -r name _ _ <<<"$r"
-  [[ $name == zemivtc* && $name != *tff ]] && echo "- $name: ${orders[$name]}"
+  [[ $name == zemivtc* && $name != *tff && $name != *piped* ]] && echo "- $name: ${orders[$name]}"
 done
 echo
 echo "Memory, 720x480 through a pipe (peak resident size): 100 frames $rss100 KiB, 3000 frames $rss3000 KiB."
