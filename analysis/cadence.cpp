@@ -96,6 +96,17 @@ constexpr double ShareHigh = 2.5;
 constexpr double ShareNoise = 2;
 constexpr double ShareMotion = 0.2;
 constexpr double ShareFloor = 0.02;
+// Telecine repeats come every 5 positions in 3:2: the mean share of each
+// phase of 5 over PhaseReach positions either way, when the least stands
+// out (below PhaseStandOut of the next) and every share of its phase stays
+// below PhaseTop of that next mean (so that a stretch of video or
+// progressive frames beside film, whose shares are alike at every phase,
+// is not read as film), marks the repeats: pooled over a few cycles, they
+// stand out where each alone does not (a near-still grainy shot after an
+// encode).
+constexpr int PhaseReach = 25;
+constexpr double PhaseStandOut = 0.85;
+constexpr double PhaseTop = 0.9;
 // How far a field's two weaves stand apart (the pairing against their sum):
 // below LeanLow the pairing shows no direction (an encode's shared errors
 // make both weaves alike), above LeanHigh a clear one.
@@ -277,12 +288,40 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
   // among changes, the fields two positions either way changing, as they do
   // in 3:2 and 2:3:3:2. Where most fields repeat (a still, drawings held on
   // twos) a repeat says nothing of the cadence.
+  // -1: a repeat by its phase; 1: another phase of such a stretch; 0: not known.
+  std::vector<int> repeatPhase(count, 0);
+  for (int q = 0; q < count; ++q) {
+    if (!shareRead[q]) continue;
+    const int from = std::max(0, q - PhaseReach), to = std::min(count - 1, q + PhaseReach);
+    double sum[5] = {0, 0, 0, 0, 0};
+    int n[5] = {0, 0, 0, 0, 0};
+    for (int j = from; j <= to; ++j)
+      if (shareRead[j]) {
+        sum[j % 5] += measures[j].repeatShare;
+        ++n[j % 5];
+      }
+    if (*std::min_element(n, n + 5) < 2) continue;
+    double mean[5];
+    for (int f = 0; f < 5; ++f) mean[f] = sum[f] / n[f];
+    const int low = static_cast<int>(std::min_element(mean, mean + 5) - mean);
+    double next = std::numeric_limits<double>::infinity(), top = 0;
+    for (int f = 0; f < 5; ++f)
+      if (f != low) next = std::min(next, mean[f]);
+    for (int j = from; j <= to; ++j)
+      if (shareRead[j] && j % 5 == low) top = std::max(top, measures[j].repeatShare);
+    if (mean[low] < PhaseStandOut * next && top < PhaseTop * next) repeatPhase[q] = q % 5 == low ? -1 : 1;
+  }
   std::vector<double> differs(count, 0), changed(count, 0), repeated(count, 0);
   for (int q = 0; q < count; ++q) {
     if (measures[q].repeat < 0) continue;
     differs[q] = Smooth((overFloor(q) - RepeatLow) / (RepeatHigh - RepeatLow));
     changed[q] = differs[q] * (1 - still(q));
-    if (shareRead[q]) {
+    // A repeat by its phase repeats; another phase of such a stretch
+    // changes as `repeat` says (its share, beside a repeat's, would read as
+    // a repeat too).
+    if (repeatPhase[q] < 0) {
+      differs[q] = changed[q] = 0;
+    } else if (shareRead[q] && repeatPhase[q] == 0) {
       const double r = measures[q].repeatShare / std::max(shareFloor[q], ShareFloor);
       const double apart = Smooth((r - ShareLow) / (ShareHigh - ShareLow));
       differs[q] = std::min(differs[q], apart);
