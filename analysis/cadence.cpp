@@ -64,8 +64,12 @@ constexpr double CodingLow = 2;
 constexpr double CodingHigh = 8;
 constexpr int FloorReach = 8;
 constexpr double HeldHigh = 16;
-// Both sides of a weave changing this many times more than usual: a cut.
+// Both sides of a weave changing this many times more than usual, and its
+// weave combing over CutComb of the blocks with detail of their own: a cut.
+// (After an encode a held drawing giving way to the next can change as much
+// as a cut, but the blocks it leaves alone do not comb.)
 constexpr double SceneChange = 8;
+constexpr double CutComb = 0.8;
 // A change below StillLow of the stretch's motion is none, above StillHigh
 // a change in full; StretchReach: positions either way of the stretch.
 constexpr double StillLow = 0.003;
@@ -80,6 +84,37 @@ constexpr int CutReach = 2;
 // below RepeatLow a repeated field, above RepeatHigh a new moment.
 constexpr double RepeatLow = 0.15;
 constexpr double RepeatHigh = 0.4;
+// The repeat share (PositionMeasures::repeatShare) against the least share
+// around, where that stands out (below ShareStandOut of the median): up to
+// ShareLow times it a repeat, from ShareHigh times on a change. A share is
+// read where the change around stands ShareNoise times out of the noise
+// and is ShareMotion of the stretch's motion at least, and away from cuts;
+// ShareFloor is the least floor (a clean clip's repeats share nothing).
+constexpr double ShareStandOut = 0.75;
+constexpr double ShareLow = 1.3;
+constexpr double ShareHigh = 2.5;
+constexpr double ShareNoise = 2;
+constexpr double ShareMotion = 0.2;
+constexpr double ShareFloor = 0.02;
+// Telecine repeats come every 5 positions in 3:2: the mean share of each
+// phase of 5 over PhaseReach positions either way, when the least stands
+// out (below PhaseStandOut of the next) and every share of its phase stays
+// below PhaseTop of that next mean (so that a stretch of video or
+// progressive frames beside film, whose shares are alike at every phase,
+// is not read as film), marks the repeats: pooled over a few cycles, they
+// stand out where each alone does not (a near-still grainy shot after an
+// encode).
+constexpr int PhaseReach = 25;
+constexpr double PhaseStandOut = 0.85;
+constexpr double PhaseTop = 0.9;
+// How far a field's two weaves stand apart (the pairing against their sum):
+// below LeanLow the pairing shows no direction (an encode's shared errors
+// make both weaves alike), above LeanHigh a clear one.
+constexpr double LeanLow = 0.15;
+constexpr double LeanHigh = 0.4;
+// Of the positions that could show a picture of three fields, the one
+// whose decision is surer by more than this is taken.
+constexpr double PickMargin = 0.5;
 // The forward costs are kept every this many positions for the margins,
 // which are taken going backward and recompute the costs in between.
 constexpr int MarginBlock = 512;
@@ -209,6 +244,43 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
     return (1 - Smooth((r / stretchMotion[q] - StillLow) / (StillHigh - StillLow))) *
            (1 - Smooth((r / leastChange[q] - CodingLow) / (HeldHigh - CodingLow)));
   };
+  // A weave across a cut: both its same-parity changes far above the usual,
+  // over most of the frame (a held drawing giving way to the next changes
+  // far more than the held frames around it, but not everywhere).
+  const std::vector<double> typicalMotion = localMedian([&](int q) { return measures[q].motion; });
+  auto acrossCut = [&](int p) {
+    if (p < 0 || p >= count) return false;
+    const double least = std::min(measures[p].motionBefore, measures[p].motionAfter);
+    return least > minMotion && least > SceneChange * std::max(typicalMotion[p] / 2, measures[p].repeatNoise) &&
+           measures[p].movingBlocks >= CutShare * measures[p].blocks &&
+           measures[p].combBlocks >= CutComb * measures[p].activeBlocks;
+  };
+
+  // After a lossy encode a repeated field differs from its original by the
+  // encode's errors, spread over the frame, and a near-still or grainy
+  // shot's fields differ little more, so `repeat` hardly tells them apart;
+  // block by block, the share of the change around that a position's own
+  // change shows still does. Where shares are read and the least stands
+  // out, a share near that least one is a repeat whatever `repeat` says.
+  std::vector<bool> shareRead(count, false);
+  for (int q = 0; q < count; ++q) {
+    const bool nearCut = acrossCut(q - 1) || acrossCut(q) || acrossCut(q + 1) || acrossCut(q + 2);
+    shareRead[q] = measures[q].repeatShare >= 0 && !nearCut &&
+                   measures[q].repeatShareMass > ShareNoise * measures[q].repeatNoise &&
+                   measures[q].repeatShareMass > ShareMotion * stretchMotion[q];
+  }
+  std::vector<double> shareFloor(count, 0);
+  {
+    std::vector<double> window;
+    for (int q = 0; q < count; ++q) {
+      window.clear();
+      for (int j = std::max(0, q - FloorReach); j <= std::min(count - 1, q + FloorReach); ++j)
+        if (shareRead[j]) window.push_back(measures[j].repeatShare);
+      if (window.size() < 3) continue;
+      std::sort(window.begin(), window.end());
+      if (window.front() < ShareStandOut * window[window.size() / 2]) shareFloor[q] = window.front();
+    }
+  }
   // Taken once per position, as the search reads them for every position
   // twice: how surely fields q and q+2 differ (`differs`), and do beyond a
   // held drawing's encode errors (`changed`); how surely field q+2 repeats
@@ -216,11 +288,45 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
   // among changes, the fields two positions either way changing, as they do
   // in 3:2 and 2:3:3:2. Where most fields repeat (a still, drawings held on
   // twos) a repeat says nothing of the cadence.
+  // -1: a repeat by its phase; 1: another phase of such a stretch; 0: not known.
+  std::vector<int> repeatPhase(count, 0);
+  for (int q = 0; q < count; ++q) {
+    if (!shareRead[q]) continue;
+    const int from = std::max(0, q - PhaseReach), to = std::min(count - 1, q + PhaseReach);
+    double sum[5] = {0, 0, 0, 0, 0};
+    int n[5] = {0, 0, 0, 0, 0};
+    for (int j = from; j <= to; ++j)
+      if (shareRead[j]) {
+        sum[j % 5] += measures[j].repeatShare;
+        ++n[j % 5];
+      }
+    if (*std::min_element(n, n + 5) < 2) continue;
+    double mean[5];
+    for (int f = 0; f < 5; ++f) mean[f] = sum[f] / n[f];
+    const int low = static_cast<int>(std::min_element(mean, mean + 5) - mean);
+    double next = std::numeric_limits<double>::infinity(), top = 0;
+    for (int f = 0; f < 5; ++f)
+      if (f != low) next = std::min(next, mean[f]);
+    for (int j = from; j <= to; ++j)
+      if (shareRead[j] && j % 5 == low) top = std::max(top, measures[j].repeatShare);
+    if (mean[low] < PhaseStandOut * next && top < PhaseTop * next) repeatPhase[q] = q % 5 == low ? -1 : 1;
+  }
   std::vector<double> differs(count, 0), changed(count, 0), repeated(count, 0);
   for (int q = 0; q < count; ++q) {
     if (measures[q].repeat < 0) continue;
     differs[q] = Smooth((overFloor(q) - RepeatLow) / (RepeatHigh - RepeatLow));
     changed[q] = differs[q] * (1 - still(q));
+    // A repeat by its phase repeats; another phase of such a stretch
+    // changes as `repeat` says (its share, beside a repeat's, would read as
+    // a repeat too).
+    if (repeatPhase[q] < 0) {
+      differs[q] = changed[q] = 0;
+    } else if (shareRead[q] && repeatPhase[q] == 0) {
+      const double r = measures[q].repeatShare / std::max(shareFloor[q], ShareFloor);
+      const double apart = Smooth((r - ShareLow) / (ShareHigh - ShareLow));
+      differs[q] = std::min(differs[q], apart);
+      changed[q] = std::min(changed[q], apart);
+    }
   }
   for (int q = 0; q < count; ++q) {
     if (measures[q].repeat < 0 || typicalRepeat[q] < repeatScale) continue;
@@ -230,22 +336,11 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
     repeated[q] = alone;
   }
 
-  // A weave across a cut: both its same-parity changes far above the usual,
-  // over most of the frame (a held drawing giving way to the next changes
-  // far more than the held frames around it, but not everywhere).
-  const std::vector<double> typicalMotion = localMedian([&](int q) { return measures[q].motion; });
-  auto acrossCut = [&](int p) {
-    if (p < 0 || p >= count) return false;
-    const double least = std::min(measures[p].motionBefore, measures[p].motionAfter);
-    return least > minMotion && least > SceneChange * std::max(typicalMotion[p] / 2, measures[p].repeatNoise) &&
-           measures[p].movingBlocks >= CutShare * measures[p].blocks;
-  };
-
   // Field q between its neighbours: which one it belongs with, from the
   // pairing measure (its two weaves compared), and how much that says. The
   // evidence grows with the pairing up to PairingFull, so that weak but
   // steady pairings add up over a stretch.
-  std::vector<double> back(count, 0), forward(count, 0), weight(count, 0);
+  std::vector<double> back(count, 0), forward(count, 0), weight(count, 0), lean(count, 1);
   // The same, firmly: what it takes to call a field alone wrong.
   std::vector<double> firmBack(count, 0), firmForward(count, 0);
   for (int q = 1; q < count; ++q) {
@@ -261,6 +356,11 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
     const double noise = m.repeatNoise / (2 * std::max(1.0, fieldSamples));
     const double needed = std::max(minMotion, PairingNoise * noise * std::sqrt(fieldSamples));
     weight[q] = std::min(1.0, m.pairingMotion / (4 * needed));
+    // How far the two weaves stand apart: the direction's share of the
+    // evidence. (After an encode that coded both fields of a frame alike,
+    // a pairing can stand out of the noise and still show no side.)
+    if (m.pairingWeaves > 0)
+      lean[q] = Smooth((std::fabs(m.pairing) / m.pairingWeaves - LeanLow) / (LeanHigh - LeanLow));
     // After a lossy encode the two fields of one coded frame share its
     // errors, and pairings lean towards them; telecine repeats show how far
     // the encode alone moves a field (the same field coded twice). A change
@@ -272,30 +372,38 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
     if (measures[q - 1].repeat >= 0 && stretchMotion[q] > 0)
       weight[q] *= Smooth((measures[q - 1].repeat / stretchMotion[q] - StillLow) / (StillHigh - StillLow));
   }
+  std::vector<double> dir(count);
+  for (int q = 0; q < count; ++q) dir[q] = weight[q] * lean[q];
   // What speaks against joining field q with q-1 or with q+1: a pairing
   // the other way, and a cut in between, which no picture spans.
   std::vector<double> refuseBack = forward, refuseForward = back;
-  std::vector<double> refuseBackWeight = weight, refuseForwardWeight = weight;
+  std::vector<double> refuseBackWeight = dir, refuseForwardWeight = dir;
   // Beside a cut one of a field's two weaves spans the cut and combs more
   // than anything, so the field's own pairing says only that it is not the
   // other shot's; whether it belongs with its neighbour on this side is
   // what that neighbour's pairing says, firmly: an edit leaves a field alone
-  // as often as not.
+  // as often as not. When in doubt there, the field is left alone: a field
+  // joined across from a cut with nothing for it costs the doubt in full
+  // (the worst of a lone field rebuilt is a duplicate, of a wrong join a
+  // combed frame).
+  std::vector<double> doubt = weight;
   {
-    const std::vector<double> fb = firmBack, ff = firmForward, w = weight;
+    const std::vector<double> fb = firmBack, ff = firmForward, w = weight, dw = dir;
     for (int q = 1; q < count; ++q) {
       if (acrossCut(q)) {
         forward[q] = firmForward[q] = 0;
         back[q] = firmBack[q] = ff[q - 1];
-        weight[q] = refuseBackWeight[q] = w[q - 1];
+        weight[q] = w[q - 1];
+        dir[q] = refuseBackWeight[q] = dw[q - 1];
         refuseBack[q] = 0;
-        refuseForward[q] = refuseForwardWeight[q] = 1;
+        refuseForward[q] = refuseForwardWeight[q] = doubt[q] = 1;
       } else if (acrossCut(q - 1)) {
         back[q] = firmBack[q] = 0;
         forward[q] = firmForward[q] = q + 1 < count ? fb[q + 1] : 0;
-        weight[q] = refuseForwardWeight[q] = q + 1 < count ? w[q + 1] : 0;
+        weight[q] = q + 1 < count ? w[q + 1] : 0;
+        dir[q] = refuseForwardWeight[q] = q + 1 < count ? dw[q + 1] : 0;
         refuseForward[q] = 0;
-        refuseBack[q] = refuseBackWeight[q] = 1;
+        refuseBack[q] = refuseBackWeight[q] = doubt[q] = 1;
       }
     }
   }
@@ -316,20 +424,22 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
       // Against the pairing in full; for want of it (a field as far from
       // both neighbours, as video fields are, or film moving by about one
       // row a frame) a little.
-      if (!before && here) c += MatchCost * refuseBackWeight[q] * refuseBack[q] + DoubtCost * weight[q] * (1 - back[q]);
+      const double neither = doubt[q] * std::max(0.0, 1 - back[q] - forward[q]);
+      if (!before && here)
+        c += MatchCost * refuseBackWeight[q] * refuseBack[q] + DoubtCost * (neither + dir[q] * forward[q]);
       if (before && !here)
-        c += MatchCost * refuseForwardWeight[q] * refuseForward[q] + DoubtCost * weight[q] * (1 - forward[q]);
+        c += MatchCost * refuseForwardWeight[q] * refuseForward[q] + DoubtCost * (neither + dir[q] * back[q]);
       if (before && here) {
         // Alone against a pairing both fields agree on: field q with q-1,
         // or with q+1 (a neighbour with nothing to say, the middle of three
         // fields of one picture, does not object). One field leaning alone
         // does not make a pair.
-        auto agrees = [&](double lean, int r) { return weight[r] * lean + (1 - weight[r]); };
+        auto agrees = [&](double l, int r) { return dir[r] * l + (1 - dir[r]); };
         const double firm = std::max(firmBack[q] * agrees(firmForward[q - 1], q - 1),
                                      q + 1 < count ? firmForward[q] * agrees(firmBack[q + 1], q + 1) : 0.0);
         const double mutual = std::max(back[q] * agrees(forward[q - 1], q - 1),
                                        q + 1 < count ? forward[q] * agrees(back[q + 1], q + 1) : 0.0);
-        c += weight[q] * (MatchCost * firm + LoneDoubtCost * mutual);
+        c += dir[q] * (MatchCost * firm + LoneDoubtCost * mutual);
         if (measures[q - 1].repeat >= 0) {
           const double around = std::max(q >= 2 ? measures[q - 2].repeat : 0.0, measures[q].repeat);
           if (around >= repeatScale && changed[q - 1] == 0) c += LoneStillCost;
@@ -509,12 +619,19 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
         proposal.lastFieldLeftOut = true;
       }
     } else {
-      // Positions first .. field-1 all show the picture: the frame itself
-      // (an even position, both fields as one coded frame) where it is one
-      // of them, else the weave; never a position whose code is kept.
+      // Positions first .. field-1 all show the picture: the one whose
+      // joining is surest (the largest margin), so that where the search
+      // doubts one join of three fields the other is woven; among those
+      // about as sure, the frame itself (an even position, both fields as
+      // one coded frame) where it is one of them, else the weave; never a
+      // position whose code is kept.
       int pick = -1;
-      for (int p = first; p < field; ++p)
-        if (!keptCode(p) && (pick < 0 || (pick % 2 == 1 && p % 2 == 0))) pick = p;
+      for (int p = first; p < field; ++p) {
+        if (keptCode(p)) continue;
+        const double m = proposal.positions[p].margin, best = pick < 0 ? 0 : proposal.positions[pick].margin;
+        if (pick < 0 || m > best + PickMargin || (std::fabs(m - best) <= PickMargin && pick % 2 == 1 && p % 2 == 0))
+          pick = p;
+      }
       if (pick >= 0) proposal.positions[pick].code = '1';
     }
     first = field + 1;

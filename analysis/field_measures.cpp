@@ -11,6 +11,9 @@
 
 namespace analysis {
 namespace {
+// A block's fields show detail of their own when it is this many times the
+// noise floor; its weave combs when its comb excess exceeds that detail.
+constexpr double ActiveDetail = 4;
 
 using rows::RowSet;
 using rows::Second;
@@ -244,6 +247,9 @@ void FieldAnalyzer::AddPositions(const std::vector<FrameSums>& frame, const std:
     const bool bottomFirst = o == 1;
     PositionMeasures even, odd;
     double repeatEven = 0, repeatOdd = 0, noiseEnergy = 0;
+    // The repeat shares (PositionMeasures::repeatShare) of position 2k-1,
+    // the odd one before, and of 2k: the sum and the sum it is taken over.
+    double shareOdd[2] = {0, 0}, shareEven[2] = {0, 0};
     for (int br = 0; br < blockRows; ++br) {
       const int fieldRows = std::min(BlockFieldRows, rowPairs - br * BlockFieldRows);
       for (int bc = 0; bc < blockCols; ++bc) {
@@ -266,8 +272,12 @@ void FieldAnalyzer::AddPositions(const std::vector<FrameSums>& frame, const std:
         };
         // A position's block: its comb excess, and the changes of field p-1
         // against p+1 (m1) and of field p against p+2 (m2).
-        auto add = [&](PositionMeasures& m, double comb, double m1, double m2) {
+        auto add = [&](PositionMeasures& m, double comb, double m1, double m2, double self) {
           m.combAll += comb;
+          if (self > ActiveDetail * floor) {
+            ++m.activeBlocks;
+            if (comb > self) ++m.combBlocks;
+          }
           if (m1 > threshold || m2 > threshold) {
             m.comb += comb;
             m.motionBefore += std::max(0.0, m1 - floor);
@@ -283,8 +293,22 @@ void FieldAnalyzer::AddPositions(const std::vector<FrameSums>& frame, const std:
           if (before && m1 > threshold) {
             even.pairing += static_cast<double>(f.weave) - oddWeave((*before)[b]);
             even.pairingMotion += m1 - floor;
+            even.pairingWeaves += static_cast<double>(f.weave) + oddWeave((*before)[b]);
           }
-          add(even, comb, m1, m2);
+          if (before && after) {
+            const double c0 = first((*before)[b]), c1 = second((*before)[b]), c2 = first((*after)[b]),
+                         c3 = second((*after)[b]);
+            const double aroundOdd = std::max(c0, c2), aroundEven = std::max(c1, c3);
+            if (aroundOdd > threshold) {
+              shareOdd[0] += std::min(c1, aroundOdd);
+              shareOdd[1] += aroundOdd;
+            }
+            if (aroundEven > threshold) {
+              shareEven[0] += std::min(c2, aroundEven);
+              shareEven[1] += aroundEven;
+            }
+          }
+          add(even, comb, m1, m2, static_cast<double>(f.selfTop + f.selfBottom));
           repeatEven += m2;
         }
         // Position 2k+1: frame k's second field and frame k+1's first.
@@ -293,13 +317,14 @@ void FieldAnalyzer::AddPositions(const std::vector<FrameSums>& frame, const std:
           const FrameSums& g = (*next)[b];
           const double m1 = first(p), m2 = second(p);
           const double weave = oddWeave(p);
+          const double self = static_cast<double>(bottomFirst ? f.selfTop + g.selfBottom : f.selfBottom + g.selfTop);
+          const double comb = weave - self;
           if (m1 > threshold) {
             odd.pairing += weave - static_cast<double>(f.weave);
             odd.pairingMotion += m1 - floor;
+            odd.pairingWeaves += weave + static_cast<double>(f.weave);
           }
-          const double self = static_cast<double>(bottomFirst ? f.selfTop + g.selfBottom : f.selfBottom + g.selfTop);
-          const double comb = weave - self;
-          add(odd, comb, m1, m2);
+          add(odd, comb, m1, m2, self);
           repeatOdd += m2;
         }
       }
@@ -308,6 +333,13 @@ void FieldAnalyzer::AddPositions(const std::vector<FrameSums>& frame, const std:
     even.motion = even.motionBefore + even.motionAfter;
     even.repeat = after ? repeatEven : -1;
     even.repeatNoise = noiseEnergy;
+    if (shareEven[1] > 0) even.repeatShare = shareEven[0] / shareEven[1];
+    even.repeatShareMass = shareEven[1];
+    if (before && after && !positions[o].empty()) {
+      PositionMeasures& last = positions[o].back();
+      last.repeatShare = shareOdd[1] > 0 ? shareOdd[0] / shareOdd[1] : -1;
+      last.repeatShareMass = shareOdd[1];
+    }
     positions[o].push_back(even);
     if (next && after) {
       odd.motion = odd.motionBefore + odd.motionAfter;

@@ -64,8 +64,25 @@ struct PositionMeasures {
   // weaves and cancel. `pairingMotion`: the change between fields p-1 and
   // p+1 over those blocks, over the noise (0 at position 0).
   double pairing = 0, pairingMotion = 0;
+  // The two weaves' energies summed over the same blocks: the pairing
+  // against it says how far one weave stands from the other, whatever the
+  // motion.
+  double pairingWeaves = 0;
+  // Block by block, the change of field p against p+2 up to the larger
+  // change around it (fields p-1 against p+1, p+1 against p+3), over the
+  // sum of those larger changes, where they stand out of the noise: near 0
+  // where field p+2 repeats field p and the fields around change, near 1
+  // where it changes as they do. Per block, so that an encode's errors,
+  // spread over the whole frame, weigh less than in `repeat`. -1 where it
+  // is not known; `repeatShareMass` the sum it is taken over.
+  double repeatShare = -1, repeatShareMass = 0;
 
   int movingBlocks = 0;
+  // Blocks whose fields show detail of their own beyond the noise, and of
+  // those the ones whose weave combs more than that detail: at a cut,
+  // nearly all (a held drawing giving way to the next changes as much, but
+  // its weave does not comb everywhere).
+  int activeBlocks = 0, combBlocks = 0;
   int blocks = 0;  // of the frame
 };
 

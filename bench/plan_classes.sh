@@ -6,7 +6,11 @@
 # and ffmpeg's three chains on each, scored field by field against the known
 # film frames (`plan_footage score-plan` and `chains`). Prints the
 # "## Plan footage classes" section of bench/README.md and puts it there.
-# Usage: bench/plan_classes.sh [BUILD_DIR] (default build).
+# With `encoded`, only the encoded classes instead, each over N seeds (301
+# up, phase seed mod 10; default 20), x264's assembly off and on: per class
+# the totals, the worst clip and ffmpeg's three chains beside them, into
+# the "## Plan footage encoded, over seeds" section.
+# Usage: bench/plan_classes.sh [BUILD_DIR] [encoded [N]] (default build).
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -24,6 +28,93 @@ classes="grain6 clumped mpeg2 x264 fades nearstill drawings bff mixed cuts"
 
 loadBefore=$(loadAverage)
 start=$(date -u '+%Y-%m-%d %H:%M')
+# The value after a key in a "key value key value" line: key, line.
+field() { awk -v k="$1" '{ for (i = 1; i < NF; i += 2) if ($i == k) print $(i + 1) }' <<<"$2"; }
+
+if [ "${2:-}" = encoded ]; then
+  seeds=${3:-20}
+  # Class|variant words; the x264 ones twice, assembly off (the tests'
+  # bytes) and on (what a user's x264 makes, which differs by machine).
+  encodedRows="drawings|encode=x264 asm=0
+drawings|encode=x264 asm=1
+nearstill|encode=x264 asm=0
+nearstill|encode=x264 asm=1
+clumped|encode=x264 asm=0
+clumped|encode=x264 asm=1
+clumped|encode=x264p asm=0
+clumped|encode=x264p asm=1
+drawings|encode=mpeg2
+mixed|encode=x264 asm=0"
+  # Sums exact / duplicates / combed and the recoverable frames over the
+  # score lines on standard input.
+  total() {
+    awk '{ for (i = 1; i < NF; i += 2) v[$i] += $(i + 1) }
+      END { printf "%d / %d / %d of %d (%.2f %%)", v["exact"], v["duplicates"], v["combed"], v["recoverable"],
+        100 * v["exact"] / (v["recoverable"] ? v["recoverable"] : 1) }'
+  }
+  rows=""
+  # (The list comes in on descriptor 3: ffmpeg reads standard input.)
+  while IFS='|' read -r c extra <&3; do
+    : >"$work/ours"
+    : >"$work/chains"
+    : >"$work/clips"
+    for seed in $(seq 301 $((300 + seeds))); do
+      echo "plan_classes: $c $extra seed $seed" >&2
+      # shellcheck disable=SC2086 # the variant's words are separate arguments
+      "$footage" class "$work" "$c" seed=$seed phase=$((seed % 10)) $extra >/dev/null
+      "$zemivtc" plan -q --out "$work/$c.plan" "$work/$c.y4m" 2>/dev/null
+      line=$("$footage" score-plan "$work" "$c" "$work/$c.plan")
+      echo "$line" >>"$work/ours"
+      "$footage" chains "$work" "$c" >"$work/these"
+      cat "$work/these" >>"$work/chains"
+      best=$(sed 's/^[^:]*: //' "$work/these" | while read -r l; do field exact "$l"; done | sort -n | tail -1)
+      echo "$seed $(field exact "$line") $(field recoverable "$line") $(field duplicates "$line") $(field combed \
+"$line") $best" >>"$work/clips"
+      rm -f "$work/$c.y4m"
+    done
+    # The worst clip: the least share of exact frames, then the most combed.
+    worst=$(awk '{ s = $2 / $3; if (NR == 1 || s < low || (s == low && $5 > comb)) { low = s; comb = $5; w = $0 } }
+      END { split(w, f, " "); printf "%s: %d of %d, %d dup., %d combed (best chain %d)", f[1], f[2], f[3], f[4], f[5], f[6] }' \
+      "$work/clips")
+    behind=$(awk '$2 < $6 { n++ } END { print n + 0 }' "$work/clips")
+    chainTotal() { grep "^$1: " "$work/chains" | sed 's/^[^:]*: //' | total; }
+    rows="$rows| $c $extra | **$(total <"$work/ours")** | $worst | $behind | $(chainTotal 'fieldmatch,decimate') | \
+$(chainTotal 'fieldmatch=combmatch=full,decimate') | $(chainTotal 'pullup,fps=24000\/1001') |
+"
+  done 3<<<"$encodedRows"
+  loadAfter=$(loadAverage)
+  section=$(
+    cat <<EOF
+## Plan footage encoded, over seeds
+
+\`bench/plan_classes.sh [BUILD_DIR] encoded [N]\` makes the encoded classes
+(\`build/plan_footage class\`) with N = $seeds seeds each, 301 up, the
+telecine starting at phase seed mod 10: x264 at crf 26 (interlaced, or
+\`x264p\`: the telecined frames coded as progressive ones) with its assembly
+off (\`asm=0\`, the tests' bytes) and on (\`asm=1\`: x264 picks the
+instructions, so these rows differ between machines), and MPEG-2. Each clip
+is planned and run through ffmpeg $(ffmpeg -version | head -1 | awk '{ print $3 }')'s three chains, scored as in
+"Plan footage classes". The \`mixed\` row is film with 60i video and
+progressive frames: its combed frames are the video's, whose comb x264
+erased. One run, $start UTC: $(cpuName), $(nproc) cores; load average
+$loadBefore before and $loadAfter after (counts, not times).
+
+Each total: exact / duplicates / combed, of the recoverable film frames,
+summed over the seeds. Worst clip: the least share of exact frames (its
+seed). Behind: the clips where a chain gave more exact frames than
+\`zemivtc plan\`.
+
+| Class, encode | \`zemivtc plan\` | Worst clip | Behind | \`fieldmatch,decimate\` | \`fieldmatch=combmatch=full,decimate\` | \`pullup,fps=24000/1001\` |
+|---|---|---|---|---|---|---|
+$rows
+EOF
+  )
+  printf '%s\n' "$section" >"$work/section.md"
+  "$here/readme_section.sh" "$work/section.md"
+  printf '%s\n' "$section"
+  exit 0
+fi
+
 # One cell: exact / duplicates / combed from a score line.
 cell() {
   awk '{ for (i = 1; i < NF; i += 2) v[$i] = $(i + 1) } END { printf "%s / %s / %s", v["exact"], v["duplicates"], v["combed"] }'

@@ -86,13 +86,15 @@ INSTANTIATE_TEST_SUITE_P(Footage, PlanClass, ::testing::ValuesIn(footage::ClassN
 // then differ by what the encode did to each frame, as little as a telecine
 // repeat does; read as changes, they made three-field pictures look dear
 // and whole stretches came out as 2:2 with a combed frame at every drawing.
-// Still poor: over seeds 301 to 320 the worst is 109 of 115 exact (314) and 7
-// combed (312); the bounds hold what the plan does today, with room.
+// Over seeds 301 to 320 the worst was 109 of 115 exact (314) and 7 combed
+// (312) before the repeats were read block by block and the pairings by
+// their direction, and is now 112 of 115 exact (315) and 1 combed (310);
+// the bounds hold with room. Seed 312 (7 combed then) must give none.
 TEST(PlanEncodedDrawings, HeldDrawingsCodedByX264KeepTheirTelecineCadence) {
   if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed; `make deps` installs it";
   const std::string dir = MakeTempDir("plan_drawings_x264");
   ASSERT_FALSE(dir.empty());
-  for (uint32_t seed : {301u, 303u}) {
+  for (uint32_t seed : {301u, 303u, 312u}) {
     footage::Variant v;
     v.seed = seed;
     v.phase = static_cast<int>(seed % 10);
@@ -101,8 +103,35 @@ TEST(PlanEncodedDrawings, HeldDrawingsCodedByX264KeepTheirTelecineCadence) {
     const CommandResult r = RunShell(dir, "$Z plan --out $D/plan $D/drawings.y4m");
     ASSERT_EQ(r.status, 0) << r.err;
     const footage::ClassScore s = footage::ScorePlan(truth, ReadAll(dir + "plan"));
-    EXPECT_GE(s.exact * 100, s.recoverable * 92) << seed << ": " << s.Line();
-    EXPECT_LE(s.combed * 10, s.recoverable) << seed << ": " << s.Line();
+    EXPECT_GE(s.exact * 100, s.recoverable * 95) << seed << ": " << s.Line();
+    EXPECT_LE(s.combed, 3) << seed << ": " << s.Line();
+    if (seed == 312) {
+      EXPECT_EQ(s.combed, 0) << s.Line();
+    }
+  }
+  std::system(("rm -rf " + dir).c_str());
+}
+
+// Grainy shots coded by interlaced x264, where a telecine repeat differs
+// from its original by little less than the other fields do: before the
+// repeats were read block by block and pooled by their phase of 5, the
+// near-still shot of seed 306 gave 12 combed frames and the clumped grain
+// of seed 315 4 (6 with the repeats read block by block alone).
+TEST(PlanEncodedGrain, NearStillGrainCodedByX264GivesNoCombedFrame) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed; `make deps` installs it";
+  const std::string dir = MakeTempDir("plan_grain_x264");
+  ASSERT_FALSE(dir.empty());
+  for (const auto& [name, seed] : {std::pair<std::string, uint32_t>{"nearstill", 306}, {"clumped", 315}}) {
+    footage::Variant v;
+    v.seed = seed;
+    v.phase = static_cast<int>(seed % 10);
+    v.encode = "x264";
+    const footage::ClassTruth truth = footage::MakeClass(dir, name, v);
+    const CommandResult r = RunShell(dir, "$Z plan --out $D/plan $D/" + name + ".y4m");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const footage::ClassScore s = footage::ScorePlan(truth, ReadAll(dir + "plan"));
+    EXPECT_EQ(s.combed, 0) << name << ": " << s.Line();
+    EXPECT_GE(s.exact * 100, s.recoverable * 97) << name << ": " << s.Line();
   }
   std::system(("rm -rf " + dir).c_str());
 }

@@ -465,7 +465,7 @@ class ClipBuilder {
     for (int f = begin; f < end; ++f) fields.push_back({reel, f});
   }
 
-  ClassTruth Finish(Encode encode, char headerOrder) {
+  ClassTruth Finish(Encode encode, char headerOrder, bool x264Asm) {
     if (fields.size() % 2) fields.pop_back();
     const int frames = static_cast<int>(fields.size() / 2);
     std::vector<std::string> clip;
@@ -488,10 +488,11 @@ class ClipBuilder {
         codec = std::string("-c:v mpeg2video -threads 1 -dct int -idct simple -flags +ilme+ildct+bitexact -b:v 6M ") +
                 "-g 15 -bf 2 -top " + (bff ? "0" : "1");
       else if (encode == Encode::X264)
-        codec = std::string("-c:v libx264 -threads 1 -preset fast -crf 26 -x264-params asm=0:interlaced=1:") +
-                (bff ? "bff=1" : "tff=1");
+        codec = std::string("-c:v libx264 -threads 1 -preset fast -crf 26 -x264-params asm=") +
+                (x264Asm ? "auto" : "0") + ":interlaced=1:" + (bff ? "bff=1" : "tff=1");
       else
-        codec = "-c:v libx264 -threads 1 -preset fast -crf 26 -x264-params asm=0";
+        codec =
+            std::string("-c:v libx264 -threads 1 -preset fast -crf 26 -x264-params asm=") + (x264Asm ? "auto" : "0");
       // The same clip on every run and x86-64 machine: one thread (x264's share out its decisions as they are
       // scheduled, MPEG-2's slices follow their count), x264 without assembly (its SSE2 reciprocals differ between
       // processor makers), MPEG-2's integer DCT, simple IDCT and exact motion costs (+bitexact).
@@ -827,7 +828,7 @@ ClassTruth MakeClass(const std::string& dir, const std::string& name, const Vari
     if (variant.encode == "mpeg2") encode = Encode::Mpeg2;
     if (variant.encode == "x264") encode = Encode::X264;
     if (variant.encode == "x264p") encode = Encode::X264Progressive;
-    return builder.Finish(encode, variant.headerOrder);
+    return builder.Finish(encode, variant.headerOrder, variant.x264Asm);
   }
   throw std::runtime_error("footage: no class " + name);
 }

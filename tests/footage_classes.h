@@ -54,6 +54,7 @@ struct Variant {
   int order = -1;             // -1: the class's own; 0 top field first; 1 bottom field first
   char headerOrder = 0;       // the Y4M I tag to write (t, b, p, m); 0: the true order's
   std::string encode;         // "none", "mpeg2", "x264", "x264p" (progressive coding); "": the class's own
+  bool x264Asm = false;       // x264 with its assembly: bytes that differ between machines (benchmarks only)
 };
 
 // The class names, in the order the tests and the benchmark table use.

@@ -60,6 +60,8 @@ footage::Variant ParseVariant(int argc, char** argv, int first) {
       v.headerOrder = value[0];
     } else if (key == "encode" && (value == "none" || value == "mpeg2" || value == "x264" || value == "x264p")) {
       v.encode = value;
+    } else if (key == "asm" && (value == "0" || value == "1")) {
+      v.x264Asm = value == "1";
     } else {
       throw std::runtime_error("bad variant " + a);
     }
@@ -117,6 +119,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr,
                  "usage: plan_footage make DIR WIDTH HEIGHT | score DIR OUTPUT.y4m\n"
                  "       plan_footage class DIR NAME [seed=N] [size=WxH] [phase=N] [order=t|b] [header=X]\n"
+                 "                                  [encode=none|mpeg2|x264|x264p] [asm=0|1]\n"
                  "       plan_footage score-plan DIR NAME PLAN | score-output DIR NAME OUT.y4m | chains DIR NAME\n");
     return 2;
   } catch (const std::exception& e) {
