@@ -112,7 +112,7 @@ constexpr double PhaseTop = 0.9;
 // make both weaves alike), above LeanHigh a clear one.
 constexpr double LeanLow = 0.15;
 constexpr double LeanHigh = 0.4;
-// Of the positions that could show a picture of three fields, the one
+// Where the usual position of a picture of three fields is doubtful, another
 // whose decision is surer by more than this is taken.
 constexpr double PickMargin = 0.5;
 // The forward costs are kept every this many positions for the margins,
@@ -619,18 +619,22 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
         proposal.lastFieldLeftOut = true;
       }
     } else {
-      // Positions first .. field-1 all show the picture: the one whose
-      // joining is surest (the largest margin), so that where the search
-      // doubts one join of three fields the other is woven; among those
-      // about as sure, the frame itself (an even position, both fields as
-      // one coded frame) where it is one of them, else the weave; never a
-      // position whose code is kept.
+      // Positions first .. field-1 all show the picture: the frame itself
+      // (an even position, both fields as one coded frame) where it is one
+      // of them, else the weave; never a position whose code is kept. Where
+      // the search doubts that join, the surest of the others if it is
+      // clearly surer, so that where one join of three fields is in doubt
+      // the other is woven. Sure decisions keep the frame itself, whose
+      // time sits on the film's line.
       int pick = -1;
-      for (int p = first; p < field; ++p) {
-        if (keptCode(p)) continue;
-        const double m = proposal.positions[p].margin, best = pick < 0 ? 0 : proposal.positions[pick].margin;
-        if (pick < 0 || m > best + PickMargin || (std::fabs(m - best) <= PickMargin && pick % 2 == 1 && p % 2 == 0))
-          pick = p;
+      for (int p = first; p < field; ++p)
+        if (!keptCode(p) && (pick < 0 || (pick % 2 == 1 && p % 2 == 0))) pick = p;
+      if (pick >= 0 && proposal.positions[pick].margin < DoubtfulMargin) {
+        const int usual = pick;
+        for (int p = first; p < field; ++p)
+          if (!keptCode(p) && proposal.positions[p].margin > proposal.positions[usual].margin + PickMargin &&
+              proposal.positions[p].margin > proposal.positions[pick].margin)
+            pick = p;
       }
       if (pick >= 0) proposal.positions[pick].code = '1';
     }

@@ -43,6 +43,11 @@ namespace analysis {
 
 enum class Stretch : unsigned char { Film, Progressive, Video };
 
+// Decisions that won by less than this (in the search's cost units: a
+// change of cadence costs CutSwitchCost at a cut and SwitchCost elsewhere)
+// are doubtful: the review page lists them.
+constexpr double DoubtfulMargin = 8;
+
 struct Decision {
   char code = '0';
   Stretch stretch = Stretch::Film;

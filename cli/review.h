@@ -28,10 +28,7 @@ namespace cli {
 // can go through (and that a two-hour clip makes in a few seconds).
 constexpr int ReviewShareDivisor = 50;
 constexpr int MaxReviewPlaces = 500;
-// Decisions that won by less than this (in the search's cost units: a
-// change of cadence costs analysis::CutSwitchCost at a cut and
-// analysis::SwitchCost elsewhere) are doubtful.
-constexpr double DoubtfulMargin = 8;
+using analysis::DoubtfulMargin;
 
 struct ReviewPlace {
   int position = 0;
