@@ -112,8 +112,13 @@ constexpr double PhaseTop = 0.9;
 // make both weaves alike), above LeanHigh a clear one.
 constexpr double LeanLow = 0.15;
 constexpr double LeanHigh = 0.4;
-// Where the usual position of a picture of three fields is doubtful, another
-// whose decision is surer by more than this is taken.
+// Where the usual position of a picture of three fields won by less than
+// PickDoubt, another whose decision is surer by more than PickMargin is
+// taken. Twice the review page's doubt: held drawings after x264 need the
+// surer join below about 12; a clean DVD's film joins win by far more and
+// must keep the usual position for their times (they do with a limit of up
+// to 40 at least, and not with 100).
+constexpr double PickDoubt = 2 * DoubtfulMargin;
 constexpr double PickMargin = 0.5;
 // The forward costs are kept every this many positions for the margins,
 // which are taken going backward and recompute the costs in between.
@@ -629,7 +634,7 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
       int pick = -1;
       for (int p = first; p < field; ++p)
         if (!keptCode(p) && (pick < 0 || (pick % 2 == 1 && p % 2 == 0))) pick = p;
-      if (pick >= 0 && proposal.positions[pick].margin < DoubtfulMargin) {
+      if (pick >= 0 && proposal.positions[pick].margin < PickDoubt) {
         const int usual = pick;
         for (int p = first; p < field; ++p)
           if (!keptCode(p) && proposal.positions[p].margin > proposal.positions[usual].margin + PickMargin &&
