@@ -175,9 +175,9 @@ std::string ExplainLine(const analysis::Proposal& proposal, const std::vector<an
       d.cadence < 0 ? std::string("irregular") : analysis::CadenceName(d.cadence) + "/" + std::to_string(d.phase);
   return Format(
       "%8d %-14s %c %-11s %-11s %-8s combed=%.2f evidence=%.2f comb=%.0f motion=%.0f repeat=%.0f noise=%.0f "
-      "pairing=%.0f pmotion=%.0f%s%s\n",
+      "pairing=%.0f pmotion=%.0f weaves=%.0f share=%.2f margin=%.1f%s%s\n",
       p, fields.c_str(), d.code, StretchName(d.stretch), cadence.c_str(), d.boundary ? "boundary" : "joined", d.combed,
-      d.evidence, m.comb, m.motion, m.repeat, m.repeatNoise, m.pairing, m.pairingMotion, d.orphan ? " orphan" : "",
+      d.evidence, m.comb, m.motion, m.repeat, m.repeatNoise, m.pairing, m.pairingMotion, m.pairingWeaves, m.repeatShare, d.margin, d.orphan ? " orphan" : "",
       d.cadenceBreak ? " break" : "");
 }
 
