@@ -107,6 +107,14 @@ constexpr double ShareFloor = 0.02;
 constexpr int PhaseReach = 25;
 constexpr double PhaseStandOut = 0.85;
 constexpr double PhaseTop = 0.9;
+// A telecine repeat found by its phase outweighs a few fields whose
+// pairings lean the other way: after an encode that coded the telecined
+// frames as they are, the fields of each coded frame pair with each other,
+// the film's pictures or not.
+constexpr double PhaseRepeatWeight = 3;
+// Positions either way whose shares of the same phase vouch for a
+// position too weak to read its own.
+constexpr int KnownReach = 10;
 // How far a field's two weaves stand apart (the pairing against their sum):
 // below LeanLow the pairing shows no direction (an encode's shared errors
 // make both weaves alike), above LeanHigh a clear one.
@@ -187,14 +195,17 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
   const double minMotion = std::max(1000.0, fieldSamples / 16);
   // Same-parity change that counts as change at all.
   const double repeatScale = std::max(4000.0, 4 * fieldSamples);
+  // Positions shotStart[p] .. shotEnd[p] are p's shot (the whole clip
+  // until the cuts are known).
+  std::vector<int> shotStart(count, 0), shotEnd(count, count - 1);
   // The `fraction` quantile of a measure over the positions `reach` either
-  // way (its valid values, those not below 0).
+  // way within the shot (its valid values, those not below 0).
   auto localQuantile = [&](auto value, int reach, double fraction) {
     std::vector<double> out(count);
     std::vector<double> window;
     for (int p = 0; p < count; ++p) {
       window.clear();
-      for (int q = std::max(0, p - reach); q <= std::min(count - 1, p + reach); ++q)
+      for (int q = std::max(shotStart[p], p - reach); q <= std::min(shotEnd[p], p + reach); ++q)
         if (value(q) >= 0) window.push_back(value(q));
       if (window.empty()) continue;
       const auto at = window.begin() + static_cast<size_t>(window.size() * fraction);
@@ -226,11 +237,35 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
       if (window.front() < RepeatHigh * window[window.size() / 2]) codingFloor[p] = window.front();
     }
   }
+  // A weave across a cut: both its same-parity changes far above the usual,
+  // over most of the frame (a held drawing giving way to the next changes
+  // far more than the held frames around it, but not everywhere).
+  const std::vector<double> typicalMotion = localMedian([&](int q) { return measures[q].motion; });
+  auto acrossCut = [&](int p) {
+    if (p < 0 || p >= count) return false;
+    const double least = std::min(measures[p].motionBefore, measures[p].motionAfter);
+    return least > minMotion && least > SceneChange * std::max(typicalMotion[p] / 2, measures[p].repeatNoise) &&
+           measures[p].movingBlocks >= CutShare * measures[p].blocks &&
+           measures[p].combBlocks >= CutComb * measures[p].activeBlocks;
+  };
+  // A same-parity change that reaches across a cut.
+  auto nearCut = [&](int q) { return acrossCut(q - 1) || acrossCut(q) || acrossCut(q + 1) || acrossCut(q + 2); };
+  for (int p = 0, start = 0; p < count; ++p) {
+    shotStart[p] = start;
+    if (acrossCut(p)) start = p + 1;
+  }
+  for (int p = count - 1, end = count - 1; p >= 0; --p) {
+    if (acrossCut(p)) end = p;
+    shotEnd[p] = end;
+  }
   // The motion of a stretch: the same-parity change that a tenth of the
-  // positions over a few seconds of fields exceed (drawings held on threes
-  // change at one position in seven or eight).
-  const std::vector<double> stretchMotion =
-      localQuantile([&](int q) { return measures[q].repeat; }, StretchReach, StretchQuantile);
+  // positions of its shot over a few seconds of fields exceed (drawings
+  // held on threes change at one position in seven or eight). Neither a
+  // faster shot beside it nor the change across the cut counts, which
+  // would make a slow shot look still.
+  const std::vector<double> stretchMotion = localQuantile(
+      [&](int q) { return acrossCut(q) || acrossCut(q + 1) ? -1.0 : measures[q].repeat; }, StretchReach,
+      StretchQuantile);
   // How surely fields q and q+2 differ: their change against the usual
   // change here, read from that floor up (a repeated field differs by noise
   // only, and after a lossy encode by what the encode did to it).
@@ -249,17 +284,6 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
     return (1 - Smooth((r / stretchMotion[q] - StillLow) / (StillHigh - StillLow))) *
            (1 - Smooth((r / leastChange[q] - CodingLow) / (HeldHigh - CodingLow)));
   };
-  // A weave across a cut: both its same-parity changes far above the usual,
-  // over most of the frame (a held drawing giving way to the next changes
-  // far more than the held frames around it, but not everywhere).
-  const std::vector<double> typicalMotion = localMedian([&](int q) { return measures[q].motion; });
-  auto acrossCut = [&](int p) {
-    if (p < 0 || p >= count) return false;
-    const double least = std::min(measures[p].motionBefore, measures[p].motionAfter);
-    return least > minMotion && least > SceneChange * std::max(typicalMotion[p] / 2, measures[p].repeatNoise) &&
-           measures[p].movingBlocks >= CutShare * measures[p].blocks &&
-           measures[p].combBlocks >= CutComb * measures[p].activeBlocks;
-  };
 
   // After a lossy encode a repeated field differs from its original by the
   // encode's errors, spread over the frame, and a near-still or grainy
@@ -269,8 +293,7 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
   // out, a share near that least one is a repeat whatever `repeat` says.
   std::vector<bool> shareRead(count, false);
   for (int q = 0; q < count; ++q) {
-    const bool nearCut = acrossCut(q - 1) || acrossCut(q) || acrossCut(q + 1) || acrossCut(q + 2);
-    shareRead[q] = measures[q].repeatShare >= 0 && !nearCut &&
+    shareRead[q] = measures[q].repeatShare >= 0 && !nearCut(q) &&
                    measures[q].repeatShareMass > ShareNoise * measures[q].repeatNoise &&
                    measures[q].repeatShareMass > ShareMotion * stretchMotion[q];
   }
@@ -294,10 +317,20 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
   // in 3:2 and 2:3:3:2. Where most fields repeat (a still, drawings held on
   // twos) a repeat says nothing of the cadence.
   // -1: a repeat by its phase; 1: another phase of such a stretch; 0: not known.
-  std::vector<int> repeatPhase(count, 0);
-  for (int q = 0; q < count; ++q) {
-    if (!shareRead[q]) continue;
-    const int from = std::max(0, q - PhaseReach), to = std::min(count - 1, q + PhaseReach);
+  // The phase marks every position of the stretch whose share is known,
+  // read or not (a repeat's own share can drown in the noise where the
+  // fields around hardly change), except beside a cut, where the cadence
+  // may change, and a change among the largest of its stretch, which no
+  // repeat is (an edit the cut measure missed).
+  // The phase of 5 whose read shares over positions from .. to stand out
+  // below the others' (-1 where too few are read or none does), the next
+  // phase's mean, and the two largest shares of that phase.
+  struct PhaseRead {
+    int low = -1;
+    double next = 0, top[2] = {0, 0};
+  };
+  auto readPhase = [&](int from, int to) {
+    PhaseRead r;
     double sum[5] = {0, 0, 0, 0, 0};
     int n[5] = {0, 0, 0, 0, 0};
     for (int j = from; j <= to; ++j)
@@ -305,16 +338,44 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
         sum[j % 5] += measures[j].repeatShare;
         ++n[j % 5];
       }
-    if (*std::min_element(n, n + 5) < 2) continue;
+    if (*std::min_element(n, n + 5) < 2) return r;
     double mean[5];
     for (int f = 0; f < 5; ++f) mean[f] = sum[f] / n[f];
     const int low = static_cast<int>(std::min_element(mean, mean + 5) - mean);
-    double next = std::numeric_limits<double>::infinity(), top = 0;
+    r.next = std::numeric_limits<double>::infinity();
     for (int f = 0; f < 5; ++f)
-      if (f != low) next = std::min(next, mean[f]);
+      if (f != low) r.next = std::min(r.next, mean[f]);
+    if (mean[low] >= PhaseStandOut * r.next) return r;
+    r.low = low;
     for (int j = from; j <= to; ++j)
-      if (shareRead[j] && j % 5 == low) top = std::max(top, measures[j].repeatShare);
-    if (mean[low] < PhaseStandOut * next && top < PhaseTop * next) repeatPhase[q] = q % 5 == low ? -1 : 1;
+      if (shareRead[j] && j % 5 == low) {
+        const double v = measures[j].repeatShare;
+        r.top[1] = std::max(r.top[1], std::min(r.top[0], v));
+        r.top[0] = std::max(r.top[0], v);
+      }
+    return r;
+  };
+  std::vector<int> repeatPhase(count, 0);
+  std::vector<double> known;
+  for (int q = 0; q < count; ++q) {
+    if (measures[q].repeatShare < 0 || nearCut(q)) continue;
+    const int from = std::max(0, q - PhaseReach), to = std::min(count - 1, q + PhaseReach);
+    const PhaseRead r = readPhase(from, to);
+    // The largest share of that phase but one: a single repeat coded
+    // badly does not undo the stretch's.
+    if (r.low < 0 || r.top[1] >= PhaseTop * r.next) continue;
+    // Where q's own share is too weak to be read, the known shares of
+    // that phase around it must not say change: video beside film, whose
+    // shares drown in its grain, would otherwise take the film's repeats.
+    if (!shareRead[q] && q % 5 == r.low) {
+      known.clear();
+      for (int j = std::max(0, q - KnownReach); j <= std::min(count - 1, q + KnownReach); ++j)
+        if (j % 5 == r.low && measures[j].repeatShare >= 0 && !nearCut(j)) known.push_back(measures[j].repeatShare);
+      const auto middle = known.begin() + known.size() / 2;
+      std::nth_element(known.begin(), middle, known.end());
+      if (*middle >= PhaseTop * r.next) continue;
+    }
+    repeatPhase[q] = q % 5 != r.low ? 1 : measures[q].repeat > stretchMotion[q] ? 0 : -1;
   }
   std::vector<double> differs(count, 0), changed(count, 0), repeated(count, 0);
   for (int q = 0; q < count; ++q) {
@@ -425,7 +486,7 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
     if (!before && !here) {
       c = ChangedRepeatCost * changed[q - 1];
     } else {
-      c = RepeatSplitCost * repeated[q - 1];
+      c = RepeatSplitCost * repeated[q - 1] * (repeatPhase[q - 1] < 0 ? PhaseRepeatWeight : 1);
       // Against the pairing in full; for want of it (a field as far from
       // both neighbours, as video fields are, or film moving by about one
       // row a frame) a little.
