@@ -263,9 +263,9 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
   // held on threes change at one position in seven or eight). Neither a
   // faster shot beside it nor the change across the cut counts, which
   // would make a slow shot look still.
-  const std::vector<double> stretchMotion = localQuantile(
-      [&](int q) { return acrossCut(q) || acrossCut(q + 1) ? -1.0 : measures[q].repeat; }, StretchReach,
-      StretchQuantile);
+  const std::vector<double> stretchMotion =
+      localQuantile([&](int q) { return acrossCut(q) || acrossCut(q + 1) ? -1.0 : measures[q].repeat; }, StretchReach,
+                    StretchQuantile);
   // How surely fields q and q+2 differ: their change against the usual
   // change here, read from that floor up (a repeated field differs by noise
   // only, and after a lossy encode by what the encode did to it).
