@@ -177,8 +177,8 @@ std::string ExplainLine(const analysis::Proposal& proposal, const std::vector<an
       "%8d %-14s %c %-11s %-11s %-8s combed=%.2f evidence=%.2f comb=%.0f motion=%.0f repeat=%.0f noise=%.0f "
       "pairing=%.0f pmotion=%.0f weaves=%.0f share=%.2f margin=%.1f%s%s\n",
       p, fields.c_str(), d.code, StretchName(d.stretch), cadence.c_str(), d.boundary ? "boundary" : "joined", d.combed,
-      d.evidence, m.comb, m.motion, m.repeat, m.repeatNoise, m.pairing, m.pairingMotion, m.pairingWeaves, m.repeatShare, d.margin, d.orphan ? " orphan" : "",
-      d.cadenceBreak ? " break" : "");
+      d.evidence, m.comb, m.motion, m.repeat, m.repeatNoise, m.pairing, m.pairingMotion, m.pairingWeaves, m.repeatShare,
+      d.margin, d.orphan ? " orphan" : "", d.cadenceBreak ? " break" : "");
 }
 
 void RunPlanCommand(const Options& options) {
@@ -272,6 +272,8 @@ void RunPlanCommand(const Options& options) {
     const std::string png = TimelinePng(proposal, marks);
     timelineOut->Write(png.data(), png.size());
   }
+  const std::vector<MovingStretch> stretches =
+      review ? ChooseMovingStretches(proposal, measures) : std::vector<MovingStretch>();
   if (review) {
     ReviewContent content;
     content.inputName = options.input;
@@ -281,6 +283,7 @@ void RunPlanCommand(const Options& options) {
     content.proposal = &proposal;
     content.measures = &measures;
     content.places = places;
+    content.stretches = stretches;
     content.readFrame = [&](int n, std::vector<uint8_t>* yuy2) {
       yuy2->resize(static_cast<size_t>(2 * width) * height);
       if (!reader->ReadFrame(n, yuy2->data(), 2 * width))
@@ -309,8 +312,9 @@ void RunPlanCommand(const Options& options) {
   std::fputs(PlanReport(proposal, frames, order, options.planOut, options.input).c_str(), stderr);
   if (!keep.empty()) std::fprintf(stderr, "  kept: %zu lines of %s\n", keep.size(), options.keep.c_str());
   if (review)
-    std::fprintf(stderr, "  review: %d places in %s/index.html\n", static_cast<int>(places.size()),
-                 options.review.c_str());
+    std::fprintf(stderr, "  review: %d places and %d %s of whole frames that move in %s/index.html\n",
+                 static_cast<int>(places.size()), static_cast<int>(stretches.size()),
+                 stretches.size() == 1 ? "stretch" : "stretches", options.review.c_str());
   if (!order.warning.empty()) std::fputs(("zemivtc plan: warning: " + order.warning + "\n").c_str(), stderr);
   if (plan.size() > MaxPlanBytes)
     std::fputs(("zemivtc plan: warning: the plan has " + std::to_string(plan.size()) +

@@ -74,7 +74,8 @@ std::string StretchText(const analysis::Decision& d) {
 }
 
 // The pictures of a place, p<position>-<kind>.png.
-const char* const ThumbnailKinds[] = {"before", "weave", "after", "top", "bottom", "closeup"};
+const char* const ThumbnailKinds[] = {"before", "weave",   "after",  "top",
+                                      "bottom", "closeup", "moving", "movingcloseup"};
 
 bool IsOurThumbnail(const std::string& name) {
   if (name.size() < 7 || name[0] != 'p' || name.compare(name.size() - 4, 4, ".png") != 0) return false;
@@ -102,9 +103,9 @@ const char* PageStyle() {
          "h1{font-size:1.4em}h2{font-size:1.1em;margin:0 0 .3em}"
          "code{background:#f2f2f2;padding:0 .3em;border-radius:3px;overflow-wrap:anywhere}"
          ".timeline{overflow-x:auto}.timeline img{border:1px solid #ccc}"
-         ".place{border-top:1px solid #ccc;padding:.8em 0}"
+         ".place,.stretch{border-top:1px solid #ccc;padding:.8em 0}"
          ".tag{display:inline-block;padding:0 .4em;border-radius:3px;font-size:.85em;color:#fff}"
-         ".break{background:#000}.doubt{background:#f08c00}"
+         ".break{background:#000}.doubt{background:#f08c00}.moving{background:#7b3fa0}"
          ".cands{display:flex;flex-wrap:wrap;gap:10px}"
          "figure{margin:0;padding:4px;border:2px solid #ddd;width:150px;font-size:12px;overflow-wrap:anywhere}"
          "figure.chosen{border-color:#2ea043}figure img{display:block}"
@@ -142,6 +143,69 @@ std::vector<ReviewPlace> ChooseReviewPlaces(const analysis::Proposal& proposal) 
   std::sort(places.begin(), places.end(),
             [](const ReviewPlace& a, const ReviewPlace& b) { return a.position < b.position; });
   return places;
+}
+
+std::vector<MovingStretch> ChooseMovingStretches(const analysis::Proposal& proposal,
+                                                 const std::vector<analysis::PositionMeasures>& measures) {
+  const auto& d = proposal.positions;
+  const int count = static_cast<int>(d.size());
+  auto wholeFrames = [&](int p) { return d[p].stretch == analysis::Stretch::Progressive && !d[p].kept; };
+  // A clip of whole frames throughout is progressive footage.
+  if (std::all_of(d.begin(), d.end(),
+                  [](const analysis::Decision& x) { return x.stretch == analysis::Stretch::Progressive; }))
+    return {};
+  std::vector<MovingStretch> stretches;
+  auto add = [&](int first, int last) {
+    // The field the part starts with may belong to a picture of the
+    // positions before it; the second field of its last frame is shown by
+    // the position after it. So the line names every field of its frames
+    // and no other.
+    if (first > 0 && !d[first - 1].boundary) ++first;
+    if (!d[last].boundary && last + 1 < count && !d[last + 1].kept) ++last;
+    if (last - first + 1 < MinStretchPositions) return;
+    MovingStretch s;
+    s.first = first;
+    s.last = last;
+    s.weave = -1;
+    int moving = 0;
+    for (int p = first; p <= last; ++p) {
+      moving += d[p].evidence >= MovingEvidence;
+      if (d[p].code == '1' || d[p].code == '3') {
+        ++s.frames;
+        if (s.weave < 0 || measures[p].comb > measures[s.weave].comb) s.weave = p;
+      }
+    }
+    if (moving >= MinMovingPositions && s.weave >= 0) stretches.push_back(s);
+  };
+  for (int p = 0; p < count;) {
+    if (!wholeFrames(p)) {
+      ++p;
+      continue;
+    }
+    int end = p;
+    while (end + 1 < count && wholeFrames(end + 1)) ++end;
+    std::vector<double> motion;
+    for (int q = p; q <= end; ++q) motion.push_back(measures[q].motion);
+    std::nth_element(motion.begin(), motion.begin() + motion.size() / 2, motion.end());
+    const double cut = SceneCutMotion * motion[motion.size() / 2];
+    // The weave across a cut changes most of the positions around it.
+    int start = p;
+    for (int q = p; q < end; ++q) {
+      const double m = measures[q].motion;
+      if (cut > 0 && m > cut && m >= measures[q + 1].motion && (q == p || m > measures[q - 1].motion)) {
+        add(start, q);
+        start = q + 1;
+      }
+    }
+    add(start, end);
+    p = end + 1;
+  }
+  return stretches;
+}
+
+std::string VideoKeepLine(const MovingStretch& stretch) {
+  return std::to_string(stretch.first) + (stretch.last > stretch.first ? "-" + std::to_string(stretch.last) : "") +
+         " 2";
 }
 
 ReviewWriter::ReviewWriter(const std::string& directory) : dir(directory) {
@@ -205,6 +269,10 @@ void ReviewWriter::Write(const ReviewContent& content) {
           " cadence breaks and the " + std::to_string(content.places.size() - breaks) +
           " decisions the analysis is least sure of (" + Fixed(100.0 * content.places.size() / std::max(1, count), 2) +
           "% of the positions)." +
+          (content.stretches.empty() ? std::string()
+                                     : " " + std::to_string(content.stretches.size()) +
+                                           (content.stretches.size() == 1 ? " stretch" : " stretches") +
+                                           " of whole frames that move, below.") +
           (breaksOnlyMarked ? " " + std::to_string(breaksOnlyMarked) +
                                   " further cadence breaks, decided more surely, are only marked on the timeline: the "
                                   "places are at most " +
@@ -265,6 +333,67 @@ void ReviewWriter::Write(const ReviewContent& content) {
     int width = 0, height = 0;
     std::string png;
   };
+  auto makePictures = [&](std::vector<Picture>& pictures) {
+    auto make = [&](int begin, int end) {
+      for (int i = begin; i < end; ++i) {
+        Picture& pic = pictures[i];
+        static const FieldChoice choice[] = {FieldChoice::Both, FieldChoice::Top, FieldChoice::Bottom};
+        const RgbPicture rgb =
+            pic.kind == 3 ? CloseUp(pic.top, pic.bottom) : Thumbnail(pic.top, pic.bottom, choice[pic.kind]);
+        pic.width = rgb.width;
+        pic.height = rgb.height;
+        pic.png = stream::EncodePng(rgb.width, rgb.height, rgb.rgb);
+      }
+    };
+    if (content.runner)
+      content.runner(static_cast<int>(pictures.size()), make);
+    else
+      make(0, static_cast<int>(pictures.size()));
+  };
+  auto image = [&](Picture& pic) {
+    WriteFile(pic.name, pic.png);
+    return "<img src=\"" + pic.name + "\" width=\"" + std::to_string(pic.width) + "\" height=\"" +
+           std::to_string(pic.height) + "\" alt=\"" + pic.name + "\">";
+  };
+
+  // The moving stretches of whole frames, each with its most combed weave.
+  if (!content.stretches.empty())
+    page += "<p>Whole frames that move between film or video: " + std::to_string(content.stretches.size()) +
+            (content.stretches.size() == 1 ? " stretch" : " stretches") +
+            " the plan takes as progressive frames. If one is video whose comb an encode erased, each "
+            "of its frames weaves two moments: keep it as video with the line given. Progressive footage reads "
+            "the same, so look at the weaves first.</p>\n";
+  std::vector<Picture> stretchPictures;
+  for (const MovingStretch& s : content.stretches)
+    for (int kind : {0, 3}) {
+      Picture pic;
+      pic.name = "p" + std::to_string(s.weave) + (kind == 0 ? "-moving.png" : "-movingcloseup.png");
+      pic.top = frame(topFrame(s.weave));
+      pic.bottom = frame(bottomFrame(s.weave));
+      pic.kind = kind;
+      stretchPictures.push_back(std::move(pic));
+    }
+  makePictures(stretchPictures);
+  for (size_t i = 0; i < content.stretches.size(); ++i) {
+    const MovingStretch& s = content.stretches[i];
+    const std::string id = "s" + std::to_string(s.first);
+    page += "<section class=\"stretch\" id=\"" + id + "\" data-first=\"" + std::to_string(s.first) + "\" data-last=\"" +
+            std::to_string(s.last) + "\">\n<h2><a href=\"#" + id + "\">Positions " + std::to_string(s.first) + "-" +
+            std::to_string(s.last) + "</a> &middot; " + PositionTime(s.first, 1) + " to " +
+            PositionTime(s.last + 1, 1) + " &middot; " + std::to_string(s.frames) +
+            " frames taken whole <span class=\"tag moving\">whole frames that move</span></h2>\n";
+    page += "<p>If this is video whose comb an encode erased, keep it as video, every field a frame: <code>" +
+            VideoKeepLine(s) + "</code></p>\n<div class=\"cands\">\n";
+    page += "<figure class=\"chosen\">" + image(stretchPictures[2 * i]) + "<figcaption>weave at " +
+            std::to_string(s.weave) + " (" + Fields(s.weave, content.bottomFirst) + "), code " +
+            proposal.positions[s.weave].code + ", the most combed frame taken whole<br>" + measureText(s.weave) +
+            "</figcaption></figure>\n";
+    page += "<figure>" + image(stretchPictures[2 * i + 1]) + "<figcaption>weave at " + std::to_string(s.weave) +
+            ", twice the size, where it is most combed</figcaption></figure>\n</div>\n</section>\n";
+  }
+  stretchPictures.clear();
+  frames.clear();
+
   constexpr size_t PlacesPerBatch = 4;
   for (size_t batchStart = 0; batchStart < content.places.size(); batchStart += PlacesPerBatch) {
     const size_t batchEnd = std::min(content.places.size(), batchStart + PlacesPerBatch);
@@ -293,29 +422,9 @@ void ReviewWriter::Write(const ReviewContent& content) {
         add(stem + (kind == 1 ? "-top.png" : "-bottom.png"), top, bottom, kind);
       add(stem + "-closeup.png", top, bottom, 3);
     }
-    auto make = [&](int begin, int end) {
-      for (int i = begin; i < end; ++i) {
-        Picture& pic = pictures[i];
-        static const FieldChoice choice[] = {FieldChoice::Both, FieldChoice::Top, FieldChoice::Bottom};
-        const RgbPicture rgb =
-            pic.kind == 3 ? CloseUp(pic.top, pic.bottom) : Thumbnail(pic.top, pic.bottom, choice[pic.kind]);
-        pic.width = rgb.width;
-        pic.height = rgb.height;
-        pic.png = stream::EncodePng(rgb.width, rgb.height, rgb.rgb);
-      }
-    };
-    if (content.runner)
-      content.runner(static_cast<int>(pictures.size()), make);
-    else
-      make(0, static_cast<int>(pictures.size()));
-
+    makePictures(pictures);
     size_t next = 0;
-    auto image = [&]() {
-      Picture& pic = pictures[next++];
-      WriteFile(pic.name, pic.png);
-      return "<img src=\"" + pic.name + "\" width=\"" + std::to_string(pic.width) + "\" height=\"" +
-             std::to_string(pic.height) + "\" alt=\"" + pic.name + "\">";
-    };
+    auto nextImage = [&]() { return image(pictures[next++]); };
     for (size_t i = batchStart; i < batchEnd; ++i) {
       const ReviewPlace& place = content.places[i];
       const int p = place.position;
@@ -350,7 +459,7 @@ void ReviewWriter::Write(const ReviewContent& content) {
       // The weaves at p-1, p and p+1.
       for (int q = std::max(0, p - 1); q <= std::min(count - 1, p + 1); ++q) {
         const char code = proposal.positions[q].code;
-        page += std::string("<figure") + (code == '1' || code == '3' ? " class=\"chosen\"" : "") + ">" + image() +
+        page += std::string("<figure") + (code == '1' || code == '3' ? " class=\"chosen\"" : "") + ">" + nextImage() +
                 "<figcaption>weave at " + std::to_string(q) + " (" + Fields(q, content.bottomFirst) + "), code " +
                 code + "<br>" + measureText(q) + "<br>to take it whole: <code>" + std::to_string(q) +
                 " 1</code></figcaption></figure>\n";
@@ -362,11 +471,11 @@ void ReviewWriter::Write(const ReviewContent& content) {
         const bool isTop = (code == '5') != content.bottomFirst;
         const bool chosen = d.code == code || ((d.code == '2' || d.code == '6') && (code == '5') == (p % 2 == 0));
         const std::string field = isTop ? "t" + std::to_string(topFrame(p)) : "b" + std::to_string(bottomFrame(p));
-        page += std::string("<figure") + (chosen ? " class=\"chosen\"" : "") + ">" + image() + "<figcaption>" +
+        page += std::string("<figure") + (chosen ? " class=\"chosen\"" : "") + ">" + nextImage() + "<figcaption>" +
                 (isTop ? "top" : "bottom") + " field " + field + " rebuilt alone<br>to use it: <code>" + id + " " +
                 code + "</code></figcaption></figure>\n";
       }
-      page += "<figure>" + image() + "<figcaption>weave at " + id +
+      page += "<figure>" + nextImage() + "<figcaption>weave at " + id +
               ", twice the size, where it is most combed</figcaption></figure>\n";
       page += "</div>\n<p>To make nothing at " + id + ": <code>" + id + " 0</code></p>\n</section>\n";
     }
@@ -378,6 +487,8 @@ void ReviewWriter::Write(const ReviewContent& content) {
   std::set<std::string> current(written.begin(), written.end());
   for (const ReviewPlace& place : content.places)
     for (const char* kind : ThumbnailKinds) current.insert("p" + std::to_string(place.position) + "-" + kind + ".png");
+  for (const MovingStretch& s : content.stretches)
+    for (const char* kind : {"-moving.png", "-movingcloseup.png"}) current.insert("p" + std::to_string(s.weave) + kind);
   if (DIR* d = opendir(dir.c_str())) {
     std::vector<std::string> stale;
     while (dirent* e = readdir(d))

@@ -11,6 +11,14 @@
 // weaves at the position and its two neighbours, the position's two fields
 // rebuilt alone and a close-up of its weave, with their measures, the code
 // chosen, and the keep-file line that would choose each instead.
+//
+// Besides the places, in a clip that has film or video stretches too, the
+// page lists every stretch of whole frames (progressive, 2:2 with frames at
+// even positions) that moves: interlaced video whose comb a lossy encode
+// erased reads as such frames, as surely as progressive footage does, and
+// its plan weaves fields of two moments into each frame. Only the person can
+// tell them apart, so each such stretch is listed, outside the places'
+// share, with a weave, and the keep-file line that makes it video.
 #ifndef ZEMIVTC_CLI_REVIEW_H
 #define ZEMIVTC_CLI_REVIEW_H
 
@@ -39,12 +47,43 @@ struct ReviewPlace {
 // In position order.
 std::vector<ReviewPlace> ChooseReviewPlaces(const analysis::Proposal& proposal);
 
+// Moving stretches of whole frames: the part of a run of positions decided
+// progressive between two cuts, at least MinStretchPositions long, in which
+// at least MinMovingPositions positions have the evidence of motion
+// MovingEvidence. At 0.5 the change between the fields around a position
+// stands out of the noise and an encode's errors by half of what the cadence
+// search takes for full evidence: two moments woven there differ visibly.
+// Six positions are three frames: a stretch that moves less can make at most
+// a frame or two combed, as few as any doubtful place, and the remnant of a
+// film stretch that an edit leaves beside a cut is not listed as a stretch.
+constexpr double MovingEvidence = 0.5;
+constexpr int MinMovingPositions = 6;
+constexpr int MinStretchPositions = 6;
+// Inside a run, a position whose motion is SceneCutMotion times the run's
+// median motion weaves across a cut: the run is split after it (video and
+// progressive footage cut together read as one run of whole frames).
+constexpr double SceneCutMotion = 8;
+
+struct MovingStretch {
+  int first = 0, last = 0;  // positions, inclusive; the keep line "FIRST-LAST 2" makes them video
+  int frames = 0;           // the frames the plan takes whole in it
+  int weave = 0;            // the position of the weave shown: the most combed frame taken whole
+};
+
+// In position order; none where every position is progressive (or kept).
+std::vector<MovingStretch> ChooseMovingStretches(const analysis::Proposal& proposal,
+                                                 const std::vector<analysis::PositionMeasures>& measures);
+
+// The keep-file line that makes a stretch video: every position's code '2'.
+std::string VideoKeepLine(const MovingStretch& stretch);
+
 struct ReviewContent {
   std::string inputName;
   int width = 0, height = 0;
   const analysis::Proposal* proposal = nullptr;
   const std::vector<analysis::PositionMeasures>* measures = nullptr;
   std::vector<ReviewPlace> places;
+  std::vector<MovingStretch> stretches;
   // The source's first field is its bottom one: an odd position 2k+1 weaves
   // frame k's top field with frame k+1's bottom field.
   bool bottomFirst = false;

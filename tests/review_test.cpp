@@ -20,6 +20,7 @@
 #include "cli/timeline.h"
 #include "tests/command_line.h"
 #include "tests/footage.h"
+#include "tests/footage_classes.h"
 #include "tests/footage_suite.h"
 
 namespace {
@@ -171,8 +172,9 @@ TEST_F(PlanReview, ChromiumShowsThePageFromDiskWithEveryThumbnailLoaded) {
   std::set<std::string> sources;
   for (auto it = std::sregex_iterator(page.begin(), page.end(), image); it != std::sregex_iterator(); ++it)
     sources.insert((*it)[1]);
-  // The timeline, and six pictures a place (five at the clip's ends).
-  size_t expected = 1;
+  // The timeline, six pictures a place (five at the clip's ends) and two a
+  // stretch of whole frames that moves (the footage's 30p frames).
+  size_t expected = 1 + 2 * std::regex_search(page, std::regex("<section class=\"stretch\""));
   const std::vector<int> places = PagePlaces(page);
   ASSERT_FALSE(places.empty());
   const int positions = static_cast<int>(ReadAll(dir + "plan").size());
@@ -382,6 +384,43 @@ TEST(PlanReviewCommand, ReplacesAnEarlierReviewAndTouchesNothingElse) {
   EXPECT_EQ(ReadAll(dir + "ls.txt"), "index.html\nnotes.txt\np3-holiday.png\ntimeline.png\n");
   EXPECT_EQ(ReadAll(dir + "r/p3-holiday.png"), "earlier");
   EXPECT_NE(ReadAll(dir + "r/index.html"), "earlier");
+  std::system(("rm -rf " + dir).c_str());
+}
+
+// 60i video whose comb x264 erased reads as whole frames: the review lists
+// every video field's position in a stretch whose keep line makes it video;
+// footage progressive throughout lists none.
+TEST(ReviewStretches, CoverEveryVideoFieldTakenWholeAndNoneInProgressiveFootage) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed; `make deps` installs it";
+  const std::string dir = MakeTempDir("review_stretches");
+  footage::Variant x264;
+  x264.seed = 301;
+  x264.encode = "x264";
+  const footage::ClassTruth mixed = footage::MakeClass(dir, "mixed", x264);
+  footage::Generate(dir, "progressive", "testsrc2", "30000/1001", 352, 240, 60);
+  for (const std::string clip : {"mixed", "progressive"}) {
+    const CommandResult r = RunShell(dir, "$Z plan -q --out $D/plan --review $D/r $D/" + clip + ".y4m");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string page = ReadAll(dir + "r/index.html");
+    const std::regex stretch("data-first=\"([0-9]+)\" data-last=\"([0-9]+)\"[^]*?<code>([^<]+)</code>");
+    std::string keep;
+    std::vector<bool> listed(ReadAll(dir + "plan").size(), false);
+    for (auto it = std::sregex_iterator(page.begin(), page.end(), stretch); it != std::sregex_iterator(); ++it) {
+      keep += (*it)[3].str() + "\n";
+      for (int p = std::stoi((*it)[1]); p <= std::stoi((*it)[2]); ++p) listed[p] = true;
+    }
+    if (clip == "progressive") {
+      EXPECT_EQ(keep, "");
+      continue;
+    }
+    for (size_t p = 0; p < listed.size(); ++p)
+      EXPECT_TRUE(listed[p] || mixed.fields[p].kind != footage::Kind::Video) << "video position " << p;
+    // The lines as given are a keep file that makes those positions video.
+    WriteAll(dir + "video.keep", keep);
+    ASSERT_EQ(RunShell(dir, "$Z plan -q --keep $D/video.keep --out $D/video $D/mixed.y4m").status, 0);
+    const std::string video = ReadAll(dir + "video");
+    for (size_t p = 0; p < listed.size(); ++p) EXPECT_TRUE(!listed[p] || video[p] == '2') << p;
+  }
   std::system(("rm -rf " + dir).c_str());
 }
 
