@@ -112,8 +112,8 @@ constexpr double PhaseTop = 0.9;
 // frames as they are, the fields of each coded frame pair with each other,
 // the film's pictures or not.
 constexpr double PhaseRepeatWeight = 3;
-// Positions either way whose shares of the same phase vouch for a
-// position too weak to read its own.
+// Positions either way whose shares vouch for a position too weak to read
+// its own.
 constexpr int KnownReach = 10;
 // How far a field's two weaves stand apart (the pairing against their sum):
 // below LeanLow the pairing shows no direction (an encode's shared errors
@@ -152,6 +152,14 @@ std::vector<State> BuildStates() {
   states.push_back({-1, 0, 1, false});
   states.push_back({-1, 0, 1, true});
   return states;
+}
+
+// The middle value (the upper of the two middle ones); reorders `values`,
+// which must not be empty.
+double Median(std::vector<double>& values) {
+  const auto middle = values.begin() + values.size() / 2;
+  std::nth_element(values.begin(), middle, values.end());
+  return *middle;
 }
 
 double Smooth(double x) {
@@ -356,7 +364,7 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
     return r;
   };
   std::vector<int> repeatPhase(count, 0);
-  std::vector<double> known;
+  std::vector<double> mine, others;  // known shares of q's phase and of the others
   for (int q = 0; q < count; ++q) {
     if (measures[q].repeatShare < 0 || nearCut(q)) continue;
     const int from = std::max(0, q - PhaseReach), to = std::min(count - 1, q + PhaseReach);
@@ -364,16 +372,17 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
     // The largest share of that phase but one: a single repeat coded
     // badly does not undo the stretch's.
     if (r.low < 0 || r.top[1] >= PhaseTop * r.next) continue;
-    // Where q's own share is too weak to be read, the known shares of
-    // that phase around it must not say change: video beside film, whose
-    // shares drown in its grain, would otherwise take the film's repeats.
+    // Where q's own share is too weak to be read, the known shares of its
+    // phase around it, read or not, must stand out below those of the
+    // other phases as well: video beside film, whose shares drown in its
+    // grain, would otherwise take the film's repeats.
     if (!shareRead[q] && q % 5 == r.low) {
-      known.clear();
+      mine.clear();
+      others.clear();
       for (int j = std::max(0, q - KnownReach); j <= std::min(count - 1, q + KnownReach); ++j)
-        if (j % 5 == r.low && measures[j].repeatShare >= 0 && !nearCut(j)) known.push_back(measures[j].repeatShare);
-      const auto middle = known.begin() + known.size() / 2;
-      std::nth_element(known.begin(), middle, known.end());
-      if (*middle >= PhaseTop * r.next) continue;
+        if (measures[j].repeatShare >= 0 && !nearCut(j))
+          (j % 5 == r.low ? mine : others).push_back(measures[j].repeatShare);
+      if (others.empty() || Median(mine) >= PhaseStandOut * Median(others)) continue;
     }
     repeatPhase[q] = q % 5 != r.low ? 1 : measures[q].repeat > stretchMotion[q] ? 0 : -1;
   }
