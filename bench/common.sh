@@ -24,6 +24,21 @@ requireBuilt() {
   done
 }
 
+# The common start of the benches on the plan footage: the build folder
+# (argument, default ../build beside the script), its zemivtc and
+# plan_footage ($zemivtc, $footage), a scratch folder removed on exit
+# ($work), and ffmpeg. Sets `build` and `benchName` (the first argument).
+startFootageBench() {
+  benchName=$1
+  build=$(cd "${2:-$here/../build}" && pwd)
+  zemivtc=$build/zemivtc
+  footage=$build/plan_footage
+  work=$(mktemp -d "${TMPDIR:-/tmp}/zemivtc-$benchName.XXXXXX")
+  trap 'rm -rf "$work"' EXIT
+  requireCommands ffmpeg
+  requireBuilt "$zemivtc" "$footage"
+}
+
 # The machine and its load, for the figures' headers.
 cpuName() { grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'; }
 loadAverage() { cut -d' ' -f1-3 /proc/loadavg; }

@@ -14,18 +14,12 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-build=$(cd "${1:-$here/../build}" && pwd)
-zemivtc=$build/zemivtc
-footage=$build/plan_footage
+# shellcheck source=bench/common.sh
+source "$here/common.sh"
+startFootageBench plan_bench "${1:-}"
+requireCommands bc
 repeats=${ZEMIVTC_BENCH_REPEATS:-5}
 size=${ZEMIVTC_PLAN_BENCH_SIZE:-1920x1080}
-work=$(mktemp -d "${TMPDIR:-/tmp}/zemivtc-plan-bench.XXXXXX")
-trap 'rm -rf "$work"' EXIT
-benchName=plan_bench
-source "$here/common.sh"
-
-requireCommands ffmpeg bc
-requireBuilt "$zemivtc" "$footage"
 
 loadBefore=$(loadAverage)
 echo "plan_bench: making the footage at $size" >&2

@@ -14,16 +14,9 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-build=$(cd "${1:-$here/../build}" && pwd)
-zemivtc=$build/zemivtc
-footage=$build/plan_footage
-work=$(mktemp -d "${TMPDIR:-/tmp}/zemivtc-plan-classes.XXXXXX")
-trap 'rm -rf "$work"' EXIT
-benchName=plan_classes
+# shellcheck source=bench/common.sh
 source "$here/common.sh"
-
-requireCommands ffmpeg
-requireBuilt "$zemivtc" "$footage"
+startFootageBench plan_classes "${1:-}"
 classes="grain6 clumped mpeg2 x264 fades nearstill drawings bff mixed cuts"
 
 loadBefore=$(loadAverage)

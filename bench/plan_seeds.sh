@@ -18,16 +18,10 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-build=$(cd "${1:-$here/../build}" && pwd)
-seeds=${2:-20}
-zemivtc=$build/zemivtc
-footage=$build/plan_footage
-work=$(mktemp -d "${TMPDIR:-/tmp}/zemivtc-plan-seeds.XXXXXX")
-trap 'rm -rf "$work"' EXIT
-benchName=plan_seeds
+# shellcheck source=bench/common.sh
 source "$here/common.sh"
-requireCommands ffmpeg
-requireBuilt "$zemivtc" "$footage"
+startFootageBench plan_seeds "${1:-}"
+seeds=${2:-20}
 csv=$here/plan_seeds.csv
 loadBefore=$(loadAverage)
 start=$(date -u '+%Y-%m-%d %H:%M')

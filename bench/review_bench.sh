@@ -13,18 +13,13 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-build=$(cd "${1:-$here/../build}" && pwd)
-zemivtc=$build/zemivtc
-footage=$build/plan_footage
-bench=$build/bench_review
-repeats=${ZEMIVTC_BENCH_REPEATS:-5}
-work=$(mktemp -d "${TMPDIR:-/tmp}/zemivtc-review-bench.XXXXXX")
-trap 'rm -rf "$work"' EXIT
-benchName=review_bench
+# shellcheck source=bench/common.sh
 source "$here/common.sh"
-
-requireCommands ffmpeg bc
-requireBuilt "$zemivtc" "$footage" "$bench"
+startFootageBench review_bench "${1:-}"
+bench=$build/bench_review
+requireCommands bc
+requireBuilt "$bench"
+repeats=${ZEMIVTC_BENCH_REPEATS:-5}
 
 loadBefore=$(loadAverage)
 echo "review_bench: making the footage at 1920x1080" >&2

@@ -12,17 +12,10 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-build=$(cd "${1:-$here/../build}" && pwd)
-seeds=${2:-20}
-zemivtc=$build/zemivtc
-footage=$build/plan_footage
-work=$(mktemp -d "${TMPDIR:-/tmp}/zemivtc-review-stretches.XXXXXX")
-trap 'rm -rf "$work"' EXIT
-benchName=review_stretches
+# shellcheck source=bench/common.sh
 source "$here/common.sh"
-
-requireCommands ffmpeg
-requireBuilt "$zemivtc" "$footage"
+startFootageBench review_stretches "${1:-}"
+seeds=${2:-20}
 loadBefore=$(loadAverage)
 start=$(date -u '+%Y-%m-%d %H:%M')
 # The value after a key in a "key value key value" line: key, line.
@@ -33,7 +26,7 @@ quiet() { "$@" 2>"$work/err" || { cat "$work/err" >&2; exit 1; }; }
 
 rows=""
 for n in $(seq 301 $((300 + seeds))); do
-  quiet "$footage" class "$work" mixed seed=$n phase=$((n % 10)) encode=x264 asm=0 >/dev/null
+  quiet "$footage" class "$work" mixed seed="$n" phase=$((n % 10)) encode=x264 asm=0 >/dev/null
   quiet "$zemivtc" plan -q --explain --out "$work/plan" --review "$work/review" "$work/mixed.y4m"
   # The positions decided as whole frames (progressive), from --explain.
   awk '/^ *[0-9]/ && / progressive / { print $1 }' "$work/err" >"$work/whole"
