@@ -324,12 +324,6 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
   // among changes, the fields two positions either way changing, as they do
   // in 3:2 and 2:3:3:2. Where most fields repeat (a still, drawings held on
   // twos) a repeat says nothing of the cadence.
-  // -1: a repeat by its phase; 1: another phase of such a stretch; 0: not known.
-  // The phase marks every position of the stretch whose share is known,
-  // read or not (a repeat's own share can drown in the noise where the
-  // fields around hardly change), except beside a cut, where the cadence
-  // may change, and a change among the largest of its stretch, which no
-  // repeat is (an edit the cut measure missed).
   // The phase of 5 whose read shares over positions from .. to stand out
   // below the others' (-1 where too few are read or none does), the next
   // phase's mean, and the two largest shares of that phase.
@@ -363,6 +357,12 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
       }
     return r;
   };
+  // The phase marks every position of the stretch whose share is known,
+  // read or not (a repeat's own share can drown in the noise where the
+  // fields around hardly change), except beside a cut, where the cadence
+  // may change, and a change among the largest of its stretch, which no
+  // repeat is (an edit the cut measure missed).
+  // -1: a repeat by its phase; 1: another phase of such a stretch; 0: not known.
   std::vector<int> repeatPhase(count, 0);
   std::vector<double> mine, others;  // known shares of q's phase and of the others
   for (int q = 0; q < count; ++q) {
