@@ -122,15 +122,14 @@ void OutputFile::Write(const void* data, size_t size) {
 }
 
 void OutputFile::Write(const void* first, size_t firstSize, const void* second, size_t secondSize) {
-  std::vector<iovec> parts = {{const_cast<void*>(first), firstSize}, {const_cast<void*>(second), secondSize}};
-  Write(parts);
+  iovec parts[2] = {{const_cast<void*>(first), firstSize}, {const_cast<void*>(second), secondSize}};
+  Write(parts, 2);
 }
 
-void OutputFile::Write(std::vector<iovec>& parts) {
-  const size_t count = parts.size();
+void OutputFile::Write(iovec* parts, size_t count) {
   size_t part = 0;
   while (part < count) {
-    const ssize_t done = writev(fd, parts.data() + part, static_cast<int>(std::min<size_t>(count - part, IOV_MAX)));
+    const ssize_t done = writev(fd, parts + part, static_cast<int>(std::min<size_t>(count - part, IOV_MAX)));
     if (done < 0) {
       if (errno == EINTR) continue;
       throw CliError("cannot write " + displayName + ": " + std::strerror(errno));
@@ -248,7 +247,8 @@ void FrameWriter::WriteWoven(const uint8_t* upper, const uint8_t* lower) {
   const int upperParity = format.mirrored ? (input.height - 1) % 2 : 0;
   const size_t lumaBytes = static_cast<size_t>(input.width) * input.height;
   const size_t chromaWidth = static_cast<size_t>(input.width / 2);
-  const size_t chromaRows = static_cast<size_t>(format.chroma == Chroma::Yuv422 ? input.height : (input.height + 1) / 2);
+  const size_t chromaRows =
+      static_cast<size_t>(format.chroma == Chroma::Yuv422 ? input.height : (input.height + 1) / 2);
   const struct {
     size_t offset, rowBytes, rows;
   } planes[3] = {{0, static_cast<size_t>(input.width), static_cast<size_t>(input.height)},
@@ -261,7 +261,7 @@ void FrameWriter::WriteWoven(const uint8_t* upper, const uint8_t* lower) {
       const uint8_t* from = static_cast<int>(row % 2) == upperParity ? upper : lower;
       rows.push_back(iovec{const_cast<uint8_t*>(from + plane.offset + row * plane.rowBytes), plane.rowBytes});
     }
-  out.Write(rows);
+  out.Write(rows.data(), rows.size());
 }
 
 }  // namespace stream

@@ -4,12 +4,12 @@
 #ifndef ZEMIVTC_STREAM_OUTPUT_H
 #define ZEMIVTC_STREAM_OUTPUT_H
 
+#include <sys/uio.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
-
-#include <sys/uio.h>
 
 #include "stream/frame_reader.h"
 #include "stream/row_bands.h"
@@ -30,9 +30,9 @@ class OutputFile {
   void Write(const void* data, size_t size);
   // Writes `first` then `second`, in one system call where it can.
   void Write(const void* first, size_t firstSize, const void* second, size_t secondSize);
-  // Writes the parts in order, in as few system calls as it can; `parts`
-  // is used up on the way.
-  void Write(std::vector<iovec>& parts);
+  // Writes the `count` parts in order, in as few system calls as it can;
+  // `parts` is used up on the way.
+  void Write(iovec* parts, size_t count);
   // Copies `size` bytes at `offset` of the file `inFd` (which must not
   // shrink meanwhile) in the kernel where it can (no copy through this
   // process; for /dev/null, none at all), else through a buffer. Returns the
