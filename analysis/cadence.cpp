@@ -70,6 +70,10 @@ constexpr double HeldHigh = 16;
 // as a cut, but the blocks it leaves alone do not comb.)
 constexpr double SceneChange = 8;
 constexpr double CutComb = 0.8;
+// A shot moving LevelStep times faster than the one beside it (the median
+// motion over LevelReach positions either side): a change of level.
+constexpr double LevelStep = 8;
+constexpr int LevelReach = 8;
 // A change below StillLow of the stretch's motion is none, above StillHigh
 // a change in full; StretchReach: positions either way of the stretch.
 constexpr double StillLow = 0.003;
@@ -249,21 +253,41 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
   // over most of the frame (a held drawing giving way to the next changes
   // far more than the held frames around it, but not everywhere).
   const std::vector<double> typicalMotion = localMedian([&](int q) { return measures[q].motion; });
-  auto acrossCut = [&](int p) {
-    if (p < 0 || p >= count) return false;
+  // Its change against the typical one `typical`, and the frame changing
+  // and combing nearly everywhere.
+  auto cutBy = [&](int p, double typical) {
     const double least = std::min(measures[p].motionBefore, measures[p].motionAfter);
-    return least > minMotion && least > SceneChange * std::max(typicalMotion[p] / 2, measures[p].repeatNoise) &&
+    return least > minMotion && least > SceneChange * std::max(typical / 2, measures[p].repeatNoise) &&
            measures[p].movingBlocks >= CutShare * measures[p].blocks &&
            measures[p].combBlocks >= CutComb * measures[p].activeBlocks;
   };
+  auto acrossCut = [&](int p) { return p >= 0 && p < count && cutBy(p, typicalMotion[p]); };
   // A same-parity change that reaches across a cut.
   auto nearCut = [&](int q) { return acrossCut(q - 1) || acrossCut(q) || acrossCut(q + 1) || acrossCut(q + 2); };
+  // A cut between a fast shot and a slow one changes little beside the
+  // fast shot's own motion, which the local median takes in, but a cut it
+  // is against the slow shot's motion (the median on its side), and the
+  // stretches of the two shots end there: else the slow shot's changes
+  // would read as still beside the fast one's. (The cadence may as well go
+  // on across it: a pan that starts or stops combs like this too.)
+  std::vector<double> side;
+  auto sideMotion = [&](int from, int to) {
+    side.clear();
+    for (int q = std::max(0, from); q <= std::min(count - 1, to); ++q) side.push_back(measures[q].motion);
+    return side.empty() ? 0.0 : Median(side);
+  };
+  auto levelChange = [&](int p) {
+    const double before = sideMotion(p - LevelReach, p - 1), after = sideMotion(p + 1, p + LevelReach);
+    const double slow = std::min(before, after), fast = std::max(before, after);
+    return fast > LevelStep * std::max(slow, minMotion) &&
+           std::min(measures[p].motionBefore, measures[p].motionAfter) > fast / 2 && cutBy(p, slow);
+  };
   for (int p = 0, start = 0; p < count; ++p) {
     shotStart[p] = start;
-    if (acrossCut(p)) start = p + 1;
+    if (acrossCut(p) || levelChange(p)) start = p + 1;
   }
   for (int p = count - 1, end = count - 1; p >= 0; --p) {
-    if (acrossCut(p)) end = p;
+    if (p + 1 < count && shotStart[p + 1] == p + 1) end = p;
     shotEnd[p] = end;
   }
   // The motion of a stretch: the same-parity change that a tenth of the
@@ -326,11 +350,14 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
   // twos) a repeat says nothing of the cadence.
   // The phase of 5 whose read shares over positions from .. to stand out
   // below the others' (-1 where too few are read or none does), the next
-  // phase's mean, and the two largest shares of that phase.
+  // phase's mean, and the upper quartile of that phase's shares (at most
+  // the largest but one): a few repeats coded badly do not undo the
+  // stretch's, a stretch half video does.
   struct PhaseRead {
     int low = -1;
-    double next = 0, top[2] = {0, 0};
+    double next = 0, top = 0;
   };
+  std::vector<double> lowShares;
   auto readPhase = [&](int from, int to) {
     PhaseRead r;
     double sum[5] = {0, 0, 0, 0, 0};
@@ -349,29 +376,30 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
       if (f != low) r.next = std::min(r.next, mean[f]);
     if (mean[low] >= PhaseStandOut * r.next) return r;
     r.low = low;
+    lowShares.clear();
     for (int j = from; j <= to; ++j)
-      if (shareRead[j] && j % 5 == low) {
-        const double v = measures[j].repeatShare;
-        r.top[1] = std::max(r.top[1], std::min(r.top[0], v));
-        r.top[0] = std::max(r.top[0], v);
-      }
+      if (shareRead[j] && j % 5 == low) lowShares.push_back(measures[j].repeatShare);
+    const auto top = lowShares.begin() + std::min(lowShares.size() - 2, lowShares.size() * 3 / 4);
+    std::nth_element(lowShares.begin(), top, lowShares.end());
+    r.top = *top;
     return r;
   };
-  // The phase marks every position of the stretch whose share is known,
-  // read or not (a repeat's own share can drown in the noise where the
-  // fields around hardly change), except beside a cut, where the cadence
-  // may change, and a change among the largest of its stretch, which no
-  // repeat is (an edit the cut measure missed).
+  // The phase marks every position of the stretch whose change is known,
+  // its share read or not (a repeat's own share can drown in the noise
+  // where the fields around hardly change, and is not known at the clip's
+  // end), except beside a cut, where the cadence may change, and a change
+  // among the largest of its stretch, which no repeat is (an edit the cut
+  // measure missed). The phase is read within the shot, as the cadence
+  // breaks at a cut, over as many positions near the shot's ends.
   // -1: a repeat by its phase; 1: another phase of such a stretch; 0: not known.
   std::vector<int> repeatPhase(count, 0);
   std::vector<double> mine, others;  // known shares of q's phase and of the others
   for (int q = 0; q < count; ++q) {
-    if (measures[q].repeatShare < 0 || nearCut(q)) continue;
-    const int from = std::max(0, q - PhaseReach), to = std::min(count - 1, q + PhaseReach);
+    if (measures[q].repeat < 0 || nearCut(q)) continue;
+    const int to = std::min(shotEnd[q], std::max(q, shotStart[q] + PhaseReach) + PhaseReach);
+    const int from = std::max(shotStart[q], to - 2 * PhaseReach);
     const PhaseRead r = readPhase(from, to);
-    // The largest share of that phase but one: a single repeat coded
-    // badly does not undo the stretch's.
-    if (r.low < 0 || r.top[1] >= PhaseTop * r.next) continue;
+    if (r.low < 0 || r.top >= PhaseTop * r.next) continue;
     // Where q's own share is too weak to be read, the known shares of its
     // phase around it, read or not, must stand out below those of the
     // other phases as well: video beside film, whose shares drown in its
