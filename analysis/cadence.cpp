@@ -82,7 +82,10 @@ constexpr int StretchReach = 32;
 constexpr double StretchQuantile = 0.9;
 // The share of the frame's blocks a cut changes.
 constexpr double CutShare = 0.6;
-// Positions either side of a cut where the cadence may change at the cut's price.
+// Positions from a cut on where the cadence may change at the cut's price
+// (the shot after it may begin its cadence a field or two late); the shot
+// before it keeps its cadence to its last field, as an edit in film cuts a
+// picture short but leaves the pictures before it whole.
 constexpr int CutReach = 2;
 // Change between fields of one parity two apart, against the usual change:
 // below RepeatLow a repeated field, above RepeatHigh a new moment.
@@ -107,10 +110,12 @@ constexpr double ShareFloor = 0.02;
 // progressive frames beside film, whose shares are alike at every phase,
 // is not read as film), marks the repeats: pooled over a few cycles, they
 // stand out where each alone does not (a near-still grainy shot after an
-// encode).
+// encode). A phase read so holds on in its shot while it stays the least
+// and its shares stay below PhaseHeldTop of the next mean.
 constexpr int PhaseReach = 25;
 constexpr double PhaseStandOut = 0.85;
 constexpr double PhaseTop = 0.9;
+constexpr double PhaseHeldTop = 0.95;
 // A telecine repeat found by its phase outweighs a few fields whose
 // pairings lean the other way: after an encode that coded the telecined
 // frames as they are, the fields of each coded frame pair with each other,
@@ -393,13 +398,17 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
   // breaks at a cut, over as many positions near the shot's ends.
   // -1: a repeat by its phase; 1: another phase of such a stretch; 0: not known.
   std::vector<int> repeatPhase(count, 0);
-  std::vector<double> mine, others;  // known shares of q's phase and of the others
+  std::vector<double> mine, others;   // known shares of q's phase and of the others
+  int heldPhase = -1, heldShot = -1;  // the phase last read, and the start of its shot
   for (int q = 0; q < count; ++q) {
     if (measures[q].repeat < 0 || nearCut(q)) continue;
     const int to = std::min(shotEnd[q], std::max(q, shotStart[q] + PhaseReach) + PhaseReach);
     const int from = std::max(shotStart[q], to - 2 * PhaseReach);
     const PhaseRead r = readPhase(from, to);
-    if (r.low < 0 || r.top >= PhaseTop * r.next) continue;
+    const bool held = r.low == heldPhase && shotStart[q] == heldShot;
+    if (r.low < 0 || r.top >= (held ? PhaseHeldTop : PhaseTop) * r.next) continue;
+    heldPhase = r.low;
+    heldShot = shotStart[q];
     // Where q's own share is too weak to be read, the known shares of its
     // phase around it, read or not, must stand out below those of the
     // other phases as well: video beside film, whose shares drown in its
@@ -585,7 +594,7 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
 
   std::vector<double> switchCost(count, SwitchCost);
   for (int p = 0; p < count; ++p)
-    for (int q = std::max(0, p - CutReach); q <= std::min(count - 1, p + CutReach); ++q)
+    for (int q = std::max(0, p - CutReach); q <= p; ++q)
       if (acrossCut(q)) switchCost[p] = CutSwitchCost;
   std::vector<double> cost(n), next(n);
   std::vector<uint8_t> from(static_cast<size_t>(count) * n);
