@@ -258,8 +258,8 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
   // over most of the frame (a held drawing giving way to the next changes
   // far more than the held frames around it, but not everywhere).
   const std::vector<double> typicalMotion = localMedian([&](int q) { return measures[q].motion; });
-  // Its change against the typical one `typical`, and the frame changing
-  // and combing nearly everywhere.
+  // Against `typical`, the usual change there: the weave's change far
+  // above it, and the frame changing and combing nearly everywhere.
   auto cutBy = [&](int p, double typical) {
     const double least = std::min(measures[p].motionBefore, measures[p].motionAfter);
     return least > minMotion && least > SceneChange * std::max(typical / 2, measures[p].repeatNoise) &&
@@ -269,12 +269,12 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
   auto acrossCut = [&](int p) { return p >= 0 && p < count && cutBy(p, typicalMotion[p]); };
   // A same-parity change that reaches across a cut.
   auto nearCut = [&](int q) { return acrossCut(q - 1) || acrossCut(q) || acrossCut(q + 1) || acrossCut(q + 2); };
-  // A cut between a fast shot and a slow one changes little beside the
-  // fast shot's own motion, which the local median takes in, but a cut it
-  // is against the slow shot's motion (the median on its side), and the
-  // stretches of the two shots end there: else the slow shot's changes
-  // would read as still beside the fast one's. (The cadence may as well go
-  // on across it: a pan that starts or stops combs like this too.)
+  // Where a fast shot meets a slow one, the change across the cut is small
+  // beside the fast shot's motion, which the local median takes in; against
+  // the slow shot's motion (the median on its side) it is a cut all the
+  // same. The two shots' stretches end there, else the slow shot's changes
+  // would read as still beside the fast one's. (Only their stretches: a pan
+  // that starts or stops at once reads so too, and its cadence goes on.)
   std::vector<double> side;
   auto sideMotion = [&](int from, int to) {
     side.clear();
