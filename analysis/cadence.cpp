@@ -39,7 +39,7 @@ constexpr double DoubtCost = 2;           // a field joined with no pairing for 
 constexpr double LoneDoubtCost = 4;       // a field alone though it and a neighbour lean to each other
 constexpr double RepeatSplitCost = 20;    // a telecine repeat not kept in one picture
 constexpr double LoneStillCost = 3;       // a lone field between two fields that repeat each other
-constexpr double EdgeLoneCost = 3;        // the clip's first field alone
+constexpr double EdgeLoneCost = 3;        // the clip's first or last field alone
 constexpr double StillVideoCost = 1;      // a position of video that shows no motion
 // A change of cadence or phase: CutSwitchCost, SwitchCost (cadence.h).
 constexpr double IrregularCost = 4;  // each position followed without a cadence
@@ -648,6 +648,13 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
     cost.swap(next);
   }
   if ((count - 1) % MarginBlock == 0) checkpoints.push_back(cost);
+  // So does the last field alone, which has no position of its own to
+  // rebuild it and is left out.
+  std::vector<double> endCost(n);
+  for (int s = 0; s < n; ++s) {
+    endCost[s] = states[s].boundary ? EdgeLoneCost : 0;
+    cost[s] += endCost[s];
+  }
   int s = static_cast<int>(std::min_element(cost.begin(), cost.end()) - cost.begin());
   std::vector<int> path(count);
   for (int p = count - 1; p >= 0; --p) {
@@ -657,7 +664,7 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
 
   // Margins: the cheapest whole plan through each state at each position
   // is its forward cost plus its cost to the end (`after`), taken backward.
-  std::vector<double> after(n, 0.0), before(n), onward(n);
+  std::vector<double> after = endCost, before(n), onward(n);
   std::vector<std::vector<double>> block(MarginBlock, std::vector<double>(n));
   for (int start = (count - 1) / MarginBlock * MarginBlock; start >= 0; start -= MarginBlock) {
     const int end = std::min(count, start + MarginBlock);
