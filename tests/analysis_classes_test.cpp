@@ -128,9 +128,8 @@ TEST(PlanEncodedDrawings, HeldDrawingsCodedByX264KeepTheirTelecineCadence) {
 // (a slow shot after a fast one, the cut between them missed) before
 // stretches ended at a change of level and phases were read within shots;
 // the clean mixed clip of seed 306 gave 5 when its video took the film's
-// repeats by phase. Seed 305's last film frame before the first cut came
-// out twice, rebuilt from each field, while the cadence could leave off
-// two fields before a cut at the cut's price.
+// repeats by phase. Seed 305's last film frame before a cut came out
+// twice while a cadence could end early at the cut's price.
 TEST(PlanEncodedGrain, GrainAfterAnEncodeAndVideoBesideFilmGiveNoCombedFrameAndNoDuplicate) {
   if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed; `make deps` installs it";
   const std::string dir = MakeTempDir("plan_grain_x264");

@@ -374,8 +374,7 @@ TEST_F(CliCommand, PlansFromPipesGiveTheFileRunsFrames) {
   EXPECT_EQ(Run("$Z --info --plan <(cat $D/plan) $D/in.y4m | head -1 > $D/info.txt").status, 0);
   EXPECT_EQ(ReadAll(dir + "info.txt"), "frames: 5\n");
 
-  // (The writer of the plan may still be writing when the command stops
-  // reading; what it says of the broken pipe is not the command's.)
+  // (What the plan's writer says of the broken pipe is not the command's.)
   const CommandResult tooLong =
       Run("rm -f $D/out.y4m; $Z -q --plan <({ head -c 11000000 /dev/zero | tr '\\0' 1; } 2>/dev/null) $D/in.y4m "
           "$D/out.y4m");
