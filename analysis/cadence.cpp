@@ -266,7 +266,9 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
            measures[p].movingBlocks >= CutShare * measures[p].blocks &&
            measures[p].combBlocks >= CutComb * measures[p].activeBlocks;
   };
-  auto acrossCut = [&](int p) { return p >= 0 && p < count && cutBy(p, typicalMotion[p]); };
+  std::vector<char> cut(count);
+  for (int p = 0; p < count; ++p) cut[p] = cutBy(p, typicalMotion[p]);
+  auto acrossCut = [&](int p) { return p >= 0 && p < count && cut[p]; };
   // A same-parity change that reaches across a cut.
   auto nearCut = [&](int q) { return acrossCut(q - 1) || acrossCut(q) || acrossCut(q + 1) || acrossCut(q + 2); };
   // Where a fast shot meets a slow one, the change across the cut is small
@@ -593,9 +595,9 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
   };
 
   std::vector<double> switchCost(count, SwitchCost);
-  for (int p = 0; p < count; ++p)
-    for (int q = std::max(0, p - CutReach); q <= p; ++q)
-      if (acrossCut(q)) switchCost[p] = CutSwitchCost;
+  for (int q = 0; q < count; ++q)
+    if (acrossCut(q))
+      for (int p = q; p <= std::min(count - 1, q + CutReach); ++p) switchCost[p] = CutSwitchCost;
   std::vector<double> cost(n), next(n);
   std::vector<uint8_t> from(static_cast<size_t>(count) * n);
   // The cost of the boundaries at p - 1 and p, by their values: the four
@@ -648,8 +650,8 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
     cost.swap(next);
   }
   if ((count - 1) % MarginBlock == 0) checkpoints.push_back(cost);
-  // So does the last field alone, which has no position of its own to
-  // rebuild it and is left out.
+  // The clip's last field alone costs as the first one does: it has no
+  // position of its own to rebuild it and is left out.
   std::vector<double> endCost(n);
   for (int s = 0; s < n; ++s) {
     endCost[s] = states[s].boundary ? EdgeLoneCost : 0;
