@@ -116,6 +116,12 @@ constexpr int PhaseReach = 25;
 constexpr double PhaseStandOut = 0.85;
 constexpr double PhaseTop = 0.9;
 constexpr double PhaseHeldTop = 0.95;
+// A phase whose shares (their upper quartile) stand this far below the
+// next phase's mean vouches for the positions of its phase too weak to
+// read their own share; at a shot's start the window grows into the shot,
+// up to PhaseGrowth positions, until a phase reads.
+constexpr double PhaseSure = 0.25;
+constexpr int PhaseGrowth = 4 * PhaseReach;
 // A telecine repeat found by its phase outweighs a few fields whose
 // pairings lean the other way: after an encode that coded the telecined
 // frames as they are, the fields of each coded frame pair with each other,
@@ -406,7 +412,13 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
     if (measures[q].repeat < 0 || nearCut(q)) continue;
     const int to = std::min(shotEnd[q], std::max(q, shotStart[q] + PhaseReach) + PhaseReach);
     const int from = std::max(shotStart[q], to - 2 * PhaseReach);
-    const PhaseRead r = readPhase(from, to);
+    PhaseRead r = readPhase(from, to);
+    // (A near-still shot's first fields after an encode can show too
+    // little for a read: the encoder smoothed their grain away.)
+    for (int grow = to; r.low < 0 && from == shotStart[q] && grow < std::min(shotEnd[q], from + PhaseGrowth);) {
+      grow = std::min({shotEnd[q], from + PhaseGrowth, grow + 5});
+      r = readPhase(from, grow);
+    }
     const bool held = r.low == heldPhase && shotStart[q] == heldShot;
     if (r.low < 0 || r.top >= (held ? PhaseHeldTop : PhaseTop) * r.next) continue;
     heldPhase = r.low;
@@ -414,8 +426,9 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
     // Where q's own share is too weak to be read, the known shares of its
     // phase around it, read or not, must stand out below those of the
     // other phases as well: video beside film, whose shares drown in its
-    // grain, would otherwise take the film's repeats.
-    if (!shareRead[q] && q % 5 == r.low) {
+    // grain, would otherwise take the film's repeats. A phase read surely
+    // over its window needs no more.
+    if (!shareRead[q] && q % 5 == r.low && r.top >= PhaseSure * r.next) {
       mine.clear();
       others.clear();
       for (int j = std::max(0, q - KnownReach); j <= std::min(count - 1, q + KnownReach); ++j)
