@@ -51,6 +51,10 @@ std::string Fields(int p, bool bottomFirst) {
   return "t" + std::to_string(top) + "/b" + std::to_string(p - top);
 }
 
+std::string Why(const ReviewPlace& place) {
+  return place.cadenceBreak ? "cadence break" : place.wovenAgainst ? "woven against its pairings" : "small margin";
+}
+
 std::string CodeMeaning(char code, bool bottomFirst) {
   switch (code) {
     case '0': return "nothing made here";
@@ -113,6 +117,12 @@ const char* PageStyle() {
          "td,th{border:1px solid #ddd;padding:1px 6px;text-align:right}";
 }
 
+// A weave (taken whole or smoothed) that the pairings of its fields speak
+// against.
+bool Against(const analysis::Decision& d) {
+  return (d.code == '1' || d.code == '3') && d.combed * d.evidence >= AgainstEvidence;
+}
+
 }  // namespace
 
 std::vector<ReviewPlace> ChooseReviewPlaces(const analysis::Proposal& proposal) {
@@ -121,21 +131,31 @@ std::vector<ReviewPlace> ChooseReviewPlaces(const analysis::Proposal& proposal) 
   std::vector<ReviewPlace> places;
   std::vector<bool> near(count + 2, false);  // next to a place already (shifted by one)
   auto take = [&](int p) {
-    places.push_back({p, d[p].cadenceBreak, d[p].margin});
+    places.push_back(
+        {p, d[p].cadenceBreak, d[p].margin, !d[p].cadenceBreak && d[p].margin >= DoubtfulMargin && Against(d[p])});
     for (int q = p; q <= p + 2; ++q) near[q] = true;
   };
-  // Cadence breaks first, then the doubtful decisions, each least sure
-  // first, while the share allows; a position next to a place shares it.
-  std::vector<int> breaks, doubtful;
+  // Cadence breaks first, least sure first, then the weaves against their
+  // pairings, most combed first (a likely combed frame), then the doubtful
+  // decisions, least sure first, while the share allows; a position next to
+  // a place shares it.
+  std::vector<int> breaks, doubtful, against;
   for (int p = 0; p < count; ++p) {
-    if (d[p].cadenceBreak) breaks.push_back(p);
-    if (d[p].margin < DoubtfulMargin && !d[p].cadenceBreak) doubtful.push_back(p);
+    if (d[p].cadenceBreak) {
+      breaks.push_back(p);
+    } else if (d[p].margin < DoubtfulMargin) {
+      doubtful.push_back(p);
+    } else if (Against(d[p])) {
+      against.push_back(p);
+    }
   }
   auto leastSure = [&](int a, int b) { return d[a].margin < d[b].margin; };
   std::stable_sort(breaks.begin(), breaks.end(), leastSure);
   std::stable_sort(doubtful.begin(), doubtful.end(), leastSure);
+  std::stable_sort(against.begin(), against.end(),
+                   [&](int a, int b) { return d[a].combed * d[a].evidence > d[b].combed * d[b].evidence; });
   const size_t budget = static_cast<size_t>(std::min(count / ReviewShareDivisor, MaxReviewPlaces));
-  for (const std::vector<int>* group : {&breaks, &doubtful})
+  for (const std::vector<int>* group : {&breaks, &against, &doubtful})
     for (int p : *group) {
       if (places.size() >= budget) break;
       if (!near[p + 1]) take(p);
@@ -253,7 +273,11 @@ void ReviewWriter::Write(const ReviewContent& content) {
   WriteFile("timeline.png", timeline);
 
   int breaks = 0, breaksOnlyMarked = 0;
-  for (const ReviewPlace& place : content.places) breaks += place.cadenceBreak;
+  int against = 0;
+  for (const ReviewPlace& place : content.places) {
+    breaks += place.cadenceBreak;
+    against += place.wovenAgainst;
+  }
   for (int p = 0; p < count; ++p)
     if (proposal.positions[p].cadenceBreak &&
         std::none_of(content.places.begin(), content.places.end(),
@@ -266,9 +290,10 @@ void ReviewWriter::Write(const ReviewContent& content) {
   page += "<p>" + std::to_string((count + 1) / 2) + " frames, " + std::to_string(count) + " field positions (" +
           PositionTime(count, 1) + "), " + std::to_string(summary.outputFrames) + " output frames. " +
           std::to_string(content.places.size()) + " places to look at: " + std::to_string(breaks) +
-          " cadence breaks and the " + std::to_string(content.places.size() - breaks) +
-          " decisions the analysis is least sure of (" + Fixed(100.0 * content.places.size() / std::max(1, count), 2) +
-          "% of the positions)." +
+          " cadence breaks, the " + std::to_string(content.places.size() - breaks - against) +
+          " decisions the analysis is least sure of and " + std::to_string(against) +
+          " weaves that the pairings of their fields speak against (" +
+          Fixed(100.0 * content.places.size() / std::max(1, count), 2) + "% of the positions)." +
           (content.stretches.empty() ? std::string()
                                      : " " + std::to_string(content.stretches.size()) +
                                            (content.stretches.size() == 1 ? " stretch" : " stretches") +
@@ -299,8 +324,7 @@ void ReviewWriter::Write(const ReviewContent& content) {
   for (const ReviewPlace& place : content.places) {
     const std::string id = std::to_string(place.position);
     page += "<tr><td><a href=\"#p" + id + "\">" + id + "</a></td><td>" + PositionTime(place.position, 2) + "</td><td>" +
-            proposal.positions[place.position].code + "</td><td>" +
-            (place.cadenceBreak ? "cadence break" : "small margin") + "</td><td>" + Fixed(place.margin, 1) +
+            proposal.positions[place.position].code + "</td><td>" + Why(place) + "</td><td>" + Fixed(place.margin, 1) +
             "</td></tr>\n";
   }
   page += "</table>\n";
@@ -432,8 +456,7 @@ void ReviewWriter::Write(const ReviewContent& content) {
       const analysis::Decision& d = proposal.positions[p];
       page += "<section class=\"place\" id=\"p" + id + "\">\n<h2><a href=\"#p" + id + "\">Position " + id +
               "</a> &middot; " + PositionTime(p, 2) + " &middot; " + Fields(p, content.bottomFirst) + " " +
-              (place.cadenceBreak ? "<span class=\"tag break\">cadence break</span>"
-                                  : "<span class=\"tag doubt\">small margin</span>") +
+              "<span class=\"tag " + (place.cadenceBreak ? "break" : "doubt") + "\">" + Why(place) + "</span>" +
               "</h2>\n";
       page += "<p>Chosen: <b>" + std::string(1, d.code) + "</b> (" + CodeMeaning(d.code, content.bottomFirst) + ")" +
               (d.kept ? ", kept from the keep file" : "") + " &middot; " + StretchText(d) + " &middot; margin " +

@@ -2,15 +2,21 @@
 // sure, for a browser to open from disk (one HTML file, the timeline and PNG
 // thumbnails; no scripts, no network).
 //
-// The places are the cadence breaks and the positions whose decision won by
-// the smallest margins (the cheapest plan deciding the other way there costs
-// little more): breaks first, then doubtful decisions, each least sure
-// first, at most 1 in ReviewShareDivisor positions and MaxReviewPlaces in
-// all, and no two next to each other (a place shows its neighbours too).
-// Breaks beyond that are marked on the timeline only. Each place shows the
-// weaves at the position and its two neighbours, the position's two fields
-// rebuilt alone and a close-up of its weave, with their measures, the code
-// chosen, and the keep-file line that would choose each instead.
+// The places are the cadence breaks, the weaves that the pairings of their
+// fields speak against (the decision's `combed` times its `evidence` at
+// least AgainstEvidence: the plan weaves them however sure it is, as a
+// change of cadence there costs more, say at an edit between held drawings
+// that the cut measure missed, and a combed frame is the one mistake every
+// viewer sees), and the positions whose decision won by the smallest
+// margins (the cheapest plan deciding the other way there costs little
+// more): breaks first, least sure first, then those weaves, most combed
+// first, then doubtful decisions, least sure first, at most 1 in
+// ReviewShareDivisor positions and MaxReviewPlaces in all, and no two next
+// to each other (a place shows its neighbours too). Breaks beyond that are
+// marked on the timeline only. Each place shows the weaves at the position
+// and its two neighbours, the position's two fields rebuilt alone and a
+// close-up of its weave, with their measures, the code chosen, and the
+// keep-file line that would choose each instead.
 //
 // Besides the places, in a clip that has film or video stretches too, the
 // page lists every stretch of whole frames (progressive, 2:2 with frames at
@@ -38,10 +44,13 @@ constexpr int ReviewShareDivisor = 50;
 constexpr int MaxReviewPlaces = 500;
 using analysis::DoubtfulMargin;
 
+constexpr double AgainstEvidence = 0.5;
+
 struct ReviewPlace {
   int position = 0;
   bool cadenceBreak = false;
   double margin = 0;
+  bool wovenAgainst = false;  // listed as a weave its pairings speak against
 };
 
 // In position order.
