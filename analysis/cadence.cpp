@@ -143,6 +143,17 @@ constexpr double LeanHigh = 0.4;
 // to 40 at least, and not with 100).
 constexpr double PickDoubt = 2 * DoubtfulMargin;
 constexpr double PickMargin = 0.5;
+// At a shot's edges, where the frame coded across the cut blurs the
+// pairings, held pictures settle the fields the search leaves in doubt: a
+// change below EdgeHeld of the stretch's motion is the encode's alone
+// (see SettleShotEdges).
+constexpr double EdgeHeld = 2 * StillHigh;
+// Two fields whose pairings both refuse their join (each at least
+// MutualRefusal) and whose weave combs over MutualComb times the motion
+// around it are two pictures, whatever the cadence says: an edit that cut
+// both short. The first is rebuilt alone rather than woven combed.
+constexpr double MutualRefusal = 0.9;
+constexpr double MutualComb = 2;
 // The forward costs are kept every this many positions for the margins,
 // which are taken going backward and recompute the costs in between.
 constexpr int MarginBlock = 512;
@@ -183,9 +194,42 @@ double Smooth(double x) {
 }
 
 struct Evidence {
-  double combed = 0;  // 0..1
-  double weight = 0;  // 0..1
+  double combed = 0;   // 0..1
+  double weight = 0;   // 0..1
+  double refused = 0;  // how firmly both fields refuse the join: 0..1
 };
+
+// Two patterns at a shot's edges where the search, its pairings blurred
+// by the frame coded across the cut, leaves a field alone that belongs to
+// a held picture beside it (`movable[p]`: position p's boundary may
+// change). Before a cut: three fields of one picture and a lone last field
+// that changes from the field two before it no more than the picture's own
+// repeat does (CodingHigh times at most) are one held picture shown twice,
+// the edit cutting the second showing short: two pictures of two fields,
+// each woven, not one and a field rebuilt. At a shot's start: a lone first
+// field that repeats the field two on (its change below RepeatLow of the
+// next one) begins a picture of three fields: a rebuilt field there would
+// show that picture twice.
+void SettleShotEdges(std::vector<Decision>& positions, const std::vector<PositionMeasures>& measures,
+                     const std::vector<char>& cut, const std::vector<double>& stretchMotion,
+                     const std::vector<char>& movable) {
+  const int count = static_cast<int>(positions.size());
+  auto held = [&](int q) { return measures[q].repeat >= 0 && measures[q].repeat < EdgeHeld * stretchMotion[q]; };
+  auto boundary = [&](int p) { return p < 0 || positions[p].boundary; };
+  for (int f = 3; f < count; ++f) {
+    if (!cut[f] || !boundary(f - 1) || boundary(f - 2) || boundary(f - 3) || !boundary(f - 4)) continue;
+    if (!movable[f - 2] || !movable[f - 1] || !held(f - 2) || measures[f - 3].repeat < 0 ||
+        measures[f - 2].repeat > CodingHigh * measures[f - 3].repeat)
+      continue;
+    positions[f - 2].boundary = true;
+    positions[f - 1].boundary = false;
+  }
+  for (int f = 0; f + 2 < count; ++f) {
+    if (!(f == 0 || cut[f - 1]) || !boundary(f - 1) || !boundary(f) || boundary(f + 1) || !boundary(f + 2)) continue;
+    if (movable[f] && held(f) && measures[f + 1].repeat >= 0 && measures[f].repeat < RepeatLow * measures[f + 1].repeat)
+      positions[f].boundary = false;
+  }
+}
 
 }  // namespace
 
@@ -584,6 +628,8 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
     if (p + 1 < count) {
       evidence[p].combed = std::max(evidence[p].combed, refuseBackWeight[p + 1] * refuseBack[p + 1]);
       evidence[p].weight = std::max(evidence[p].weight, weight[p + 1]);
+      evidence[p].refused =
+          std::min(refuseForwardWeight[p] * refuseForward[p], refuseBackWeight[p + 1] * refuseBack[p + 1]);
     }
   }
 
@@ -728,6 +774,12 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
     if (st.cadence == ProgressiveCadence && (p % 2 == 1) == st.boundary) d.stretch = Stretch::Progressive;
   }
 
+  {
+    std::vector<char> movable(count);
+    for (int p = 0; p < count; ++p) movable[p] = keptBoundary(p) < 0 && !keptCode(p);
+    SettleShotEdges(proposal.positions, measures, cut, stretchMotion, movable);
+  }
+
   // Pictures: runs of fields between boundaries. Fields run from 0 to
   // count (position p joins fields p and p+1).
   int first = 0;
@@ -770,7 +822,14 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
               proposal.positions[p].margin > proposal.positions[pick].margin)
             pick = p;
       }
-      if (pick >= 0) proposal.positions[pick].code = '1';
+      const bool refused = field == first + 1 && evidence[first].refused >= MutualRefusal &&
+                           measures[first].comb > MutualComb * measures[first].motion;
+      if (refused && !keptCode(first)) {
+        proposal.positions[first].code = first % 2 == 0 ? '5' : '4';
+        proposal.positions[first].orphan = true;
+      } else if (pick >= 0) {
+        proposal.positions[pick].code = '1';
+      }
     }
     first = field + 1;
   }
