@@ -148,10 +148,14 @@ constexpr double PickMargin = 0.5;
 // change below EdgeHeld of the stretch's motion is the encode's alone
 // (see SettleShotEdges).
 constexpr double EdgeHeld = 2 * StillHigh;
-// Two fields whose pairings both refuse their join (each at least
-// MutualRefusal) and whose weave combs over MutualComb times the motion
-// around it are two pictures, whatever the cadence says: an edit that cut
-// both short. The first is rebuilt alone rather than woven combed.
+// The two fields of one frame of the stream whose pairings both refuse
+// their join (each at least MutualRefusal), though an encode's errors
+// shared within the frame pull them together, and whose weave combs over
+// MutualComb times the motion around it are two pictures, whatever the
+// cadence says: an edit that cut both short. The first is rebuilt alone
+// rather than woven combed. (Across two frames of the stream, after an
+// encode that coded telecined frames as progressive ones, the fields of
+// one picture refuse each other so and their weave combs with the errors.)
 constexpr double MutualRefusal = 0.9;
 constexpr double MutualComb = 2;
 // The forward costs are kept every this many positions for the margins,
@@ -822,7 +826,7 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
               proposal.positions[p].margin > proposal.positions[pick].margin)
             pick = p;
       }
-      const bool refused = field == first + 1 && evidence[first].refused >= MutualRefusal &&
+      const bool refused = field == first + 1 && first % 2 == 0 && evidence[first].refused >= MutualRefusal &&
                            measures[first].comb > MutualComb * measures[first].motion;
       if (refused && !keptCode(first)) {
         proposal.positions[first].code = first % 2 == 0 ? '5' : '4';
