@@ -831,6 +831,7 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
       if (refused && !keptCode(first)) {
         proposal.positions[first].code = first % 2 == 0 ? '5' : '4';
         proposal.positions[first].orphan = true;
+        proposal.positions[first].refused = true;
       } else if (pick >= 0) {
         proposal.positions[pick].code = '1';
       }

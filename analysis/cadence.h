@@ -54,6 +54,7 @@ struct Decision {
   bool boundary = false;      // fields p and p+1 are different pictures
   bool cadenceBreak = false;  // the cadence or its phase changes here (an edit)
   bool orphan = false;        // '4' or '5': a field left without its partner
+  bool refused = false;       // the two fields of a frame refuse each other: the first rebuilt, not woven
   int cadence = 0;            // index into CadenceNames(); -1 where no cadence fits
   int phase = 0;
   double combed = 0;    // 0 (one moment) .. 1 (two moments), from the measures

@@ -51,8 +51,10 @@ std::string Fields(int p, bool bottomFirst) {
   return "t" + std::to_string(top) + "/b" + std::to_string(p - top);
 }
 
-std::string Why(const ReviewPlace& place) {
-  return place.cadenceBreak ? "cadence break" : place.wovenAgainst ? "woven against its pairings" : "small margin";
+std::string Why(const ReviewPlace& place, const analysis::Decision& d) {
+  if (place.cadenceBreak) return "cadence break";
+  if (!place.wovenAgainst) return "small margin";
+  return d.refused ? "rebuilt, its fields refusing each other" : "woven against its pairings";
 }
 
 std::string CodeMeaning(char code, bool bottomFirst) {
@@ -118,9 +120,9 @@ const char* PageStyle() {
 }
 
 // A weave (taken whole or smoothed) that the pairings of its fields speak
-// against.
+// against, or the first field rebuilt where they refuse each other.
 bool Against(const analysis::Decision& d) {
-  return (d.code == '1' || d.code == '3') && d.combed * d.evidence >= AgainstEvidence;
+  return d.refused || ((d.code == '1' || d.code == '3') && d.combed * d.evidence >= AgainstEvidence);
 }
 
 }  // namespace
@@ -292,7 +294,7 @@ void ReviewWriter::Write(const ReviewContent& content) {
           std::to_string(content.places.size()) + " places to look at: " + std::to_string(breaks) +
           " cadence breaks, the " + std::to_string(content.places.size() - breaks - against) +
           " decisions the analysis is least sure of and " + std::to_string(against) +
-          " weaves that the pairings of their fields speak against (" +
+          " joins that the pairings of their fields speak against, woven whole or rebuilt from one field (" +
           Fixed(100.0 * content.places.size() / std::max(1, count), 2) + "% of the positions)." +
           (content.stretches.empty() ? std::string()
                                      : " " + std::to_string(content.stretches.size()) +
@@ -324,8 +326,8 @@ void ReviewWriter::Write(const ReviewContent& content) {
   for (const ReviewPlace& place : content.places) {
     const std::string id = std::to_string(place.position);
     page += "<tr><td><a href=\"#p" + id + "\">" + id + "</a></td><td>" + PositionTime(place.position, 2) + "</td><td>" +
-            proposal.positions[place.position].code + "</td><td>" + Why(place) + "</td><td>" + Fixed(place.margin, 1) +
-            "</td></tr>\n";
+            proposal.positions[place.position].code + "</td><td>" + Why(place, proposal.positions[place.position]) +
+            "</td><td>" + Fixed(place.margin, 1) + "</td></tr>\n";
   }
   page += "</table>\n";
 
@@ -456,7 +458,7 @@ void ReviewWriter::Write(const ReviewContent& content) {
       const analysis::Decision& d = proposal.positions[p];
       page += "<section class=\"place\" id=\"p" + id + "\">\n<h2><a href=\"#p" + id + "\">Position " + id +
               "</a> &middot; " + PositionTime(p, 2) + " &middot; " + Fields(p, content.bottomFirst) + " " +
-              "<span class=\"tag " + (place.cadenceBreak ? "break" : "doubt") + "\">" + Why(place) + "</span>" +
+              "<span class=\"tag " + (place.cadenceBreak ? "break" : "doubt") + "\">" + Why(place, d) + "</span>" +
               "</h2>\n";
       page += "<p>Chosen: <b>" + std::string(1, d.code) + "</b> (" + CodeMeaning(d.code, content.bottomFirst) + ")" +
               (d.kept ? ", kept from the keep file" : "") + " &middot; " + StretchText(d) + " &middot; margin " +

@@ -294,7 +294,7 @@ TEST(KeepFile, EveryRefusalNamesItsLine) {
   EXPECT_EQ(k.fieldTaken, std::vector<bool>(taken, taken + 12));
 }
 
-TEST(ReviewPlaces, BreaksThenWeavesAgainstTheirPairingsThenDoubtsWithinTwoPercentAndApart) {
+TEST(ReviewPlaces, BreaksThenJoinsAgainstTheirPairingsThenDoubtsWithinTwoPercentAndApart) {
   auto proposal = [](int positions, std::vector<std::pair<int, double>> breaks,
                      std::vector<std::pair<int, double>> doubts) {
     analysis::Proposal p;
@@ -321,14 +321,19 @@ TEST(ReviewPlaces, BreaksThenWeavesAgainstTheirPairingsThenDoubtsWithinTwoPercen
       {"kept codes are sure", proposal(200, {}, {{20, kept}, {40, 7}}), {40}},
       {"fewer than 50 positions: none", proposal(49, {{10, 1}}, {{20, 1}}), {}},
       {"500 at most", proposal(100000, {}, {}), {}},
-      {"weaves against their pairings, most combed first, before doubts", proposal(100, {}, {{10, 7}}), {60, 30}},
+      {"weaves against their pairings and refused joins, most combed first, before doubts",
+       proposal(100, {}, {{10, 7}}),
+       {20, 60}},
   };
   // 600 doubtful positions, far apart, in a long clip.
   for (int p = 0; p < 600; ++p) cases[5].proposal.positions[p * 100 + 50].margin = 1;
-  // Weaves at 30 and 60 (60 the more combed), a rebuilt field at 80.
-  for (auto [p, code, combed] : {std::tuple{30, '1', 0.9}, {60, '3', 1.0}, {80, '2', 1.0}, {90, '1', 0.4}}) {
+  // Weaves at 30 and 60 (60 the more combed), a field rebuilt for a
+  // refused join at 20, a video field rebuilt at 80.
+  for (auto [p, code, combed] :
+       {std::tuple{20, '5', 1.0}, {30, '1', 0.9}, {60, '3', 1.0}, {80, '2', 1.0}, {90, '1', 0.4}}) {
     analysis::Decision& d = cases[6].proposal.positions[p];
     d.code = code;
+    d.refused = code == '5';
     d.combed = combed;
     d.evidence = 1;
   }
