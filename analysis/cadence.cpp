@@ -829,7 +829,7 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
       const bool refused = field == first + 1 && first % 2 == 0 && evidence[first].refused >= MutualRefusal &&
                            measures[first].comb > MutualComb * measures[first].motion;
       if (refused && !keptCode(first)) {
-        proposal.positions[first].code = first % 2 == 0 ? '5' : '4';
+        proposal.positions[first].code = '5';  // at an even position: its first field
         proposal.positions[first].orphan = true;
         proposal.positions[first].refused = true;
       } else if (pick >= 0) {

@@ -53,7 +53,7 @@ std::string Fields(int p, bool bottomFirst) {
 
 std::string Why(const ReviewPlace& place, const analysis::Decision& d) {
   if (place.cadenceBreak) return "cadence break";
-  if (!place.wovenAgainst) return "small margin";
+  if (!place.againstPairings) return "small margin";
   return d.refused ? "rebuilt, its fields refusing each other" : "woven against its pairings";
 }
 
@@ -278,7 +278,7 @@ void ReviewWriter::Write(const ReviewContent& content) {
   int against = 0;
   for (const ReviewPlace& place : content.places) {
     breaks += place.cadenceBreak;
-    against += place.wovenAgainst;
+    against += place.againstPairings;
   }
   for (int p = 0; p < count; ++p)
     if (proposal.positions[p].cadenceBreak &&

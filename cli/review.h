@@ -50,7 +50,7 @@ struct ReviewPlace {
   int position = 0;
   bool cadenceBreak = false;
   double margin = 0;
-  bool wovenAgainst = false;  // listed as a weave its pairings speak against
+  bool againstPairings = false;  // listed as a join its pairings speak against (woven, or refused and rebuilt)
 };
 
 // In position order.
