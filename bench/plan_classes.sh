@@ -38,12 +38,12 @@ clumped|encode=x264p asm=0
 clumped|encode=x264p asm=1
 drawings|encode=mpeg2
 mixed|encode=x264 asm=0"
-  # Sums exact / duplicates / combed and the recoverable frames over the
-  # score lines on standard input.
+  # Sums exact / duplicates / combed (those combing) and the recoverable
+  # frames over the score lines on standard input.
   total() {
     awk '{ for (i = 1; i < NF; i += 2) v[$i] += $(i + 1) }
-      END { printf "%d / %d / %d of %d (%.2f %%)", v["exact"], v["duplicates"], v["combed"], v["recoverable"],
-        100 * v["exact"] / (v["recoverable"] ? v["recoverable"] : 1) }'
+      END { printf "%d / %d / %d (%d) of %d (%.2f %%)", v["exact"], v["duplicates"], v["combed"], v["combing"],
+        v["recoverable"], 100 * v["exact"] / (v["recoverable"] ? v["recoverable"] : 1) }'
   }
   rows=""
   # (The list comes in on descriptor 3: ffmpeg reads standard input.)
@@ -62,12 +62,13 @@ mixed|encode=x264 asm=0"
       cat "$work/these" >>"$work/chains"
       best=$(sed 's/^[^:]*: //' "$work/these" | while read -r l; do field exact "$l"; done | sort -n | tail -1)
       echo "$seed $(field exact "$line") $(field recoverable "$line") $(field duplicates "$line") $(field combed \
-"$line") $best" >>"$work/clips"
+"$line") $best $(field combing "$line")" >>"$work/clips"
       rm -f "$work/$c.y4m"
     done
     # The worst clip: the least share of exact frames, then the most combed.
     worst=$(awk '{ s = $2 / $3; if (NR == 1 || s < low || (s == low && $5 > comb)) { low = s; comb = $5; w = $0 } }
-      END { split(w, f, " "); printf "%s: %d of %d, %d dup., %d combed (best chain %d)", f[1], f[2], f[3], f[4], f[5], f[6] }' \
+      END { split(w, f, " "); printf "%s: %d of %d, %d dup., %d combed (%d combing; best chain %d)", f[1], f[2], f[3], f[4], f[5],
+        f[7], f[6] }' \
       "$work/clips")
     behind=$(awk '$2 < $6 { n++ } END { print n + 0 }' "$work/clips")
     chainTotal() { grep "^$1: " "$work/chains" | sed 's/^[^:]*: //' | total; }
@@ -92,8 +93,17 @@ progressive frames: its combed frames are the video's, whose comb x264
 erased. One run, $start UTC: $(cpuName), $(nproc) cores; load average
 $loadBefore before and $loadAfter after (counts, not times).
 
-Each total: exact / duplicates / combed, of the recoverable film frames,
-summed over the seeds. Worst clip: the least share of exact frames (its
+Each total: exact / duplicates / combed (of them, those combing), of the
+recoverable film frames, summed over the seeds. A combed frame is woven from
+fields of two pictures; it is combing where its rows alternate visibly more
+than in the frames of its pictures as the clip has them: in a block of
+16 x 16 pixels, a row's difference from the mean of the rows above and
+below it, squared, stands on average 36 (6 levels) or more over the same
+block's in those frames. A moving edge woven from two moments does so by far;
+after an encode that coded both fields of a frame as one picture, a frame
+of two near-still pictures does not, and is the better of the two: their
+picture's own weave across two coded frames combs with the encode's
+errors. Worst clip: the least share of exact frames (its
 seed). Behind: the clips where a chain gave more exact frames than
 \`zemivtc plan\`.
 

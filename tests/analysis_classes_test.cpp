@@ -168,6 +168,31 @@ TEST(PlanEncodedGrain, GrainAfterAnEncodeAndVideoBesideFilmGiveNoCombedFrameAndN
   std::system(("rm -rf " + dir).c_str());
 }
 
+// The frames of the stream as they are (every even position): on a moving
+// grainy shot the two of every five that weave two film frames comb as a
+// viewer sees; in the near-still shot of seed 303 after interlaced x264
+// (its first 180 fields), which coded each frame's fields as one picture,
+// none does, though as many are woven from two pictures.
+TEST(FootageScore, CombingIsTheCombAViewerSeesNotTheTwoPicturesAnEncodeMerged) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed; `make deps` installs it";
+  const std::string dir = MakeTempDir("footage_combing");
+  ASSERT_FALSE(dir.empty());
+  for (const bool merged : {false, true}) {
+    footage::Variant v;
+    v.seed = merged ? 303 : 1;
+    v.phase = merged ? 3 : 0;
+    v.encode = merged ? "x264" : "none";
+    const std::string name = merged ? "nearstill" : "grain6";
+    const footage::ClassTruth truth = footage::MakeClass(dir, name, v);
+    std::string frames(2 * truth.frames - 1, '0');
+    for (size_t p = 0; p < (merged ? 160 : frames.size()); p += 2) frames[p] = '1';
+    const footage::ClassScore s = footage::ScorePlan(truth, frames, dir + name + ".y4m");
+    EXPECT_GE(s.combed * 10, s.outputs * 3) << name << ": " << s.Line();
+    EXPECT_EQ(s.combing, merged ? 0 : s.combed) << name << ": " << s.Line();
+  }
+  std::system(("rm -rf " + dir).c_str());
+}
+
 // A small clip of one class in either order, its header saying the order,
 // another order or nothing (the same bytes under another header), planned
 // with and without --field-order.

@@ -863,20 +863,86 @@ std::string ClassScore::Line() const {
   std::ostringstream s;
   s << "outputs " << outputs << " exact " << exact << " duplicates " << duplicates << " combed " << combed
     << " rebuilt " << rebuilt << " progressive " << progressive << " recoverable " << recoverable;
+  if (combing >= 0) s << " combing " << combing;
   return s.str();
 }
 
 namespace {
 
 // One output frame: its top and bottom fields' hashes when it is made of
-// two whole fields, else the picture it was rebuilt from (-1: unknown).
+// two whole fields, else the picture it was rebuilt from (-1: unknown);
+// its luma when it is to be judged for combing.
 struct Output {
   bool whole = false;
   uint64_t top = 0, bottom = 0;
   int64_t rebuiltFrom = -1;
+  std::string luma;
 };
 
-ClassScore ScoreOutputs(const ClassTruth& truth, const std::vector<Output>& outputs) {
+// A comb shows where rows alternate against their neighbours: a row's
+// difference from the mean of the rows above and below, squared, over a
+// block of 16 x 16 pixels. Two moments woven leave the rows of their moving
+// edges tens of levels apart; a block whose mean square stands VisibleComb
+// (rows alternating 3 levels either way throughout: each 6 from its
+// neighbours' mean) over the same block of the picture's own frame combs
+// visibly. The picture's frame takes
+// out what the picture has of such detail itself: stripes a row high, and
+// an encode's errors between its fields.
+constexpr int CombBlock = 16;
+constexpr double VisibleComb = 6 * 6;
+
+double BlockComb(const std::string& luma, int w, int h, int top, int left) {
+  double sum = 0;
+  int n = 0;
+  for (int y = std::max(1, top); y < std::min(h - 1, top + CombBlock); ++y)
+    for (int x = left; x < std::min(w, left + CombBlock); ++x, ++n) {
+      const auto at = [&](int row) { return static_cast<unsigned char>(luma[static_cast<size_t>(row) * w + x]); };
+      const double d = at(y) - (at(y - 1) + at(y + 1)) / 2.0;
+      sum += d * d;
+    }
+  return n ? sum / n : 0;
+}
+
+bool CombsVisibly(const std::string& luma, const std::string& reference, int w, int h) {
+  for (int top = 0; top < h; top += CombBlock)
+    for (int left = 0; left < w; left += CombBlock)
+      if (BlockComb(luma, w, h, top, left) - BlockComb(reference, w, h, top, left) > VisibleComb) return true;
+  return false;
+}
+
+// The luma of two fields woven, `top` on the even rows.
+std::string WeaveLuma(const std::string& top, const std::string& bottom, int w, int h) {
+  std::string luma = top.substr(0, static_cast<size_t>(w) * h);
+  for (int y = 1; y < h; y += 2) luma.replace(static_cast<size_t>(y) * w, w, bottom, static_cast<size_t>(y) * w, w);
+  return luma;
+}
+
+// The luma of field position p of the clip's frames: its two fields woven.
+std::string PositionLuma(const ClassTruth& truth, const std::vector<std::string>& clip, size_t p) {
+  const std::string &first = clip[p / 2], &second = clip[(p + 1) / 2];
+  const bool firstOnTop = (p % 2 == 0) != truth.bottomFirst;
+  return WeaveLuma(firstOnTop ? first : second, firstOnTop ? second : first, truth.width, truth.height);
+}
+
+// The clip's frames, none where there is no clip ("").
+std::vector<std::string> ClipFrames(const ClassTruth& truth, const std::string& clip) {
+  return clip.empty() ? std::vector<std::string>() : ReadFrames(clip, truth.width, truth.height);
+}
+
+// The luma of every picture whose two fields lie next to each other in the
+// clip (its frames), woven as the clip has them.
+std::map<int64_t, std::string> PictureFrames(const ClassTruth& truth, const std::vector<std::string>& clip) {
+  std::map<int64_t, std::string> frames;
+  for (size_t p = 0; p + 1 < truth.fields.size() && (p + 1) / 2 < clip.size(); ++p)
+    if (truth.fields[p].picture == truth.fields[p + 1].picture && !frames.count(truth.fields[p].picture))
+      frames[truth.fields[p].picture] = PositionLuma(truth, clip, p);
+  return frames;
+}
+
+// `pictures`: PictureFrames of the clip, to judge combed outputs by; null
+// leaves them unjudged (ClassScore::combing -1).
+ClassScore ScoreOutputs(const ClassTruth& truth, const std::vector<Output>& outputs,
+                        const std::map<int64_t, std::string>* pictures = nullptr) {
   // Pictures each field's bytes stand for, by parity (held drawings and
   // still scenes give the same bytes to several film frames).
   std::map<uint64_t, std::vector<int64_t>> byHash[2];
@@ -891,6 +957,17 @@ ClassScore ScoreOutputs(const ClassTruth& truth, const std::vector<Output>& outp
   }
   ClassScore s;
   s.recoverable = static_cast<int>(truth.recoverable.size());
+  if (pictures) s.combing = 0;
+  // Whether a combed output shows a comb that neither of its fields'
+  // pictures' frames has (one without such a frame counts as combing).
+  auto combing = [&](const Output& o, const std::vector<int64_t>& tops, const std::vector<int64_t>& bottoms) {
+    for (const auto* candidates : {&tops, &bottoms})
+      for (int64_t p : *candidates) {
+        const auto frame = pictures->find(p);
+        if (frame != pictures->end() && !CombsVisibly(o.luma, frame->second, truth.width, truth.height)) return false;
+      }
+    return true;
+  };
   std::map<int64_t, int> given;  // film picture -> outputs of it
   std::set<int64_t> exact;
   for (const Output& o : outputs) {
@@ -916,6 +993,7 @@ ClassScore ScoreOutputs(const ClassTruth& truth, const std::vector<Output>& outp
         }
     if (both.empty()) {
       ++s.combed;
+      if (pictures && combing(o, t->second, b->second)) ++s.combing;
       continue;
     }
     int64_t pick = both.front();
@@ -940,8 +1018,10 @@ ClassScore ScoreOutputs(const ClassTruth& truth, const std::vector<Output>& outp
 
 }  // namespace
 
-ClassScore ScorePlan(const ClassTruth& truth, const std::string& plan) {
+ClassScore ScorePlan(const ClassTruth& truth, const std::string& plan, const std::string& clip) {
   std::vector<Output> outputs;
+  const std::vector<std::string> frames = ClipFrames(truth, clip);
+  const std::map<int64_t, std::string> pictures = PictureFrames(truth, frames);
   const int fields = static_cast<int>(truth.fields.size());
   for (int p = 0; p < static_cast<int>(plan.size()) && p + 1 < fields; ++p) {
     const char code = plan[p];
@@ -954,6 +1034,7 @@ ClassScore ScorePlan(const ClassTruth& truth, const std::string& plan) {
       o.whole = true;
       o.top = firstOnTop ? first.hash : second.hash;
       o.bottom = firstOnTop ? second.hash : first.hash;
+      if (!frames.empty()) o.luma = PositionLuma(truth, frames, p);
     } else if (code == '3') {
       o.rebuiltFrom = first.picture == second.picture ? first.picture : -1;
     } else {
@@ -966,10 +1047,11 @@ ClassScore ScorePlan(const ClassTruth& truth, const std::string& plan) {
     }
     outputs.push_back(o);
   }
-  return ScoreOutputs(truth, outputs);
+  return ScoreOutputs(truth, outputs, frames.empty() ? nullptr : &pictures);
 }
 
-ClassScore ScoreY4mStream(const ClassTruth& truth, std::FILE* in) {
+ClassScore ScoreY4mStream(const ClassTruth& truth, std::FILE* in, const std::string& clip) {
+  const std::map<int64_t, std::string> pictures = PictureFrames(truth, ClipFrames(truth, clip));
   int w = 0, h = 0;
   if (!ReadY4mHeader(in, &w, &h)) throw std::runtime_error("footage: no Y4M header in the output");
   if (w != truth.width || h != truth.height) throw std::runtime_error("footage: the output has another size");
@@ -980,9 +1062,10 @@ ClassScore ScoreY4mStream(const ClassTruth& truth, std::FILE* in) {
     o.whole = true;
     o.top = FieldHash(frame.data(), w, h, 0);
     o.bottom = FieldHash(frame.data(), w, h, 1);
+    if (!clip.empty()) o.luma = frame.substr(0, static_cast<size_t>(w) * h);
     outputs.push_back(o);
   }
-  return ScoreOutputs(truth, outputs);
+  return ScoreOutputs(truth, outputs, clip.empty() ? nullptr : &pictures);
 }
 
 std::vector<std::pair<std::string, std::string>> FfmpegChains(bool bottomFirst) {
@@ -998,7 +1081,7 @@ ClassScore ScoreFfmpegChain(const ClassTruth& truth, const std::string& clip, co
   if (!in) throw std::runtime_error("footage: cannot run " + command);
   ClassScore s;
   try {
-    s = ScoreY4mStream(truth, in);
+    s = ScoreY4mStream(truth, in, clip);
   } catch (...) {
     pclose(in);
     throw;

@@ -75,15 +75,19 @@ struct ClassScore {
   int rebuilt = 0;      // outputs that are not two fields of the input (rebuilds, blends)
   int progressive = 0;  // progressive frames given whole
   int recoverable = 0;
+  // Of the combed outputs, those whose rows alternate visibly more than
+  // their pictures' own frames' do (-1: not judged).
+  int combing = -1;
   std::string Line() const;  // "outputs N exact N ..." for scripts
 };
 
 // The outputs a plan makes from the clip, as the filter makes them: a '1'
 // gives its position's two fields; the other codes rebuild or smooth.
-ClassScore ScorePlan(const ClassTruth& truth, const std::string& plan);
+// With the clip's path, the combed outputs are judged for combing too.
+ClassScore ScorePlan(const ClassTruth& truth, const std::string& plan, const std::string& clip = "");
 // Output frames (planar 4:2:2 Y4M) read from a stream, scored by their
-// fields' bytes.
-ClassScore ScoreY4mStream(const ClassTruth& truth, std::FILE* in);
+// fields' bytes; with the clip's path, judged for combing as ScorePlan's.
+ClassScore ScoreY4mStream(const ClassTruth& truth, std::FILE* in, const std::string& clip = "");
 
 // The ffmpeg chains the plan is held against, as filter strings for the
 // clip's field order.

@@ -6,6 +6,7 @@
 //                                        writes DIR/NAME.y4m and DIR/NAME.truth (footage_classes.h)
 //   plan_footage score-plan DIR NAME PLAN       scores a plan against DIR/NAME.truth
 //   plan_footage score-output DIR NAME OUT.y4m  scores a tool's output frames ("-": standard input)
+//                                        (both judge combed frames for combing while DIR/NAME.y4m is there)
 //   plan_footage chains DIR NAME                scores the ffmpeg chains on DIR/NAME.y4m
 #include <cstdio>
 #include <cstdlib>
@@ -69,6 +70,13 @@ footage::Variant ParseVariant(int argc, char** argv, int first) {
   return v;
 }
 
+// DIR/NAME.y4m where it is still there (the combed outputs are then judged
+// for combing), else "".
+std::string ClipOf(const std::string& dir, const std::string& name) {
+  const std::string path = dir + "/" + name + ".y4m";
+  return std::ifstream(path) ? path : "";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -98,14 +106,14 @@ int main(int argc, char** argv) {
       const footage::ClassTruth t = footage::LoadTruth(std::string(argv[2]) + "/" + argv[3] + ".truth");
       std::ifstream in(argv[4], std::ios::binary);
       const std::string plan((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-      std::printf("%s\n", footage::ScorePlan(t, plan).Line().c_str());
+      std::printf("%s\n", footage::ScorePlan(t, plan, ClipOf(argv[2], argv[3])).Line().c_str());
       return 0;
     }
     if (mode == "score-output" && argc == 5) {
       const footage::ClassTruth t = footage::LoadTruth(std::string(argv[2]) + "/" + argv[3] + ".truth");
       std::FILE* in = std::strcmp(argv[4], "-") == 0 ? stdin : std::fopen(argv[4], "rb");
       if (!in) throw std::runtime_error(std::string("cannot read ") + argv[4]);
-      std::printf("%s\n", footage::ScoreY4mStream(t, in).Line().c_str());
+      std::printf("%s\n", footage::ScoreY4mStream(t, in, ClipOf(argv[2], argv[3])).Line().c_str());
       return 0;
     }
     if (mode == "chains" && argc == 4) {
