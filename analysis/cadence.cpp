@@ -158,6 +158,15 @@ constexpr double EdgeHeld = 2 * StillHigh;
 // one picture refuse each other so and their weave combs with the errors.)
 constexpr double MutualRefusal = 0.9;
 constexpr double MutualComb = 2;
+// The shot before a cut keeps its cadence to its last field (an edit cuts
+// a picture short but leaves the pictures before it whole): a change of
+// cadence or phase in the PreCutReach positions before a cut costs
+// PreCutSwitch times SwitchCost. After an encode that coded the telecined
+// frames as they are, the last fields before a cut, whose repeats are not
+// read beside it, pair by the coded frames, and would otherwise end the
+// cadence a picture early and weave the stream's frame of two pictures.
+constexpr int PreCutReach = 6;
+constexpr double PreCutSwitch = 2;
 // The forward costs are kept every this many positions for the margins,
 // which are taken going backward and recompute the costs in between.
 constexpr int MarginBlock = 512;
@@ -661,6 +670,10 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
   for (int q = 0; q < count; ++q)
     if (acrossCut(q))
       for (int p = q; p <= std::min(count - 1, q + CutReach); ++p) switchCost[p] = CutSwitchCost;
+  for (int q = 0; q < count; ++q)
+    if (acrossCut(q))
+      for (int p = std::max(0, q - PreCutReach); p < q; ++p)
+        if (switchCost[p] == SwitchCost) switchCost[p] = PreCutSwitch * SwitchCost;
   std::vector<double> cost(n), next(n);
   std::vector<uint8_t> from(static_cast<size_t>(count) * n);
   // The cost of the boundaries at p - 1 and p, by their values: the four

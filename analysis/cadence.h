@@ -18,7 +18,8 @@
 // weighed by how far the motion that makes them stands out of the noise,
 // of an encode's errors (read off the repeats) and of the stretch's motion;
 // beside a cut a field takes its neighbour's pairing. A change of cadence or
-// phase costs little at a cut and much elsewhere. Where the pictures give
+// phase costs little at a cut, much elsewhere, and more just before a cut
+// (a shot keeps its cadence to its last field). Where the pictures give
 // no evidence (a still scene) the cadence in force carries on, so the count
 // of pictures stays right. A stretch that no cadence explains is followed
 // field by field at a cost per position.
