@@ -885,9 +885,9 @@ struct Output {
 // edges tens of levels apart; a block whose mean square stands VisibleComb
 // (rows alternating 3 levels either way throughout: each 6 from its
 // neighbours' mean) over the same block of the picture's own frame combs
-// visibly. The picture's frame takes
-// out what the picture has of such detail itself: stripes a row high, and
-// an encode's errors between its fields.
+// visibly. The picture's frame takes out what the picture has of such
+// detail itself: stripes a row high, and an encode's errors between its
+// fields.
 constexpr int CombBlock = 16;
 constexpr double VisibleComb = 6 * 6;
 
@@ -910,18 +910,14 @@ bool CombsVisibly(const std::string& luma, const std::string& reference, int w, 
   return false;
 }
 
-// The luma of two fields woven, `top` on the even rows.
-std::string WeaveLuma(const std::string& top, const std::string& bottom, int w, int h) {
-  std::string luma = top.substr(0, static_cast<size_t>(w) * h);
-  for (int y = 1; y < h; y += 2) luma.replace(static_cast<size_t>(y) * w, w, bottom, static_cast<size_t>(y) * w, w);
-  return luma;
-}
-
 // The luma of field position p of the clip's frames: its two fields woven.
 std::string PositionLuma(const ClassTruth& truth, const std::vector<std::string>& clip, size_t p) {
-  const std::string &first = clip[p / 2], &second = clip[(p + 1) / 2];
   const bool firstOnTop = (p % 2 == 0) != truth.bottomFirst;
-  return WeaveLuma(firstOnTop ? first : second, firstOnTop ? second : first, truth.width, truth.height);
+  const std::string &top = clip[firstOnTop ? p / 2 : (p + 1) / 2], &bottom = clip[firstOnTop ? (p + 1) / 2 : p / 2];
+  const size_t w = truth.width;
+  std::string luma = top.substr(0, w * truth.height);
+  for (size_t y = 1; y < static_cast<size_t>(truth.height); y += 2) luma.replace(y * w, w, bottom, y * w, w);
+  return luma;
 }
 
 // The clip's frames, none where there is no clip ("").
