@@ -104,7 +104,8 @@ after an encode that coded both fields of a frame as one picture, a frame
 of two near-still pictures does not, and is the better of the two: their
 picture's own weave across two coded frames combs with the encode's
 errors. A frame of video fields, which have no frame of their own, counts
-as combing. Worst clip: the least share of exact frames (its seed). Behind: the clips where a chain gave more exact frames than
+as combing. Worst clip: the least share of exact frames (its seed).
+Behind: the clips where a chain gave more exact frames than
 \`zemivtc plan\`.
 
 | Class, encode | \`zemivtc plan\` | Worst clip | Behind | \`fieldmatch,decimate\` | \`fieldmatch=combmatch=full,decimate\` | \`pullup,fps=24000/1001\` |
