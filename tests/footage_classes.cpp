@@ -910,14 +910,13 @@ bool CombsVisibly(const std::string& luma, const std::string& reference, int w, 
   return false;
 }
 
-// The luma of field position p of the clip's frames: its two fields woven.
+// Field position p of the clip's frames, its two fields woven (the luma
+// comes first).
 std::string PositionLuma(const ClassTruth& truth, const std::vector<std::string>& clip, size_t p) {
   const bool firstOnTop = (p % 2 == 0) != truth.bottomFirst;
-  const std::string &top = clip[firstOnTop ? p / 2 : (p + 1) / 2], &bottom = clip[firstOnTop ? (p + 1) / 2 : p / 2];
-  const size_t w = truth.width;
-  std::string luma = top.substr(0, w * truth.height);
-  for (size_t y = 1; y < static_cast<size_t>(truth.height); y += 2) luma.replace(y * w, w, bottom, y * w, w);
-  return luma;
+  std::string frame = clip[firstOnTop ? p / 2 : (p + 1) / 2];
+  CopyField(clip[firstOnTop ? (p + 1) / 2 : p / 2], 1, truth.width, truth.height, &frame);
+  return frame;
 }
 
 // The clip's frames, none where there is no clip ("").
