@@ -19,14 +19,23 @@ std::string Shown(const std::string& token) {
   throw KeepError(name + " line " + std::to_string(line) + ": " + what);
 }
 
+// The line's words; a range written with spaces around its dash ("246 - 251")
+// is one word, as "246-251" is.
 std::vector<std::string> Tokens(const std::string& line) {
   std::vector<std::string> tokens;
   size_t i = 0;
+  bool joinNext = false;
   while (true) {
     i = line.find_first_not_of(" \t", i);
     if (i == std::string::npos) return tokens;
     const size_t end = std::min(line.size(), line.find_first_of(" \t", i));
-    tokens.push_back(line.substr(i, end - i));
+    const std::string word = line.substr(i, end - i);
+    const bool joins = !tokens.empty() && (joinNext || word[0] == '-') && tokens.size() == 1;
+    if (joins)
+      tokens.back() += word;
+    else
+      tokens.push_back(word);
+    joinNext = tokens.size() == 1 && tokens.back().back() == '-';
     i = end;
   }
 }
@@ -46,7 +55,9 @@ int RebuiltField(char code, int p) {
 std::vector<KeepLine> ParseKeepFile(const std::string& text, const std::string& name) {
   std::vector<KeepLine> lines;
   int number = 0;
-  for (size_t start = 0; start < text.size();) {
+  // Notepad and other Windows editors start a UTF-8 file with a byte-order mark.
+  const size_t bom = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+  for (size_t start = bom; start < text.size();) {
     const size_t end = std::min(text.size(), text.find('\n', start));
     std::string line = text.substr(start, end - start);
     start = end + 1;
