@@ -8,6 +8,8 @@
 #include <io.h>
 #include <shellapi.h>
 // clang-format on
+// windows.h names the wide or narrow function by this macro; here it is ours.
+#undef RemoveDirectory
 
 #include <algorithm>
 #include <atomic>
