@@ -21,7 +21,8 @@ void RunCommand(const Options& options, const RunTuning&) {
       throw CliError("cannot read " + options.plan + ": " + sys::ErrorText());
     if (plan.size() > static_cast<size_t>(MaxPlanSize))
       throw CliError("the plan " + options.plan + " is longer than " + std::to_string(MaxPlanSize) + " bytes");
-    const int frames = CountPlanFrames(reinterpret_cast<const uint8_t*>(plan.data()), static_cast<int32_t>(plan.size()));
+    const int frames =
+        CountPlanFrames(reinterpret_cast<const uint8_t*>(plan.data()), static_cast<int32_t>(plan.size()));
     TimecodesFile file(options.timecodes, options.plan, frames);
     file.Commit();
     timecodes = " (the plan's timecodes are in " + options.timecodes + ")";

@@ -230,8 +230,7 @@ ReviewWriter::ReviewWriter(const std::string& directory) : dir(directory) {
   if (made == sys::MadeDirectory::Failed)
     throw CliError("cannot make the review directory " + dir + ": " + sys::ErrorText());
   madeDir = made == sys::MadeDirectory::Made;
-  if (!sys::StatusOf(dir).directory)
-    throw CliError("cannot write the review into " + dir + ": it is not a directory");
+  if (!sys::StatusOf(dir).directory) throw CliError("cannot write the review into " + dir + ": it is not a directory");
   // A file to be written there shows now whether the directory takes one.
   try {
     stream::OutputFile probe(dir + "/index.html");

@@ -30,7 +30,8 @@ TimecodesFile::TimecodesFile(const std::string& path, const std::string& planPat
     throw CliError("--timecodes reads the plan a second time, so --plan must name a regular file (" + planPath +
                    " is not one)");
   std::string plan;
-  if (!sys::ReadWholeFile(planPath, MaxPlanSize, &plan)) throw CliError("cannot read " + planPath + ": " + sys::ErrorText());
+  if (!sys::ReadWholeFile(planPath, MaxPlanSize, &plan))
+    throw CliError("cannot read " + planPath + ": " + sys::ErrorText());
   const std::string text = TimecodesText(plan);
   int lines = 0;
   for (char c : text) lines += c == '\n';

@@ -43,7 +43,8 @@ bool Widen(const std::string& text, std::wstring* wide) {
   wide->clear();
   if (text.empty()) return true;
   if (text.find('\0') != std::string::npos) return Fail(ERROR_INVALID_NAME), false;
-  const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  const int n =
+      MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), nullptr, 0);
   if (n <= 0) return Fail(ERROR_NO_UNICODE_TRANSLATION), false;
   wide->resize(static_cast<size_t>(n));
   MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), &(*wide)[0], n);
@@ -158,8 +159,9 @@ std::string ErrorText() {
     default: break;
   }
   wchar_t* text = nullptr;
-  const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 nullptr, lastError, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  const DWORD n =
+      FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, lastError, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   std::string words = n > 0 ? Narrow(text, static_cast<int>(n)) : std::string();
   if (text != nullptr) LocalFree(text);
   while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == '.' || words.back() == ' '))

@@ -85,8 +85,8 @@ class FrameWriter {
   Y4mHeader input;
   OutputFormat format;
   RowBands* bands;
-  std::vector<uint8_t> buffer;  // "FRAME\n" and one frame
-  std::vector<sys::WriteSlice> rows;      // a woven frame's rows
+  std::vector<uint8_t> buffer;        // "FRAME\n" and one frame
+  std::vector<sys::WriteSlice> rows;  // a woven frame's rows
 };
 
 // Installs handlers so that an interruption (SIGINT, SIGTERM, SIGHUP; on

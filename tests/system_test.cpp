@@ -1,13 +1,13 @@
 // The command's system layer (platform/system.h), built for Linux in the
 // native suite and for Windows in build-win64-cli/, where it runs under Wine:
 // the same cases give the same verdicts on both systems.
+#include "platform/system.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include "platform/system.h"
 
 #ifndef _WIN32
 #include <signal.h>
@@ -86,9 +86,11 @@ TEST(SystemPaths, SplitAtTheSystemsSeparators) {
     const char* directory;
     const char* name;
   };
-  const Case cases[] = {{"a/b/c.zem", "a/b", "c.zem"}, {"c.zem", ".", "c.zem"}, {"/c.zem", "/", "c.zem"},
+  const Case cases[] = {{"a/b/c.zem", "a/b", "c.zem"}, {"c.zem", ".", "c.zem"},
+                        {"/c.zem", "/", "c.zem"},
 #ifdef _WIN32
-                        {"a\\c.zem", "a", "c.zem"},    {"C:\\c.zem", "C:\\", "c.zem"}, {"C:c.zem", "C:", "c.zem"}
+                        {"a\\c.zem", "a", "c.zem"},    {"C:\\c.zem", "C:\\", "c.zem"},
+                        {"C:c.zem", "C:", "c.zem"}
 #endif
   };
   for (const Case& c : cases) {
