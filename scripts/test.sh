@@ -49,8 +49,7 @@ runPass() {
 # skipped.
 skips() {
   local log=$1 note tests
-  note=$(grep -o '=== [^=]* SKIPPED: [^=]*' "$log" | sed 's/^=== //; s/ *$//; s/ SKIPPED: \(.*\)/ not run (\1)/' |
-    paste -sd ';' | sed 's/;/; /g')
+  note=$(sed -n 's/^=== \(.*\) SKIPPED: \(.*\) ===[[:space:]]*$/\1 not run (\2)/p' "$log" | paste -sd ';' | sed 's/;/; /g')
   tests=$(sed -n 's/^[[:space:]]*[0-9][0-9]* - \(.*\) (Skipped)$/\1/p' "$log" | paste -sd ',' | sed 's/,/, /g')
   echo "${note}${note:+${tests:+; }}${tests:+skipped: $tests}"
 }

@@ -37,30 +37,47 @@ skip_run() {
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 
-# Installs Debian packages that are missing; returns non-zero if it cannot.
+# Installs Debian packages that are missing; returns non-zero if it cannot,
+# with the cause in install_error (apt's own first error line).
+install_error=""
 install_packages() {
-  local missing=()
+  local missing=() log update_error=""
   for p in "$@"; do installed "$p" || missing+=("$p"); done
   [ ${#missing[@]} -eq 0 ] && return 0
-  command -v apt-get >/dev/null || { echo "no apt-get to install ${missing[*]}" >&2; return 1; }
+  install_error="no apt-get to install ${missing[*]}"
+  command -v apt-get >/dev/null || { echo "$install_error" >&2; return 1; }
   local sudo=""
   if [ "$(id -u)" != 0 ]; then
-    command -v sudo >/dev/null && sudo -n true 2>/dev/null || { echo "installing ${missing[*]} needs root" >&2; return 1; }
+    install_error="installing ${missing[*]} needs root"
+    command -v sudo >/dev/null && sudo -n true 2>/dev/null || { echo "$install_error" >&2; return 1; }
     sudo="sudo -n"
   fi
   echo "Installing for the Windows build: ${missing[*]}"
+  local added_i386=""
   if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
-    $sudo dpkg --add-architecture i386 || { echo "cannot add the i386 architecture" >&2; return 1; }
+    install_error="cannot add the i386 architecture"
+    $sudo dpkg --add-architecture i386 || { echo "$install_error" >&2; return 1; }
+    added_i386=yes
   fi
   # A failed update is tried once more; after that the lists already there serve.
-  $sudo apt-get update -q >/dev/null || $sudo apt-get update -q >/dev/null ||
-    echo "apt-get update failed twice; installing from the package lists already here" >&2
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}" >/dev/null
+  if ! log=$($sudo apt-get update -q 2>&1 >/dev/null) && ! log=$($sudo apt-get update -q 2>&1 >/dev/null); then
+    update_error=$(printf '%s\n' "$log" | grep -m1 '^E:' | cut -c1-240)
+    echo "apt-get update failed twice (${update_error:-no message}); installing from the package lists already here" >&2
+  fi
+  if ! log=$(DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}" 2>&1 >/dev/null); then
+    printf '%s\n' "$log" >&2
+    install_error="apt-get install ${missing[*]}: $(printf '%s\n' "$log" | grep -m1 '^E:' | cut -c1-240)"
+    [ -z "$update_error" ] || install_error="$install_error, after apt-get update failed twice: $update_error"
+    # An i386 architecture added for nothing would make every later apt-get
+    # update on the machine fetch its lists too; it goes again.
+    [ -z "$added_i386" ] || $sudo dpkg --remove-architecture i386 2>/dev/null
+    return 1
+  fi
 }
 
 # The command's tree builds GoogleTest from Debian's sources (libgtest-dev).
 install_packages clang lld llvm g++-mingw-w64-x86-64-posix libgtest-dev ||
-  { echo "Windows build: cannot install clang, lld, llvm and MinGW-w64" >&2; exit 1; }
+  { echo "Windows build: cannot install clang, lld, llvm and MinGW-w64 ($install_error)" >&2; exit 1; }
 
 # build_tree DIR TOOLCHAIN: configures and builds one Windows tree.
 build_tree() {
@@ -88,7 +105,7 @@ done
 # can be had and runs.
 test_win64() {
   if ! install_packages wine64; then
-    echo "=== Windows 64-bit modules and command under Wine SKIPPED: wine64 cannot be installed here ==="
+    echo "=== Windows 64-bit modules and command under Wine SKIPPED: wine64 cannot be installed here ($install_error) ==="
     return 0
   fi
   probe=$(ZEMIVTC_WINEARCH=win64 ZEMIVTC_WINEPREFIX="$(realpath -m "$WIN64_BUILD")/wineprefix" timeout 300 \
@@ -134,7 +151,8 @@ case $? in
     "the kernel's IA-32 emulation is off or absent), so Wine's 32-bit half cannot either" ;;
 esac
 
-install_packages wine wine32:i386 || skip_run "Wine and its 32-bit half (wine32) cannot be installed here"
+install_packages wine wine32:i386 ||
+  skip_run "Wine's 32-bit half (wine32:i386) cannot be installed here ($install_error)"
 command -v wine >/dev/null || skip_run "wine is not installed"
 # The host prints its usage and exits with status 2 when it runs at all.
 probe=$(timeout 300 tests/abi/wine-run.sh "$WIN_BUILD/abi_host.exe" 2>&1)
