@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -19,13 +20,12 @@
 
 namespace {
 
-// A fresh directory with a name that is not ASCII, under the test's temporary directory.
+// A fresh directory with a name that is not ASCII, under the test's temporary
+// directory, named for this run: suites of other builds may run beside it.
 std::string MakeWorkDir(const std::string& name) {
-  const std::string dir = ::testing::TempDir() + "zemivtc-system-" + name + " \xC3\xA9t\xC3\xA9 \xE6\x98\xA0";
-  std::vector<std::string> names;
-  if (sys::ListDirectory(dir, &names))
-    for (const std::string& n : names) sys::RemoveFile(dir + "/" + n);
-  sys::RemoveDirectory(dir);
+  const std::string dir = ::testing::TempDir() + "zemivtc-system-" + name + "-" +
+                          std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) +
+                          " \xC3\xA9t\xC3\xA9 \xE6\x98\xA0";
   EXPECT_EQ(sys::MakeDirectory(dir), sys::MadeDirectory::Made) << dir << ": " << sys::ErrorText();
   return dir;
 }
