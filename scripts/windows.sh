@@ -131,23 +131,27 @@ test_win64 || exit 1
 # IA-32 emulation, or with it switched off, refuses every i386 program with
 # "Exec format error", Wine's 32-bit half included. A six-instruction static
 # i386 program (assembled and linked by binutils) asks it directly.
+# 0: it runs; 1: "Exec format error"; 2: unknown (no i386 assembler, or the
+# program failed otherwise), and Wine's own probe below decides.
 runs_i386() {
   local dir
-  dir=$(mktemp -d) || return 2
+  dir=$(mktemp -d "$(realpath -m "$WIN_BUILD")/i386-probe.XXXXXX") || return 2
   printf '.globl _start\n_start:\n  movl $1, %%eax\n  movl $7, %%ebx\n  int $0x80\n' >"$dir/exit7.s"
   if ! as --32 -o "$dir/exit7.o" "$dir/exit7.s" 2>/dev/null || ! ld -m elf_i386 -o "$dir/exit7" "$dir/exit7.o" 2>/dev/null; then
     rm -rf "$dir"
-    return 2  # no i386 assembler or linker: unknown, Wine's own probe decides
+    return 2
   fi
   i386_error=$("$dir/exit7" 2>&1)
   local status=$?
   i386_error=$(printf '%s' "$i386_error" | sed 's/^.*: //' | head -1)
   rm -rf "$dir"
-  [ $status -eq 7 ]
+  [ $status -eq 7 ] && return 0
+  [ "$i386_error" = "Exec format error" ] && return 1
+  return 2
 }
 runs_i386
 case $? in
-  1) skip_run "this machine does not run 32-bit x86 programs (an i386 program gets \"${i386_error:-no exit status}\":" \
+  1) skip_run "this machine does not run 32-bit x86 programs (an i386 program gets \"$i386_error\":" \
     "the kernel's IA-32 emulation is off or absent), so Wine's 32-bit half cannot either" ;;
 esac
 
