@@ -54,15 +54,24 @@ fuzz: deps
 	JOBS=$(JOBS) scripts/fuzz.sh $(FUZZ_SECONDS)
 
 # The 32-bit Windows DLL, cross-built into build-win32/ in Microsoft's C++
-# ABI with clang and lld; test-windows checks its file and runs the interface
-# host (and AviSynth 2.6.0, from ../shared/hosts) against it under Wine, or
-# says why it skips the run (docs/windows.md).
+# ABI with clang and lld, the 64-bit modules (build-win64/) and zemivtc.exe
+# (build-win64-cli/, MinGW-w64); test-windows checks their files and runs the
+# interface host (and AviSynth 2.6.0, from ../shared/hosts) and the command
+# under Wine, or says why it skips a run (docs/windows.md).
 .PHONY: windows test-windows
 windows:
 	JOBS=$(JOBS) scripts/windows.sh build $(BUILD)
 
 test-windows: build
 	JOBS=$(JOBS) scripts/windows.sh test $(BUILD)
+
+# The downloads (scripts/dist.sh): dist/zemivtc-VERSION-windows-x64.zip (the
+# exe and every Windows module) and dist/zemivtc-VERSION-linux-x86_64.tar.gz,
+# each with a README.txt and the docs; VERSION is CMakeLists.txt's.
+.PHONY: dist
+dist: build
+	JOBS=$(JOBS) scripts/windows.sh build $(BUILD)
+	scripts/dist.sh $(BUILD)
 
 # Runs the demo, then turns its stills into PNG pictures with ffmpeg.
 DEMO_OUT := $(BUILD)/demo-out
@@ -87,4 +96,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) build-asan build-tsan build-fuzz build-win32 build-win64
+	rm -rf $(BUILD) build-asan build-tsan build-fuzz build-win32 build-win64 build-win64-cli dist

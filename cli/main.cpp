@@ -9,6 +9,7 @@
 #include "cli/errors.h"
 #include "cli/options.h"
 #include "cli/plan_command.h"
+#include "platform/system.h"
 #include "stream/output.h"
 
 #ifndef ZEMIVTC_VERSION
@@ -38,8 +39,9 @@ int Failure(const std::string& message, int status) {
 
 int main(int argc, char** argv) {
   using namespace cli;
+  sys::PrepareStandardStreams();
   try {
-    const Options options = ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
+    const Options options = ParseOptions(sys::Arguments(argc, argv));
     if (options.help) {
       std::fputs(UsageText().c_str(), stdout);
       return std::fflush(stdout) == 0 ? ExitOk : ExitFailure;

@@ -1,11 +1,6 @@
 #include "cli/plan_command.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdarg>
@@ -22,6 +17,7 @@
 #include "cli/review.h"
 #include "cli/timeline.h"
 #include "plan/frame_plan.h"
+#include "platform/system.h"
 #include "stream/frame_reader.h"
 #include "stream/output.h"
 #include "stream/row_bands.h"
@@ -56,16 +52,12 @@ std::string Format(const char* format, ...) {
 // The keep file's lines (none without one). Throws CliError.
 std::vector<analysis::KeepLine> ReadKeepFile(const std::string& path) {
   if (path.empty()) return {};
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) throw CliError("cannot open the keep file " + path + ": " + std::strerror(errno));
   std::string text;
-  char buffer[65536];
-  size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0 && text.size() <= MaxKeepBytes)
-    text.append(buffer, got);
-  const bool failed = std::ferror(file);
-  std::fclose(file);
-  if (failed) throw CliError("cannot read the keep file " + path);
+  if (!sys::ReadWholeFile(path, MaxKeepBytes, &text)) {
+    const std::string why = sys::ErrorText();
+    throw CliError(std::string(sys::StatusOf(path).exists ? "cannot read" : "cannot open") + " the keep file " + path +
+                   ": " + why);
+  }
   if (text.size() > MaxKeepBytes)
     throw CliError("the keep file " + path + " is longer than " + std::to_string(MaxKeepBytes) + " bytes");
   try {
@@ -94,9 +86,7 @@ bool DependsOnFieldOrder(const analysis::Proposal& proposal) {
 }  // namespace
 
 bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa, sb;
-  return a != "-" && b != "-" && stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && S_ISREG(sa.st_mode) &&
-         sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  return a != "-" && b != "-" && sys::StatusOf(a).regular && sys::SameFile(a, b);
 }
 
 std::string RenderAdvice(const analysis::Proposal& proposal, const FieldOrderDecision& order, const std::string& plan,
@@ -225,7 +215,7 @@ void RunPlanCommand(const Options& options) {
     bands.Run(count, minBlockRows, work);
   });
 
-  const bool progress = !options.quiet && isatty(STDERR_FILENO);
+  const bool progress = !options.quiet && sys::IsTerminal(sys::StandardError);
   const auto start = std::chrono::steady_clock::now();
   auto last = start;
   stream::StoredFrame current;

@@ -1,13 +1,8 @@
 #include "cli/plan_forecast.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-
 #include "compose/compose.h"
 #include "plan/frame_plan.h"
+#include "platform/system.h"
 
 namespace cli {
 
@@ -23,24 +18,23 @@ PlanForecast PlanForecast::Read(const std::string& path) {
   // Looked at before it is opened: opening a FIFO's read end, even for a
   // moment, would let its writer start and could lose what it wrote when
   // closed again before the filter opens it.
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return PlanForecast();
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (!sys::StatusOf(path).regular) return PlanForecast();
+  const int fd = sys::OpenForReading(path, /*noWait=*/true);
   if (fd < 0) return PlanForecast();
   std::vector<uint8_t> bytes;
-  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= MaxPlanSize;
+  const sys::PathStatus st = sys::StatusOf(fd);
+  bool ok = st.regular && st.size <= MaxPlanSize;
   if (ok) {
-    bytes.resize(static_cast<size_t>(st.st_size));
+    bytes.resize(static_cast<size_t>(st.size));
     size_t done = 0;
     while (done < bytes.size()) {
-      const ssize_t got = read(fd, bytes.data() + done, bytes.size() - done);
-      if (got < 0 && errno == EINTR) continue;
+      const int64_t got = sys::ReadAt(fd, bytes.data() + done, bytes.size() - done, static_cast<int64_t>(done));
       if (got <= 0) break;
       done += static_cast<size_t>(got);
     }
     ok = done == bytes.size();
   }
-  close(fd);
+  sys::Close(fd);
   return ok ? PlanForecast(std::move(bytes)) : PlanForecast();
 }
 

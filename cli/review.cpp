@@ -1,11 +1,6 @@
 #include "cli/review.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -16,6 +11,7 @@
 #include "cli/errors.h"
 #include "cli/thumbnails.h"
 #include "cli/timeline.h"
+#include "platform/system.h"
 #include "stream/output.h"
 #include "stream/png.h"
 
@@ -94,12 +90,10 @@ bool IsOurThumbnail(const std::string& name) {
 }  // namespace
 
 bool IsReviewFile(const std::string& dir, const std::string& path) {
-  const size_t slash = path.rfind('/');
-  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  std::string folder, name;
+  sys::SplitPath(path, &folder, &name);
   if (name != "index.html" && name != "timeline.png" && !IsOurThumbnail(name)) return false;
-  struct stat a, b;
-  return stat(dir.c_str(), &a) == 0 && stat(folder.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+  return sys::SameFile(dir, folder);
 }
 
 namespace {
@@ -232,32 +226,28 @@ std::string VideoKeepLine(const MovingStretch& stretch) {
 
 ReviewWriter::ReviewWriter(const std::string& directory) : dir(directory) {
   if (dir.empty()) throw CliError("--review needs a directory name");
-  if (mkdir(dir.c_str(), 0777) == 0) {
-    madeDir = true;
-  } else if (errno != EEXIST) {
-    throw CliError("cannot make the review directory " + dir + ": " + std::strerror(errno));
-  }
-  struct stat st;
-  if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-    throw CliError("cannot write the review into " + dir + ": it is not a directory");
+  const sys::MadeDirectory made = sys::MakeDirectory(dir);
+  if (made == sys::MadeDirectory::Failed)
+    throw CliError("cannot make the review directory " + dir + ": " + sys::ErrorText());
+  madeDir = made == sys::MadeDirectory::Made;
+  if (!sys::StatusOf(dir).directory) throw CliError("cannot write the review into " + dir + ": it is not a directory");
   // A file to be written there shows now whether the directory takes one.
   try {
     stream::OutputFile probe(dir + "/index.html");
   } catch (...) {
-    if (madeDir) rmdir(dir.c_str());
+    if (madeDir) sys::RemoveDirectory(dir);
     throw;
   }
 }
 
 ReviewWriter::~ReviewWriter() {
   if (committed) return;
-  for (const std::string& name : written) unlink((dir + "/" + name).c_str());
-  if (madeDir) rmdir(dir.c_str());
+  for (const std::string& name : written) sys::RemoveFile(dir + "/" + name);
+  if (madeDir) sys::RemoveDirectory(dir);
 }
 
 void ReviewWriter::WriteFile(const std::string& name, const std::string& bytes) {
-  struct stat st;
-  const bool existed = stat((dir + "/" + name).c_str(), &st) == 0;
+  const bool existed = sys::StatusOf(dir + "/" + name).exists;
   stream::OutputFile out(dir + "/" + name);
   out.Write(bytes.data(), bytes.size());
   out.Commit();
@@ -514,13 +504,10 @@ void ReviewWriter::Write(const ReviewContent& content) {
     for (const char* kind : ThumbnailKinds) current.insert("p" + std::to_string(place.position) + "-" + kind + ".png");
   for (const MovingStretch& s : content.stretches)
     for (const char* kind : {"-moving.png", "-movingcloseup.png"}) current.insert("p" + std::to_string(s.weave) + kind);
-  if (DIR* d = opendir(dir.c_str())) {
-    std::vector<std::string> stale;
-    while (dirent* e = readdir(d))
-      if (IsOurThumbnail(e->d_name) && !current.count(e->d_name)) stale.push_back(e->d_name);
-    closedir(d);
-    for (const std::string& name : stale) unlink((dir + "/" + name).c_str());
-  }
+  std::vector<std::string> names;
+  if (sys::ListDirectory(dir, &names))
+    for (const std::string& name : names)
+      if (IsOurThumbnail(name) && !current.count(name)) sys::RemoveFile(dir + "/" + name);
 }
 
 }  // namespace cli

@@ -1,18 +1,13 @@
 #include "cli/timecodes.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <sstream>
 #include <vector>
 
 #include "cli/errors.h"
 #include "cli/plan_command.h"
 #include "plan/frame_plan.h"
 #include "plan/frame_times.h"
+#include "platform/system.h"
 
 namespace cli {
 
@@ -31,15 +26,13 @@ std::string TimecodesText(const std::string& plan) {
 
 TimecodesFile::TimecodesFile(const std::string& path, const std::string& planPath, int frames)
     : out(SameFile(path, planPath) ? throw CliError("cannot write " + path + ": it is the plan") : path) {
-  struct stat st;
-  if (stat(planPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+  if (!sys::StatusOf(planPath).regular)
     throw CliError("--timecodes reads the plan a second time, so --plan must name a regular file (" + planPath +
                    " is not one)");
-  std::ifstream in(planPath, std::ios::binary);
-  std::ostringstream plan;
-  plan << in.rdbuf();
-  if (!in && !in.eof()) throw CliError("cannot read " + planPath + ": " + std::strerror(errno));
-  const std::string text = TimecodesText(plan.str());
+  std::string plan;
+  if (!sys::ReadWholeFile(planPath, MaxPlanSize, &plan))
+    throw CliError("cannot read " + planPath + ": " + sys::ErrorText());
+  const std::string text = TimecodesText(plan);
   int lines = 0;
   for (char c : text) lines += c == '\n';
   if (lines - 1 != frames)

@@ -1,21 +1,26 @@
 #!/bin/bash
-# The Windows modules and their checks.
+# The Windows modules, the Windows command and their checks.
 #   scripts/windows.sh build NATIVE_BUILD_DIR   cross-build build-win32/ (zemivtc.dll and the 32-bit
-#                                               modules) and build-win64/ (the 64-bit modules)
-#   scripts/windows.sh test  NATIVE_BUILD_DIR   build, check the DLLs' files (tests labelled "file":
+#                                               modules), build-win64/ (the 64-bit modules) and
+#                                               build-win64-cli/ (zemivtc.exe, with MinGW-w64)
+#   scripts/windows.sh test  NATIVE_BUILD_DIR   build, check the files (tests labelled "file":
 #                                               imports, exports, exception handlers, oldest system),
 #                                               then run the tests labelled "wine" under Wine's 64-bit
-#                                               and 32-bit halves (the interface hosts and, where
-#                                               ../shared/hosts/avisynth-2.6.0 holds it, the real host)
-# Installs clang, lld and llvm (the build) and Wine with its 32-bit and 64-bit
-# halves (the runs) from Debian's packages when they are missing. Where Wine
-# cannot be had or cannot run programs of a width, `test` says so in one line
-# and skips those runs; the build and the file checks still count.
+#                                               half (the 64-bit modules, the command against the
+#                                               native one) and 32-bit half (the interface hosts and,
+#                                               where ../shared/hosts/avisynth-2.6.0 holds it, the
+#                                               real host)
+# Installs clang, lld, llvm and MinGW-w64 (the builds) and Wine with its 32-bit
+# and 64-bit halves (the runs) from Debian's packages when they are missing.
+# Where Wine cannot be had or cannot run programs of a width, `test` says so in
+# one line, with the cause, and skips those runs; the builds and the file
+# checks still count.
 set -u
 mode=${1:-}
 native=${2:-build}
 WIN_BUILD=${WIN_BUILD:-build-win32}
 WIN64_BUILD=${WIN64_BUILD:-build-win64}
+WIN64_CLI_BUILD=${WIN64_CLI_BUILD:-build-win64-cli}
 JOBS=${JOBS:-2}
 cd "$(dirname "$0")/.."
 
@@ -25,33 +30,54 @@ case "$mode" in
 esac
 
 skip_run() {
-  echo "=== Windows interface host SKIPPED: $* ==="
+  echo "=== Windows 32-bit modules under Wine SKIPPED: $* ==="
   echo "=== (the module was built and its file checked; the compile-time layout checks ran in the native suite) ==="
   exit 0
 }
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 
-# Installs Debian packages that are missing; returns non-zero if it cannot.
+# Installs Debian packages that are missing; returns non-zero if it cannot,
+# with the cause in install_error (apt's own first error line).
+install_error=""
 install_packages() {
-  local missing=()
+  local missing=() log update_error=""
   for p in "$@"; do installed "$p" || missing+=("$p"); done
   [ ${#missing[@]} -eq 0 ] && return 0
-  command -v apt-get >/dev/null || { echo "no apt-get to install ${missing[*]}" >&2; return 1; }
+  install_error="no apt-get to install ${missing[*]}"
+  command -v apt-get >/dev/null || { echo "$install_error" >&2; return 1; }
   local sudo=""
   if [ "$(id -u)" != 0 ]; then
-    command -v sudo >/dev/null && sudo -n true 2>/dev/null || { echo "installing ${missing[*]} needs root" >&2; return 1; }
+    install_error="installing ${missing[*]} needs root"
+    command -v sudo >/dev/null && sudo -n true 2>/dev/null || { echo "$install_error" >&2; return 1; }
     sudo="sudo -n"
   fi
   echo "Installing for the Windows build: ${missing[*]}"
+  local added_i386=""
   if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
-    $sudo dpkg --add-architecture i386 || { echo "cannot add the i386 architecture" >&2; return 1; }
+    install_error="cannot add the i386 architecture"
+    $sudo dpkg --add-architecture i386 || { echo "$install_error" >&2; return 1; }
+    added_i386=yes
   fi
-  $sudo apt-get update -q >/dev/null || { echo "apt-get update failed" >&2; return 1; }
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}" >/dev/null
+  # A failed update is tried once more; after that the lists already there serve.
+  if ! log=$($sudo apt-get update -q 2>&1 >/dev/null) && ! log=$($sudo apt-get update -q 2>&1 >/dev/null); then
+    update_error=$(printf '%s\n' "$log" | grep -m1 '^E:' | cut -c1-240)
+    echo "apt-get update failed twice (${update_error:-no message}); installing from the package lists already here" >&2
+  fi
+  if ! log=$(DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}" 2>&1 >/dev/null); then
+    printf '%s\n' "$log" >&2
+    install_error="apt-get install ${missing[*]}: $(printf '%s\n' "$log" | grep -m1 '^E:' | cut -c1-240)"
+    [ -z "$update_error" ] || install_error="$install_error, after apt-get update failed twice: $update_error"
+    # An i386 architecture added for nothing would make every later apt-get
+    # update on the machine fetch its lists too; it goes again.
+    [ -z "$added_i386" ] || $sudo dpkg --remove-architecture i386 2>/dev/null
+    return 1
+  fi
 }
 
-install_packages clang lld llvm || { echo "Windows build: cannot install clang, lld and llvm" >&2; exit 1; }
+# The command's tree builds GoogleTest from Debian's sources (libgtest-dev).
+install_packages clang lld llvm g++-mingw-w64-x86-64-posix libgtest-dev ||
+  { echo "Windows build: cannot install clang, lld, llvm and MinGW-w64 ($install_error)" >&2; exit 1; }
 
 # build_tree DIR TOOLCHAIN: configures and builds one Windows tree.
 build_tree() {
@@ -62,21 +88,24 @@ build_tree() {
 }
 build_tree "$WIN_BUILD" i686-windows-msvc.cmake
 build_tree "$WIN64_BUILD" x86_64-windows-msvc.cmake
-echo "Windows build: $WIN_BUILD/zemivtc.dll and the modules in $WIN_BUILD and $WIN64_BUILD"
+# The command's tree checks zemivtc.exe's imports as it builds.
+build_tree "$WIN64_CLI_BUILD" x86_64-w64-mingw32.cmake
+echo "Windows build: $WIN_BUILD/zemivtc.dll, the modules in $WIN_BUILD and $WIN64_BUILD," \
+  "$WIN64_CLI_BUILD/zemivtc.exe"
 [ "$mode" = build ] && exit 0
 
 # Tests labelled "file" check the DLLs' files (imports, exports, handlers);
 # those labelled "wine" run programs under Wine.
-echo "=== Windows modules: file checks ==="
-for tree in "$WIN_BUILD" "$WIN64_BUILD"; do
+echo "=== Windows modules and command: file checks ==="
+for tree in "$WIN_BUILD" "$WIN64_BUILD" "$WIN64_CLI_BUILD"; do
   ctest --test-dir "$tree" --output-on-failure --no-tests=ignore -L file || exit 1
 done
 
-# The 64-bit runs, where Wine's 64-bit half can be had and runs.
+# The 64-bit runs (the modules, then the command), where Wine's 64-bit half
+# can be had and runs.
 test_win64() {
-  [ -n "$(ctest --test-dir "$WIN64_BUILD" -N -L wine 2>/dev/null | grep 'Test *#')" ] || return 0
   if ! install_packages wine64; then
-    echo "=== Windows 64-bit modules under Wine SKIPPED: wine64 cannot be installed here ==="
+    echo "=== Windows 64-bit modules and command under Wine SKIPPED: wine64 cannot be installed here ($install_error) ==="
     return 0
   fi
   probe=$(ZEMIVTC_WINEARCH=win64 ZEMIVTC_WINEPREFIX="$(realpath -m "$WIN64_BUILD")/wineprefix" timeout 300 \
@@ -84,15 +113,50 @@ test_win64() {
   probe_status=$?
   if [ $probe_status -ne 7 ]; then
     reason=$(printf '%s\n' "$probe" | grep -v '^$' | head -1)
-    echo "=== Windows 64-bit modules under Wine SKIPPED: Wine cannot run 64-bit programs here (${reason:-exit status $probe_status}) ==="
+    echo "=== Windows 64-bit modules and command under Wine SKIPPED: Wine cannot run 64-bit programs here (${reason:-exit status $probe_status}) ==="
     return 0
   fi
-  echo "=== Windows 64-bit modules under Wine ==="
-  ctest --test-dir "$WIN64_BUILD" --output-on-failure -L wine
+  local status=0
+  if [ -n "$(ctest --test-dir "$WIN64_BUILD" -N -L wine 2>/dev/null | grep 'Test *#')" ]; then
+    echo "=== Windows 64-bit modules under Wine ==="
+    ctest --test-dir "$WIN64_BUILD" --output-on-failure -L wine || status=1
+  fi
+  echo "=== Windows command (zemivtc.exe) under Wine, against the native command ==="
+  ctest --test-dir "$WIN64_CLI_BUILD" --output-on-failure --no-tests=error -L wine || status=1
+  return $status
 }
 test_win64 || exit 1
 
-install_packages wine wine32:i386 || skip_run "Wine and its 32-bit half (wine32) cannot be installed here"
+# Whether this machine runs 32-bit x86 code at all: a kernel built without
+# IA-32 emulation, or with it switched off, refuses every i386 program with
+# "Exec format error", Wine's 32-bit half included. A six-instruction static
+# i386 program (assembled and linked by binutils) asks it directly.
+# 0: it runs; 1: "Exec format error"; 2: unknown (no i386 assembler, or the
+# program failed otherwise), and Wine's own probe below decides.
+runs_i386() {
+  local dir
+  dir=$(mktemp -d "$(realpath -m "$WIN_BUILD")/i386-probe.XXXXXX") || return 2
+  printf '.globl _start\n_start:\n  movl $1, %%eax\n  movl $7, %%ebx\n  int $0x80\n' >"$dir/exit7.s"
+  if ! as --32 -o "$dir/exit7.o" "$dir/exit7.s" 2>/dev/null || ! ld -m elf_i386 -o "$dir/exit7" "$dir/exit7.o" 2>/dev/null; then
+    rm -rf "$dir"
+    return 2
+  fi
+  i386_error=$("$dir/exit7" 2>&1)
+  local status=$?
+  i386_error=$(printf '%s' "$i386_error" | sed 's/^.*: //' | head -1)
+  rm -rf "$dir"
+  [ $status -eq 7 ] && return 0
+  [ "$i386_error" = "Exec format error" ] && return 1
+  return 2
+}
+runs_i386
+case $? in
+  1) skip_run "this machine does not run 32-bit x86 programs (an i386 program gets \"$i386_error\":" \
+    "the kernel's IA-32 emulation is off or absent), so Wine's 32-bit half cannot either" ;;
+esac
+
+install_packages wine wine32:i386 ||
+  skip_run "Wine's 32-bit half (wine32:i386) cannot be installed here ($install_error)"
 command -v wine >/dev/null || skip_run "wine is not installed"
 # The host prints its usage and exits with status 2 when it runs at all.
 probe=$(timeout 300 tests/abi/wine-run.sh "$WIN_BUILD/abi_host.exe" 2>&1)

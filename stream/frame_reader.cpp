@@ -1,14 +1,9 @@
 #include "stream/frame_reader.h"
 
-#include <errno.h>
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 
+#include "platform/system.h"
 #include "stream/errors.h"
 
 namespace stream {
@@ -32,9 +27,10 @@ std::string Printable(const std::string& text) {
 
 FrameReader::FrameReader(int fileDescriptor, std::string streamName, const InputFormat& format, bool mapFile)
     : fd(fileDescriptor), name(std::move(streamName)), raw(format.raw), buffer(BufferBytes) {
-  struct stat st;
-  const off_t here = lseek(fd, 0, SEEK_CUR);
-  seekable = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && here >= 0;
+  // A regular file is read at the reader's own offsets (sys::ReadAt), from
+  // where the descriptor stood; anything else is read forward.
+  const int64_t here = sys::Position(fd);
+  seekable = sys::StatusOf(fd).regular && here >= 0;
   position = seekable ? here : 0;
   if (seekable && mapFile) MapFile();
   if (raw) {
@@ -67,23 +63,22 @@ FrameReader::FrameReader(int fileDescriptor, std::string streamName, const Input
 
 FrameReader::~FrameReader() {
   Unmap();
-  if (fd > 2) close(fd);
+  if (fd > sys::StandardError) sys::Close(fd);
 }
 
 // Maps the whole file read-only. Without a mapping (a 32-bit
 // address space too small for the file, an empty file) the reader reads.
 void FrameReader::MapFile() {
-  struct stat st;
-  if (fstat(fd, &st) != 0 || st.st_size <= 0 || static_cast<uint64_t>(st.st_size) > SIZE_MAX) return;
-  void* p = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-  if (p == MAP_FAILED) return;
-  map = static_cast<const uint8_t*>(p);
-  mapBytes = static_cast<size_t>(st.st_size);
+  const sys::PathStatus st = sys::StatusOf(fd);
+  if (!st.regular || st.size <= 0 || static_cast<uint64_t>(st.size) > SIZE_MAX) return;
+  const sys::Mapping mapping = sys::MapForReading(fd, static_cast<size_t>(st.size));
+  map = mapping.data;
+  mapBytes = mapping.size;
 }
 
 void FrameReader::Unmap() {
-  if (map) munmap(const_cast<uint8_t*>(map), mapBytes);
-  for (const auto& old : retiredMaps) munmap(const_cast<uint8_t*>(old.first), old.second);
+  sys::Unmap({map, mapBytes});
+  for (const auto& old : retiredMaps) sys::Unmap({old.first, old.second});
   map = nullptr;
   retiredMaps.clear();
 }
@@ -93,24 +88,23 @@ void FrameReader::Unmap() {
 // the reader goes, since frames handed out may point into it.
 size_t FrameReader::MappedBytesFrom(int64_t offset, size_t wanted) {
   if (offset + static_cast<int64_t>(wanted) > static_cast<int64_t>(mapBytes)) {
-    struct stat st;
-    if (fstat(fd, &st) == 0 && st.st_size > static_cast<off_t>(mapBytes) &&
-        static_cast<uint64_t>(st.st_size) <= SIZE_MAX) {
-      void* p = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-      if (p != MAP_FAILED) {
+    const sys::PathStatus st = sys::StatusOf(fd);
+    if (st.size > static_cast<int64_t>(mapBytes) && static_cast<uint64_t>(st.size) <= SIZE_MAX) {
+      const sys::Mapping grown = sys::MapForReading(fd, static_cast<size_t>(st.size));
+      if (grown.data) {
         retiredMaps.emplace_back(map, mapBytes);
-        map = static_cast<const uint8_t*>(p);
-        mapBytes = static_cast<size_t>(st.st_size);
+        map = grown.data;
+        mapBytes = grown.size;
         releasedBelow = 0;
       }
     }
   }
   if (!holdPages && offset - ReleaseLag >= releasedBelow + ReleaseLag) {
     // Everything more than ReleaseLag behind `offset`, in whole pages.
-    const int64_t page = sysconf(_SC_PAGESIZE);
+    const int64_t page = static_cast<int64_t>(sys::PageSize());
     const int64_t from = releasedBelow / page * page;
     const int64_t to = (offset - ReleaseLag) / page * page;
-    if (to > from) madvise(const_cast<uint8_t*>(map) + from, static_cast<size_t>(to - from), MADV_DONTNEED);
+    if (to > from) sys::ReleasePages({map, mapBytes}, static_cast<size_t>(from), static_cast<size_t>(to));
     releasedBelow = to;
   }
   if (offset >= static_cast<int64_t>(mapBytes)) return 0;
@@ -138,10 +132,10 @@ void FrameReader::FailTruncated(size_t got, size_t wanted) const {
 }
 
 int FrameReader::EstimatedFrameCount() const {
-  struct stat st;
-  if (!seekable || fstat(fd, &st) != 0) return -1;
+  const sys::PathStatus st = sys::StatusOf(fd);
+  if (!seekable || !st.regular) return -1;
   const int64_t perFrame = static_cast<int64_t>(payloadBytes) + (raw ? 0 : 6);
-  return static_cast<int>((st.st_size - dataStart) / perFrame);
+  return static_cast<int>((st.size - dataStart) / perFrame);
 }
 
 size_t FrameReader::Read(uint8_t* dst, size_t count) {
@@ -167,11 +161,10 @@ size_t FrameReader::Read(uint8_t* dst, size_t count) {
     const size_t refill = seekable ? SeekableRefill : buffer.size();
     const bool direct = count - done >= refill;
     uint8_t* target = direct ? dst + done : buffer.data();
-    const ssize_t got = read(fd, target, direct ? count - done : refill);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      Fail(std::string("read error: ") + std::strerror(errno));
-    }
+    // The buffer is empty here, so the file's next byte is at `position`.
+    const size_t want = direct ? count - done : refill;
+    const int64_t got = seekable ? sys::ReadAt(fd, target, want, position) : sys::Read(fd, target, want);
+    if (got < 0) Fail("read error: " + sys::ErrorText());
     if (got == 0) break;
     if (direct) {
       done += static_cast<size_t>(got);
@@ -206,7 +199,7 @@ void FrameReader::Seek(int64_t offset) {
     position = offset;
     return;
   }
-  if (lseek(fd, offset, SEEK_SET) < 0) Fail(std::string("seek error: ") + std::strerror(errno));
+  if (!seekable) Fail("seek error: the input is read forward only");
   bufferBegin = bufferEnd = 0;
   position = offset;
 }
@@ -246,14 +239,14 @@ bool FrameReader::SkipFrame() {
   if (endFrame >= 0 && nextFrame >= endFrame) return false;
   if (!ReadFrameHeader()) return false;
   if (seekable) {
-    struct stat st;
-    if (fstat(fd, &st) != 0) Fail(std::string("stat error: ") + std::strerror(errno));
+    const sys::PathStatus st = sys::StatusOf(fd);
+    if (!st.exists) Fail("stat error: " + sys::ErrorText());
     const int64_t end = position + static_cast<int64_t>(payloadBytes);
-    if (raw && position == st.st_size) {
+    if (raw && position == st.size) {
       endFrame = nextFrame;
       return false;
     }
-    if (end > st.st_size) FailTruncated(static_cast<size_t>(st.st_size - position), payloadBytes);
+    if (end > st.size) FailTruncated(static_cast<size_t>(st.size - position), payloadBytes);
     Seek(end);
   } else {
     scratch.resize(payloadBytes);
@@ -295,9 +288,8 @@ void FrameReader::Convert(StoredFrame& stored, uint8_t* dst, ptrdiff_t pitch) {
 void FrameReader::PreadAll(uint8_t* dst, size_t count, int64_t offset) const {
   size_t done = 0;
   while (done < count) {
-    const ssize_t got = pread(fd, dst + done, count - done, static_cast<off_t>(offset + static_cast<int64_t>(done)));
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) Fail(std::string("read error: ") + std::strerror(errno));
+    const int64_t got = sys::ReadAt(fd, dst + done, count - done, offset + static_cast<int64_t>(done));
+    if (got < 0) Fail("read error: " + sys::ErrorText());
     if (got == 0) Fail("it was cut short while it was read");
     done += static_cast<size_t>(got);
   }
@@ -337,10 +329,10 @@ bool FrameReader::ReadFrame(int n, uint8_t* dst, ptrdiff_t pitch, StoredFrame* s
   if (!dst && seekable) {
     // Deferred: the bytes stay in the file until they are converted or
     // copied out, and are not read at all when neither happens.
-    struct stat st;
-    if (fstat(fd, &st) != 0) Fail(std::string("stat error: ") + std::strerror(errno));
-    if (position + static_cast<int64_t>(payloadBytes) > st.st_size)
-      FailTruncated(static_cast<size_t>(st.st_size - position), payloadBytes);
+    const sys::PathStatus st = sys::StatusOf(fd);
+    if (!st.exists) Fail("stat error: " + sys::ErrorText());
+    if (position + static_cast<int64_t>(payloadBytes) > st.size)
+      FailTruncated(static_cast<size_t>(st.size - position), payloadBytes);
     *stored = StoredFrame();
     stored->fd = fd;
     stored->fileOffset = position;
@@ -417,17 +409,17 @@ const uint8_t* FrameReader::StoredLuma(const StoredFrame& stored, std::vector<ui
 }
 
 std::unique_ptr<FrameReader> OpenFrameReader(const std::string& input, const InputFormat& format, bool mapFile) {
-  int fd = STDIN_FILENO;
+  int fd = sys::StandardInput;
   std::string name = "standard input";
   if (input != "-") {
     name = input;
-    fd = open(input.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw CliError("cannot open " + input + ": " + std::strerror(errno));
+    fd = sys::OpenForReading(input);
+    if (fd < 0) throw CliError("cannot open " + input + ": " + sys::ErrorText());
   }
   try {
     return std::make_unique<FrameReader>(fd, name, format, mapFile);
   } catch (...) {
-    if (fd != STDIN_FILENO) close(fd);
+    if (fd != sys::StandardInput) sys::Close(fd);
     throw;
   }
 }

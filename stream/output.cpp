@@ -1,97 +1,36 @@
 #include "stream/output.h"
 
-#include <errno.h>
-#include <fcntl.h>
-#include <limits.h>
-#include <signal.h>
-#include <stdlib.h>
-#include <sys/sendfile.h>
-#include <sys/stat.h>
-#include <sys/uio.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 
+#include "platform/system.h"
 #include "stream/errors.h"
 
 namespace stream {
-namespace {
 
-// The temporary file a signal handler must remove; written only outside handlers.
-char pendingTemp[PATH_MAX + 1];
-volatile sig_atomic_t pendingSet = 0;
-
-void SetPending(const std::string& path) {
-  pendingSet = 0;
-  if (path.size() < sizeof pendingTemp) {
-    std::memcpy(pendingTemp, path.c_str(), path.size() + 1);
-    pendingSet = 1;
-  }
-}
-
-extern "C" void RemovePendingAndDie(int sig) {
-  if (pendingSet) unlink(pendingTemp);
-  signal(sig, SIG_DFL);
-  raise(sig);
-}
-
-std::string DirName(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-std::string BaseName(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-}  // namespace
-
-void InstallSignalHandlers() {
-  signal(SIGPIPE, SIG_IGN);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-    struct sigaction action {};
-    action.sa_handler = RemovePendingAndDie;
-    sigemptyset(&action.sa_mask);
-    sigaction(sig, &action, nullptr);
-  }
-}
+void InstallSignalHandlers() { sys::InstallInterruptCleanup(); }
 
 OutputFile::OutputFile(const std::string& path) {
   if (path == "-") {
-    fd = STDOUT_FILENO;
+    fd = sys::StandardOutput;
     displayName = "standard output";
     return;
   }
   displayName = path;
-  struct stat st;
-  if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-    if (S_ISDIR(st.st_mode)) throw CliError("cannot write " + path + ": it is a directory");
-    // Devices and pipes (/dev/null, a FIFO) are written in place.
-    fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) throw CliError("cannot open " + path + " for writing: " + std::strerror(errno));
+  const sys::PathStatus st = sys::StatusOf(path);
+  if (st.exists && !st.regular) {
+    if (st.directory) throw CliError("cannot write " + path + ": it is a directory");
+    // Devices and pipes (/dev/null, NUL, a FIFO) are written in place.
+    fd = sys::OpenForWriting(path);
+    if (fd < 0) throw CliError("cannot open " + path + " for writing: " + sys::ErrorText());
     ownsFd = true;
     return;
   }
   // A symbolic link to a file is followed, so the link stays and its target is replaced.
-  finalPath = path;
-  char resolved[PATH_MAX];
-  if (realpath(path.c_str(), resolved) != nullptr) finalPath = resolved;
-  std::string pattern = DirName(finalPath) + "/." + BaseName(finalPath) + ".zemivtc-XXXXXX";
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  fd = mkstemp(name.data());
-  if (fd < 0) throw CliError("cannot write " + path + ": " + std::strerror(errno));
-  tempPath = name.data();
-  SetPending(tempPath);
+  finalPath = sys::ResolveLinks(path);
+  fd = sys::CreateTemporaryBeside(finalPath, &tempPath);
+  if (fd < 0) throw CliError("cannot write " + path + ": " + sys::ErrorText());
   ownsFd = true;
-  // mkstemp makes the file private; give it the mode a plain create would.
-  mode_t mask = umask(0);
-  umask(mask);
-  fchmod(fd, 0666 & ~mask);
 }
 
 OutputFile::~OutputFile() {
@@ -99,11 +38,10 @@ OutputFile::~OutputFile() {
 }
 
 void OutputFile::Discard() {
-  if (ownsFd && fd >= 0) close(fd);
+  if (ownsFd && fd >= 0) sys::Close(fd);
   fd = -1;
   if (!tempPath.empty()) {
-    unlink(tempPath.c_str());
-    pendingSet = 0;
+    sys::DiscardTemporary(tempPath);
     tempPath.clear();
   }
 }
@@ -111,34 +49,28 @@ void OutputFile::Discard() {
 void OutputFile::Write(const void* data, size_t size) {
   const uint8_t* p = static_cast<const uint8_t*>(data);
   while (size > 0) {
-    const ssize_t done = write(fd, p, size);
-    if (done < 0) {
-      if (errno == EINTR) continue;
-      throw CliError("cannot write " + displayName + ": " + std::strerror(errno));
-    }
+    const int64_t done = sys::Write(fd, p, size);
+    if (done < 0) throw CliError("cannot write " + displayName + ": " + sys::ErrorText());
     p += done;
     size -= static_cast<size_t>(done);
   }
 }
 
 void OutputFile::Write(const void* first, size_t firstSize, const void* second, size_t secondSize) {
-  iovec parts[2] = {{const_cast<void*>(first), firstSize}, {const_cast<void*>(second), secondSize}};
+  sys::WriteSlice parts[2] = {{first, firstSize}, {second, secondSize}};
   Write(parts, 2);
 }
 
-void OutputFile::Write(iovec* parts, size_t count) {
+void OutputFile::Write(sys::WriteSlice* parts, size_t count) {
   size_t part = 0;
   while (part < count) {
-    const ssize_t done = writev(fd, parts + part, static_cast<int>(std::min<size_t>(count - part, IOV_MAX)));
-    if (done < 0) {
-      if (errno == EINTR) continue;
-      throw CliError("cannot write " + displayName + ": " + std::strerror(errno));
-    }
+    const int64_t done = sys::WriteGather(fd, parts + part, count - part);
+    if (done < 0) throw CliError("cannot write " + displayName + ": " + sys::ErrorText());
     size_t left = static_cast<size_t>(done);
-    while (part < count && left >= parts[part].iov_len) left -= parts[part++].iov_len;
+    while (part < count && left >= parts[part].size) left -= parts[part++].size;
     if (part < count) {
-      parts[part].iov_base = static_cast<uint8_t*>(parts[part].iov_base) + left;
-      parts[part].iov_len -= left;
+      parts[part].data = static_cast<const uint8_t*>(parts[part].data) + left;
+      parts[part].size -= left;
     }
   }
 }
@@ -146,21 +78,18 @@ void OutputFile::Write(iovec* parts, size_t count) {
 size_t OutputFile::CopyFromFile(int inFd, int64_t offset, size_t size) {
   size_t done = 0;
   while (done < size) {
-    off_t from = static_cast<off_t>(offset + static_cast<int64_t>(done));
-    const ssize_t sent = sendfile(fd, inFd, &from, size - done);
-    if (sent < 0 && errno == EINTR) continue;
-    if (sent < 0 && done == 0 && (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) break;  // not here
-    if (sent < 0) throw CliError("cannot write " + displayName + ": " + std::strerror(errno));
+    const int64_t sent = sys::CopyInKernel(fd, inFd, offset + static_cast<int64_t>(done), size - done);
+    if (sent == sys::CopyUnsupported && done == 0) break;  // not here: copied through a buffer below
+    if (sent < 0) throw CliError("cannot write " + displayName + ": " + sys::ErrorText());
     if (sent == 0) return done;
     done += static_cast<size_t>(sent);
   }
   if (done == size) return done;
   std::vector<uint8_t> chunk(std::min<size_t>(size, size_t{1} << 20));
   while (done < size) {
-    const ssize_t got = pread(inFd, chunk.data(), std::min(chunk.size(), size - done),
-                              static_cast<off_t>(offset + static_cast<int64_t>(done)));
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) throw CliError(std::string("cannot read the input: ") + std::strerror(errno));
+    const int64_t got =
+        sys::ReadAt(inFd, chunk.data(), std::min(chunk.size(), size - done), offset + static_cast<int64_t>(done));
+    if (got < 0) throw CliError("cannot read the input: " + sys::ErrorText());
     if (got == 0) break;
     Write(chunk.data(), static_cast<size_t>(got));
     done += static_cast<size_t>(got);
@@ -170,16 +99,15 @@ size_t OutputFile::CopyFromFile(int inFd, int64_t offset, size_t size) {
 
 void OutputFile::Commit() {
   if (ownsFd) {
-    const int result = close(fd);
+    const bool closed = sys::Close(fd);
     fd = -1;
     // close can report a deferred write error (NFS, quotas).
-    if (result != 0) throw CliError("cannot write " + displayName + ": " + std::strerror(errno));
+    if (!closed) throw CliError("cannot write " + displayName + ": " + sys::ErrorText());
   }
   if (!tempPath.empty()) {
-    if (rename(tempPath.c_str(), finalPath.c_str()) != 0)
-      throw CliError("cannot write " + displayName + ": " + std::strerror(errno));
+    if (!sys::ReplaceWithTemporary(tempPath, finalPath))
+      throw CliError("cannot write " + displayName + ": " + sys::ErrorText());
     tempPath.clear();
-    pendingSet = 0;
   }
   committed = true;
 }
@@ -255,11 +183,11 @@ void FrameWriter::WriteWoven(const uint8_t* upper, const uint8_t* lower) {
                  {lumaBytes, chromaWidth, chromaRows},
                  {lumaBytes + chromaWidth * chromaRows, chromaWidth, chromaRows}};
   // Row by row straight from the stored frames: no copy through the process.
-  rows.assign(1, iovec{buffer.data(), 6});
+  rows.assign(1, sys::WriteSlice{buffer.data(), 6});
   for (const auto& plane : planes)
     for (size_t row = 0; row < plane.rows; ++row) {
       const uint8_t* from = static_cast<int>(row % 2) == upperParity ? upper : lower;
-      rows.push_back(iovec{const_cast<uint8_t*>(from + plane.offset + row * plane.rowBytes), plane.rowBytes});
+      rows.push_back(sys::WriteSlice{const_cast<uint8_t*>(from + plane.offset + row * plane.rowBytes), plane.rowBytes});
     }
   out.Write(rows.data(), rows.size());
 }

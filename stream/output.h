@@ -4,13 +4,12 @@
 #ifndef ZEMIVTC_STREAM_OUTPUT_H
 #define ZEMIVTC_STREAM_OUTPUT_H
 
-#include <sys/uio.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "platform/system.h"
 #include "stream/frame_reader.h"
 #include "stream/row_bands.h"
 #include "stream/y4m.h"
@@ -32,7 +31,7 @@ class OutputFile {
   void Write(const void* first, size_t firstSize, const void* second, size_t secondSize);
   // Writes the `count` parts in order, in as few system calls as it can;
   // `parts` is used up on the way.
-  void Write(iovec* parts, size_t count);
+  void Write(sys::WriteSlice* parts, size_t count);
   // Copies `size` bytes at `offset` of the file `inFd` (which must not
   // shrink meanwhile) in the kernel where it can (no copy through this
   // process; for /dev/null, none at all), else through a buffer. Returns the
@@ -86,13 +85,13 @@ class FrameWriter {
   Y4mHeader input;
   OutputFormat format;
   RowBands* bands;
-  std::vector<uint8_t> buffer;  // "FRAME\n" and one frame
-  std::vector<iovec> rows;      // a woven frame's rows
+  std::vector<uint8_t> buffer;        // "FRAME\n" and one frame
+  std::vector<sys::WriteSlice> rows;  // a woven frame's rows
 };
 
-// Installs handlers so that SIGINT, SIGTERM and SIGHUP remove a pending
-// temporary output file before the process ends; SIGPIPE is ignored so a
-// closed reader shows up as a write error.
+// Installs handlers so that an interruption (SIGINT, SIGTERM, SIGHUP; on
+// Windows Ctrl-C and a closed console) removes every pending temporary output
+// file before the process ends; a closed reader shows up as a write error.
 void InstallSignalHandlers();
 
 }  // namespace stream

@@ -8,6 +8,7 @@
 //   plan_footage score-output DIR NAME OUT.y4m  scores a tool's output frames ("-": standard input)
 //                                        (both judge combed frames for combing while DIR/NAME.y4m is there)
 //   plan_footage chains DIR NAME                scores the ffmpeg chains on DIR/NAME.y4m
+//   plan_footage classes                        prints the class names, one a line
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -82,6 +83,10 @@ std::string ClipOf(const std::string& dir, const std::string& name) {
 int main(int argc, char** argv) {
   try {
     const std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "classes" && argc == 2) {
+      for (const std::string& name : footage::ClassNames()) std::printf("%s\n", name.c_str());
+      return 0;
+    }
     if (mode == "make" && argc == 5) {
       const footage::Truth t = footage::MakeFootage(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
       Save(t, std::string(argv[2]) + "/truth.txt");
@@ -128,7 +133,8 @@ int main(int argc, char** argv) {
                  "usage: plan_footage make DIR WIDTH HEIGHT | score DIR OUTPUT.y4m\n"
                  "       plan_footage class DIR NAME [seed=N] [size=WxH] [phase=N] [order=t|b] [header=X]\n"
                  "                                  [encode=none|mpeg2|x264|x264p] [asm=0|1]\n"
-                 "       plan_footage score-plan DIR NAME PLAN | score-output DIR NAME OUT.y4m | chains DIR NAME\n");
+                 "       plan_footage score-plan DIR NAME PLAN | score-output DIR NAME OUT.y4m | chains DIR NAME\n"
+                 "       plan_footage classes\n");
     return 2;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "plan_footage: %s\n", e.what());

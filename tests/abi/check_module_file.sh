@@ -6,6 +6,8 @@
 # C-interface module), what it imports from avisynth.dll must be among the
 # oldest host's exports: Windows refuses a DLL with a missing import, Wine
 # loads it and fails at the first call, so only this check catches it.
+# ENTRIES "-" checks a program instead: not a DLL, no exports, imports from
+# DLLS alone, and Windows 7 (subsystem 6.1) stated as the oldest system.
 #   check_module_file.sh OBJDUMP FORMAT "ENTRIES" "DLLS" [AVISYNTH_DEF] MODULE.dll...
 set -u
 export LC_ALL=C
@@ -22,11 +24,18 @@ for dll in "$@"; do
   name=$(basename "$dll")
   table=$("$objdump" -p "$dll") || { fail "cannot read $dll"; continue; }
   printf '%s\n' "$table" | grep -q "file format $format" || fail "$name is not a $format file"
-  printf '%s\n' "$table" | grep -qx '[[:space:]]*DLL' || fail "$name is not a DLL"
+  if [ "$entries" = - ]; then
+    ! printf '%s\n' "$table" | grep -qx '[[:space:]]*DLL' || fail "$name is a DLL, not a program"
+    version=$(printf '%s\n' "$table" | awk '$1 == "MajorSubsystemVersion" { major = $2 }
+      $1 == "MinorSubsystemVersion" { minor = $2 } END { print major "." minor }')
+    [ "$version" = 6.1 ] || fail "$name states subsystem $version (want 6.1, Windows 7)"
+  else
+    printf '%s\n' "$table" | grep -qx '[[:space:]]*DLL' || fail "$name is not a DLL"
+  fi
   # Export lines follow "[Ordinal/Name Pointer] Table" as "[   1] name".
   exports=$(printf '%s\n' "$table" | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' |
     sed -n 's/^[[:space:]]*\[ *[0-9]*\] //p' | sort | tr '\n' ' ')
-  [ "$exports" = "$entries " ] || fail "$name exports: $exports(want only $entries)"
+  [ "$entries" = - ] && [ -z "$exports" ] || [ "$exports" = "$entries " ] || fail "$name exports: $exports(want only $entries)"
   imports=$(printf '%s\n' "$table" | sed -n 's/^[[:space:]]*DLL Name: //p' | sort -u | tr '\n' ' ')
   [ "$imports" = "$dlls " ] || fail "$name imports from: $imports(want $dlls)"
   # Import lines follow their "DLL Name:" line as "vma hint name".
