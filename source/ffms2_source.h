@@ -86,6 +86,7 @@ struct SourceFrame {
   std::shared_ptr<const std::vector<uint8_t>> owner;
 };
 
+// One thread at a time: the frames handed out may be read on any thread.
 class Ffms2Source {
  public:
   // Opens `path` (UTF-8). Throws stream::CliError with one line when FFMS2
