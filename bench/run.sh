@@ -12,7 +12,7 @@ for b in "$build"/bench_*; do
 done
 for step in "cli_bench:command line" "chroma_bench:colour formats" "plan_bench:plan analysis" \
   "plan_classes:plan footage classes" "plan_seeds:plan footage over seeds" "review_bench:plan review" \
-  "vapoursynth_bench:VapourSynth plugin"; do
+  "vapoursynth_bench:VapourSynth plugin" "source_bench:FFMS2 source reader"; do
   script=bench/${step%%:*}.sh
   [ -x "$script" ] || continue
   echo "== ${step#*:}"

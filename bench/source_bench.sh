@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# The FFMS2 source reader (bench/source_driver.cpp): the first opening's
+# indexing and first reading of a DVD-sized MPEG-2 program stream, reading
+# every frame of it against reading the same frames from its Y4M decode (in
+# one run, as ratios), and peak memory reading a source of 100,000 frames
+# (a short clip looped) against one of 10,000. Raw repetitions go to
+# bench/source_bench.csv.
+set -euo pipefail
+build=${1:-build}
+cd "$(dirname "$0")/.."
+driver=$build/source_bench_driver
+[ -x "$driver" ] || cmake --build "$build" --target source_bench_driver -j2 >/dev/null
+work=$(mktemp -d /tmp/zemivtc-source-bench-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+ff="ffmpeg -v error -nostdin -y"
+mpeg2="-c:v mpeg2video -threads 1 -dct int -idct simple -flags +ilme+ildct+bitexact"
+csv=bench/source_bench.csv
+echo "measure,repetition,value,unit" >"$csv"
+
+# 20 seconds of DVD-sized interlaced video (720x480, 30000/1001).
+$ff -f lavfi -i testsrc2=size=720x480:rate=60000/1001 -frames:v 600 -vf tinterlace=mode=interleave_top,setfield=tff \
+  -pix_fmt yuv420p $mpeg2 -b:v 6M -maxrate 9M -bufsize 1835k -g 15 -bf 2 -f vob "$work/dvd.vob"
+$ff -i "$work/dvd.vob" -fps_mode passthrough -f yuv4mpegpipe "$work/dvd.y4m"
+echo "dvd.vob: $(stat -c %s "$work/dvd.vob") bytes, 600 frames 720x480"
+for r in 1 2 3; do
+  rm -rf "$work/cache"
+  line=$("$driver" index "$work/dvd.vob" "$work/cache")
+  echo "index $r: $line"
+  first=$(sed 's/.*first_open_s=\([0-9.]*\).*/\1/' <<<"$line")
+  cached=$(sed 's/.*cached_open_s=\([0-9.]*\).*/\1/' <<<"$line")
+  echo "first_open,$r,$first,s" >>"$csv"
+  echo "cached_open,$r,$cached,s" >>"$csv"
+done
+for r in 1 2 3; do
+  line=$("$driver" read "$work/dvd.vob" "$work/cache" "$work/dvd.y4m")
+  echo "read $r: $line"
+  for key in source_fps y4m_fps source_over_y4m_time; do
+    echo "$key,$r,$(sed "s/.*$key=\([0-9.]*\).*/\1/" <<<"$line"),$([ $key = source_over_y4m_time ] && echo ratio || echo fps)" >>"$csv"
+  done
+done
+
+# A long source: a 100-frame clip at 176x144, looped in a program stream
+# (each join loses a frame of the clip's open GOP, so 99 a loop).
+$ff -f lavfi -i testsrc2=size=176x144:rate=30000/1001 -frames:v 100 -pix_fmt yuv420p $mpeg2 -b:v 400k -g 15 -bf 2 \
+  -f vob "$work/short.vob"
+for frames in 10000 100000; do
+  $ff -stream_loop $((frames / 99)) -i "$work/short.vob" -c copy -f vob "$work/long$frames.vob"
+  rm -rf "$work/cache"
+  /usr/bin/time -v "$driver" readall "$work/long$frames.vob" "$work/cache" 2>"$work/time.txt" >"$work/out.txt"
+  rss=$(awk -F': ' '/Maximum resident/ {print $2}' "$work/time.txt")
+  wall=$(awk -F': ' '/Elapsed/ {print $2}' "$work/time.txt")
+  echo "long source: $(cat "$work/out.txt") file $(stat -c %s "$work/long$frames.vob") bytes, index entry $(stat -c %s "$work"/cache/*.ffindex) bytes, peak RSS $rss kB, wall $wall (first opening included)"
+  echo "peak_rss_$frames,1,$rss,kB" >>"$csv"
+done
