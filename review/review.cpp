@@ -1,4 +1,4 @@
-#include "cli/review.h"
+#include "review/review.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -14,8 +14,8 @@
 #include <set>
 
 #include "cli/errors.h"
-#include "cli/thumbnails.h"
-#include "cli/timeline.h"
+#include "review/thumbnails.h"
+#include "review/timeline.h"
 #include "stream/output.h"
 #include "stream/png.h"
 

@@ -1,4 +1,4 @@
-#include "cli/thumbnails.h"
+#include "review/thumbnails.h"
 
 #include <algorithm>
 #include <cstdlib>
