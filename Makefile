@@ -5,7 +5,8 @@ PREFIX ?= /usr/local
 CMAKE_FLAGS ?=
 
 # Debian packages the build and the tests need; installed when missing.
-DEB_PACKAGES := cmake g++ make libgtest-dev libbenchmark-dev ffmpeg gnuplot-nox clang lld llvm libclang-rt-14-dev valgrind bc time binutils mkvtoolnix
+DEB_PACKAGES := cmake g++ make libgtest-dev libbenchmark-dev ffmpeg gnuplot-nox clang lld llvm libclang-rt-14-dev valgrind bc time binutils mkvtoolnix \
+  zlib1g-dev libcpp-httplib-dev
 
 # Only the tests need these: headless Chromium opens the plan review page.
 TEST_DEB_PACKAGES := chromium

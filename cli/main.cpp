@@ -9,6 +9,7 @@
 #include "cli/errors.h"
 #include "cli/options.h"
 #include "cli/plan_command.h"
+#include "review/editor_command.h"
 #include "stream/output.h"
 
 #ifndef ZEMIVTC_VERSION
@@ -51,6 +52,8 @@ int main(int argc, char** argv) {
     stream::InstallSignalHandlers();
     if (options.planCommand)
       RunPlanCommand(options);
+    else if (options.editCommand)
+      review::RunEditCommand(options);
     else
       RunCommand(options);
     return ExitOk;
