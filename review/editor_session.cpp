@@ -22,7 +22,8 @@ using cli::CliError;
 
 // A keep file may name every position of the longest plan, a line each (as
 // `zemivtc plan --keep` reads it).
-constexpr size_t MaxKeepBytes = 16 * 10485760;
+constexpr size_t MaxPlanBytes = 10485760;
+constexpr size_t MaxKeepBytes = 16 * MaxPlanBytes;
 constexpr size_t FrameCacheSize = 8;
 
 std::string Stem(const std::string& path) {
@@ -180,23 +181,36 @@ EditorSession::EditorSession(std::unique_ptr<FrameSource> frameSource, SourceAna
   }
   Replan();
   moved.clear();
-  if (ReadText(files.plan, 10485760, &text)) {
-    if (static_cast<int>(text.size()) != positions)
-      throw CliError("the plan " + files.plan + " has " + std::to_string(text.size()) + " positions, but " +
-                     files.source + " has " + std::to_string(positions) +
-                     "; name another with --plan, or move it away to start from a new plan");
-    for (int p = 0; p < positions; ++p)
-      if (kept.count(p) == 0) current.positions[p].code = codes[p] = text[p];
-  }
-  if (ReadText(files.state, 4096, &text)) {
+  // The codes as the person left them (the state file's, written with every
+  // change), else the saved plan's; kept codes stand over either.
+  std::string resumed;
+  if (ReadText(files.state, 2 * MaxPlanBytes, &text)) {
     std::istringstream in(text);
     std::string word;
-    int value;
-    while (in >> word >> value) {
+    while (in >> word) {
+      if (word == "codes") {
+        in >> resumed;
+        continue;
+      }
+      int value = 0;
+      in >> value;
       if (word == "position") position = std::min(std::max(value, 0), positions - 1);
       if (word == "zoom") zoom = std::min(std::max(value, 0), 64);
     }
   }
+  if (static_cast<int>(resumed.size()) != positions && ReadText(files.plan, MaxPlanBytes, &text)) {
+    if (static_cast<int>(text.size()) != positions)
+      throw CliError("the plan " + files.plan + " has " + std::to_string(text.size()) + " positions, but " +
+                     files.source + " has " + std::to_string(positions) +
+                     "; name another with --plan, or move it away to start from a new plan");
+    resumed = text;
+  }
+  // Bytes other than codes make no frame, as '0' does.
+  if (static_cast<int>(resumed.size()) == positions)
+    for (int p = 0; p < positions; ++p)
+      if (kept.count(p) == 0)
+        current.positions[p].code = codes[p] = resumed[p] >= '0' && resumed[p] <= '6' ? resumed[p] : '0';
+  started = true;
 }
 
 const uint8_t* EditorSession::Frame(int n) {
@@ -294,7 +308,8 @@ void EditorSession::WriteKeepFile() {
 }
 
 void EditorSession::WriteState() {
-  WriteWhole(files.state, "position " + std::to_string(position) + "\nzoom " + std::to_string(zoom) + "\n");
+  WriteWhole(files.state,
+             "position " + std::to_string(position) + "\nzoom " + std::to_string(zoom) + "\ncodes " + codes + "\n");
 }
 
 bool EditorSession::Apply(const Edit& edit, std::string* answer) {
@@ -335,6 +350,11 @@ bool EditorSession::Apply(const Edit& edit, std::string* answer) {
                StretchLetter(current.positions[c.position]) + "\"]";
   }
   *answer = "\"changes\":[" + changes + "]";
+  try {
+    WriteState();
+  } catch (const CliError& e) {
+    *answer += ",\"warning\":" + JsonString(e.what());
+  }
   return true;
 }
 
@@ -460,6 +480,7 @@ std::string EditorSession::Replan() {
     // Undo reaches back past a re-plan only to codes the person set.
     done.clear();
     undone.clear();
+    if (started) WriteState();
   }
   return StateJson();
 }

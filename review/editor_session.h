@@ -40,12 +40,12 @@ struct EditorFiles {
   std::string keep;    // the kept codes, rewritten after every change
   std::string plan;    // "Save plan" writes it; read at the start when it exists
   std::string timecodes;
-  std::string state;  // where the person was: position and zoom
+  std::string state;  // where the person was (position, zoom) and the codes they had
 };
 
 // The files beside SOURCE that the editor uses where the command line names
 // none: SOURCE's name without its extension, then ".keep", ".zem", ".tc";
-// the state file is the keep file's name and ".state".
+// the state file is the keep file's name and ".state" (beside it).
 EditorFiles DefaultEditorFiles(const std::string& source, const std::string& keep, const std::string& plan);
 
 // The kept codes as keep-file text: runs of neighbouring positions on one
@@ -138,6 +138,7 @@ class EditorSession {
   std::vector<int> moved;
   std::vector<Edit> undone, done;
   int position = 0, zoom = 0;
+  bool started = false;                                        // the constructor is done: the state file may be written
   std::list<std::pair<int, std::vector<uint8_t>>> frameCache;  // most recent first
   std::vector<uint8_t> outputRows;
 };
