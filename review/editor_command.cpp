@@ -38,8 +38,9 @@ void RunEditCommand(const cli::Options& options) {
   EditorSession session(std::move(source), std::move(analysis), files);
   EditorServer server(session, NewToken());
   server.Bind();
-  std::fprintf(stderr, "zemivtc edit: %d positions; kept codes go to %s, the plan to %s\n", session.Positions(),
-               files.keep.c_str(), files.plan.c_str());
+  if (!options.quiet)
+    std::fprintf(stderr, "zemivtc edit: %d positions; kept codes go to %s, the plan to %s\n", session.Positions(),
+                 files.keep.c_str(), files.plan.c_str());
   // The address on standard output, for a person to open and for scripts.
   std::printf("%s\n", server.Address().c_str());
   std::fflush(stdout);
