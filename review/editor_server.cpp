@@ -66,6 +66,9 @@ EditorServer::EditorServer(EditorSession& editorSession, std::string serverToken
     : session(editorSession), token(std::move(serverToken)), server(std::make_unique<httplib::Server>()) {
   httplib::Server& s = *server;
   s.set_payload_max_length(MaxRequestBody);
+  // Answers go out at once, not held back for more (a held key asks for
+  // pictures many times a second).
+  s.set_tcp_nodelay(true);
   s.set_keep_alive_max_count(1000);
   s.set_read_timeout(5, 0);
   s.set_write_timeout(5, 0);

@@ -296,7 +296,8 @@ std::string EditorSession::Picture(PictureKind kind, int p, char code) {
       default: rgb = Thumbnail(top, bottom, FieldChoice::Both, EditorThumbnailWidth);
     }
   }
-  return stream::EncodePng(rgb.width, rgb.height, rgb.rgb, stream::PngEffort::Fast);
+  return stream::EncodePng(rgb.width, rgb.height, rgb.rgb,
+                           kind == PictureKind::Output ? stream::PngEffort::Stored : stream::PngEffort::Fast);
 }
 
 void EditorSession::WriteKeepFile() {

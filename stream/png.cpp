@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <memory>
 #include <new>
 #include <stdexcept>
 
@@ -34,11 +35,15 @@ void PutBigEndian(std::string* out, uint32_t v) {
   for (int shift = 24; shift >= 0; shift -= 8) out->push_back(static_cast<char>(v >> shift));
 }
 
+void PutChunk(std::string* out, const char* type, const uint8_t* data, size_t size) {
+  PutBigEndian(out, static_cast<uint32_t>(size));
+  out->append(type, 4);
+  out->append(reinterpret_cast<const char*>(data), size);
+  PutBigEndian(out, Crc32(data, size, Crc32(reinterpret_cast<const uint8_t*>(type), 4)));
+}
+
 void PutChunk(std::string* out, const char* type, const std::string& data) {
-  PutBigEndian(out, static_cast<uint32_t>(data.size()));
-  const std::string body = std::string(type, 4) + data;
-  out->append(body);
-  PutBigEndian(out, Crc32(reinterpret_cast<const uint8_t*>(body.data()), body.size()));
+  PutChunk(out, type, reinterpret_cast<const uint8_t*>(data.data()), data.size());
 }
 
 int Paeth(int a, int b, int c) {
@@ -78,14 +83,15 @@ void FilterSmallest(int height, size_t rowBytes, const std::vector<uint8_t>& rgb
   }
 }
 
-// Every row under "up" (the first under "none", as "up" reads zeros above it).
-void FilterUp(int height, size_t rowBytes, const std::vector<uint8_t>& rgb, std::vector<uint8_t>* raw) {
+// Every row under "up" (the first under "none", as "up" reads zeros above
+// it), or every row under "none".
+void FilterUp(int height, size_t rowBytes, const std::vector<uint8_t>& rgb, bool none, std::vector<uint8_t>* raw) {
   raw->resize((rowBytes + 1) * height);
   for (int y = 0; y < height; ++y) {
     uint8_t* out = &(*raw)[y * (rowBytes + 1)];
     const uint8_t* row = &rgb[y * rowBytes];
-    out[0] = 2;
-    if (y == 0) {
+    out[0] = none ? 0 : 2;
+    if (y == 0 || none) {
       std::copy(row, row + rowBytes, out + 1);
     } else {
       const uint8_t* above = row - rowBytes;
@@ -102,26 +108,39 @@ std::string EncodePng(int width, int height, const std::vector<uint8_t>& rgb, Pn
     throw std::invalid_argument("EncodePng: the pixels do not match the size");
   std::vector<uint8_t> raw;
   raw.reserve((rowBytes + 1) * height);
-  if (effort == PngEffort::Fast)
-    FilterUp(height, rowBytes, rgb, &raw);
-  else
+  if (effort == PngEffort::Small)
     FilterSmallest(height, rowBytes, rgb, &raw);
+  else
+    FilterUp(height, rowBytes, rgb, effort == PngEffort::Stored, &raw);
 
-  uLongf zSize = compressBound(static_cast<uLong>(raw.size()));
-  std::string z(zSize, '\0');
-  const int status = compress2(reinterpret_cast<Bytef*>(&z[0]), &zSize, raw.data(), static_cast<uLong>(raw.size()),
-                               effort == PngEffort::Fast ? Z_BEST_SPEED : Z_DEFAULT_COMPRESSION);
-  if (status == Z_MEM_ERROR) throw std::bad_alloc();
-  if (status != Z_OK) throw std::runtime_error("EncodePng: zlib refused the pixels (" + std::to_string(status) + ")");
-  z.resize(zSize);
+  // Fast: zlib's run-length matching (matches at distance 1 only), which
+  // keeps most of what level 1 gains on filtered rows at a third less time.
+  const int level = effort == PngEffort::Small  ? Z_DEFAULT_COMPRESSION
+                    : effort == PngEffort::Fast ? Z_BEST_SPEED
+                                                : Z_NO_COMPRESSION;
+  z_stream z{};
+  if (deflateInit2(&z, level, Z_DEFLATED, 15, 8, effort == PngEffort::Fast ? Z_RLE : Z_DEFAULT_STRATEGY) != Z_OK)
+    throw std::bad_alloc();
+  const size_t bound = deflateBound(&z, static_cast<uLong>(raw.size()));
+  std::unique_ptr<Bytef[]> deflated(new Bytef[bound]);
+  z.next_in = raw.data();
+  z.avail_in = static_cast<uInt>(raw.size());
+  z.next_out = deflated.get();
+  z.avail_out = static_cast<uInt>(bound);
+  const int status = deflate(&z, Z_FINISH);
+  const size_t deflatedSize = z.total_out;
+  deflateEnd(&z);
+  if (status != Z_STREAM_END)
+    throw std::runtime_error("EncodePng: zlib refused the pixels (" + std::to_string(status) + ")");
 
   std::string png = "\x89PNG\r\n\x1a\n";
+  png.reserve(deflatedSize + 64);
   std::string header;
   PutBigEndian(&header, static_cast<uint32_t>(width));
   PutBigEndian(&header, static_cast<uint32_t>(height));
   header += std::string("\x08\x02\x00\x00\x00", 5);  // 8 bits, RGB, deflate, adaptive filters, no interlace
   PutChunk(&png, "IHDR", header);
-  PutChunk(&png, "IDAT", z);
+  PutChunk(&png, "IDAT", deflated.get(), deflatedSize);
   PutChunk(&png, "IEND", "");
   return png;
 }

@@ -13,8 +13,10 @@ namespace stream {
 
 // Small: each row under the filter that leaves the smallest differences,
 // deflated at zlib's default level (files written once, kept). Fast: every
-// row under "up", zlib's fastest level (pictures made while a key is held).
-enum class PngEffort { Small, Fast };
+// row under "up", deflated by zlib's run-length matching (pictures made
+// while a key is held). Stored: not compressed at all (a full frame sent
+// over the loopback while a key is held: a copy costs less than deflating).
+enum class PngEffort { Small, Fast, Stored };
 
 // The PNG file of a `width` x `height` image whose rows of 3 * width bytes
 // (R, G, B) lie one after another in `rgb`.
