@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -66,17 +67,24 @@ Editor& Start() {
 }
 
 std::string Replace(std::string text, const std::string& from, const std::string& to) {
-  for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) text.replace(at, from.size(), to);
+  for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+    text.replace(at, from.size(), to);
   return text;
 }
 
+void Deadline(int fd, int option, long microseconds) {
+  timeval deadline{microseconds / 1000000, microseconds % 1000000};
+  setsockopt(fd, SOL_SOCKET, option, &deadline, sizeof deadline);
+}
+
 // Sends the request and reads one answer: up to its body's end by its
-// Content-Length, or until the server closes (a dropped request).
+// Content-Length, or until the server closes (a dropped request). A request
+// still unanswered after 50 ms is incomplete: the connection's sending side
+// is closed then, so that the server stops waiting for the rest.
 std::string Exchange(int port, const std::string& request) {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  timeval deadline{20, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &deadline, sizeof deadline);
-  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &deadline, sizeof deadline);
+  Deadline(fd, SO_RCVTIMEO, 50000);
+  Deadline(fd, SO_SNDTIMEO, 20000000);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<uint16_t>(port));
@@ -87,7 +95,15 @@ std::string Exchange(int port, const std::string& request) {
   send(fd, request.data(), request.size(), MSG_NOSIGNAL);
   std::string reply;
   char buffer[65536];
-  for (ssize_t got; (got = recv(fd, buffer, sizeof buffer, 0)) > 0;) {
+  bool halfClosed = false;
+  for (ssize_t got; (got = recv(fd, buffer, sizeof buffer, 0)) != 0;) {
+    if (got < 0) {
+      if ((errno != EAGAIN && errno != EWOULDBLOCK) || halfClosed) break;
+      shutdown(fd, SHUT_WR);
+      halfClosed = true;
+      Deadline(fd, SO_RCVTIMEO, 20000000);
+      continue;
+    }
     reply.append(buffer, got);
     const size_t end = reply.find("\r\n\r\n");
     const size_t length = reply.find("Content-Length: ");
@@ -110,8 +126,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!reply.empty() && reply.compare(0, 9, "HTTP/1.1 ") != 0) Fault("an answer that is not HTTP");
   if (reply.find(Secret) != std::string::npos) Fault("an answer showed a file beside the editor's own");
   // The server still answers its own page.
-  if (Exchange(editor.port, "GET /" + Token + "/api/state HTTP/1.1\r\nHost: " + host + "\r\n\r\n")
-          .compare(0, 15, "HTTP/1.1 200 OK") != 0)
-    Fault("the server no longer answers after that request");
+  const std::string state =
+      Exchange(editor.port, "GET /" + Token + "/api/state HTTP/1.1\r\nHost: " + host + "\r\n\r\n");
+  if (state.compare(0, 15, "HTTP/1.1 200 OK") != 0)
+    Fault("the server no longer answers after that request: \"" + state.substr(0, 300) + "\"");
   return 0;
 }

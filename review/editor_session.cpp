@@ -478,9 +478,6 @@ std::string EditorSession::Replan() {
         if (before[p] != codes[p]) moved.push_back(p);
     places.clear();
     for (const cli::ReviewPlace& place : cli::ChooseReviewPlaces(current)) places.push_back(place.position);
-    // Undo reaches back past a re-plan only to codes the person set.
-    done.clear();
-    undone.clear();
     if (started) WriteState();
   }
   return StateJson();
