@@ -362,8 +362,13 @@ bool EditorSession::Apply(const Edit& edit, std::string* answer) {
 std::string EditorSession::Record(Edit edit) {
   std::string answer;
   if (!Apply(edit, &answer)) return answer;
+  doneChanges += edit.size();
   done.push_back(std::move(edit));
   undone.clear();
+  while (doneChanges > MaxUndoChanges && done.size() > 1) {
+    doneChanges -= done.front().size();
+    done.pop_front();
+  }
   return "{" + answer + "," + Summary() + "}";
 }
 
@@ -442,6 +447,7 @@ std::string EditorSession::Undo() {
     back.push_back({c.position, c.codeAfter, c.codeBefore, c.keptAfter, c.keptBefore, c.stretchAfter, c.stretchBefore});
   std::string answer;
   if (!Apply(back, &answer)) return answer;
+  doneChanges -= done.back().size();
   undone.push_back(std::move(done.back()));
   done.pop_back();
   return "{" + answer + "," + Summary() + "}";
@@ -452,6 +458,7 @@ std::string EditorSession::Redo() {
   if (undone.empty()) return "{\"error\":\"nothing to redo\"}";
   std::string answer;
   if (!Apply(undone.back(), &answer)) return answer;
+  doneChanges += undone.back().size();
   done.push_back(std::move(undone.back()));
   undone.pop_back();
   return "{" + answer + "," + Summary() + "}";

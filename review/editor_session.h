@@ -9,6 +9,7 @@
 #ifndef ZEMIVTC_REVIEW_EDITOR_SESSION_H
 #define ZEMIVTC_REVIEW_EDITOR_SESSION_H
 
+#include <deque>
 #include <functional>
 #include <list>
 #include <map>
@@ -136,7 +137,12 @@ class EditorSession {
   std::vector<std::string> keepComments;
   std::vector<int> places;
   std::vector<int> moved;
-  std::vector<Edit> undone, done;
+  // Undo goes back at most MaxUndoChanges positions' changes in all: a
+  // range over a whole film is hundreds of thousands of them.
+  static constexpr size_t MaxUndoChanges = size_t(1) << 22;
+  std::deque<Edit> done;
+  std::vector<Edit> undone;
+  size_t doneChanges = 0;
   int position = 0, zoom = 0;
   bool started = false;                                        // the constructor is done: the state file may be written
   std::list<std::pair<int, std::vector<uint8_t>>> frameCache;  // most recent first
