@@ -19,6 +19,8 @@ void RunEditCommand(const cli::Options& options) {
     if (out == files.source || cli::SameFile(out, files.source))
       throw cli::CliError("cannot write " + out + ": it is the source");
 
+  // A bad keep file is refused before the analysis, which may take minutes.
+  CheckKeepFile(files.keep);
   std::unique_ptr<FrameSource> source = OpenStreamSource(options.input, options.inputFormat);
   cli::FailureContext() = "input " + source->FormatName();
   const bool progress = !options.quiet && platform::ErrorStreamIsTerminal();

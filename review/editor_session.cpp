@@ -128,6 +128,16 @@ std::string KeepFileText(const std::map<int, char>& kept, const std::vector<std:
   return text;
 }
 
+void CheckKeepFile(const std::string& path) {
+  std::string text;
+  if (!ReadText(path, MaxKeepBytes, &text)) return;
+  try {
+    analysis::ParseKeepFile(text, path);
+  } catch (const analysis::KeepError& e) {
+    throw CliError(e.what());
+  }
+}
+
 SourceAnalysis AnalyzeSource(FrameSource& source, char fieldOrder, const std::function<void(int)>& progress) {
   const int width = source.Width(), height = source.Height();
   SourceAnalysis result;

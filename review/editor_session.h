@@ -53,6 +53,10 @@ EditorFiles DefaultEditorFiles(const std::string& source, const std::string& kee
 // line ("40-49 2", "60-64 10100", "70 1"), after the comment lines given.
 std::string KeepFileText(const std::map<int, char>& kept, const std::vector<std::string>& comments);
 
+// Reads and parses the keep file, where it exists, so that a bad one is
+// refused before the analysis. Throws CliError.
+void CheckKeepFile(const std::string& path);
+
 // What the analysis found: the measures, the order, and the first plan.
 struct SourceAnalysis {
   int frames = 0;

@@ -133,6 +133,23 @@ TEST_F(EditorSessionTest, EditsReachTheKeepFileAtOnceAndSurviveANewSession) {
   EXPECT_EQ(ReadAll(files.plan), codes);
 }
 
+TEST(EditorCommand, RefusesABadStartWithAMessageAndNoAddress) {
+  const std::string dir = MakeTempDir("editor_command");
+  WriteAll(dir + "clip.y4m", testing_support::FlatClip(3));
+  WriteAll(dir + "bad.keep", "1 9\n");
+  WriteAll(dir + "short.zem", "101");
+  const testing_support::Refusal cases[] = {
+      {"edit -", 2, "need files of their own"},
+      {"edit --timecodes t.tc $D/clip.y4m", 2, "zemivtc edit takes --plan, --keep"},
+      {"--open $D/clip.y4m", 2, "--open belongs to zemivtc edit"},
+      {"edit $D/none.y4m", 1, "cannot open"},
+      {"edit --keep $D/bad.keep $D/clip.y4m", 1, "bad.keep line 1: code \"9\""},
+      {"edit --plan $D/short.zem $D/clip.y4m", 1, "has 3 positions, but"},
+      {"edit --keep $D/clip.y4m $D/clip.y4m", 1, "it is the source"},
+  };
+  for (const auto& c : cases) testing_support::ExpectRefused(dir, c);
+}
+
 // Raw bytes to the server, and the status line back (empty when the server
 // closed without an answer).
 std::string StatusOf(int port, const std::string& request) {
