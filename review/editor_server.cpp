@@ -69,7 +69,12 @@ EditorServer::EditorServer(EditorSession& editorSession, std::string serverToken
   // Answers go out at once, not held back for more (a held key asks for
   // pictures many times a second).
   s.set_tcp_nodelay(true);
+  // A browser keeps up to 6 connections to the page open; a connection holds
+  // one of the server's threads while it stays open. Threads for two tabs,
+  // and an idle connection let go soon.
+  s.new_task_queue = [] { return new httplib::ThreadPool(16); };
   s.set_keep_alive_max_count(1000);
+  s.set_keep_alive_timeout(2);
   s.set_read_timeout(5, 0);
   s.set_write_timeout(5, 0);
   s.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
