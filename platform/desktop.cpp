@@ -1,13 +1,23 @@
+// rand_s (the system's random source through the C runtime on Windows) is
+// declared only when this comes before the first C header.
+#ifdef _WIN32
+#define _CRT_RAND_S
+#endif
 #include "platform/desktop.h"
 
 #ifdef _WIN32
+// rand_s: the system's random source through the C runtime.
+#define _CRT_RAND_S
 #include <io.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <windows.h>
 // ShellExecuteA's declaration, without the whole shell header.
 #include <shellapi.h>
 #else
+#include <errno.h>
 #include <spawn.h>
+#include <sys/random.h>
 #include <sys/wait.h>
 #include <unistd.h>
 extern char** environ;
@@ -19,6 +29,15 @@ namespace platform {
 
 bool ErrorStreamIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
+bool SystemRandom(uint8_t* bytes, size_t count) {
+  for (size_t i = 0; i < count; i += 4) {
+    unsigned int word;
+    if (rand_s(&word) != 0) return false;
+    for (size_t k = 0; k < 4 && i + k < count; ++k) bytes[i + k] = static_cast<uint8_t>(word >> (8 * k));
+  }
+  return true;
+}
+
 bool OpenInBrowser(const std::string& url) {
   return reinterpret_cast<INT_PTR>(ShellExecuteA(nullptr, "open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL)) > 32;
 }
@@ -26,6 +45,16 @@ bool OpenInBrowser(const std::string& url) {
 #else
 
 bool ErrorStreamIsTerminal() { return isatty(STDERR_FILENO) != 0; }
+
+bool SystemRandom(uint8_t* bytes, size_t count) {
+  for (size_t done = 0; done < count;) {
+    const ssize_t got = getrandom(bytes + done, count - done, 0);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    done += static_cast<size_t>(got);
+  }
+  return true;
+}
 
 bool OpenInBrowser(const std::string& url) {
   // xdg-open returns once the browser is asked; its child is not waited for

@@ -2,9 +2,8 @@
 
 #include <httplib.h>
 
-#include <random>
-
 #include "cli/errors.h"
+#include "platform/desktop.h"
 
 namespace review {
 namespace {
@@ -42,12 +41,14 @@ bool PictureKindOf(const std::string& name, PictureKind* kind) {
 }  // namespace
 
 std::string NewToken() {
-  std::random_device entropy;
+  uint8_t bytes[16];
+  if (!platform::SystemRandom(bytes, sizeof bytes))
+    throw cli::CliError("cannot read the system's random source for the editor's token");
   static const char digits[] = "0123456789abcdef";
   std::string token;
-  for (int i = 0; i < 4; ++i) {
-    const uint32_t word = entropy();
-    for (int shift = 28; shift >= 0; shift -= 4) token += digits[(word >> shift) & 15];
+  for (uint8_t b : bytes) {
+    token += digits[b >> 4];
+    token += digits[b & 15];
   }
   return token;
 }
