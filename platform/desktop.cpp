@@ -6,13 +6,11 @@
 #include "platform/desktop.h"
 
 #ifdef _WIN32
-// rand_s: the system's random source through the C runtime.
-#define _CRT_RAND_S
 #include <io.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <windows.h>
-// ShellExecuteA's declaration, without the whole shell header.
+// ShellExecuteA.
 #include <shellapi.h>
 #else
 #include <errno.h>
