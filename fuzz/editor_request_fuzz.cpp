@@ -79,11 +79,12 @@ void Deadline(int fd, int option, long microseconds) {
 
 // Sends the request and reads one answer: up to its body's end by its
 // Content-Length, or until the server closes (a dropped request). A request
-// still unanswered after 50 ms is incomplete: the connection's sending side
-// is closed then, so that the server stops waiting for the rest.
-std::string Exchange(int port, const std::string& request) {
+// that may be incomplete and is still unanswered after 50 ms gets the
+// connection's sending side closed, so that the server stops waiting for
+// the rest (and may then drop it: a busy server too).
+std::string Exchange(int port, const std::string& request, bool maybeIncomplete) {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  Deadline(fd, SO_RCVTIMEO, 50000);
+  Deadline(fd, SO_RCVTIMEO, maybeIncomplete ? 50000 : 20000000);
   Deadline(fd, SO_SNDTIMEO, 20000000);
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -122,7 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string host = "127.0.0.1:" + std::to_string(editor.port);
   const std::string request =
       Replace(Replace(std::string(reinterpret_cast<const char*>(data), size), "@T", Token), "@H", host);
-  const std::string reply = Exchange(editor.port, request);
+  const std::string reply = Exchange(editor.port, request, true);
   if (!reply.empty() && reply.compare(0, 9, "HTTP/1.1 ") != 0) Fault("an answer that is not HTTP");
   if (reply.find(Secret) != std::string::npos) Fault("an answer showed a file beside the editor's own");
   // The server still answers its own page.
