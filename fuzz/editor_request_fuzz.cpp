@@ -128,7 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (reply.find(Secret) != std::string::npos) Fault("an answer showed a file beside the editor's own");
   // The server still answers its own page.
   const std::string state =
-      Exchange(editor.port, "GET /" + Token + "/api/state HTTP/1.1\r\nHost: " + host + "\r\n\r\n");
+      Exchange(editor.port, "GET /" + Token + "/api/state HTTP/1.1\r\nHost: " + host + "\r\n\r\n", false);
   if (state.compare(0, 15, "HTTP/1.1 200 OK") != 0)
     Fault("the server no longer answers after that request: \"" + state.substr(0, 300) + "\"");
   return 0;
