@@ -53,11 +53,12 @@ TEST(EditorFrames, TheComposerMakesTheRendersFrames) {
   if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is needed to make the footage";
   const std::string dir = MakeTempDir("editor_frames");
   const int w = 64, h = 36;
-  const std::string clip = footage::Generate(dir, "clip", "testsrc2", "24000/1001", w, h, 6, "telecine");
+  const std::string clip = footage::Generate(dir, "clip", "testsrc2", "24000/1001", w, h, 7, "telecine");
   std::vector<std::string> frames = footage::ReadY4mFrames(clip);
   for (std::string& f : frames) f = Packed(f, w, h);
-  // Every code at even and odd positions, in both field orders.
-  const std::string plan = "1234561234560";
+  // Every code at even and odd positions (13 positions of 7 frames), in both
+  // field orders.
+  const std::string plan = "1234560123456";
   WriteAll(dir + "plan.zem", plan);
   for (const char* order : {"tff", "bff"}) {
     ASSERT_EQ(RunShell(dir, "$Z --plan $D/plan.zem --field-order " + std::string(order) + " --chroma-out 422 -q " +
@@ -70,7 +71,7 @@ TEST(EditorFrames, TheComposerMakesTheRendersFrames) {
     size_t n = 0;
     for (int p = 0; p < static_cast<int>(plan.size()); ++p) {
       const bool any = composer.Compose(
-          p, plan[p], [&](int f) { return reinterpret_cast<const uint8_t*>(frames[f].data()); }, &made);
+          p, plan[p], [&](int f) { return reinterpret_cast<const uint8_t*>(frames.at(f).data()); }, &made);
       ASSERT_EQ(any, plan[p] != '0');
       if (!any) continue;
       ASSERT_LT(n, rendered.size());
