@@ -5,9 +5,12 @@ PREFIX ?= /usr/local
 CMAKE_FLAGS ?=
 
 # Debian packages the build and the tests need; installed when missing.
-DEB_PACKAGES := cmake g++ make libgtest-dev libbenchmark-dev ffmpeg libffms2-dev libffms2-5 gnuplot-nox clang lld llvm libclang-rt-14-dev valgrind bc time binutils mkvtoolnix
+DEB_PACKAGES := cmake g++ make libgtest-dev libbenchmark-dev ffmpeg libffms2-dev libffms2-5 gnuplot-nox clang lld llvm libclang-rt-14-dev valgrind bc time binutils mkvtoolnix \
+  zlib1g-dev libcpp-httplib-dev
 
-# Only the tests need these: headless Chromium opens the plan review page.
+# Only the tests need these: headless Chromium opens the plan review page and
+# the editor's page, which puppeteer-core drives (Node.js and npm from Debian
+# where no npm is installed yet).
 TEST_DEB_PACKAGES := chromium
 
 .PHONY: all build deps test-deps test demo bench install clean format
@@ -18,6 +21,9 @@ deps:
 	@$(MAKE) --no-print-directory install-packages PACKAGES="$(DEB_PACKAGES)"
 test-deps:
 	@$(MAKE) --no-print-directory install-packages PACKAGES="$(TEST_DEB_PACKAGES)"
+	@command -v npm >/dev/null || $(MAKE) --no-print-directory install-packages PACKAGES="nodejs npm"
+	@[ -d tests/editor_browser/node_modules/puppeteer-core ] || \
+	  (cd tests/editor_browser && npm ci --ignore-scripts --no-audit --no-fund)
 
 .PHONY: install-packages
 install-packages:

@@ -17,8 +17,8 @@
 
 #include "analysis/cadence.h"
 #include "analysis/field_measures.h"
-#include "cli/thumbnails.h"
-#include "cli/timeline.h"
+#include "review/thumbnails.h"
+#include "review/timeline.h"
 #include "stream/png.h"
 #include "stream/row_bands.h"
 

@@ -10,6 +10,7 @@
 #include "cli/options.h"
 #include "cli/plan_command.h"
 #include "platform/system.h"
+#include "review/editor_command.h"
 #include "stream/output.h"
 
 #ifndef ZEMIVTC_VERSION
@@ -53,6 +54,8 @@ int main(int argc, char** argv) {
     stream::InstallSignalHandlers();
     if (options.planCommand)
       RunPlanCommand(options);
+    else if (options.editCommand)
+      review::RunEditCommand(options);
     else
       RunCommand(options);
     return ExitOk;

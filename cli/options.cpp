@@ -49,6 +49,9 @@ Options ParseOptions(const std::vector<std::string>& args) {
   if (!args.empty() && args[0] == "plan") {
     o.planCommand = true;
     first = 1;
+  } else if (!args.empty() && args[0] == "edit") {
+    o.editCommand = true;
+    first = 1;
   }
   for (size_t i = first; i < args.size(); ++i) {
     std::string arg = args[i];
@@ -121,8 +124,12 @@ Options ParseOptions(const std::vector<std::string>& args) {
       o.fieldOrder = order == "tff" ? 't' : 'b';
     } else if (arg == "--review" || arg == "--keep") {
       (arg == "--review" ? o.review : o.keep) = takeValue();
-      if (!o.planCommand) Usage(arg + " belongs to zemivtc plan");
+      if (!o.planCommand && !(o.editCommand && arg == "--keep")) Usage(arg + " belongs to zemivtc plan");
       if ((arg == "--review" ? o.review : o.keep).empty()) Usage(arg + " needs a name");
+    } else if (arg == "--open") {
+      noValue();
+      o.openBrowser = true;
+      if (!o.editCommand) Usage("--open belongs to zemivtc edit");
     } else if (arg == "--timecodes") {
       o.timecodes = takeValue();
       if (o.planCommand) Usage("--timecodes belongs to the render, not to zemivtc plan");
@@ -148,6 +155,14 @@ Options ParseOptions(const std::vector<std::string>& args) {
     if (o.review == "-" || o.keep == "-" || (!o.keep.empty() && (o.keep == o.planOut || o.keep == o.timeline)))
       Usage("zemivtc plan: --review and --keep need names of their own (not -, --out or --timeline)");
   }
+  if (o.editCommand) {
+    if (positional.size() > 1) Usage("zemivtc edit takes one SOURCE");
+    if (o.rawOut || o.info || !o.plugin.empty() || o.hasChromaOut || o.hasRate || !o.timecodes.empty())
+      Usage("zemivtc edit takes --plan, --keep, --open, --field-order, --raw and --quiet only");
+    if (o.input == "-" || o.keep == "-" || o.plan == "-" || (o.hasPlan && o.plan.empty()) ||
+        (!o.keep.empty() && o.keep == o.plan))
+      Usage("zemivtc edit: SOURCE, --plan and --keep need files of their own (not -)");
+  }
   if (o.info && (o.hasRate || !o.timecodes.empty()))
     Usage("--info renders nothing; --rate and --timecodes belong to a render");
   if (o.hasRate && o.rawOut) Usage("--rate sets the Y4M header, which --raw-out does not write");
@@ -162,6 +177,8 @@ std::string UsageText() {
   return "Usage: zemivtc --plan PLAN [options] INPUT [OUTPUT]\n"
          "       zemivtc plan [--out PLAN] [--explain] [--timeline PNG] [--review DIR]\n"
          "                    [--keep FILE] [--field-order tff|bff] [--raw WxH] INPUT\n"
+         "       zemivtc edit [--plan PLAN] [--keep FILE] [--open] [--field-order tff|bff]\n"
+         "                    [--raw WxH] SOURCE\n"
          "\n"
          "Runs the ZEMIVTC filter over a video stream: each byte of PLAN is one field\n"
          "position of INPUT, and its code says which frame is made there.\n"
@@ -199,6 +216,11 @@ std::string UsageText() {
          "position, --timeline draws the decisions as a PNG picture, --review DIR writes\n"
          "a page of the places to check (DIR/index.html), --keep FILE keeps corrections\n"
          "(lines \"POSITION[-LAST] CODES\") and fits the plan around them.\n"
+         "\n"
+         "zemivtc edit opens the plan of SOURCE in the browser (docs/edit.md): it prints\n"
+         "the page's address (--open starts the browser on it); every code set there\n"
+         "goes at once into the keep file (default SOURCE's name with .keep), and\n"
+         "\"Save plan\" writes PLAN (default .zem) and its timecodes (.tc).\n"
          "\n"
          "Exit status: 0 success, 1 input, filter or output error, 2 bad command line.\n";
 }

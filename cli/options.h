@@ -33,6 +33,10 @@ struct Options {
   // --field-order: 't' top field first, 'b' bottom field first; 0 when not
   // given (the input's header, else the footage, decides).
   char fieldOrder = 0;
+  // `zemivtc edit`: the plan editor in the browser for INPUT (--plan,
+  // --keep); --open starts the browser on it.
+  bool editCommand = false;
+  bool openBrowser = false;
   std::string review;  // --review DIR: the page of the places to look at
   std::string keep;    // --keep FILE: corrections the plan keeps
   // Render: timecodes file, and the rate the output header states.

@@ -17,7 +17,7 @@ BUILD=${FUZZ_BUILD:-build-fuzz}
 JOBS=${JOBS:-2}
 SECONDS_EACH=${1:-20}
 [ $# -gt 0 ] && shift
-TARGETS=${*:-plan_fuzz y4m_reader_fuzz raw_reader_fuzz analysis_fuzz}
+TARGETS=${*:-plan_fuzz y4m_reader_fuzz raw_reader_fuzz analysis_fuzz editor_request_fuzz}
 
 if [ ! -f "$BUILD/CMakeCache.txt" ]; then
   cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DZEMIVTC_FUZZ=ON \

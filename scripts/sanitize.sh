@@ -77,12 +77,14 @@ tsanPass() {
   echo "== ThreadSanitizer: build ($TSAN_BUILD)"
   configure "$TSAN_BUILD" -DZEMIVTC_SANITIZE=thread
   cmake --build "$TSAN_BUILD" -j "$JOBS" --target workers_test plugin_test stress_test cli_test analysis_test \
-    vapoursynth_client vapoursynth_standin_core avs_c_client
+    vapoursynth_client vapoursynth_standin_core avs_c_client editor_test
   echo "== ThreadSanitizer: worker pool, frames, stress, the command's conversion and analysis threads, the plugins' frames"
   "$TSAN_BUILD/workers_test" --gtest_brief=1
   "$TSAN_BUILD/plugin_test" --gtest_brief=1 --gtest_filter='Frames.*:Creation.*'
   "$TSAN_BUILD/cli_test" --gtest_brief=1 --gtest_filter='CliFastPath.*:*/CliFastPathFormats.*:CliRowBands.*'
   "$TSAN_BUILD/analysis_test" --gtest_brief=1 --gtest_filter='PlanFootage.*'
+  # The plan editor's server: its threads answering requests over one session.
+  "$TSAN_BUILD/editor_test" --gtest_brief=1 --gtest_filter='EditorServer.*'
   # The VapourSynth plugin's frames on three threads at once in the stand-in core.
   "$TSAN_BUILD/vapoursynth_client" "$TSAN_BUILD/libvapoursynth_standin_core.so" --gtest_brief=1
   "$TSAN_BUILD/avs_c_client" "$TSAN_BUILD/libavs_c_standin_plus.so" "$TSAN_BUILD/zemivtc_c.so" "$TSAN_BUILD/avs-c-plus-local"

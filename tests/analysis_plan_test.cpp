@@ -281,10 +281,13 @@ TEST(Png, ChecksumsMatchTheirPublishedCheckValuesAndFfmpegDecodesEveryPixel) {
       i += run;
     }
     if (h > 2) std::copy(rgb.begin(), rgb.begin() + 3 * w, rgb.begin() + 3 * w);
-    WriteAll(dir + "p.png", stream::EncodePng(w, h, rgb));
-    const CommandResult r = RunShell(dir, "ffmpeg -v error -y -i $D/p.png -f rawvideo -pix_fmt rgb24 $D/p.rgb");
-    ASSERT_EQ(r.status, 0) << w << "x" << h << " " << r.err;
-    EXPECT_TRUE(ReadAll(dir + "p.rgb") == std::string(rgb.begin(), rgb.end())) << w << "x" << h;
+    for (stream::PngEffort effort : {stream::PngEffort::Small, stream::PngEffort::Fast, stream::PngEffort::Stored}) {
+      WriteAll(dir + "p.png", stream::EncodePng(w, h, rgb, effort));
+      const CommandResult r = RunShell(dir, "ffmpeg -v error -y -i $D/p.png -f rawvideo -pix_fmt rgb24 $D/p.rgb");
+      ASSERT_EQ(r.status, 0) << w << "x" << h << " " << r.err;
+      EXPECT_TRUE(ReadAll(dir + "p.rgb") == std::string(rgb.begin(), rgb.end()))
+          << w << "x" << h << " effort " << static_cast<int>(effort);
+    }
   }
   std::system(("rm -rf " + dir).c_str());
 }

@@ -3,7 +3,7 @@
 // the positions, a real browser shows its page with every thumbnail, kept
 // codes survive a new plan that fits around them, the keep file's refusals
 // name their lines, and the timeline keeps its size at film length.
-#include "cli/review.h"
+#include "review/review.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "analysis/keep.h"
-#include "cli/timeline.h"
+#include "review/timeline.h"
 #include "tests/command_line.h"
 #include "tests/footage.h"
 #include "tests/footage_classes.h"

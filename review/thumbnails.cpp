@@ -1,4 +1,4 @@
-#include "cli/thumbnails.h"
+#include "review/thumbnails.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -26,14 +26,14 @@ void PutRgb(uint8_t* px, double y, double u, double v) {
 
 }  // namespace
 
-RgbPicture Thumbnail(const PackedFrame& top, const PackedFrame& bottom, FieldChoice fields) {
+RgbPicture Thumbnail(const PackedFrame& top, const PackedFrame& bottom, FieldChoice fields, int thumbnailWidth) {
   const int width = top.width, height = top.height;
   if (height < 2) fields = FieldChoice::Both;
   // The source rows: all of the weave's, or every other one from `first`.
   const int first = fields == FieldChoice::Bottom ? 1 : 0, step = fields == FieldChoice::Both ? 1 : 2;
   const int rows = (height - first + step - 1) / step;
   RgbPicture out;
-  out.width = std::min(ThumbnailWidth, width);
+  out.width = std::max(1, std::min(thumbnailWidth, width));
   out.height = std::max(1, (height * out.width + width / 2) / width);
   out.rgb.resize(static_cast<size_t>(out.width) * out.height * 3);
   // The columns sampled for each thumbnail column: up to three, evenly
@@ -69,6 +69,31 @@ RgbPicture Thumbnail(const PackedFrame& top, const PackedFrame& bottom, FieldCho
         }
       const double n = static_cast<double>(sampled.size() * columns[tx].size());
       PutRgb(&out.rgb[(static_cast<size_t>(ty) * out.width + tx) * 3], sy / n, su / n, sv / n);
+    }
+  }
+  return out;
+}
+
+RgbPicture FramePicture(const PackedFrame& frame) {
+  RgbPicture out;
+  out.width = frame.width;
+  out.height = frame.height;
+  out.rgb.resize(static_cast<size_t>(out.width) * out.height * 3);
+  // The same conversion as PutRgb's in 16.16 fixed point: a full frame is
+  // made while a key is held.
+  constexpr int One = 1 << 16;
+  auto clamp = [](int v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255 * One ? 255 : (v + One / 2) >> 16); };
+  const int ky = static_cast<int>(1.164 * One + 0.5), kvr = static_cast<int>(1.596 * One + 0.5),
+            kug = static_cast<int>(0.392 * One + 0.5), kvg = static_cast<int>(0.813 * One + 0.5),
+            kub = static_cast<int>(2.017 * One + 0.5);
+  for (int y = 0; y < frame.height; ++y) {
+    const uint8_t* row = frame.data + y * frame.pitch;
+    uint8_t* px = &out.rgb[static_cast<size_t>(y) * out.width * 3];
+    for (int x = 0; x < frame.width; ++x, px += 3) {
+      const int luma = ky * (row[2 * x] - 16), u = row[4 * (x / 2) + 1] - 128, v = row[4 * (x / 2) + 3] - 128;
+      px[0] = clamp(luma + kvr * v);
+      px[1] = clamp(luma - kug * u - kvg * v);
+      px[2] = clamp(luma + kub * u);
     }
   }
   return out;

@@ -1,4 +1,4 @@
-#include "cli/canvas.h"
+#include "review/canvas.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,11 +1,11 @@
-#include "cli/timeline.h"
+#include "review/timeline.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <set>
 
-#include "cli/canvas.h"
+#include "review/canvas.h"
 #include "stream/png.h"
 
 namespace cli {

@@ -1,4 +1,4 @@
-#include "cli/review.h"
+#include "review/review.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,9 +9,9 @@
 #include <set>
 
 #include "cli/errors.h"
-#include "cli/thumbnails.h"
-#include "cli/timeline.h"
 #include "platform/system.h"
+#include "review/thumbnails.h"
+#include "review/timeline.h"
 #include "stream/output.h"
 #include "stream/png.h"
 

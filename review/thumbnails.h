@@ -21,8 +21,8 @@ struct RgbPicture {
   std::vector<uint8_t> rgb;  // rows of 3 * width bytes
 };
 
-// Thumbnails are this wide (narrower frames keep their width); the height
-// keeps the frame's proportions.
+// The review's thumbnails are this wide (narrower frames keep their width);
+// the height keeps the frame's proportions.
 constexpr int ThumbnailWidth = 128;
 // The close-up: this many pixels of the weave, each shown as 2 x 2.
 constexpr int CloseUpWidth = 64, CloseUpHeight = 40;
@@ -33,8 +33,13 @@ enum class FieldChoice { Both, Top, Bottom };
 // for a frame as it is), or one of those fields alone, scaled down to a
 // thumbnail: each thumbnail pixel averages up to 3 x 4 samples of the pixels
 // it covers (rows of a weave in pairs, so that both fields show). A field
-// alone fills the thumbnail's height, as its rebuild would.
-RgbPicture Thumbnail(const PackedFrame& top, const PackedFrame& bottom, FieldChoice fields);
+// alone fills the thumbnail's height, as its rebuild would. The editor asks
+// for wider ones.
+RgbPicture Thumbnail(const PackedFrame& top, const PackedFrame& bottom, FieldChoice fields,
+                     int thumbnailWidth = ThumbnailWidth);
+
+// The frame at full size (BT.601 studio range).
+RgbPicture FramePicture(const PackedFrame& frame);
 
 // The weave's pixels, 2 x 2 each, around the place whose rows stand out most
 // from the rows of the other field above and below them (a moving edge woven
