@@ -1,13 +1,21 @@
-// The plan's two passes and the output clip properties.
+// The plan's two passes, the output clip properties, and the plan reader
+// every front end reads its plan with.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "plan/frame_plan.h"
+#include "plan/plan_file.h"
 #include "plugin/zem_ivtc_filter.h"
+#include "tests/fed_pipe.h"
 
 namespace {
 
@@ -60,6 +68,76 @@ TEST(Plan, OutputPropertiesChangeRateAndCountOnly) {
   expected.fps_numerator = 60000;
   expected.fps_denominator = 1001;
   EXPECT_EQ(std::memcmp(&vi, &expected, sizeof vi), 0);
+}
+
+std::string Read(const char* path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Each source as the front ends pass it on: a regular file read as its
+// length says, one of the kernel's that reports no length and a pipe or FIFO
+// read to their end, under one size limit; a path that cannot be opened or a
+// file that delivers less than its length, refused.
+TEST(PlanFile, EverySourceIsReadWholeOrRefused) {
+  enum Source { Path, File, Pipe, Fifo };
+  const std::string some = "1001123456\n01", none, atLimit(MaxPlanSize, '1'), over(MaxPlanSize + 1, '0'),
+                    wayOver(11000000, '1'), kernel = Read("/proc/version");
+  std::string shortFile;  // a sysfs file: a page long by its length, its text when read
+  for (const char* c : {"/sys/devices/system/cpu/online", "/sys/kernel/mm/transparent_hugepage/enabled"}) {
+    struct stat st;
+    if (stat(c, &st) == 0 && st.st_size > 0 && access(c, R_OK) == 0) shortFile = c;
+  }
+  const struct {
+    Source source;
+    const std::string* bytes;  // the file's or what is fed; a path's own
+    const char* path;
+    PlanReadResult result;
+  } cases[] = {
+      {File, &some, nullptr, PlanReadOk},
+      {File, &none, nullptr, PlanReadOk},
+      {File, &atLimit, nullptr, PlanReadOk},
+      {File, &over, nullptr, PlanTooLong},
+      {Path, &none, nullptr, PlanOpenError},
+      {Path, &none, "/nonexistent/dir/plan.txt", PlanOpenError},
+      {Path, &none, ZEMIVTC_BINARY_DIR, PlanOpenError},  // a folder
+      {Path, &kernel, "/proc/version", PlanReadOk},      // its length reads 0
+      {Path, &none, shortFile.c_str(), PlanReadError},
+      {Pipe, &some, nullptr, PlanReadOk},
+      {Pipe, &none, nullptr, PlanReadOk},
+      {Pipe, &atLimit, nullptr, PlanReadOk},
+      {Pipe, &wayOver, nullptr, PlanTooLong},
+      {Fifo, &some, nullptr, PlanReadOk},
+      {Fifo, &none, nullptr, PlanReadOk},
+      {Fifo, &atLimit, nullptr, PlanReadOk},
+      {Fifo, &wayOver, nullptr, PlanTooLong},
+  };
+  signal(SIGPIPE, SIG_IGN);  // the writer of a plan too long stops at the reader's close
+  const std::string file = testing::TempDir() + "zemivtc_plan_" + std::to_string(getpid());
+  for (const auto& c : cases) {
+    if (c.path && !*c.path) {
+      std::printf("no sysfs file whose reported length exceeds its contents: the short read is not tried\n");
+      continue;
+    }
+    SCOPED_TRACE(std::to_string(c.source) + " " + (c.path ? c.path : "") + ", " + std::to_string(c.bytes->size()));
+    std::unique_ptr<FedPipe> fed;
+    std::thread writer;
+    std::string path = c.source == Path ? (c.path ? c.path : "") : file;
+    if (c.source == File) std::ofstream(path, std::ios::binary) << *c.bytes;
+    if (c.source == Pipe) fed = std::make_unique<FedPipe>(*c.bytes), path = "/dev/fd/" + std::to_string(fed->readEnd);
+    if (c.source == Fifo) {  // opening it waits for the writer
+      ASSERT_EQ(mkfifo(path.c_str(), 0600), 0) << path << ": " << std::strerror(errno);
+      writer = std::thread([&] { std::ofstream(path, std::ios::binary) << *c.bytes; });
+    }
+    uint8_t* data = nullptr;
+    int32_t size = -1;
+    EXPECT_EQ(ReadPlanFile(c.source == Path && !c.path ? nullptr : path.c_str(), &data, &size), c.result);
+    EXPECT_TRUE(c.result != PlanReadOk || (data && std::string(data, data + size) == *c.bytes)) << size;
+    free(data);
+    if (fed) close(fed->readEnd);
+    if (writer.joinable()) writer.join();
+    unlink(file.c_str());
+  }
 }
 
 }  // namespace
