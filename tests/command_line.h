@@ -8,10 +8,14 @@
 #include <stdlib.h>
 #include <sys/wait.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
@@ -46,21 +50,47 @@ inline CommandResult RunShell(const std::string& dir, const std::string& command
   return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadAll(dir + "stderr.txt")};
 }
 
-// A command line the command must refuse: the exit status, and a piece of
-// the message on standard error.
+// A command line the commands must refuse: what follows `$Z` (run from $D,
+// with -q added, after the subcommand for `plan`), the exit status, a piece
+// of standard error, and the bytes written to $D/input first (null: none).
 struct Refusal {
-  const char* args;
+  std::string args;
   int status;
-  const char* message;
+  std::string message;
+  const char* input = nullptr;
 };
 
-// Runs `$Z ARGS -q` in `dir` and checks the refusal: its status, its message
-// and nothing on standard output (left in DIR/stdout.txt).
-inline void ExpectRefused(const std::string& dir, const Refusal& c) {
-  const CommandResult r = RunShell(dir, "$Z " + std::string(c.args) + " -q > $D/stdout.txt");
-  EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
-  EXPECT_NE(r.err.find(c.message), std::string::npos) << c.args << "\n" << r.err;
-  EXPECT_EQ(ReadAll(dir + "stdout.txt"), "") << c.args;
+// The files in `dir` and what each holds, apart from the runner's own.
+inline std::map<std::string, std::string> FilesIn(const std::string& dir) {
+  std::map<std::string, std::string> files;
+  for (const auto& f : std::filesystem::directory_iterator(dir)) {
+    const std::string name = f.path().filename();
+    if (name != "run.sh" && name != "stderr.txt" && name != "stdout.txt")
+      files[name] = f.is_directory() ? "a folder" : ReadAll(f.path());
+  }
+  return files;
+}
+
+// Runs each row in `dir`: refused with its status and message, nothing on
+// standard output, and no file of `dir` made (output, timecodes, temporary
+// files), removed or changed.
+inline void ExpectRefusals(const std::string& dir, const std::vector<Refusal>& rows) {
+  for (const Refusal& c : rows) {
+    if (c.input) WriteAll(dir + "input", c.input);
+    const std::map<std::string, std::string> before = FilesIn(dir);
+    const bool plan = c.args.rfind("plan ", 0) == 0;
+    const CommandResult r = RunShell(
+        dir, "cd $D && { $Z " + (plan ? "plan -q" + c.args.substr(4) : "-q " + c.args) + "; } > $D/stdout.txt");
+    EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << c.args << "\n" << r.err;
+    EXPECT_EQ(ReadAll(dir + "stdout.txt"), "") << c.args;
+    const std::map<std::string, std::string> after = FilesIn(dir);
+    std::string changed;  // the names of the files made, changed or removed
+    for (const auto& f : after) changed += before.count(f.first) && before.at(f.first) == f.second ? "" : " " + f.first;
+    for (const auto& f : before) changed += after.count(f.first) ? "" : " " + f.first;
+    EXPECT_EQ(changed, "") << c.args;
+    std::remove((dir + "input").c_str());
+  }
 }
 
 // A new directory under the test's temporary directory, ending in '/'; empty

@@ -70,48 +70,34 @@ TEST(Plan, OutputPropertiesChangeRateAndCountOnly) {
   EXPECT_EQ(std::memcmp(&vi, &expected, sizeof vi), 0);
 }
 
-std::string Read(const char* path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // Each source as the front ends pass it on: a regular file read as its
 // length says, one of the kernel's that reports no length and a pipe or FIFO
 // read to their end, under one size limit; a path that cannot be opened or a
 // file that delivers less than its length, refused.
 TEST(PlanFile, EverySourceIsReadWholeOrRefused) {
   enum Source { Path, File, Pipe, Fifo };
+  std::ifstream version("/proc/version");
   const std::string some = "1001123456\n01", none, atLimit(MaxPlanSize, '1'), over(MaxPlanSize + 1, '0'),
-                    wayOver(11000000, '1'), kernel = Read("/proc/version");
+                    wayOver(11000000, '1'), kernel(std::istreambuf_iterator<char>(version), {});
   std::string shortFile;  // a sysfs file: a page long by its length, its text when read
   for (const char* c : {"/sys/devices/system/cpu/online", "/sys/kernel/mm/transparent_hugepage/enabled"}) {
     struct stat st;
     if (stat(c, &st) == 0 && st.st_size > 0 && access(c, R_OK) == 0) shortFile = c;
   }
-  const struct {
+  struct Case {
     Source source;
     const std::string* bytes;  // the file's or what is fed; a path's own
     const char* path;
     PlanReadResult result;
-  } cases[] = {
-      {File, &some, nullptr, PlanReadOk},
-      {File, &none, nullptr, PlanReadOk},
-      {File, &atLimit, nullptr, PlanReadOk},
-      {File, &over, nullptr, PlanTooLong},
-      {Path, &none, nullptr, PlanOpenError},
-      {Path, &none, "/nonexistent/dir/plan.txt", PlanOpenError},
-      {Path, &none, ZEMIVTC_BINARY_DIR, PlanOpenError},  // a folder
-      {Path, &kernel, "/proc/version", PlanReadOk},      // its length reads 0
-      {Path, &none, shortFile.c_str(), PlanReadError},
-      {Pipe, &some, nullptr, PlanReadOk},
-      {Pipe, &none, nullptr, PlanReadOk},
-      {Pipe, &atLimit, nullptr, PlanReadOk},
-      {Pipe, &wayOver, nullptr, PlanTooLong},
-      {Fifo, &some, nullptr, PlanReadOk},
-      {Fifo, &none, nullptr, PlanReadOk},
-      {Fifo, &atLimit, nullptr, PlanReadOk},
-      {Fifo, &wayOver, nullptr, PlanTooLong},
   };
+  std::vector<Case> cases = {{Path, &none, nullptr, PlanOpenError},
+                             {Path, &none, "/nonexistent/dir/plan.txt", PlanOpenError},
+                             {Path, &none, ZEMIVTC_BINARY_DIR, PlanOpenError},  // a folder
+                             {Path, &kernel, "/proc/version", PlanReadOk},      // its length reads 0
+                             {Path, &none, shortFile.c_str(), PlanReadError}};
+  for (Source source : {File, Pipe, Fifo})
+    for (const std::string* bytes : {&some, &none, &atLimit, source == File ? &over : &wayOver})
+      cases.push_back({source, bytes, nullptr, bytes->size() > MaxPlanSize ? PlanTooLong : PlanReadOk});
   signal(SIGPIPE, SIG_IGN);  // the writer of a plan too long stops at the reader's close
   const std::string file = testing::TempDir() + "zemivtc_plan_" + std::to_string(getpid());
   for (const auto& c : cases) {
