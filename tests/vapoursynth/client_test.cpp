@@ -23,19 +23,27 @@ const VSAPI* vs = nullptr;
 std::string dir;  // scratch folder, ending in '/'
 
 // Twelve random frames (each its planes one after another), served with
-// _FieldBased (unless < 0) and a _Field that ZEMIVTC must drop; frame failAt fails.
+// _FieldBased (unless < 0) and a _Field that ZEMIVTC must drop; frame failAt
+// fails. Format 0 varies from frame to frame, size 0x0 too.
 struct Clip {
   VSVideoFormat format;
   int width, height, fieldBased = -1, failAt = -1;
   std::vector<std::string> frames;
-  int PlaneWidth(int p) const { return p ? width >> format.subSamplingW : width; }
+  int PlaneWidth(int p) const { return (p ? width >> format.subSamplingW : width) * format.bytesPerSample; }  // bytes
   int PlaneHeight(int p) const { return p ? height >> format.subSamplingH : height; }
   Clip(uint32_t id, int w, int h)
-      : format{int(id >> 28), stInteger, 8, 1, int(id >> 8 & 3), int(id & 3), 3}, width(w), height(h) {
-    if (format.colorFamily == cfGray) format.numPlanes = 1;
+      : format{int(id >> 28),
+               int(id >> 24 & 15),
+               int(id >> 16 & 255),
+               int(id >> 16 & 255) / 8 + (id >> 16 & 7 ? 1 : 0),
+               int(id >> 8 & 255),
+               int(id & 255),
+               id ? id >> 28 == cfGray ? 1 : 3 : 0},
+        width(w),
+        height(h) {
     std::mt19937 rng(uint32_t(w * h));
     for (int n = 0; n < 12; ++n) {
-      frames.emplace_back(size_t(w * h + (format.numPlanes - 1) * PlaneWidth(1) * PlaneHeight(1)), '\0');
+      frames.emplace_back(size_t(PlaneWidth(0) * h + (format.numPlanes - 1) * PlaneWidth(1) * PlaneHeight(1)), '\0');
       for (char& b : frames.back()) b = char(rng());
     }
   }
@@ -76,15 +84,16 @@ CommandRun RunCommand(const Clip& c, bool bottomFirst, const std::string& plan) 
   return run;
 }
 
-// A core with the plugin loaded, and ZEMIVTC's node; a message of mtCritical
-// or worse (the stand-in's report of a mistake) fails the test.
+// A core with a plugin loaded (the error of the load, or of ZEMIVTC's call,
+// in `error`), and ZEMIVTC's node; a message of mtCritical or worse (the
+// stand-in's report of a mistake) fails the test.
 struct Core {
   VSCore* core = vs->createCore(ccfDisableAutoLoading);
   std::mutex lock;
   std::string log, error;
   VSNode* node = nullptr;
 
-  Core(Clip& clip, const std::string& plan, int tff) {
+  explicit Core(const char* plugin = ZEMIVTC_VS_PLUGIN) {
     vs->addLogHandler(
         [](int type, const char* msg, void* self) {
           EXPECT_LT(type, mtCritical) << msg;
@@ -92,27 +101,42 @@ struct Core {
           static_cast<Core*>(self)->log += std::string(msg) + "\n";
         },
         nullptr, this, core);
+    error = Load(plugin);
+  }
+  Core(Clip& clip, const std::string& plan, int tff) : Core() {
+    if (error.empty()) error = Call("org.zemivtc.zemivtc", "ZEMIVTC", Arguments(clip, plan, tff), &node);
+  }
+  ~Core() {
+    if (node) vs->freeNode(node);
+    vs->freeCore(core);
+  }
+  std::string Load(const char* path) {
     VSMap* args = vs->createMap();
-    vs->mapSetData(args, "path", ZEMIVTC_VS_PLUGIN, -1, dtUtf8, maReplace);
-    vs->freeMap(vs->invoke(vs->getPluginByID("com.vapoursynth.std", core), "LoadPlugin", args));
+    vs->mapSetData(args, "path", path, -1, dtUtf8, maReplace);
+    return Call("com.vapoursynth.std", "LoadPlugin", args);
+  }
+  // ZEMIVTC's arguments: a source of the clip, the plan, tff unless < 0.
+  VSMap* Arguments(Clip& clip, const std::string& plan, int tff) {
+    VSMap* args = vs->createMap();
     const VSVideoInfo vi{clip.format, 30000, 1001, clip.width, clip.height, int(clip.frames.size())};
     VSNode* source =
         vs->createVideoFilter2("MemorySource", &vi, ClipFrame, nullptr, fmParallel, nullptr, 0, &clip, core);
     vs->mapConsumeNode(args, "clip", source, maReplace);
     vs->mapSetData(args, "zemFile", plan.c_str(), -1, dtUtf8, maReplace);
     if (tff >= 0) vs->mapSetInt(args, "tff", tff, maReplace);
-    VSMap* out = vs->invoke(vs->getPluginByID("org.zemivtc.zemivtc", core), "ZEMIVTC", args);
-    error = vs->mapGetError(out) ? vs->mapGetError(out) : "";
-    node = error.empty() ? vs->mapGetNode(out, "clip", 0, nullptr) : nullptr;
-    vs->freeMap(out);
-    vs->freeMap(args);
+    return args;
   }
-  ~Core() {
-    if (node) vs->freeNode(node);
-    vs->freeCore(core);
+  // The function's error, else its clip (into *clip); takes the arguments.
+  std::string Call(const char* plugin, const char* name, VSMap* args, VSNode** clip = nullptr) {
+    VSMap* out = vs->invoke(vs->getPluginByID(plugin, core), name, args);
+    vs->freeMap(args);
+    const std::string e = vs->mapGetError(out) ? vs->mapGetError(out) : "";
+    if (e.empty() && clip) *clip = vs->mapGetNode(out, "clip", 0, nullptr);
+    return vs->freeMap(out), e;
   }
   // Every frame, made on three threads at once; null where the core gave an error (into errors).
   std::vector<const VSFrame*> Frames(std::vector<std::string>& errors) {
+    if (!node) return ADD_FAILURE() << "no clip: " << error, std::vector<const VSFrame*>{};
     std::vector<const VSFrame*> frames(size_t(vs->getVideoInfo(node)->numFrames));
     errors.resize(frames.size());
     std::atomic<size_t> next{0};
@@ -209,6 +233,11 @@ TEST(VapourSynthRefusals, HaveTheCommandsWords) {
       {pfRGB24, 38, 20, -1, -1, "1", "the clip is RGB24; ZEMIVTC takes"},
       {pfGray8, 33, 20, -1, -1, "1", "odd width 33 cannot be carried as YUY2"},
       {pfYUV420P8, 38, 20, -1, 2, "1", "tff must be 1 (top field first) or 0 (bottom field first), not 2"},
+      {VideoFormatId(cfYUV, stInteger, 10, 1, 1), 38, 20, -1, -1, "1", "the clip is YUV420P10; ZEMIVTC takes"},
+      {VideoFormatId(cfYUV, stInteger, 16, 1, 0), 38, 20, -1, -1, "1", "the clip is YUV422P16; ZEMIVTC takes"},
+      {VideoFormatId(cfGray, stFloat, 32, 0, 0), 38, 20, -1, -1, "1", "the clip is GrayS; ZEMIVTC takes"},
+      {0, 38, 20, -1, -1, "1", "the clip's format varies from frame to frame; ZEMIVTC takes"},
+      {pfYUV420P8, 0, 0, -1, -1, "1", "the clip's frame size varies from frame to frame; ZEMIVTC takes"},
   };
   for (const auto& c : cases) {
     Clip clip(c.format, c.width, c.height);
@@ -226,12 +255,55 @@ TEST(VapourSynthErrors, ASourceErrorFailsOnlyTheFramesMadeFromIt) {
   clip.failAt = 4;  // positions 7, 8 and 9 read frame 4: output frames 6, 7 and 8
   WriteAll(dir + "plan", EveryCode);
   Core core(clip, dir + "plan", -1);
+  ASSERT_EQ(core.error, "");
   std::vector<std::string> errors;
   const std::vector<const VSFrame*> frames = core.Frames(errors);
   for (size_t n = 0; n < frames.size(); ++n) {
     EXPECT_EQ(frames[n] == nullptr, n >= 6 && n <= 8) << "frame " << n;
     EXPECT_EQ(frames[n] == nullptr, errors[n].find("MemorySource: failing as asked") != std::string::npos) << errors[n];
     if (frames[n]) vs->freeFrame(frames[n]);
+  }
+}
+
+// What a client or a plugin gets wrong the core refuses, in the real core's
+// words: arguments the function does not take, lacks or takes of another type
+// or once only, a function the plugin lacks, a plugin loaded twice or into a
+// namespace taken. A function gets the user data it was registered with.
+TEST(VapourSynthCore, RefusesWhatTheRealCoreRefuses) {
+  Clip clip(pfYUV422P8, 34, 18);
+  WriteAll(dir + "plan", "1");
+  const struct {
+    const char *plugin, *load;  // loaded first and then; a load's error is the row's
+    const char* function;       // ZEMIVTC gets a source, the plan and then what `args` adds
+    void (*args)(VSMap*);
+    const char* error;
+  } cases[] = {
+      {ZEMIVTC_VS_PLUGIN, nullptr, "ZEMIVTC", [](VSMap* m) { vs->mapSetData(m, "path", "p", -1, dtUtf8, maReplace); },
+       "ZEMIVTC: no argument(s) named path"},
+      {ZEMIVTC_VS_PLUGIN, nullptr, "ZEMIVTC", [](VSMap* m) { vs->mapDeleteKey(m, "clip"); },
+       "ZEMIVTC: argument clip is required"},
+      {ZEMIVTC_VS_PLUGIN, nullptr, "ZEMIVTC", [](VSMap* m) { vs->mapSetFloat(m, "tff", 1, maReplace); },
+       "ZEMIVTC: argument tff is not of the correct type"},
+      {ZEMIVTC_VS_PLUGIN, nullptr, "ZEMIVTC", [](VSMap* m) { vs->mapSetInt(m, "zemFile", 1, maReplace); },
+       "ZEMIVTC: argument zemFile is not of the correct type"},
+      {ZEMIVTC_VS_PLUGIN, nullptr, "ZEMIVTC",
+       [](VSMap* m) { vs->mapSetData(m, "zemFile", "plan", -1, dtUtf8, maAppend); },
+       "ZEMIVTC: argument zemFile is not of array type but more than one value was supplied"},
+      {ZEMIVTC_VS_PLUGIN, nullptr, "Zemivtc", [](VSMap*) {}, "Function 'Zemivtc' not found in org.zemivtc.zemivtc"},
+      {ZEMIVTC_VS_PLUGIN, ZEMIVTC_VS_PLUGIN, nullptr, nullptr, "already loaded (org.zemivtc.zemivtc)"},
+      {ZEMIVTC_VS_PLUGIN, ZEMIVTC_VS_FIXTURE, nullptr, nullptr, "failed, namespace zemivtc already populated"},
+      {ZEMIVTC_VS_FIXTURE, nullptr, "UserData", [](VSMap*) {}, "UserData: its own user data"},
+  };
+  for (const auto& c : cases) {
+    Core core(c.plugin);
+    ASSERT_EQ(core.error, "");
+    const bool fixture = c.plugin == std::string(ZEMIVTC_VS_FIXTURE);
+    VSMap* args = fixture ? vs->createMap() : core.Arguments(clip, dir + "plan", -1);
+    if (c.args) c.args(args);
+    const std::string error =
+        c.load ? (vs->freeMap(args), core.Load(c.load))
+               : core.Call(fixture ? "org.zemivtc.fixture" : "org.zemivtc.zemivtc", c.function, args);
+    EXPECT_NE(error.find(c.error), std::string::npos) << error << "\nwanted: " << c.error;
   }
 }
 

@@ -1,8 +1,12 @@
 // A stand-in VapourSynth API-4 core: the part the plugin and the client use,
-// from the interface's facts. References are counted and checked at
-// freeCore, frames are fetched only once requested, a filter's error fails
-// that frame and those made from it. What ends the real core's process, and
-// rows written past their end, is logged as mtCritical "stand-in core: ...".
+// from the interface's facts. A function is called as the real core calls
+// it: its arguments checked against the signature it was registered with
+// (in the core's words), then with the user data it was registered with.
+// Every format the core has can be named and made. References are counted
+// and checked at freeCore, frames are fetched only once requested, a
+// filter's error fails that frame and those made from it. What ends the real
+// core's process, and rows written past their end, is logged as mtCritical
+// "stand-in core: ...".
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -10,14 +14,20 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "vapoursynth/vs_api.h"
 
+struct Value {
+  int64_t i;
+  double f;
+  std::string d;
+  VSNode* node;  // a reference the map holds
+};
 struct VSMap {
-  std::map<std::string, std::pair<int, std::pair<int64_t, std::string>>> keys;  // type, then an int or data
-  std::map<std::string, VSNode*> nodes;
+  std::map<std::string, std::pair<int, std::vector<Value>>> keys;  // the type and the elements of each key
   std::string error;
 };
 struct VSFrame {
@@ -40,9 +50,20 @@ struct VSFrameContext {
   std::map<std::pair<VSNode*, int>, const VSFrame*> ready;
   std::string error;
 };
+struct Argument {  // of a registered signature
+  std::string name;
+  int type;
+  bool array, optional;
+};
+struct Function {
+  VSPublicFunction create;
+  void* data;
+  std::vector<Argument> args;
+  bool any;  // takes other arguments too
+};
 struct VSPlugin {
-  std::string id;
-  std::map<std::string, VSPublicFunction> functions;  // the create functions, by name
+  std::string id, ns, path;
+  std::map<std::string, Function> functions;  // by name
 };
 struct VSCore {
   std::map<std::string, VSPlugin> plugins;  // by identifier
@@ -58,12 +79,71 @@ extern const VSAPI api;
 void Mistake(const std::string& what) {
   theCore->log.first(mtCritical, ("stand-in core: " + what).c_str(), theCore->log.second);
 }
-ptrdiff_t Stride(const VSFrame* f, int p) { return (f->width[p] + 63) / 32 * 32; }  // never just the row's bytes
-const std::pair<int64_t, std::string>* Find(const VSMap* m, const char* key, int type, int* error) {
+int RowBytes(const VSFrame* f, int p) { return f->width[p] * f->format.bytesPerSample; }
+ptrdiff_t Stride(const VSFrame* f, int p) { return (RowBytes(f, p) + 63) / 32 * 32; }  // never just the row's bytes
+const Value* Find(const VSMap* m, const char* key, int type, int index, int* error) {
   auto it = m->keys.find(key);
-  const int e = it == m->keys.end() ? peUnset : it->second.first != type ? peType : peSuccess;
+  const int e = it == m->keys.end()                                                ? peUnset
+                : it->second.first != type                                         ? peType
+                : index < 0 || index >= static_cast<int>(it->second.second.size()) ? peIndex
+                                                                                   : peSuccess;
   if (e && !error) Mistake(std::string("no error pointer for the missing ") + key);
-  return error && (*error = e), e ? nullptr : &it->second.second;
+  return error && (*error = e), e ? nullptr : &it->second.second[size_t(index)];
+}
+void FreeNode(VSNode* node);
+int Set(VSMap* m, const char* key, int type, Value v, int append) {
+  auto& slot = m->keys[key];
+  if (append == maAppend && !slot.second.empty() && slot.first != type) return 1;
+  for (const Value& old : append == maAppend ? std::vector<Value>{} : slot.second)
+    if (old.node) FreeNode(old.node);
+  if (append != maAppend) slot.second.clear();
+  return slot.first = type, slot.second.push_back(std::move(v)), 0;
+}
+// A format the core has (any sample type, depth and subsampling it allows),
+// or cfUndefined alone for a clip whose format varies; false for others.
+bool QueryFormat(VSVideoFormat* f, int family, int type, int bits, int subW, int subH) {
+  *f = VSVideoFormat{family, type, bits, bits > 16 ? 4 : bits > 8 ? 2 : 1, subW, subH, family == cfGray ? 1 : 3};
+  if (family == cfUndefined) *f = VSVideoFormat{};
+  return family == cfUndefined ? !(type | bits | subW | subH)
+                               : family >= cfGray && family <= cfYUV && subW >= 0 && subW <= 4 && subH >= 0 &&
+                                     subH <= 4 && (family == cfYUV || !(subW | subH)) &&
+                                     (type == stInteger ? bits >= 8 && bits <= 16 : bits == 16 || bits == 32);
+}
+// The real core's name of a format: Gray8, RGB30, YUV420P10, YUV444PS, ...
+std::string FormatName(const VSVideoFormat& f) {
+  const std::string bits = f.sampleType == stFloat ? f.bitsPerSample == 32 ? "S" : "H"
+                                                   : std::to_string(f.bitsPerSample * (f.colorFamily == cfRGB ? 3 : 1));
+  static const std::map<std::pair<int, int>, std::string> yuv = {{{1, 1}, "420"}, {{1, 0}, "422"}, {{0, 0}, "444"},
+                                                                 {{2, 2}, "410"}, {{2, 0}, "411"}, {{0, 1}, "440"}};
+  const auto sub = yuv.find({f.subSamplingW, f.subSamplingH});
+  return f.colorFamily == cfGray  ? "Gray" + bits
+         : f.colorFamily == cfRGB ? "RGB" + bits
+         : f.colorFamily == cfYUV
+             ? "YUV" +
+                   (sub != yuv.end()
+                        ? sub->second
+                        : "ssw" + std::to_string(f.subSamplingW) + "ssh" + std::to_string(f.subSamplingH)) +
+                   "P" + bits
+             : "Undefined";
+}
+// The arguments against the signature, as the core checks them before it
+// calls the function: the error in its words, or none.
+std::string CheckArguments(const std::string& name, const Function& f, const VSMap* in) {
+  std::set<std::string> others;
+  for (const auto& key : in->keys) others.insert(key.first);
+  for (const Argument& a : f.args) {
+    auto it = in->keys.find(a.name);
+    const std::string what = name + ": argument " + a.name;
+    if (it == in->keys.end() && !a.optional) return what + " is required";
+    if (it == in->keys.end()) continue;
+    others.erase(a.name);
+    if (it->second.first != a.type) return what + " is not of the correct type";
+    if (!a.array && it->second.second.size() > 1)
+      return what + " is not of array type but more than one value was supplied";
+  }
+  std::string list;
+  for (const std::string& key : others) list += (list.empty() ? "" : ", ") + key;
+  return f.any || list.empty() ? "" : name + ": no argument(s) named " + list;
 }
 
 VSFrame* NewFrame(const VSVideoFormat* format, int width, int height, const VSFrame* propSrc, VSCore*) {
@@ -82,7 +162,7 @@ void FreeFrame(const VSFrame* f) {
   if (--const_cast<VSFrame*>(f)->refs > 0) return;
   for (int p = 0; p < f->format.numPlanes; ++p)
     for (auto row = f->plane[p].begin(); row != f->plane[p].end(); row += Stride(f, p))
-      if (std::count(row + f->width[p], row + Stride(f, p), 0xA5) != Stride(f, p) - f->width[p])
+      if (std::count(row + RowBytes(f, p), row + Stride(f, p), 0xA5) != Stride(f, p) - RowBytes(f, p))
         Mistake("a frame's row written past its end");
   delete f;
   --liveFrames;
@@ -97,8 +177,12 @@ VSNode* NewNode(const char* name, const VSVideoInfo* vi, VSFilterGetFrame getFra
                 const VSFilterDependency*, int, void* instance, VSCore* = nullptr) {
   int64_t a = vi->fpsNum, b = vi->fpsDen;
   while (b) std::swap(a %= b, b);
-  if (vi->numFrames < 1 || vi->fpsNum < 0 || vi->fpsDen < 0 || (vi->fpsDen && a != 1) || vi->width < 0 ||
-      vi->height < 0 || (vi->width == 0) != (vi->height == 0) || mode < fmParallel || mode > fmUnordered)
+  const VSVideoFormat& f = vi->format;
+  VSVideoFormat valid;
+  if (!QueryFormat(&valid, f.colorFamily, f.sampleType, f.bitsPerSample, f.subSamplingW, f.subSamplingH) ||
+      std::memcmp(&valid, &f, sizeof f) || vi->numFrames < 1 || vi->fpsNum < 0 || vi->fpsDen < 0 ||
+      (vi->fpsDen && a != 1) || vi->width < 0 || vi->height < 0 || (vi->width == 0) != (vi->height == 0) ||
+      mode < fmParallel || mode > fmUnordered)
     return Mistake(std::string("The VSVideoInfo structure passed by ") + name + " is invalid."), nullptr;
   ++liveNodes;
   return new VSNode{{1}, *vi, name, getFrame, free, instance};
@@ -132,21 +216,53 @@ const VSFrame* Produce(VSNode* node, int n, std::string& error) {
 
 const VSPLUGINAPI pluginApi{
     [] { return VapourSynthApiVersion; },
-    [](const char* id, const char*, const char*, int, int apiVersion, int, VSPlugin* plugin) {
+    [](const char* id, const char* ns, const char*, int, int apiVersion, int, VSPlugin* plugin) {
       if (!plugin->id.empty() || apiVersion != VapourSynthApiVersion) Mistake("configPlugin");
-      return plugin->id = id, 1;
+      return plugin->id = id, plugin->ns = ns, 1;
     },
-    [](const char* name, const char*, const char*, VSPublicFunction create, void*, VSPlugin* plugin) {
+    // "name:type[:opt][:empty];...", or a last "any"
+    [](const char* name, const char* args, const char*, VSPublicFunction create, void* data, VSPlugin* plugin) {
+      static const std::map<std::string, int> types = {
+          {"int", ptInt},         {"float", ptFloat},     {"data", ptData},         {"func", ptFunction},
+          {"vnode", ptVideoNode}, {"anode", ptAudioNode}, {"vframe", ptVideoFrame}, {"aframe", ptAudioFrame}};
+      Function f{create, data, {}, false};
+      const std::string list = args;
+      for (size_t at = 0, end; at < list.size(); at = end + 1) {
+        const std::string item = list.substr(at, (end = std::min(list.find(';', at), list.size())) - at);
+        const size_t colon = item.find(':'), flags = item.find(':', colon + 1);
+        const std::string type = colon == std::string::npos ? "" : item.substr(colon + 1, flags - colon - 1);
+        const bool array = type.size() > 2 && type.compare(type.size() - 2, 2, "[]") == 0;
+        const auto known = types.find(type.substr(0, type.size() - 2 * array));
+        if (item == "any")
+          f.any = true;
+        else if (known == types.end())
+          Mistake(std::string(name) + " registered with the argument " + item);
+        else
+          f.args.push_back({item.substr(0, colon), known->second, array, item.find(":opt", colon) != item.npos});
+      }
       if (plugin->id.empty()) Mistake("registerFunction before configPlugin");
-      return plugin->functions[name] = create, 1;
+      return plugin->functions[name] = f, 1;
     }};
-void VS_CC LoadPlugin(const VSMap* in, VSMap* out, void*, VSCore* core, const VSAPI*) {
+// std.LoadPlugin: the plugin's entry point with the plugin interface (the
+// user data this function was registered with); refused where a plugin of
+// its identifier or namespace is loaded already.
+void VS_CC LoadPlugin(const VSMap* in, VSMap* out, void* pluginInterface, VSCore* core, const VSAPI*) {
   const std::string path = api.mapGetData(in, "path", 0, nullptr);
   void* library = dlopen(path.c_str(), RTLD_LAZY);
   auto init = reinterpret_cast<VSInitPlugin>(library ? dlsym(library, "VapourSynthPluginInit2") : nullptr);
   if (!init) return api.mapSetError(out, ("No entry point found in " + path).c_str());
   VSPlugin plugin;
-  init(&plugin, &pluginApi);
+  plugin.path = path;
+  init(&plugin, static_cast<const VSPLUGINAPI*>(pluginInterface));
+  for (const auto& loaded : core->plugins) {
+    const std::string from = loaded.second.path.empty() ? "" : " from " + loaded.second.path;
+    if (loaded.first == plugin.id)
+      return api.mapSetError(out, ("Plugin " + path + " already loaded (" + plugin.id + ")" + from).c_str());
+    if (loaded.second.ns == plugin.ns)
+      return api.mapSetError(out, ("Plugin load of " + path + " failed, namespace " + plugin.ns + " already populated" +
+                                   (from.empty() ? "" : " by " + loaded.second.path))
+                                      .c_str());
+  }
   core->plugins[plugin.id] = plugin;
 }
 
@@ -175,13 +291,14 @@ const VSAPI api = [] {
   a.getWritePtr = [](VSFrame* f, int p) {
     return f->refs > 1 ? Mistake("write to a shared frame"), nullptr : f->plane[p].data();
   };
-  a.getVideoFormatName = [](const VSVideoFormat* f, char* name) {
-    const char* family = f->colorFamily == cfGray ? "Gray" : f->colorFamily == cfRGB ? "RGB" : "YUV";
-    return std::sprintf(name, "%s%s", family,
-                        f->colorFamily == cfRGB    ? "24"
-                        : f->colorFamily == cfGray ? "8"
-                        : f->subSamplingW          ? f->subSamplingH ? "420P8" : "422P8"
-                                                   : "444P8");
+  a.getVideoFormatName = [](const VSVideoFormat* f, char* name) -> int {
+    return std::snprintf(name, 32, "%s", FormatName(*f).c_str()) > 0 && f->colorFamily != cfUndefined;
+  };
+  a.queryVideoFormat = [](VSVideoFormat* f, int family, int type, int bits, int subW, int subH, VSCore*) {
+    return int(QueryFormat(f, family, type, bits, subW, subH));
+  };
+  a.getVideoFormatByID = [](VSVideoFormat* f, uint32_t id, VSCore*) {
+    return int(QueryFormat(f, id >> 28, id >> 24 & 15, id >> 16 & 255, id >> 8 & 255, id & 255));
   };
   a.getFrame = [](int n, VSNode* node, char* errorMsg, int size) {
     std::string error = "Invalid frame number " + std::to_string(n) + " requested";
@@ -202,44 +319,59 @@ const VSAPI api = [] {
   a.setFilterError = [](const char* message, VSFrameContext* ctx) { ctx->error = message; };
   a.createMap = [] { return new VSMap; };
   a.freeMap = [](VSMap* m) {
-    for (auto& kv : m->nodes) FreeNode(kv.second);
+    while (!m->keys.empty()) api.mapDeleteKey(m, m->keys.begin()->first.c_str());
     delete m;
   };
   a.mapSetError = [](VSMap* m, const char* message) { m->error = message; };
   a.mapGetError = [](const VSMap* m) { return m->error.empty() ? nullptr : m->error.c_str(); };
-  a.mapDeleteKey = [](VSMap* m, const char* key) { return int(m->keys.erase(key)); };
-  a.mapGetInt = [](const VSMap* m, const char* k, int, int* e) {
-    auto v = Find(m, k, ptInt, e);
-    return v ? v->first : 0;
+  a.mapDeleteKey = [](VSMap* m, const char* key) {
+    auto it = m->keys.find(key);
+    for (const Value& v : it == m->keys.end() ? std::vector<Value>{} : it->second.second)
+      if (v.node) FreeNode(v.node);
+    return int(m->keys.erase(key));
   };
-  a.mapSetInt = [](VSMap* m, const char* k, int64_t i, int) { return m->keys[k] = {ptInt, {i, ""}}, 0; };
-  a.mapGetData = [](const VSMap* m, const char* k, int, int* e) {
-    auto v = Find(m, k, ptData, e);
-    return v ? v->second.c_str() : nullptr;
+  a.mapGetInt = [](const VSMap* m, const char* k, int index, int* e) {
+    const Value* v = Find(m, k, ptInt, index, e);
+    return v ? v->i : 0;
   };
-  a.mapGetDataSize = [](const VSMap* m, const char* k, int, int* e) {
-    auto v = Find(m, k, ptData, e);
-    return v ? int(v->second.size()) : -1;
+  a.mapSetInt = [](VSMap* m, const char* k, int64_t i, int append) { return Set(m, k, ptInt, {i, 0, "", 0}, append); };
+  a.mapSetFloat = [](VSMap* m, const char* k, double f, int append) {
+    return Set(m, k, ptFloat, {0, f, "", 0}, append);
   };
-  a.mapSetData = [](VSMap* m, const char* k, const char* d, int size, int, int) {
-    return m->keys[k] = {ptData, {0, size < 0 ? d : std::string(d, size_t(size))}}, 0;
+  a.mapGetData = [](const VSMap* m, const char* k, int index, int* e) {
+    const Value* v = Find(m, k, ptData, index, e);
+    return v ? v->d.c_str() : nullptr;
   };
-  a.mapGetNode = [](const VSMap* m, const char* k, int, int* e) {
-    auto it = m->nodes.find(k);
-    return e && (*e = it == m->nodes.end()), it == m->nodes.end() ? nullptr : (++it->second->refs, it->second);
+  a.mapGetDataSize = [](const VSMap* m, const char* k, int index, int* e) {
+    const Value* v = Find(m, k, ptData, index, e);
+    return v ? int(v->d.size()) : -1;
   };
-  a.mapConsumeNode = [](VSMap* m, const char* k, VSNode* node, int) {
-    return node ? (m->nodes.count(k) ? FreeNode(m->nodes[k]) : void(), m->nodes[k] = node, 0)
-                : (Mistake("mapConsumeNode of null"), 1);
+  a.mapSetData = [](VSMap* m, const char* k, const char* d, int size, int, int append) {
+    return Set(m, k, ptData, {0, 0, size < 0 ? d : std::string(d, size_t(size)), 0}, append);
+  };
+  a.mapGetNode = [](const VSMap* m, const char* k, int index, int* e) {
+    const Value* v = Find(m, k, ptVideoNode, index, e);
+    return v ? (++v->node->refs, v->node) : nullptr;
+  };
+  a.mapConsumeNode = [](VSMap* m, const char* k, VSNode* node, int append) {
+    return node ? Set(m, k, ptVideoNode, {0, 0, "", node}, append) : (Mistake("mapConsumeNode of null"), 1);
   };
   a.getPluginByID = [](const char* id, VSCore* core) { return core->plugins.count(id) ? &core->plugins[id] : nullptr; };
   a.invoke = [](VSPlugin* plugin, const char* name, const VSMap* args) {
     VSMap* out = new VSMap;
-    return plugin->functions.at(name)(args, out, nullptr, theCore, &api), out;
+    auto f = plugin->functions.find(name);
+    out->error = f == plugin->functions.end() ? "Function '" + std::string(name) + "' not found in " + plugin->id
+                                              : CheckArguments(name, f->second, args);
+    if (out->error.empty()) f->second.create(args, out, f->second.data, theCore, &api);
+    return out;
   };
   a.createCore = [](int) {
     theCore = new VSCore;
-    return theCore->plugins["com.vapoursynth.std"].functions["LoadPlugin"] = LoadPlugin, theCore;
+    VSPlugin& std = theCore->plugins["com.vapoursynth.std"];
+    std.id = "com.vapoursynth.std", std.ns = "std";
+    pluginApi.registerFunction("LoadPlugin", "path:data;altsearchpath:int:opt;forcens:data:opt;forceid:data:opt;", "",
+                               LoadPlugin, const_cast<VSPLUGINAPI*>(&pluginApi), &std);
+    return theCore;
   };
   a.freeCore = [](VSCore* core) {
     if (liveNodes || liveFrames)
