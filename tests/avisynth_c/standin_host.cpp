@@ -3,8 +3,10 @@
 // of May 2012, on Windows exactly its 38 exports (CMakeLists.txt), frames read
 // through the 2.6 record, a child's error not passed on, a request that ends
 // with no frame and no error a crash (reported here instead). 1: AviSynth+,
-// with plane accessors, frame properties and the child's pending error.
-// Frames are padded, start past their buffer's start and hold 0xCD.
+// with plane accessors, frame properties, the child's pending error, and
+// Prefetch, which runs a filter in the MT mode it answers. A call lacking a
+// required argument is refused; a parity comes from the filter, else its
+// child. Frames are padded, start past their buffer's start and hold 0xCD.
 // StandinFaults: clips and frames alive, and property writes to frames held
 // twice (the host's cached copy would change). One environment at a time.
 #include "avisynth_c/avs_c.h"
@@ -12,11 +14,20 @@
 #if defined(_WIN32)
 extern "C" __declspec(dllimport) void* __stdcall LoadLibraryA(const char*);
 extern "C" __declspec(dllimport) void* __stdcall GetProcAddress(void*, const char*);
+extern "C" __declspec(dllimport) unsigned long __stdcall GetCurrentThreadId();
+extern "C" __declspec(dllimport) void __stdcall Sleep(unsigned long);
 extern "C" __declspec(dllimport) void __cdecl abort(void);
+extern "C" __declspec(dllimport) size_t __cdecl strlen(const char*);
 #define API extern "C"
+long ThreadId() { return static_cast<long>(GetCurrentThreadId()); }
+void Yield() { Sleep(0); }
 #else
 #include <dlfcn.h>
+#include <pthread.h>
+#include <sched.h>
 #define API extern "C" __attribute__((visibility("default")))
+long ThreadId() { return static_cast<long>(pthread_self()); }
+void Yield() { sched_yield(); }
 #endif
 
 struct Props {
@@ -35,6 +46,22 @@ struct AvsClip {  // every clip is a filter, and a clip handle the clip itself
   AvsFilterInfo fi;
   long refs;
   char error[256];
+  AvsApplyFunc apply;  // the call that made the filter, with its arguments (Prefetch repeats it)
+  void* data;
+  AvsValue args[16];
+  int argCount;
+  struct Prefetcher* prefetcher;  // a clip of Prefetch's
+};
+// Prefetch's two threads, as the filter's MT mode has them (no answer:
+// MULTI_INSTANCE): frame n to instance n % 2, the second made by the same
+// call (MULTI_INSTANCE), or both to the one instance, one request at a time
+// (SERIALIZED), or two at once (NICE_FILTER: the other thread's request is
+// made whole at each call the first makes into the host, where a second
+// thread could come in).
+struct Prefetcher {
+  AvsClip* lane[2];
+  int mode;
+  long busy;
 };
 namespace {
 struct Function {
@@ -45,6 +72,11 @@ struct Function {
 int functionCount;
 char envError[256], *saved;  // saved strings, each after a link to the one before
 long liveClips, liveFrames, misuses;
+struct {
+  long thread;  // the thread whose request on a NICE_FILTER filter lets the other one in
+  AvsClip* clip;
+  int other;  // the other request's frame
+} nice;
 long Add(long* v, long d) { return __atomic_add_fetch(v, d, __ATOMIC_ACQ_REL); }
 bool Same(const char* a, const char* b) {  // ASCII case aside; b may end at a ']'
   while (*a && (*a | 0x20) == (*b | 0x20)) ++a, ++b;
@@ -59,9 +91,14 @@ const char* Copy(char (&to)[size], const char* from) {
 AvsValue Error(const char* m) { return AvsErrorValue(Copy(envError, m)); }
 Frame* Of(const void* f) { return static_cast<Frame*>(const_cast<void*>(f)); }
 int Padded(int bytes, int align) { return (bytes + align - 1) / align * align + align; }
+void Interleave();
 }  // namespace
+API AvsVideoFrame* AVSC_CC avs_get_frame(AvsClip* c, int n);
+API void AVSC_CC avs_release_value(AvsValue v);
+API const char* AVSC_CC avs_save_string(AvsEnv*, const char* s, int length);
 
 API AvsVideoFrame* AVSC_CC avs_new_video_frame_a(AvsEnv*, const AvsVideoInfo* vi, int align) {
+  Interleave();
   align = align > 16 ? align : 16;
   const int type = vi->pixelType, planar = type < 0, subW = planar && !(type & 3), subH = planar && !(type & 0x300);
   Frame* fr = static_cast<Frame*>(memset(malloc(sizeof(Frame)), 0, sizeof(Frame)));
@@ -77,10 +114,14 @@ API AvsVideoFrame* AVSC_CC avs_new_video_frame_a(AvsEnv*, const AvsVideoInfo* vi
   return Add(&liveFrames, 1), &f;
 }
 API void AVSC_CC avs_release_video_frame(AvsVideoFrame* f) {
+  Interleave();
   if (f && Add((long*)&f->refcount, -1) == 0) free(Of(f)->block), free(f), Add(&liveFrames, -1);
 }
-API AvsVideoFrame* AVSC_CC avs_copy_video_frame(AvsVideoFrame* f) { return Add((long*)&f->refcount, 1), f; }
+API AvsVideoFrame* AVSC_CC avs_copy_video_frame(AvsVideoFrame* f) {
+  return Interleave(), Add((long*)&f->refcount, 1), f;
+}
 API int AVSC_CC avs_make_writable(AvsEnv* e, AvsVideoFrame** pf) {
+  Interleave();
   if ((*pf)->refcount == 1) return 0;
   Frame* fr = Of(avs_new_video_frame_a(e, &Of(*pf)->vi, (*pf)->offset));  // the same geometry
   memcpy(fr->vfb.data, (*pf)->vfb->data, fr->vfb.dataSize);
@@ -99,18 +140,41 @@ API void AVSC_CC avs_release_clip(AvsClip* c) {
   if (Add(&c->refs, -1) != 0) return;
   if (c->fi.freeFilter) c->fi.freeFilter(&c->fi);
   if (c->fi.child) avs_release_clip(c->fi.child);
+  for (int i = 0; i < c->argCount; ++i) avs_release_value(c->args[i]);
   free(c), Add(&liveClips, -1);
 }
 API AvsClip* AVSC_CC avs_take_clip(AvsValue v, AvsEnv*) {
   return Add(&((AvsClip*)v.d.clip)->refs, 1), (AvsClip*)v.d.clip;
 }
 API void AVSC_CC avs_set_to_clip(AvsValue* v, AvsClip* c) { *v = AvsValue{'c', 0, {c}}, Add(&c->refs, 1); }
-API void AVSC_CC avs_release_value(AvsValue v) { v.type == 'c' ? avs_release_clip((AvsClip*)v.d.clip) : void(); }
+API void AVSC_CC avs_release_value(AvsValue v) {
+  if (v.type == 'c') avs_release_clip((AvsClip*)v.d.clip);
+}
 API const AvsVideoInfo* AVSC_CC avs_get_video_info(AvsClip* c) { return &c->fi.vi; }
-API const char* AVSC_CC avs_clip_get_error(AvsClip* c) { return c->error[0] ? c->error : nullptr; }
+API const char* AVSC_CC avs_clip_get_error(AvsClip* c) { return Interleave(), c->error[0] ? c->error : nullptr; }
+API int AVSC_CC avs_get_parity(AvsClip* c, int n) {
+  return c->fi.getParity ? c->fi.getParity(&c->fi, n)
+         : c->fi.child   ? avs_get_parity(c->fi.child, n)
+                         : (c->fi.vi.imageType & AvsItTff) != 0;
+}
+AvsVideoFrame* Prefetched(AvsClip* c, int n) {
+  Prefetcher& p = *c->prefetcher;
+  AvsClip* lane = p.lane[n & 1];
+  if (p.mode != AvsMtMultiInstance)
+    while (__atomic_exchange_n(&p.busy, 1, __ATOMIC_ACQUIRE)) Yield();
+  if (p.mode == AvsMtNiceFilter)
+    nice.clip = lane, nice.other = n ^ 1, __atomic_store_n(&nice.thread, ThreadId(), __ATOMIC_RELEASE);
+  AvsVideoFrame* f = avs_get_frame(lane, n);
+  __atomic_store_n(&nice.thread, 0, __ATOMIC_RELEASE);
+  if (!f) Copy(c->error, lane->error);
+  if (p.mode != AvsMtMultiInstance) __atomic_store_n(&p.busy, 0, __ATOMIC_RELEASE);
+  return f;
+}
 // A request: the error slot cleared, the callback (or the child's frame),
 // the error raised.
 API AvsVideoFrame* AVSC_CC avs_get_frame(AvsClip* c, int n) {
+  Interleave();
+  if (c->prefetcher) return Prefetched(c, n);
   AvsFilterInfo& fi = c->fi;
   fi.error = nullptr, c->error[0] = 0;
   AvsVideoFrame* f = fi.getFrame ? fi.getFrame(&fi, n) : fi.child ? avs_get_frame(fi.child, n) : nullptr;
@@ -140,12 +204,44 @@ AvsValue LoadCPlugin(AvsEnv* e, const char* path) {
   AvsValue v{STANDIN_PLUS ? 'b' : 's', 0, {const_cast<char*>(text)}};  // AviSynth+ answers true
   return text ? (STANDIN_PLUS ? v.d.boolean = 1 : 0, v) : Error("Unable to load C Plugin");
 }
+// The call that made a filter, kept with it (its clips held, its strings
+// saved): a host makes such a filter again for each Prefetch thread.
+void Remember(AvsClip* c, const Function& f, AvsEnv* e, const AvsValue* args, int count) {
+  if (c->apply) return;  // a clip passed through
+  c->apply = f.apply, c->data = f.data, c->argCount = count;
+  for (int i = 0; i < count; ++i) {
+    c->args[i] = args[i];
+    if (args[i].type == 'c') Add(&static_cast<AvsClip*>(args[i].d.clip)->refs, 1);
+    if (args[i].type == 's') c->args[i].d.string = avs_save_string(e, args[i].d.string, -1);
+  }
+}
+void AVSC_CC FreePrefetcher(AvsFilterInfo* fi) {
+  Prefetcher* p = static_cast<Prefetcher*>(fi->userData);
+  if (p->lane[1] != p->lane[0]) avs_release_clip(p->lane[1]);
+  free(p);
+}
+AvsValue Prefetch(AvsEnv* e, AvsClip* clip) {
+  AvsFilterInfo* fi;
+  AvsClip* c = avs_new_c_filter(e, &fi, AvsValue{'c', 0, {clip}}, 1);
+  Prefetcher* p = static_cast<Prefetcher*>(malloc(sizeof(Prefetcher)));
+  const int mode = clip->fi.setCacheHints ? clip->fi.setCacheHints(&clip->fi, AvsCacheGetMtMode, 0) : 0;
+  *p = Prefetcher{{clip, clip}, mode ? mode : AvsMtMultiInstance, 0};
+  const AvsValue again = p->mode == AvsMtMultiInstance && clip->apply
+                             ? clip->apply(e, AvsValue{'a', short(clip->argCount), {clip->args}}, clip->data)
+                             : AvsValue{};
+  if (again.type == 'c') p->lane[1] = static_cast<AvsClip*>(again.d.clip);
+  c->prefetcher = p, fi->userData = p, fi->freeFilter = FreePrefetcher;
+  AvsValue v;
+  return avs_set_to_clip(&v, c), avs_release_clip(c), v;
+}
 // Positional arguments fill the parameters in order, named ones theirs; each
-// of its parameter's type, or the call is refused.
+// of its parameter's type, and every one without a name given, or the call
+// is refused.
 API AvsValue AVSC_CC avs_invoke(AvsEnv* e, const char* name, AvsValue args, const char** argNames) {
   const int given = args.type == 'a' ? args.arraySize : 1;
   const AvsValue* list = args.type == 'a' ? args.d.array : &args;
   if (Same(name, "LoadCPlugin") && given == 1 && list[0].type == 's') return LoadCPlugin(e, list[0].d.string);
+  if (STANDIN_PLUS && Same(name, "Prefetch") && list[0].type == 'c') return Prefetch(e, (AvsClip*)list[0].d.clip);
   AvsValue bound[16];
   AvsFilterInfo* fi;
   if (AvsClip* blank = Same(name, "BlankClip") ? avs_new_c_filter(e, &fi, AvsValue{}, 0) : nullptr)
@@ -167,7 +263,11 @@ API AvsValue AVSC_CC avs_invoke(AvsEnv* e, const char* name, AvsValue args, cons
       if (at >= count || list[i].type != *types[at]) return Error("Invalid arguments to function");
       bound[at] = list[i];
     }
-    return f->apply(e, AvsValue{'a', static_cast<short>(count), {bound}}, f->data);
+    for (int i = 0; i < count; ++i)
+      if (!names[i] && bound[i].type == 'v') return Error("Invalid arguments to function");
+    const AvsValue made = f->apply(e, AvsValue{'a', static_cast<short>(count), {bound}}, f->data);
+    if (made.type == 'c') Remember(static_cast<AvsClip*>(made.d.clip), *f, e, bound, count);
+    return made;
   }
   return Error("There is no function named that");
 }
@@ -177,19 +277,34 @@ API void AVSC_CC avs_delete_script_environment(AvsEnv*) {
   for (char* s = saved; s != nullptr; saved = s) s = *reinterpret_cast<char**>(saved), free(saved);
 }
 API const char* AVSC_CC avs_save_string(AvsEnv*, const char* s, int length) {
+  if (length < 0) length = static_cast<int>(strlen(s));  // to the end, as the host's SaveString takes -1
   char* block = static_cast<char*>(malloc(sizeof(char*) + length + 1));
   *reinterpret_cast<char**>(block) = saved, saved = block, block += sizeof(char*);
   return memcpy(block, s, length), block[length] = 0, block;
 }
 API int StandinFaults() { return static_cast<int>(liveClips + liveFrames + misuses); }
+namespace {
+// At a call into the host from a request on a NICE_FILTER filter: the other
+// request, made whole there (and dropped) before the call goes on.
+void Interleave() {
+  if (__atomic_load_n(&nice.thread, __ATOMIC_ACQUIRE) != ThreadId()) return;
+  __atomic_store_n(&nice.thread, 0, __ATOMIC_RELEASE);
+  avs_release_video_frame(avs_get_frame(nice.clip, nice.other));
+  __atomic_store_n(&nice.thread, ThreadId(), __ATOMIC_RELEASE);
+}
+}  // namespace
 API void StandinUnused() { abort(); }
 
 #if STANDIN_PLUS
-API int AVSC_CC avs_get_pitch_p(const AvsVideoFrame* f, int p) { return AvsPitch(AvsApi{}, f, p); }
-API const uint8_t* AVSC_CC avs_get_read_ptr_p(const AvsVideoFrame* f, int p) { return AvsReadPtr(AvsApi{}, f, p); }
-API uint8_t* AVSC_CC avs_get_write_ptr_p(const AvsVideoFrame* f, int p) { return AvsWritePtr(AvsApi{}, &Of(f)->f, p); }
+API int AVSC_CC avs_get_pitch_p(const AvsVideoFrame* f, int p) { return Interleave(), AvsPitch(AvsApi{}, f, p); }
+API const uint8_t* AVSC_CC avs_get_read_ptr_p(const AvsVideoFrame* f, int p) {
+  return Interleave(), AvsReadPtr(AvsApi{}, f, p);
+}
+API uint8_t* AVSC_CC avs_get_write_ptr_p(const AvsVideoFrame* f, int p) {
+  return Interleave(), AvsWritePtr(AvsApi{}, &Of(f)->f, p);
+}
 API AvsMap* AVSC_CC avs_get_frame_props_rw(AvsEnv*, AvsVideoFrame* f) {
-  return Add(&misuses, f->refcount != 1), (AvsMap*)&Of(f)->props;
+  return Interleave(), Add(&misuses, f->refcount != 1), (AvsMap*)&Of(f)->props;
 }
 API const AvsMap* AVSC_CC avs_get_frame_props_ro(AvsEnv*, const AvsVideoFrame* f) { return (AvsMap*)&Of(f)->props; }
 int Key(const Props* p, const char* key) {
@@ -203,12 +318,14 @@ API int64_t AVSC_CC avs_prop_get_int(AvsEnv*, const AvsMap* map, const char* key
   return *error = i == p->count, *error ? 0 : p->values[i];
 }
 API int AVSC_CC avs_prop_set_int(AvsEnv*, AvsMap* map, const char* key, int64_t value, int) {
+  Interleave();
   Props* p = (Props*)map;
   const int i = Key(p, key);
   if (i == 8) return 1;
   return Copy(p->keys[i], key), p->count += i == p->count, p->values[i] = value, 0;
 }
 API AvsVideoFrame* AVSC_CC avs_new_video_frame_p(AvsEnv* e, const AvsVideoInfo* vi, const AvsVideoFrame* src) {
+  Interleave();
   AvsVideoFrame* f = avs_new_video_frame_a(e, vi, 16);
   return Of(f)->props = Of(src)->props, f;
 }

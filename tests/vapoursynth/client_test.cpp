@@ -284,8 +284,6 @@ TEST(VapourSynthCore, RefusesWhatTheRealCoreRefuses) {
        "ZEMIVTC: argument clip is required"},
       {ZEMIVTC_VS_PLUGIN, nullptr, "ZEMIVTC", [](VSMap* m) { vs->mapSetFloat(m, "tff", 1, maReplace); },
        "ZEMIVTC: argument tff is not of the correct type"},
-      {ZEMIVTC_VS_PLUGIN, nullptr, "ZEMIVTC", [](VSMap* m) { vs->mapSetInt(m, "zemFile", 1, maReplace); },
-       "ZEMIVTC: argument zemFile is not of the correct type"},
       {ZEMIVTC_VS_PLUGIN, nullptr, "ZEMIVTC",
        [](VSMap* m) { vs->mapSetData(m, "zemFile", "plan", -1, dtUtf8, maAppend); },
        "ZEMIVTC: argument zemFile is not of array type but more than one value was supplied"},

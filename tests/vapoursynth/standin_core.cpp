@@ -1,12 +1,11 @@
 // A stand-in VapourSynth API-4 core: the part the plugin and the client use,
-// from the interface's facts. A function is called as the real core calls
-// it: its arguments checked against the signature it was registered with
-// (in the core's words), then with the user data it was registered with.
-// Every format the core has can be named and made. References are counted
-// and checked at freeCore, frames are fetched only once requested, a
-// filter's error fails that frame and those made from it. What ends the real
-// core's process, and rows written past their end, is logged as mtCritical
-// "stand-in core: ...".
+// from the interface's facts. Functions are called as the real core calls
+// them: the arguments checked against the registered signature (refused in
+// the core's words), then with the registered user data. Every format the
+// core has can be named and made. References are counted and checked at
+// freeCore, frames are fetched only once requested, a filter's error fails
+// that frame and those made from it. What ends the real core's process, and
+// rows written past their end, is logged as mtCritical "stand-in core: ...".
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -15,16 +14,16 @@
 #include <cstring>
 #include <map>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "vapoursynth/vs_api.h"
 
-struct Value {
+struct Value {  // an int or a float's type alone, data, or a node the map holds a reference to
   int64_t i;
-  double f;
   std::string d;
-  VSNode* node;  // a reference the map holds
+  VSNode* node;
 };
 struct VSMap {
   std::map<std::string, std::pair<int, std::vector<Value>>> keys;  // the type and the elements of each key
@@ -50,16 +49,10 @@ struct VSFrameContext {
   std::map<std::pair<VSNode*, int>, const VSFrame*> ready;
   std::string error;
 };
-struct Argument {  // of a registered signature
-  std::string name;
-  int type;
-  bool array, optional;
-};
 struct Function {
   VSPublicFunction create;
   void* data;
-  std::vector<Argument> args;
-  bool any;  // takes other arguments too
+  std::string args;  // "name:type[:opt][:empty];...", a last "any" passing any others
 };
 struct VSPlugin {
   std::string id, ns, path;
@@ -83,10 +76,8 @@ int RowBytes(const VSFrame* f, int p) { return f->width[p] * f->format.bytesPerS
 ptrdiff_t Stride(const VSFrame* f, int p) { return (RowBytes(f, p) + 63) / 32 * 32; }  // never just the row's bytes
 const Value* Find(const VSMap* m, const char* key, int type, int index, int* error) {
   auto it = m->keys.find(key);
-  const int e = it == m->keys.end()                                                ? peUnset
-                : it->second.first != type                                         ? peType
-                : index < 0 || index >= static_cast<int>(it->second.second.size()) ? peIndex
-                                                                                   : peSuccess;
+  int e = it == m->keys.end() ? peUnset : it->second.first != type ? peType : peSuccess;
+  if (!e && (index < 0 || size_t(index) >= it->second.second.size())) e = peIndex;
   if (e && !error) Mistake(std::string("no error pointer for the missing ") + key);
   return error && (*error = e), e ? nullptr : &it->second.second[size_t(index)];
 }
@@ -94,9 +85,10 @@ void FreeNode(VSNode* node);
 int Set(VSMap* m, const char* key, int type, Value v, int append) {
   auto& slot = m->keys[key];
   if (append == maAppend && !slot.second.empty() && slot.first != type) return 1;
-  for (const Value& old : append == maAppend ? std::vector<Value>{} : slot.second)
-    if (old.node) FreeNode(old.node);
-  if (append != maAppend) slot.second.clear();
+  while (append != maAppend && !slot.second.empty()) {
+    if (slot.second.back().node) FreeNode(slot.second.back().node);
+    slot.second.pop_back();
+  }
   return slot.first = type, slot.second.push_back(std::move(v)), 0;
 }
 // A format the core has (any sample type, depth and subsampling it allows),
@@ -111,39 +103,40 @@ bool QueryFormat(VSVideoFormat* f, int family, int type, int bits, int subW, int
 }
 // The real core's name of a format: Gray8, RGB30, YUV420P10, YUV444PS, ...
 std::string FormatName(const VSVideoFormat& f) {
-  const std::string bits = f.sampleType == stFloat ? f.bitsPerSample == 32 ? "S" : "H"
-                                                   : std::to_string(f.bitsPerSample * (f.colorFamily == cfRGB ? 3 : 1));
-  static const std::map<std::pair<int, int>, std::string> yuv = {{{1, 1}, "420"}, {{1, 0}, "422"}, {{0, 0}, "444"},
-                                                                 {{2, 2}, "410"}, {{2, 0}, "411"}, {{0, 1}, "440"}};
-  const auto sub = yuv.find({f.subSamplingW, f.subSamplingH});
-  return f.colorFamily == cfGray  ? "Gray" + bits
-         : f.colorFamily == cfRGB ? "RGB" + bits
-         : f.colorFamily == cfYUV
-             ? "YUV" +
-                   (sub != yuv.end()
-                        ? sub->second
-                        : "ssw" + std::to_string(f.subSamplingW) + "ssh" + std::to_string(f.subSamplingH)) +
-                   "P" + bits
-             : "Undefined";
+  static const char* const families[] = {"Undefined", "Gray", "RGB", "YUV"};
+  static const char* const yuv[3][3] = {{"444", "440", ""}, {"422", "420", ""}, {"411", "", "410"}};
+  const int w = f.subSamplingW, h = f.subSamplingH;
+  const std::string sub =
+      w < 3 && h < 3 && *yuv[w][h] ? yuv[w][h] : "ssw" + std::to_string(w) + "ssh" + std::to_string(h);
+  return families[f.colorFamily] + (f.colorFamily == cfYUV ? sub + "P" : "") +
+         (f.sampleType == stFloat ? f.bitsPerSample == 32 ? "S" : "H"
+          : f.colorFamily         ? std::to_string(f.bitsPerSample * (f.colorFamily == cfRGB ? 3 : 1))
+                                  : "");
 }
 // The arguments against the signature, as the core checks them before it
-// calls the function: the error in its words, or none.
-std::string CheckArguments(const std::string& name, const Function& f, const VSMap* in) {
+// calls the function: the refusal in its words, or none.
+std::string CheckArguments(const std::string& name, const std::string& signature, const VSMap* in) {
+  static const std::string types[] = {"int", "float", "data", "func", "vnode", "anode", "vframe", "aframe"};
   std::set<std::string> others;
   for (const auto& key : in->keys) others.insert(key.first);
-  for (const Argument& a : f.args) {
-    auto it = in->keys.find(a.name);
-    const std::string what = name + ": argument " + a.name;
-    if (it == in->keys.end() && !a.optional) return what + " is required";
-    if (it == in->keys.end()) continue;
-    others.erase(a.name);
-    if (it->second.first != a.type) return what + " is not of the correct type";
-    if (!a.array && it->second.second.size() > 1)
+  std::istringstream list(signature);
+  for (std::string item, arg, type; std::getline(list, item, ';');) {
+    std::istringstream parts(item);
+    std::getline(std::getline(parts, arg, ':'), type, ':');
+    const bool array = type.size() > 2 && type.substr(type.size() - 2) == "[]";
+    const int want = ptInt + int(std::find(types, types + 8, type.substr(0, type.size() - 2 * array)) - types);
+    const auto given = in->keys.find(arg);
+    const std::string what = name + ": argument " + arg;
+    if (item == "any") others.clear();
+    if (item == "any" || (given == in->keys.end() && item.find(":opt") != item.npos)) continue;
+    if (given == in->keys.end()) return what + " is required";
+    if (others.erase(arg), given->second.first != want) return what + " is not of the correct type";
+    if (!array && given->second.second.size() > 1)
       return what + " is not of array type but more than one value was supplied";
   }
-  std::string list;
-  for (const std::string& key : others) list += (list.empty() ? "" : ", ") + key;
-  return f.any || list.empty() ? "" : name + ": no argument(s) named " + list;
+  std::string named;
+  for (const std::string& key : others) named += (named.empty() ? "" : ", ") + key;
+  return named.empty() ? "" : name + ": no argument(s) named " + named;
 }
 
 VSFrame* NewFrame(const VSVideoFormat* format, int width, int height, const VSFrame* propSrc, VSCore*) {
@@ -220,28 +213,9 @@ const VSPLUGINAPI pluginApi{
       if (!plugin->id.empty() || apiVersion != VapourSynthApiVersion) Mistake("configPlugin");
       return plugin->id = id, plugin->ns = ns, 1;
     },
-    // "name:type[:opt][:empty];...", or a last "any"
     [](const char* name, const char* args, const char*, VSPublicFunction create, void* data, VSPlugin* plugin) {
-      static const std::map<std::string, int> types = {
-          {"int", ptInt},         {"float", ptFloat},     {"data", ptData},         {"func", ptFunction},
-          {"vnode", ptVideoNode}, {"anode", ptAudioNode}, {"vframe", ptVideoFrame}, {"aframe", ptAudioFrame}};
-      Function f{create, data, {}, false};
-      const std::string list = args;
-      for (size_t at = 0, end; at < list.size(); at = end + 1) {
-        const std::string item = list.substr(at, (end = std::min(list.find(';', at), list.size())) - at);
-        const size_t colon = item.find(':'), flags = item.find(':', colon + 1);
-        const std::string type = colon == std::string::npos ? "" : item.substr(colon + 1, flags - colon - 1);
-        const bool array = type.size() > 2 && type.compare(type.size() - 2, 2, "[]") == 0;
-        const auto known = types.find(type.substr(0, type.size() - 2 * array));
-        if (item == "any")
-          f.any = true;
-        else if (known == types.end())
-          Mistake(std::string(name) + " registered with the argument " + item);
-        else
-          f.args.push_back({item.substr(0, colon), known->second, array, item.find(":opt", colon) != item.npos});
-      }
       if (plugin->id.empty()) Mistake("registerFunction before configPlugin");
-      return plugin->functions[name] = f, 1;
+      return plugin->functions[name] = Function{create, data, args}, 1;
     }};
 // std.LoadPlugin: the plugin's entry point with the plugin interface (the
 // user data this function was registered with); refused where a plugin of
@@ -255,13 +229,11 @@ void VS_CC LoadPlugin(const VSMap* in, VSMap* out, void* pluginInterface, VSCore
   plugin.path = path;
   init(&plugin, static_cast<const VSPLUGINAPI*>(pluginInterface));
   for (const auto& loaded : core->plugins) {
-    const std::string from = loaded.second.path.empty() ? "" : " from " + loaded.second.path;
     if (loaded.first == plugin.id)
-      return api.mapSetError(out, ("Plugin " + path + " already loaded (" + plugin.id + ")" + from).c_str());
+      return api.mapSetError(out, ("Plugin " + path + " already loaded (" + plugin.id + ")").c_str());
     if (loaded.second.ns == plugin.ns)
-      return api.mapSetError(out, ("Plugin load of " + path + " failed, namespace " + plugin.ns + " already populated" +
-                                   (from.empty() ? "" : " by " + loaded.second.path))
-                                      .c_str());
+      return api.mapSetError(
+          out, ("Plugin load of " + path + " failed, namespace " + plugin.ns + " already populated").c_str());
   }
   core->plugins[plugin.id] = plugin;
 }
@@ -334,10 +306,8 @@ const VSAPI api = [] {
     const Value* v = Find(m, k, ptInt, index, e);
     return v ? v->i : 0;
   };
-  a.mapSetInt = [](VSMap* m, const char* k, int64_t i, int append) { return Set(m, k, ptInt, {i, 0, "", 0}, append); };
-  a.mapSetFloat = [](VSMap* m, const char* k, double f, int append) {
-    return Set(m, k, ptFloat, {0, f, "", 0}, append);
-  };
+  a.mapSetInt = [](VSMap* m, const char* k, int64_t i, int append) { return Set(m, k, ptInt, {i, "", 0}, append); };
+  a.mapSetFloat = [](VSMap* m, const char* k, double, int append) { return Set(m, k, ptFloat, {0, "", 0}, append); };
   a.mapGetData = [](const VSMap* m, const char* k, int index, int* e) {
     const Value* v = Find(m, k, ptData, index, e);
     return v ? v->d.c_str() : nullptr;
@@ -347,30 +317,29 @@ const VSAPI api = [] {
     return v ? int(v->d.size()) : -1;
   };
   a.mapSetData = [](VSMap* m, const char* k, const char* d, int size, int, int append) {
-    return Set(m, k, ptData, {0, 0, size < 0 ? d : std::string(d, size_t(size)), 0}, append);
+    return Set(m, k, ptData, {0, size < 0 ? d : std::string(d, size_t(size)), 0}, append);
   };
   a.mapGetNode = [](const VSMap* m, const char* k, int index, int* e) {
     const Value* v = Find(m, k, ptVideoNode, index, e);
     return v ? (++v->node->refs, v->node) : nullptr;
   };
   a.mapConsumeNode = [](VSMap* m, const char* k, VSNode* node, int append) {
-    return node ? Set(m, k, ptVideoNode, {0, 0, "", node}, append) : (Mistake("mapConsumeNode of null"), 1);
+    return node ? Set(m, k, ptVideoNode, {0, "", node}, append) : (Mistake("mapConsumeNode of null"), 1);
   };
   a.getPluginByID = [](const char* id, VSCore* core) { return core->plugins.count(id) ? &core->plugins[id] : nullptr; };
   a.invoke = [](VSPlugin* plugin, const char* name, const VSMap* args) {
     VSMap* out = new VSMap;
     auto f = plugin->functions.find(name);
     out->error = f == plugin->functions.end() ? "Function '" + std::string(name) + "' not found in " + plugin->id
-                                              : CheckArguments(name, f->second, args);
+                                              : CheckArguments(name, f->second.args, args);
     if (out->error.empty()) f->second.create(args, out, f->second.data, theCore, &api);
     return out;
   };
   a.createCore = [](int) {
     theCore = new VSCore;
-    VSPlugin& std = theCore->plugins["com.vapoursynth.std"];
-    std.id = "com.vapoursynth.std", std.ns = "std";
-    pluginApi.registerFunction("LoadPlugin", "path:data;altsearchpath:int:opt;forcens:data:opt;forceid:data:opt;", "",
-                               LoadPlugin, const_cast<VSPLUGINAPI*>(&pluginApi), &std);
+    VSPlugin& std = theCore->plugins["com.vapoursynth.std"] = {"com.vapoursynth.std", "std", "", {}};
+    std.functions["LoadPlugin"] = {LoadPlugin, const_cast<VSPLUGINAPI*>(&pluginApi),
+                                   "path:data;altsearchpath:int:opt;forcens:data:opt;forceid:data:opt;"};
     return theCore;
   };
   a.freeCore = [](VSCore* core) {
