@@ -44,6 +44,13 @@ TEST(NewVideoFrameTest, PitchIsTheRowRoundedUpToTheAlignment) {
     EXPECT_EQ(frame->GetPitch(), c.pitch);
     EXPECT_EQ(frame->GetRowSize(), c.rowSize);
     EXPECT_EQ(frame->GetHeight(), c.vi.height);
+    // A planar frame's V and U planes: half the rows and row, apart from the
+    // luma plane and each other, inside the buffer.
+    const VideoFrame& f = *frame.get();
+    const int64_t lumaEnd = f.offset + int64_t{f.pitch} * f.height, chroma = int64_t{f.pitchUV} * (f.height / 2);
+    EXPECT_EQ(f.pitchUV >= f.row_size / 2 && f.pitchUV > 0, c.vi.pixel_type == CS_YV12);
+    EXPECT_TRUE(!f.pitchUV ||
+                (f.offsetV >= lumaEnd && f.offsetU >= f.offsetV + chroma && f.offsetU + chroma <= f.vfb->data_size));
   }
 }
 
