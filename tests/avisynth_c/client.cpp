@@ -3,11 +3,11 @@
 // Wine). A source filter of its own makes noise frames; every output frame
 // must be the independent model's (tests/frame_model.h) on the packed rows of
 // convert/, with _FieldBased and the durations where the host has
-// properties, under Prefetch(2) where the host has it (the stand-in's two
-// threads, as the module's MT mode has them); the clip's parity its
-// source's; then every refusal's words (a call without its clip the host's),
-// a source frame's error, the timecodes file, a plan from a FIFO, and in the
-// stand-in nothing left alive.
+// properties, from two threads in the stand-in of AviSynth+ (which runs the
+// module in the MT mode it answers) or under Prefetch(2) in AviSynth+; the
+// clip's parity its source's; then every refusal's words (a call without its
+// clip the host's), a source frame's error, the timecodes file, a plan from a
+// FIFO, and in the stand-in nothing left alive.
 //   avs_c_client HOST_LIBRARY MODULE WORKDIR [local|global [optional]]
 #define ZEMIVTC_FRAME_MODEL_PLAIN
 #include "avisynth_c/avs_c.h"
@@ -297,18 +297,18 @@ int Main(int argc, char** argv) {
   winrt::WriteWholeFile("plan.zem", kPlan, static_cast<unsigned>(strlen(kPlan)));
   winrt::WriteWholeFile("video.zem", "2222", 4);
 
-  // Each clip: its properties, its parity and every frame. Under
-  // Prefetch(2) where the host has it (AviSynth+ and its stand-in); in the
-  // stand-in, whose two threads are the client's, every other frame from
-  // each of two threads.
+  // Each clip: its properties, its parity and every frame. In the stand-in
+  // of AviSynth+ every other frame from each of two threads, which it serves
+  // as the module's MT mode says; in AviSynth+ under Prefetch(2).
   for (const Case& c : kCases) {
     tally.group = c.want ? "refusals" : "frames";
     AvsValue v = Zem(c, -1), args[2] = {v, Int(2)};
     if (!CHECK(v.type == (c.want ? 'e' : 'c') && (!c.want || StartsWith(v.d.string, c.want))))
       Print(2, "    %dx%d %08x: want \"%s\", got \"%s\"\n", c.width, c.height, c.type, c.want,
             v.type == 'e' ? v.d.string : "");
-    AvsValue prefetched = v.type == 'c' ? host.invoke(env, "Prefetch", AvsValue{'a', 2, {args}}, nullptr) : AvsValue{};
-    const int threadCount = standin && prefetched.type == 'c' ? 2 : 1;
+    AvsValue prefetched =
+        !standin && v.type == 'c' ? host.invoke(env, "Prefetch", AvsValue{'a', 2, {args}}, nullptr) : AvsValue{};
+    const int threadCount = standin && host.propsRo ? 2 : 1;
     Check checks[2] = {{&c, nullptr, 0, threadCount, 0}, {&c, nullptr, 1, 2, 0}};
     platform::Thread* threads[2] = {};
     for (int i = 0; i < threadCount && v.type == 'c'; ++i) {

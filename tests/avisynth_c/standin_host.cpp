@@ -4,9 +4,10 @@
 // through the 2.6 record, a child's error not passed on, a request that ends
 // with no frame and no error a crash (reported here instead). 1: AviSynth+,
 // with plane accessors, frame properties, the child's pending error, and
-// Prefetch, which runs a filter in the MT mode it answers. A call lacking a
-// required argument is refused; a parity comes from the filter, else its
-// child. Frames are padded, start past their buffer's start and hold 0xCD.
+// two threads: a new filter is asked its MT mode and run in it. A call
+// lacking a required argument is refused; a parity comes from the filter,
+// else its child. Frames are padded, start past their buffer's start and
+// hold 0xCD.
 // StandinFaults: clips and frames alive, and property writes to frames held
 // twice (the host's cached copy would change). One environment at a time.
 #include "avisynth_c/avs_c.h"
@@ -17,7 +18,6 @@ extern "C" __declspec(dllimport) void* __stdcall GetProcAddress(void*, const cha
 extern "C" __declspec(dllimport) unsigned long __stdcall GetCurrentThreadId();
 extern "C" __declspec(dllimport) void __stdcall Sleep(unsigned long);
 extern "C" __declspec(dllimport) void __cdecl abort(void);
-extern "C" __declspec(dllimport) size_t __cdecl strlen(const char*);
 #define API extern "C"
 long ThreadId() { return static_cast<long>(GetCurrentThreadId()); }
 void Yield() { Sleep(0); }
@@ -46,21 +46,13 @@ struct AvsClip {  // every clip is a filter, and a clip handle the clip itself
   AvsFilterInfo fi;
   long refs;
   char error[256];
-  AvsApplyFunc apply;  // the call that made the filter, with its arguments (Prefetch repeats it)
-  void* data;
-  AvsValue args[16];
-  int argCount;
-  struct Prefetcher* prefetcher;  // a clip of Prefetch's
-};
-// Prefetch's two threads, as the filter's MT mode has them (no answer:
-// MULTI_INSTANCE): frame n to instance n % 2, the second made by the same
-// call (MULTI_INSTANCE), or both to the one instance, one request at a time
-// (SERIALIZED), or two at once (NICE_FILTER: the other thread's request is
-// made whole at each call the first makes into the host, where a second
-// thread could come in).
-struct Prefetcher {
-  AvsClip* lane[2];
-  int mode;
+  // AviSynth+ with two threads, as its MT mode has a filter made by a call
+  // run (no answer: MULTI_INSTANCE): odd frames to a twin made by the same
+  // call (MULTI_INSTANCE), or one request at a time (SERIALIZED), or two at
+  // once (NICE_FILTER: at each call the first makes into the host, where the
+  // other thread could come in, the other's request made whole).
+  int mode;  // 0: not asked
+  AvsClip* twin;
   long busy;
 };
 namespace {
@@ -94,8 +86,6 @@ int Padded(int bytes, int align) { return (bytes + align - 1) / align * align + 
 void Interleave();
 }  // namespace
 API AvsVideoFrame* AVSC_CC avs_get_frame(AvsClip* c, int n);
-API void AVSC_CC avs_release_value(AvsValue v);
-API const char* AVSC_CC avs_save_string(AvsEnv*, const char* s, int length);
 
 API AvsVideoFrame* AVSC_CC avs_new_video_frame_a(AvsEnv*, const AvsVideoInfo* vi, int align) {
   Interleave();
@@ -140,16 +130,14 @@ API void AVSC_CC avs_release_clip(AvsClip* c) {
   if (Add(&c->refs, -1) != 0) return;
   if (c->fi.freeFilter) c->fi.freeFilter(&c->fi);
   if (c->fi.child) avs_release_clip(c->fi.child);
-  for (int i = 0; i < c->argCount; ++i) avs_release_value(c->args[i]);
+  if (c->twin) avs_release_clip(c->twin);
   free(c), Add(&liveClips, -1);
 }
 API AvsClip* AVSC_CC avs_take_clip(AvsValue v, AvsEnv*) {
   return Add(&((AvsClip*)v.d.clip)->refs, 1), (AvsClip*)v.d.clip;
 }
 API void AVSC_CC avs_set_to_clip(AvsValue* v, AvsClip* c) { *v = AvsValue{'c', 0, {c}}, Add(&c->refs, 1); }
-API void AVSC_CC avs_release_value(AvsValue v) {
-  if (v.type == 'c') avs_release_clip((AvsClip*)v.d.clip);
-}
+API void AVSC_CC avs_release_value(AvsValue v) { v.type == 'c' ? avs_release_clip((AvsClip*)v.d.clip) : void(); }
 API const AvsVideoInfo* AVSC_CC avs_get_video_info(AvsClip* c) { return &c->fi.vi; }
 API const char* AVSC_CC avs_clip_get_error(AvsClip* c) { return Interleave(), c->error[0] ? c->error : nullptr; }
 API int AVSC_CC avs_get_parity(AvsClip* c, int n) {
@@ -157,31 +145,31 @@ API int AVSC_CC avs_get_parity(AvsClip* c, int n) {
          : c->fi.child   ? avs_get_parity(c->fi.child, n)
                          : (c->fi.vi.imageType & AvsItTff) != 0;
 }
-AvsVideoFrame* Prefetched(AvsClip* c, int n) {
-  Prefetcher& p = *c->prefetcher;
-  AvsClip* lane = p.lane[n & 1];
-  if (p.mode != AvsMtMultiInstance)
-    while (__atomic_exchange_n(&p.busy, 1, __ATOMIC_ACQUIRE)) Yield();
-  if (p.mode == AvsMtNiceFilter)
-    nice.clip = lane, nice.other = n ^ 1, __atomic_store_n(&nice.thread, ThreadId(), __ATOMIC_RELEASE);
-  AvsVideoFrame* f = avs_get_frame(lane, n);
-  __atomic_store_n(&nice.thread, 0, __ATOMIC_RELEASE);
-  if (!f) Copy(c->error, lane->error);
-  if (p.mode != AvsMtMultiInstance) __atomic_store_n(&p.busy, 0, __ATOMIC_RELEASE);
-  return f;
-}
-// A request: the error slot cleared, the callback (or the child's frame),
-// the error raised.
-API AvsVideoFrame* AVSC_CC avs_get_frame(AvsClip* c, int n) {
-  Interleave();
-  if (c->prefetcher) return Prefetched(c, n);
+// A request: the error slot cleared (written only when set: two threads may
+// share a child), the callback (or the child's frame), the error raised.
+AvsVideoFrame* Request(AvsClip* c, int n) {
   AvsFilterInfo& fi = c->fi;
-  fi.error = nullptr, c->error[0] = 0;
+  if (fi.error || c->error[0]) fi.error = nullptr, c->error[0] = 0;
   AvsVideoFrame* f = fi.getFrame ? fi.getFrame(&fi, n) : fi.child ? avs_get_frame(fi.child, n) : nullptr;
   const char* error = fi.getFrame ? fi.error : fi.child ? avs_clip_get_error(fi.child) : "no frames";
   if (STANDIN_PLUS && !error && fi.child) error = avs_clip_get_error(fi.child);
   if (!error && !f) error = "standin: a frame request gave no frame and no error (a crash in 2.6)";
   return error ? Copy(c->error, error), avs_release_video_frame(f), nullptr : f;
+}
+API AvsVideoFrame* AVSC_CC avs_get_frame(AvsClip* c, int n) {
+  Interleave();
+  if (c->twin && (n & 1)) {
+    AvsVideoFrame* f = avs_get_frame(c->twin, n);
+    if (!f || c->error[0]) Copy(c->error, f ? "" : c->twin->error);  // the last request's, as Request keeps it
+    return f;
+  }
+  if (c->mode == 0 || c->mode == AvsMtMultiInstance) return Request(c, n);
+  while (__atomic_exchange_n(&c->busy, 1, __ATOMIC_ACQUIRE)) Yield();
+  if (c->mode == AvsMtNiceFilter)
+    nice.clip = c, nice.other = n ^ 1, __atomic_store_n(&nice.thread, ThreadId(), __ATOMIC_RELEASE);
+  AvsVideoFrame* f = Request(c, n);
+  __atomic_store_n(&nice.thread, 0, __ATOMIC_RELEASE), __atomic_store_n(&c->busy, 0, __ATOMIC_RELEASE);
+  return f;
 }
 
 API int AVSC_CC avs_add_function(AvsEnv*, const char* name, const char* params, AvsApplyFunc apply, void* data) {
@@ -204,36 +192,6 @@ AvsValue LoadCPlugin(AvsEnv* e, const char* path) {
   AvsValue v{STANDIN_PLUS ? 'b' : 's', 0, {const_cast<char*>(text)}};  // AviSynth+ answers true
   return text ? (STANDIN_PLUS ? v.d.boolean = 1 : 0, v) : Error("Unable to load C Plugin");
 }
-// The call that made a filter, kept with it (its clips held, its strings
-// saved): a host makes such a filter again for each Prefetch thread.
-void Remember(AvsClip* c, const Function& f, AvsEnv* e, const AvsValue* args, int count) {
-  if (c->apply) return;  // a clip passed through
-  c->apply = f.apply, c->data = f.data, c->argCount = count;
-  for (int i = 0; i < count; ++i) {
-    c->args[i] = args[i];
-    if (args[i].type == 'c') Add(&static_cast<AvsClip*>(args[i].d.clip)->refs, 1);
-    if (args[i].type == 's') c->args[i].d.string = avs_save_string(e, args[i].d.string, -1);
-  }
-}
-void AVSC_CC FreePrefetcher(AvsFilterInfo* fi) {
-  Prefetcher* p = static_cast<Prefetcher*>(fi->userData);
-  if (p->lane[1] != p->lane[0]) avs_release_clip(p->lane[1]);
-  free(p);
-}
-AvsValue Prefetch(AvsEnv* e, AvsClip* clip) {
-  AvsFilterInfo* fi;
-  AvsClip* c = avs_new_c_filter(e, &fi, AvsValue{'c', 0, {clip}}, 1);
-  Prefetcher* p = static_cast<Prefetcher*>(malloc(sizeof(Prefetcher)));
-  const int mode = clip->fi.setCacheHints ? clip->fi.setCacheHints(&clip->fi, AvsCacheGetMtMode, 0) : 0;
-  *p = Prefetcher{{clip, clip}, mode ? mode : AvsMtMultiInstance, 0};
-  const AvsValue again = p->mode == AvsMtMultiInstance && clip->apply
-                             ? clip->apply(e, AvsValue{'a', short(clip->argCount), {clip->args}}, clip->data)
-                             : AvsValue{};
-  if (again.type == 'c') p->lane[1] = static_cast<AvsClip*>(again.d.clip);
-  c->prefetcher = p, fi->userData = p, fi->freeFilter = FreePrefetcher;
-  AvsValue v;
-  return avs_set_to_clip(&v, c), avs_release_clip(c), v;
-}
 // Positional arguments fill the parameters in order, named ones theirs; each
 // of its parameter's type, and every one without a name given, or the call
 // is refused.
@@ -241,7 +199,6 @@ API AvsValue AVSC_CC avs_invoke(AvsEnv* e, const char* name, AvsValue args, cons
   const int given = args.type == 'a' ? args.arraySize : 1;
   const AvsValue* list = args.type == 'a' ? args.d.array : &args;
   if (Same(name, "LoadCPlugin") && given == 1 && list[0].type == 's') return LoadCPlugin(e, list[0].d.string);
-  if (STANDIN_PLUS && Same(name, "Prefetch") && list[0].type == 'c') return Prefetch(e, (AvsClip*)list[0].d.clip);
   AvsValue bound[16];
   AvsFilterInfo* fi;
   if (AvsClip* blank = Same(name, "BlankClip") ? avs_new_c_filter(e, &fi, AvsValue{}, 0) : nullptr)
@@ -265,8 +222,14 @@ API AvsValue AVSC_CC avs_invoke(AvsEnv* e, const char* name, AvsValue args, cons
     }
     for (int i = 0; i < count; ++i)
       if (!names[i] && bound[i].type == 'v') return Error("Invalid arguments to function");
-    const AvsValue made = f->apply(e, AvsValue{'a', static_cast<short>(count), {bound}}, f->data);
-    if (made.type == 'c') Remember(static_cast<AvsClip*>(made.d.clip), *f, e, bound, count);
+    const AvsValue call{'a', static_cast<short>(count), {bound}}, made = f->apply(e, call, f->data);
+    AvsClip* c = made.type == 'c' ? static_cast<AvsClip*>(made.d.clip) : nullptr;
+    if (STANDIN_PLUS && c && !c->mode) {  // a new filter: its MT mode, as AviSynth+ asks it
+      const int mode = c->fi.setCacheHints ? c->fi.setCacheHints(&c->fi, AvsCacheGetMtMode, 0) : 0;
+      c->mode = mode ? mode : AvsMtMultiInstance;
+      const AvsValue twin = c->mode == AvsMtMultiInstance ? f->apply(e, call, f->data) : AvsValue{};
+      c->twin = twin.type == 'c' ? static_cast<AvsClip*>(twin.d.clip) : nullptr;
+    }
     return made;
   }
   return Error("There is no function named that");
@@ -277,7 +240,6 @@ API void AVSC_CC avs_delete_script_environment(AvsEnv*) {
   for (char* s = saved; s != nullptr; saved = s) s = *reinterpret_cast<char**>(saved), free(saved);
 }
 API const char* AVSC_CC avs_save_string(AvsEnv*, const char* s, int length) {
-  if (length < 0) length = static_cast<int>(strlen(s));  // to the end, as the host's SaveString takes -1
   char* block = static_cast<char*>(malloc(sizeof(char*) + length + 1));
   *reinterpret_cast<char**>(block) = saved, saved = block, block += sizeof(char*);
   return memcpy(block, s, length), block[length] = 0, block;
@@ -285,11 +247,11 @@ API const char* AVSC_CC avs_save_string(AvsEnv*, const char* s, int length) {
 API int StandinFaults() { return static_cast<int>(liveClips + liveFrames + misuses); }
 namespace {
 // At a call into the host from a request on a NICE_FILTER filter: the other
-// request, made whole there (and dropped) before the call goes on.
+// thread's request, made whole there (and dropped) before the call goes on.
 void Interleave() {
   if (__atomic_load_n(&nice.thread, __ATOMIC_ACQUIRE) != ThreadId()) return;
   __atomic_store_n(&nice.thread, 0, __ATOMIC_RELEASE);
-  avs_release_video_frame(avs_get_frame(nice.clip, nice.other));
+  avs_release_video_frame(Request(nice.clip, nice.other));
   __atomic_store_n(&nice.thread, ThreadId(), __ATOMIC_RELEASE);
 }
 }  // namespace
