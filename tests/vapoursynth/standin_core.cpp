@@ -20,13 +20,9 @@
 
 #include "vapoursynth/vs_api.h"
 
-struct Value {  // an int or a float's type alone, data, or a node the map holds a reference to
-  int64_t i;
-  std::string d;
-  VSNode* node;
-};
 struct VSMap {
-  std::map<std::string, std::pair<int, std::vector<Value>>> keys;  // the type and the elements of each key
+  std::map<std::string, std::pair<int, std::pair<int64_t, std::string>>> keys;  // type, then an int or data
+  std::map<std::string, VSNode*> nodes;
   std::string error;
 };
 struct VSFrame {
@@ -74,23 +70,13 @@ void Mistake(const std::string& what) {
 }
 int RowBytes(const VSFrame* f, int p) { return f->width[p] * f->format.bytesPerSample; }
 ptrdiff_t Stride(const VSFrame* f, int p) { return (RowBytes(f, p) + 63) / 32 * 32; }  // never just the row's bytes
-const Value* Find(const VSMap* m, const char* key, int type, int index, int* error) {
+const std::pair<int64_t, std::string>* Find(const VSMap* m, const char* key, int type, int* error) {
   auto it = m->keys.find(key);
-  int e = it == m->keys.end() ? peUnset : it->second.first != type ? peType : peSuccess;
-  if (!e && (index < 0 || size_t(index) >= it->second.second.size())) e = peIndex;
+  const int e = it == m->keys.end() ? peUnset : it->second.first != type ? peType : peSuccess;
   if (e && !error) Mistake(std::string("no error pointer for the missing ") + key);
-  return error && (*error = e), e ? nullptr : &it->second.second[size_t(index)];
+  return error && (*error = e), e ? nullptr : &it->second.second;
 }
 void FreeNode(VSNode* node);
-int Set(VSMap* m, const char* key, int type, Value v, int append) {
-  auto& slot = m->keys[key];
-  if (append == maAppend && !slot.second.empty() && slot.first != type) return 1;
-  while (append != maAppend && !slot.second.empty()) {
-    if (slot.second.back().node) FreeNode(slot.second.back().node);
-    slot.second.pop_back();
-  }
-  return slot.first = type, slot.second.push_back(std::move(v)), 0;
-}
 // A format the core has (any sample type, depth and subsampling it allows),
 // or cfUndefined alone for a clip whose format varies; false for others.
 bool QueryFormat(VSVideoFormat* f, int family, int type, int bits, int subW, int subH) {
@@ -119,20 +105,18 @@ std::string CheckArguments(const std::string& name, const std::string& signature
   static const std::string types[] = {"int", "float", "data", "func", "vnode", "anode", "vframe", "aframe"};
   std::set<std::string> others;
   for (const auto& key : in->keys) others.insert(key.first);
+  for (const auto& key : in->nodes) others.insert(key.first);
   std::istringstream list(signature);
   for (std::string item, arg, type; std::getline(list, item, ';');) {
     std::istringstream parts(item);
     std::getline(std::getline(parts, arg, ':'), type, ':');
-    const bool array = type.size() > 2 && type.substr(type.size() - 2) == "[]";
-    const int want = ptInt + int(std::find(types, types + 8, type.substr(0, type.size() - 2 * array)) - types);
     const auto given = in->keys.find(arg);
-    const std::string what = name + ": argument " + arg;
+    const int want = ptInt + int(std::find(types, types + 8, type) - types);  // in VSPropertyType's order
+    const int got = given != in->keys.end() ? given->second.first : in->nodes.count(arg) ? ptVideoNode : ptUnset;
     if (item == "any") others.clear();
-    if (item == "any" || (given == in->keys.end() && item.find(":opt") != item.npos)) continue;
-    if (given == in->keys.end()) return what + " is required";
-    if (others.erase(arg), given->second.first != want) return what + " is not of the correct type";
-    if (!array && given->second.second.size() > 1)
-      return what + " is not of array type but more than one value was supplied";
+    if (item == "any" || (got == ptUnset && item.find(":opt") != item.npos)) continue;
+    if (got == ptUnset) return name + ": argument " + arg + " is required";
+    if (others.erase(arg), got != want) return name + ": argument " + arg + " is not of the correct type";
   }
   std::string named;
   for (const std::string& key : others) named += (named.empty() ? "" : ", ") + key;
@@ -291,40 +275,38 @@ const VSAPI api = [] {
   a.setFilterError = [](const char* message, VSFrameContext* ctx) { ctx->error = message; };
   a.createMap = [] { return new VSMap; };
   a.freeMap = [](VSMap* m) {
-    while (!m->keys.empty()) api.mapDeleteKey(m, m->keys.begin()->first.c_str());
+    for (auto& kv : m->nodes) FreeNode(kv.second);
     delete m;
   };
   a.mapSetError = [](VSMap* m, const char* message) { m->error = message; };
   a.mapGetError = [](const VSMap* m) { return m->error.empty() ? nullptr : m->error.c_str(); };
   a.mapDeleteKey = [](VSMap* m, const char* key) {
-    auto it = m->keys.find(key);
-    for (const Value& v : it == m->keys.end() ? std::vector<Value>{} : it->second.second)
-      if (v.node) FreeNode(v.node);
-    return int(m->keys.erase(key));
+    return m->nodes.count(key) ? FreeNode(m->nodes[key]), int(m->nodes.erase(key)) : int(m->keys.erase(key));
   };
-  a.mapGetInt = [](const VSMap* m, const char* k, int index, int* e) {
-    const Value* v = Find(m, k, ptInt, index, e);
-    return v ? v->i : 0;
+  a.mapGetInt = [](const VSMap* m, const char* k, int, int* e) {
+    auto v = Find(m, k, ptInt, e);
+    return v ? v->first : 0;
   };
-  a.mapSetInt = [](VSMap* m, const char* k, int64_t i, int append) { return Set(m, k, ptInt, {i, "", 0}, append); };
-  a.mapSetFloat = [](VSMap* m, const char* k, double, int append) { return Set(m, k, ptFloat, {0, "", 0}, append); };
-  a.mapGetData = [](const VSMap* m, const char* k, int index, int* e) {
-    const Value* v = Find(m, k, ptData, index, e);
-    return v ? v->d.c_str() : nullptr;
+  a.mapSetInt = [](VSMap* m, const char* k, int64_t i, int) { return m->keys[k] = {ptInt, {i, ""}}, 0; };
+  a.mapSetFloat = [](VSMap* m, const char* k, double, int) { return m->keys[k] = {ptFloat, {0, ""}}, 0; };
+  a.mapGetData = [](const VSMap* m, const char* k, int, int* e) {
+    auto v = Find(m, k, ptData, e);
+    return v ? v->second.c_str() : nullptr;
   };
-  a.mapGetDataSize = [](const VSMap* m, const char* k, int index, int* e) {
-    const Value* v = Find(m, k, ptData, index, e);
-    return v ? int(v->d.size()) : -1;
+  a.mapGetDataSize = [](const VSMap* m, const char* k, int, int* e) {
+    auto v = Find(m, k, ptData, e);
+    return v ? int(v->second.size()) : -1;
   };
-  a.mapSetData = [](VSMap* m, const char* k, const char* d, int size, int, int append) {
-    return Set(m, k, ptData, {0, size < 0 ? d : std::string(d, size_t(size)), 0}, append);
+  a.mapSetData = [](VSMap* m, const char* k, const char* d, int size, int, int) {
+    return m->keys[k] = {ptData, {0, size < 0 ? d : std::string(d, size_t(size))}}, 0;
   };
-  a.mapGetNode = [](const VSMap* m, const char* k, int index, int* e) {
-    const Value* v = Find(m, k, ptVideoNode, index, e);
-    return v ? (++v->node->refs, v->node) : nullptr;
+  a.mapGetNode = [](const VSMap* m, const char* k, int, int* e) {
+    auto it = m->nodes.find(k);
+    return e && (*e = it == m->nodes.end()), it == m->nodes.end() ? nullptr : (++it->second->refs, it->second);
   };
-  a.mapConsumeNode = [](VSMap* m, const char* k, VSNode* node, int append) {
-    return node ? Set(m, k, ptVideoNode, {0, "", node}, append) : (Mistake("mapConsumeNode of null"), 1);
+  a.mapConsumeNode = [](VSMap* m, const char* k, VSNode* node, int) {
+    return node ? (m->nodes.count(k) ? FreeNode(m->nodes[k]) : void(), m->nodes[k] = node, 0)
+                : (Mistake("mapConsumeNode of null"), 1);
   };
   a.getPluginByID = [](const char* id, VSCore* core) { return core->plugins.count(id) ? &core->plugins[id] : nullptr; };
   a.invoke = [](VSPlugin* plugin, const char* name, const VSMap* args) {
