@@ -51,6 +51,9 @@ TEST(NewVideoFrameTest, PitchIsTheRowRoundedUpToTheAlignment) {
     EXPECT_EQ(f.pitchUV >= f.row_size / 2 && f.pitchUV > 0, c.vi.pixel_type == CS_YV12);
     EXPECT_TRUE(!f.pitchUV ||
                 (f.offsetV >= lumaEnd && f.offsetU >= f.offsetV + chroma && f.offsetU + chroma <= f.vfb->data_size));
+    std::memset(f.vfb->data + f.offsetV, 0x42, static_cast<size_t>(2 * chroma));
+    PVideoFrame shared = frame;  // a writable copy carries the chroma planes too
+    EXPECT_TRUE(env.MakeWritable(&shared) && (!f.pitchUV || shared->vfb->data[shared->offsetU] == 0x42));
   }
 }
 

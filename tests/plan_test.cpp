@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <fstream>
@@ -10,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "plan/frame_plan.h"
@@ -79,46 +81,34 @@ TEST(PlanFile, EverySourceIsReadWholeOrRefused) {
   std::ifstream version("/proc/version");
   const std::string some = "1001123456\n01", none, atLimit(MaxPlanSize, '1'), over(MaxPlanSize + 1, '0'),
                     wayOver(11000000, '1'), kernel(std::istreambuf_iterator<char>(version), {});
-  std::string shortFile;  // a sysfs file: a page long by its length, its text when read
-  for (const char* c : {"/sys/devices/system/cpu/online", "/sys/kernel/mm/transparent_hugepage/enabled"}) {
-    struct stat st;
-    if (stat(c, &st) == 0 && st.st_size > 0 && access(c, R_OK) == 0) shortFile = c;
-  }
-  struct Case {
-    Source source;
-    const std::string* bytes;  // the file's or what is fed; a path's own
-    const char* path;
-    PlanReadResult result;
-  };
-  std::vector<Case> cases = {{Path, &none, nullptr, PlanOpenError},
-                             {Path, &none, "/nonexistent/dir/plan.txt", PlanOpenError},
-                             {Path, &none, ZEMIVTC_BINARY_DIR, PlanOpenError},  // a folder
-                             {Path, &kernel, "/proc/version", PlanReadOk},      // its length reads 0
-                             {Path, &none, shortFile.c_str(), PlanReadError}};
+  // The source, its bytes (a path's own), the path, the result.
+  std::vector<std::tuple<Source, const std::string*, const char*, PlanReadResult>> cases = {
+      {Path, &none, nullptr, PlanOpenError},
+      {Path, &none, "/nonexistent/dir/plan.txt", PlanOpenError},
+      {Path, &none, ZEMIVTC_BINARY_DIR, PlanOpenError},                 // a folder
+      {Path, &kernel, "/proc/version", PlanReadOk},                     // its length reads 0
+      {Path, &none, "/sys/devices/system/cpu/online", PlanReadError}};  // a page by its length
   for (Source source : {File, Pipe, Fifo})
     for (const std::string* bytes : {&some, &none, &atLimit, source == File ? &over : &wayOver})
-      cases.push_back({source, bytes, nullptr, bytes->size() > MaxPlanSize ? PlanTooLong : PlanReadOk});
+      cases.emplace_back(source, bytes, nullptr, bytes->size() > MaxPlanSize ? PlanTooLong : PlanReadOk);
   signal(SIGPIPE, SIG_IGN);  // the writer of a plan too long stops at the reader's close
   const std::string file = testing::TempDir() + "zemivtc_plan_" + std::to_string(getpid());
-  for (const auto& c : cases) {
-    if (c.path && !*c.path) {
-      std::printf("no sysfs file whose reported length exceeds its contents: the short read is not tried\n");
-      continue;
-    }
-    SCOPED_TRACE(std::to_string(c.source) + " " + (c.path ? c.path : "") + ", " + std::to_string(c.bytes->size()));
+  for (const auto& [source, bytes, given, result] : cases) {
+    if (result == PlanReadError && access(given, R_OK) != 0 && std::printf("no sysfs: no short read tried\n")) continue;
+    SCOPED_TRACE(std::to_string(source) + " " + (given ? given : "") + ", " + std::to_string(bytes->size()));
     std::unique_ptr<FedPipe> fed;
     std::thread writer;
-    std::string path = c.source == Path ? (c.path ? c.path : "") : file;
-    if (c.source == File) std::ofstream(path, std::ios::binary) << *c.bytes;
-    if (c.source == Pipe) fed = std::make_unique<FedPipe>(*c.bytes), path = "/dev/fd/" + std::to_string(fed->readEnd);
-    if (c.source == Fifo) {  // opening it waits for the writer
+    std::string path = source == Path ? (given ? given : "") : file;
+    if (source == File) std::ofstream(path, std::ios::binary) << *bytes;
+    if (source == Pipe) fed = std::make_unique<FedPipe>(*bytes), path = "/dev/fd/" + std::to_string(fed->readEnd);
+    if (source == Fifo) {  // opening it waits for the writer
       ASSERT_EQ(mkfifo(path.c_str(), 0600), 0) << path << ": " << std::strerror(errno);
-      writer = std::thread([&] { std::ofstream(path, std::ios::binary) << *c.bytes; });
+      writer = std::thread([&path, bytes = bytes] { std::ofstream(path, std::ios::binary) << *bytes; });
     }
     uint8_t* data = nullptr;
     int32_t size = -1;
-    EXPECT_EQ(ReadPlanFile(c.source == Path && !c.path ? nullptr : path.c_str(), &data, &size), c.result);
-    EXPECT_TRUE(c.result != PlanReadOk || (data && std::string(data, data + size) == *c.bytes)) << size;
+    EXPECT_EQ(ReadPlanFile(source == Path && !given ? nullptr : path.c_str(), &data, &size), result);
+    EXPECT_TRUE(result != PlanReadOk || (data && std::string(data, data + size) == *bytes)) << size;
     free(data);
     if (fed) close(fed->readEnd);
     if (writer.joinable()) writer.join();

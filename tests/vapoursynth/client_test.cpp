@@ -31,16 +31,9 @@ struct Clip {
   std::vector<std::string> frames;
   int PlaneWidth(int p) const { return (p ? width >> format.subSamplingW : width) * format.bytesPerSample; }  // bytes
   int PlaneHeight(int p) const { return p ? height >> format.subSamplingH : height; }
-  Clip(uint32_t id, int w, int h)
-      : format{int(id >> 28),
-               int(id >> 24 & 15),
-               int(id >> 16 & 255),
-               int(id >> 16 & 255) / 8 + (id >> 16 & 7 ? 1 : 0),
-               int(id >> 8 & 255),
-               int(id & 255),
-               id ? id >> 28 == cfGray ? 1 : 3 : 0},
-        width(w),
-        height(h) {
+  Clip(uint32_t id, int w, int h) : width(w), height(h) {
+    const int bits = id >> 16 & 255, planes = id ? id >> 28 == cfGray ? 1 : 3 : 0;
+    format = {int(id >> 28), int(id >> 24 & 15), bits, (bits + 7) / 8, int(id >> 8 & 255), int(id & 255), planes};
     std::mt19937 rng(uint32_t(w * h));
     for (int n = 0; n < 12; ++n) {
       frames.emplace_back(size_t(PlaneWidth(0) * h + (format.numPlanes - 1) * PlaneWidth(1) * PlaneHeight(1)), '\0');

@@ -51,7 +51,7 @@ struct Function {
   std::string args;  // "name:type[:opt][:empty];...", a last "any" passing any others
 };
 struct VSPlugin {
-  std::string id, ns, path;
+  std::string id, ns;
   std::map<std::string, Function> functions;  // by name
 };
 struct VSCore {
@@ -210,7 +210,6 @@ void VS_CC LoadPlugin(const VSMap* in, VSMap* out, void* pluginInterface, VSCore
   auto init = reinterpret_cast<VSInitPlugin>(library ? dlsym(library, "VapourSynthPluginInit2") : nullptr);
   if (!init) return api.mapSetError(out, ("No entry point found in " + path).c_str());
   VSPlugin plugin;
-  plugin.path = path;
   init(&plugin, static_cast<const VSPLUGINAPI*>(pluginInterface));
   for (const auto& loaded : core->plugins) {
     if (loaded.first == plugin.id)
@@ -249,12 +248,6 @@ const VSAPI api = [] {
   };
   a.getVideoFormatName = [](const VSVideoFormat* f, char* name) -> int {
     return std::snprintf(name, 32, "%s", FormatName(*f).c_str()) > 0 && f->colorFamily != cfUndefined;
-  };
-  a.queryVideoFormat = [](VSVideoFormat* f, int family, int type, int bits, int subW, int subH, VSCore*) {
-    return int(QueryFormat(f, family, type, bits, subW, subH));
-  };
-  a.getVideoFormatByID = [](VSVideoFormat* f, uint32_t id, VSCore*) {
-    return int(QueryFormat(f, id >> 28, id >> 24 & 15, id >> 16 & 255, id >> 8 & 255, id & 255));
   };
   a.getFrame = [](int n, VSNode* node, char* errorMsg, int size) {
     std::string error = "Invalid frame number " + std::to_string(n) + " requested";
@@ -319,7 +312,7 @@ const VSAPI api = [] {
   };
   a.createCore = [](int) {
     theCore = new VSCore;
-    VSPlugin& std = theCore->plugins["com.vapoursynth.std"] = {"com.vapoursynth.std", "std", "", {}};
+    VSPlugin& std = theCore->plugins["com.vapoursynth.std"] = {"com.vapoursynth.std", "std", {}};
     std.functions["LoadPlugin"] = {LoadPlugin, const_cast<VSPLUGINAPI*>(&pluginApi),
                                    "path:data;altsearchpath:int:opt;forcens:data:opt;forceid:data:opt;"};
     return theCore;
