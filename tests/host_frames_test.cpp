@@ -25,7 +25,7 @@ TEST(NewVideoFrameTest, PitchIsTheRowRoundedUpToTheAlignment) {
   host::ScriptEnvironment env;
   struct Case {
     VideoInfo vi;
-    int align, pitch, rowSize;
+    int align, pitch, rowSize, extra = 0;  // extra pitch, added after the alignment
   } cases[] = {
       {Info(10, 4), 16, 32, 20},           // YUY2: 2 bytes a pixel
       {Info(8, 4), 16, 16, 16},            // already aligned: no padding
@@ -36,10 +36,12 @@ TEST(NewVideoFrameTest, PitchIsTheRowRoundedUpToTheAlignment) {
       {Info(5, 3, CS_BGR24), 16, 16, 15},  // 3 bytes a pixel
       {Info(5, 3, CS_BGR32), 8, 24, 20},   //
       {Info(17, 6, CS_YV12), 16, 32, 17},  // planar: the luma row
+      {Info(10, 4), 16, 44, 20, 12},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE("width " + std::to_string(c.vi.width) + " align " + std::to_string(c.align));
-    EXPECT_EQ(host::AlignedPitch(c.vi, c.align), c.pitch);
+    EXPECT_EQ(host::AlignedPitch(c.vi, c.align), c.pitch - c.extra);
+    env.SetExtraPitch(c.extra);
     PVideoFrame frame = env.NewVideoFrame(c.vi, c.align);
     EXPECT_EQ(frame->GetPitch(), c.pitch);
     EXPECT_EQ(frame->GetRowSize(), c.rowSize);
@@ -55,14 +57,6 @@ TEST(NewVideoFrameTest, PitchIsTheRowRoundedUpToTheAlignment) {
     PVideoFrame shared = frame;  // a writable copy carries the chroma planes too
     EXPECT_TRUE(env.MakeWritable(&shared) && (!f.pitchUV || shared->vfb->data[shared->offsetU] == 0x42));
   }
-}
-
-TEST(NewVideoFrameTest, ExtraPitchIsAddedAfterAlignment) {
-  host::ScriptEnvironment env;
-  env.SetExtraPitch(12);
-  PVideoFrame frame = env.NewVideoFrame(Info(10, 4), 16);
-  EXPECT_EQ(frame->GetPitch(), 44);
-  EXPECT_EQ(frame->GetRowSize(), 20);
 }
 
 TEST(NewVideoFrameTest, FrameIsWritableAlignedAndPoisonedThroughEveryRow) {

@@ -77,16 +77,6 @@ const std::pair<int64_t, std::string>* Find(const VSMap* m, const char* key, int
   return error && (*error = e), e ? nullptr : &it->second.second;
 }
 void FreeNode(VSNode* node);
-// A format the core has (any sample type, depth and subsampling it allows),
-// or cfUndefined alone for a clip whose format varies; false for others.
-bool QueryFormat(VSVideoFormat* f, int family, int type, int bits, int subW, int subH) {
-  *f = VSVideoFormat{family, type, bits, bits > 16 ? 4 : bits > 8 ? 2 : 1, subW, subH, family == cfGray ? 1 : 3};
-  if (family == cfUndefined) *f = VSVideoFormat{};
-  return family == cfUndefined ? !(type | bits | subW | subH)
-                               : family >= cfGray && family <= cfYUV && subW >= 0 && subW <= 4 && subH >= 0 &&
-                                     subH <= 4 && (family == cfYUV || !(subW | subH)) &&
-                                     (type == stInteger ? bits >= 8 && bits <= 16 : bits == 16 || bits == 32);
-}
 // The real core's name of a format: Gray8, RGB30, YUV420P10, YUV444PS, ...
 std::string FormatName(const VSVideoFormat& f) {
   static const char* const families[] = {"Undefined", "Gray", "RGB", "YUV"};
@@ -154,12 +144,8 @@ VSNode* NewNode(const char* name, const VSVideoInfo* vi, VSFilterGetFrame getFra
                 const VSFilterDependency*, int, void* instance, VSCore* = nullptr) {
   int64_t a = vi->fpsNum, b = vi->fpsDen;
   while (b) std::swap(a %= b, b);
-  const VSVideoFormat& f = vi->format;
-  VSVideoFormat valid;
-  if (!QueryFormat(&valid, f.colorFamily, f.sampleType, f.bitsPerSample, f.subSamplingW, f.subSamplingH) ||
-      std::memcmp(&valid, &f, sizeof f) || vi->numFrames < 1 || vi->fpsNum < 0 || vi->fpsDen < 0 ||
-      (vi->fpsDen && a != 1) || vi->width < 0 || vi->height < 0 || (vi->width == 0) != (vi->height == 0) ||
-      mode < fmParallel || mode > fmUnordered)
+  if (vi->numFrames < 1 || vi->fpsNum < 0 || vi->fpsDen < 0 || (vi->fpsDen && a != 1) || vi->width < 0 ||
+      vi->height < 0 || (vi->width == 0) != (vi->height == 0) || mode < fmParallel || mode > fmUnordered)
     return Mistake(std::string("The VSVideoInfo structure passed by ") + name + " is invalid."), nullptr;
   ++liveNodes;
   return new VSNode{{1}, *vi, name, getFrame, free, instance};
