@@ -23,11 +23,13 @@ namespace {
 
 using testing_support::CommandResult;
 using testing_support::ExpectRefusals;
+using testing_support::FlatClip;
 using testing_support::HaveFfmpeg;
 using testing_support::MakeTempDir;
 using testing_support::ReadAll;
 using testing_support::RunShell;
 using testing_support::WriteAll;
+using testing_support::Y4m;
 
 class PlanFootage : public testing_support::FootageSuite {};
 
@@ -127,17 +129,14 @@ TEST_F(PlanFootage, PipeAndRawInputGiveTheSamePlanAndExplainHasALinePerPosition)
 TEST(PlanCommand, EveryRefusalHasItsMessageAndStatusAndLeavesNoFileBehind) {
   const std::string dir = MakeTempDir("plan_refusals");
   ASSERT_FALSE(dir.empty());
-  auto y4m = [](const char* color, int frames, size_t cut = 0) {
-    std::string s = std::string("YUV4MPEG2 W8 H4 F30000:1001 ") + color + "\n";
-    for (int f = 0; f < frames; ++f) s += "FRAME\n" + std::string(color == std::string("C422") ? 64 : 48, '\x50');
-    return s.substr(0, s.size() - cut);
-  };
-  WriteAll(dir + "two.y4m", y4m("C422", 2));
-  WriteAll(dir + "one.y4m", y4m("C422", 1));
-  WriteAll(dir + "none.y4m", y4m("C422", 0));
-  WriteAll(dir + "cut.y4m", y4m("C422", 3, 5));
-  WriteAll(dir + "yuv420.y4m", y4m("C420jpeg H6", 2));  // 4:2:0 fields need whole chroma rows
-  WriteAll(dir + "yuv444.y4m", y4m("C444", 2));
+  const std::string cut = FlatClip(3);
+  WriteAll(dir + "two.y4m", FlatClip(2));
+  WriteAll(dir + "one.y4m", FlatClip(1));
+  WriteAll(dir + "none.y4m", FlatClip(0));
+  WriteAll(dir + "cut.y4m", cut.substr(0, cut.size() - 5));
+  WriteAll(dir + "yuv420.y4m",
+           Y4m("YUV4MPEG2 W8 H6 F30000:1001 C420jpeg", 72, 2));  // 4:2:0 fields need whole chroma rows
+  WriteAll(dir + "yuv444.y4m", Y4m("YUV4MPEG2 W8 H4 F30000:1001 C444", 96, 2));
   WriteAll(dir + "plan", "111");
   ExpectRefusals(dir, {
                           {"plan $D/yuv420.y4m", 1, "multiple of 4"},

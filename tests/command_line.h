@@ -28,13 +28,15 @@ inline void WriteAll(const std::string& path, const std::string& data) {
   std::ofstream(path, std::ios::binary) << data;
 }
 
-// A tiny 8x4 4:2:2 Y4M clip of `frames` flat frames, luma and chroma 0, 40,
-// 80, ...: enough for the commands' refusals and bookkeeping.
-inline std::string FlatClip(int frames) {
-  std::string y4m = "YUV4MPEG2 W8 H4 F30000:1001 C422\n";
-  for (int f = 0; f < frames; ++f) y4m += "FRAME\n" + std::string(64, static_cast<char>(40 * f));
+// A Y4M stream: the header, then `frames` frames of `frameBytes` bytes,
+// frame f all 40 * f.
+inline std::string Y4m(const std::string& header, int frameBytes, int frames) {
+  std::string y4m = header + "\n";
+  for (int f = 0; f < frames; ++f) y4m += "FRAME\n" + std::string(frameBytes, static_cast<char>(40 * f));
   return y4m;
 }
+// A tiny 8x4 4:2:2 clip: enough for the commands' refusals and bookkeeping.
+inline std::string FlatClip(int frames) { return Y4m("YUV4MPEG2 W8 H4 F30000:1001 C422", 64, frames); }
 
 inline bool HaveFfmpeg() { return std::system("ffmpeg -version >/dev/null 2>&1") == 0; }
 

@@ -59,12 +59,6 @@ TEST(BadInputFixture, PlanFilesOfSideBySideProcessesNeverShareAPath) {
   EXPECT_NE(std::string(buffer, static_cast<size_t>(got)), plan.path);
 }
 
-std::string Y4m(const std::string& header, int frameBytes, int frames) {
-  std::string s = header + "\n";
-  for (int f = 0; f < frames; ++f) s += "FRAME\n" + std::string(frameBytes, static_cast<char>('a' + f));
-  return s;
-}
-
 TEST(BadInputCommand, RefusalsGiveTheirMessageAndStatusAndWriteNothing) {
   const std::string dir = MakeTempDir("bad_input");
   ASSERT_FALSE(dir.empty());
