@@ -73,21 +73,19 @@ inline std::map<std::string, std::string> FilesIn(const std::string& dir) {
   return files;
 }
 
-// Runs each row in `dir`: refused with its status and message, nothing on
-// standard output, and no file of `dir` made (output, timecodes, temporary
-// files), removed or changed.
+// Runs each row in `dir`: refused as the row says, nothing on standard
+// output, no file of `dir` made (output, timecodes, temporary), removed or changed.
 inline void ExpectRefusals(const std::string& dir, const std::vector<Refusal>& rows) {
   for (const Refusal& c : rows) {
     if (c.input) WriteAll(dir + "input", c.input);
     const std::map<std::string, std::string> before = FilesIn(dir);
-    const bool plan = c.args.rfind("plan ", 0) == 0;
-    const CommandResult r = RunShell(
-        dir, "cd $D && { $Z " + (plan ? "plan -q" + c.args.substr(4) : "-q " + c.args) + "; } > $D/stdout.txt");
+    const std::string line = c.args.rfind("plan ", 0) == 0 ? "plan -q" + c.args.substr(4) : "-q " + c.args;
+    const CommandResult r = RunShell(dir, "cd $D && { $Z " + line + "; } > $D/stdout.txt");
     EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
     EXPECT_NE(r.err.find(c.message), std::string::npos) << c.args << "\n" << r.err;
     EXPECT_EQ(ReadAll(dir + "stdout.txt"), "") << c.args;
     const std::map<std::string, std::string> after = FilesIn(dir);
-    std::string changed;  // the names of the files made, changed or removed
+    std::string changed;  // the files made, changed or removed
     for (const auto& f : after) changed += before.count(f.first) && before.at(f.first) == f.second ? "" : " " + f.first;
     for (const auto& f : before) changed += after.count(f.first) ? "" : " " + f.first;
     EXPECT_EQ(changed, "") << c.args;

@@ -1,9 +1,7 @@
 // A plain model of what the filter makes of one plan entry: the weave, the
-// tables and the fixed-point sum written out the slow way, byte by byte.
-// Shared by the module tests, the C-interface client and the plan fuzzer;
-// ModelFrameRows needs no C or C++ library (the Windows client has none),
-// ModelFrame (left out where ZEMIVTC_FRAME_MODEL_PLAIN is defined) takes
-// the source as pictures.
+// tables and the fixed-point sum written out the slow way, byte by byte. For
+// the module tests, the C-interface client (ModelFrameRows alone, which needs
+// no library: ZEMIVTC_FRAME_MODEL_PLAIN) and the plan fuzzer.
 #ifndef ZEMIVTC_TESTS_FRAME_MODEL_H
 #define ZEMIVTC_TESTS_FRAME_MODEL_H
 

@@ -163,19 +163,15 @@ std::vector<PVideoFrame> NumberedFrames(int count) {
 
 TEST(MemoryClipTest, ClampsFrameNumbersAndRecordsEveryRequestAsAsked) {
   host::ScriptEnvironment env;
-  host::MemoryClip clip(Info(2, 1), NumberedFrames(3));
+  host::MemoryClip clip(Info(2, 1), NumberedFrames(3)), none(Info(2, 1), {});
   EXPECT_EQ(clip.GetFrame(1, &env)->GetReadPtr()[0], 1);
   EXPECT_EQ(clip.GetFrame(-5, &env)->GetReadPtr()[0], 0);
   EXPECT_EQ(clip.GetFrame(3, &env)->GetReadPtr()[0], 2);
   EXPECT_EQ(clip.GetFrame(1000, &env)->GetReadPtr()[0], 2);
   EXPECT_EQ(clip.requests, (std::vector<int>{1, -5, 3, 1000}));
-}
-
-TEST(MemoryClipTest, ClipWithoutFramesRefusesFrameRequests) {
-  host::ScriptEnvironment env;
-  host::MemoryClip clip(Info(2, 1), {});
-  EXPECT_EQ(ErrorOf([&] { clip.GetFrame(0, &env); }), "MemoryClip: frame 0 asked of a clip that has no frames");
-  EXPECT_EQ(ErrorOf([&] { clip.GetFrame(2, nullptr); }), "MemoryClip: frame asked of a clip that has no frames");
+  // A clip without frames refuses frame requests.
+  EXPECT_EQ(ErrorOf([&] { none.GetFrame(0, &env); }), "MemoryClip: frame 0 asked of a clip that has no frames");
+  EXPECT_EQ(ErrorOf([&] { none.GetFrame(2, nullptr); }), "MemoryClip: frame asked of a clip that has no frames");
 }
 
 TEST(MemoryClipTest, ParityAnswersGivenEntriesAndFalseElsewhere) {
@@ -212,11 +208,7 @@ TEST(MemoryClipTest, AudioIsCopiedWithSilenceOutsideTheData) {
     EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.end() - 1), c.expected);
     EXPECT_EQ(buffer.back(), 0xEE);
   }
-}
-
-TEST(MemoryClipTest, AudioWithoutDataIsSilence) {
-  host::MemoryClip clip(Info(2, 1), {});
-  clip.bytesPerAudioSample = 4;
+  clip.audio.clear(), clip.bytesPerAudioSample = 4;  // no data at all: silence
   std::vector<uint8_t> buffer(8, 0xEE);
   clip.GetAudio(buffer.data(), 0, 2, nullptr);
   EXPECT_EQ(buffer, std::vector<uint8_t>(8, 0));

@@ -72,10 +72,9 @@ TEST(Plan, OutputPropertiesChangeRateAndCountOnly) {
   EXPECT_EQ(std::memcmp(&vi, &expected, sizeof vi), 0);
 }
 
-// Each source as the front ends pass it on: a regular file read as its
-// length says, one of the kernel's that reports no length and a pipe or FIFO
-// read to their end, under one size limit; a path that cannot be opened or a
-// file that delivers less than its length, refused.
+// A regular file read as its length says, one of the kernel's that reports
+// no length and a pipe or FIFO to their end, under one size limit; a path that
+// cannot be opened or a file that delivers less than its length, refused.
 TEST(PlanFile, EverySourceIsReadWholeOrRefused) {
   enum Source { Path, File, Pipe, Fifo };
   std::ifstream version("/proc/version");

@@ -56,8 +56,7 @@ int OpenDescriptors() { return EntriesIn("/proc/self/fd"); }
 #endif
 
 struct HeapUse {
-  long blocks;
-  long bytes;
+  long blocks, bytes;
   bool operator==(const HeapUse& o) const { return blocks == o.blocks && bytes == o.bytes; }
 };
 std::ostream& operator<<(std::ostream& out, const HeapUse& h) {

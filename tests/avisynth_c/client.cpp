@@ -1,13 +1,12 @@
 // Drives a host of the C interface through its exports and checks ZEMIVTC in
 // it: the stand-in, or a real host (AviSynth+ on Linux, AviSynth 2.6.0 under
 // Wine). A source filter of its own makes noise frames; every output frame
-// must be the independent model's (tests/frame_model.h) on the packed rows of
-// convert/, with _FieldBased and the durations where the host has
-// properties, from two threads in the stand-in of AviSynth+ (which runs the
-// module in the MT mode it answers) or under Prefetch(2) in AviSynth+; the
-// clip's parity its source's; then every refusal's words (a call without its
-// clip the host's), a source frame's error, the timecodes file, a plan from a
-// FIFO, and in the stand-in nothing left alive.
+// must be the model's (tests/frame_model.h) on convert/'s packed rows, with
+// _FieldBased and the durations where the host has properties, from two
+// threads (the stand-in of AviSynth+, as the module's MT mode says) or under
+// Prefetch(2) (AviSynth+); its parity the source's; then every refusal's
+// words (a call without its clip the host's), a source frame's error, the
+// timecodes file, a plan from a FIFO, and in the stand-in nothing left alive.
 //   avs_c_client HOST_LIBRARY MODULE WORKDIR [local|global [optional]]
 #define ZEMIVTC_FRAME_MODEL_PLAIN
 #include "avisynth_c/avs_c.h"

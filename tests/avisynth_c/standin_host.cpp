@@ -3,11 +3,10 @@
 // of May 2012, on Windows exactly its 38 exports (CMakeLists.txt), frames read
 // through the 2.6 record, a child's error not passed on, a request that ends
 // with no frame and no error a crash (reported here instead). 1: AviSynth+,
-// with plane accessors, frame properties, the child's pending error, and
-// two threads: a new filter is asked its MT mode and run in it. A call
-// lacking a required argument is refused; a parity comes from the filter,
-// else its child. Frames are padded, start past their buffer's start and
-// hold 0xCD.
+// with plane accessors, frame properties, the child's pending error, and two
+// threads, in the MT mode a new filter answers. Required arguments are
+// enforced; parity is the filter's, else its child's. Frames are padded,
+// start past their buffer's start and hold 0xCD.
 // StandinFaults: clips and frames alive, and property writes to frames held
 // twice (the host's cached copy would change). One environment at a time.
 #include "avisynth_c/avs_c.h"
@@ -46,11 +45,10 @@ struct AvsClip {  // every clip is a filter, and a clip handle the clip itself
   AvsFilterInfo fi;
   long refs;
   char error[256];
-  // AviSynth+ with two threads, as its MT mode has a filter made by a call
-  // run (no answer: MULTI_INSTANCE): odd frames to a twin made by the same
-  // call (MULTI_INSTANCE), or one request at a time (SERIALIZED), or two at
-  // once (NICE_FILTER: at each call the first makes into the host, where the
-  // other thread could come in, the other's request made whole).
+  // Two threads, as the MT mode of a filter made by a call says (no answer:
+  // MULTI_INSTANCE): odd frames to a twin made by the same call, or one
+  // request at a time (SERIALIZED), or two at once (NICE_FILTER: the other
+  // thread's request made whole at each call the first makes into the host).
   int mode;  // 0: not asked
   AvsClip* twin;
   long busy;

@@ -1,11 +1,10 @@
 // A stand-in VapourSynth API-4 core: the part the plugin and the client use,
-// from the interface's facts. Functions are called as the real core calls
-// them: the arguments checked against the registered signature (refused in
-// the core's words), then with the registered user data. Every format the
-// core has can be named and made. References are counted and checked at
-// freeCore, frames are fetched only once requested, a filter's error fails
-// that frame and those made from it. What ends the real core's process, and
-// rows written past their end, is logged as mtCritical "stand-in core: ...".
+// from the interface's facts. A function's arguments are checked against its
+// signature (refused in the real core's words) before it runs with its user
+// data; every format the core has can be named and made. References are
+// counted and checked at freeCore, frames are fetched only once requested, a
+// filter's error fails that frame and those made from it. What ends the real
+// core's process, and rows written past their end, is logged as mtCritical.
 #include <dlfcn.h>
 
 #include <algorithm>
