@@ -226,7 +226,8 @@ API AvsValue AVSC_CC avs_invoke(AvsEnv* e, const char* name, AvsValue args, cons
       const int mode = c->fi.setCacheHints ? c->fi.setCacheHints(&c->fi, AvsCacheGetMtMode, 0) : 0;
       c->mode = mode ? mode : AvsMtMultiInstance;
       const AvsValue twin = c->mode == AvsMtMultiInstance ? f->apply(e, call, f->data) : AvsValue{};
-      c->twin = twin.type == 'c' ? static_cast<AvsClip*>(twin.d.clip) : nullptr;
+      if (twin.type == 'c' && twin.d.clip != c) c->twin = static_cast<AvsClip*>(twin.d.clip);
+      if (!c->twin) avs_release_value(twin);  // none, or the same clip passed through again
     }
     return made;
   }
