@@ -110,8 +110,8 @@ API AvsVideoFrame* AVSC_CC avs_copy_video_frame(AvsVideoFrame* f) {
 }
 API int AVSC_CC avs_make_writable(AvsEnv* e, AvsVideoFrame** pf) {
   Interleave();
-  if ((*pf)->refcount == 1) return 0;
-  Frame* fr = Of(avs_new_video_frame_a(e, &Of(*pf)->vi, (*pf)->offset));  // the same geometry
+  if (__atomic_load_n(&(*pf)->refcount, __ATOMIC_ACQUIRE) == 1) return 0;  // other threads may hold it too
+  Frame* fr = Of(avs_new_video_frame_a(e, &Of(*pf)->vi, (*pf)->offset));   // the same geometry
   memcpy(fr->vfb.data, (*pf)->vfb->data, fr->vfb.dataSize);
   fr->props = Of(*pf)->props;
   return avs_release_video_frame(*pf), *pf = &fr->f, 1;
