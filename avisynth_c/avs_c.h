@@ -123,7 +123,7 @@ enum : uint32_t {
 
 enum AvsImageType : int { AvsItBff = 1, AvsItTff = 2, AvsItFieldBased = 4 };
 enum AvsPlane : int { AvsPlaneDefault = 0, AvsPlaneY = 1, AvsPlaneU = 2, AvsPlaneV = 4 };
-enum : int { AvsCacheGetMtMode = 509, AvsMtMultiInstance = 2, AvsPropReplace = 0 };
+enum : int { AvsCacheGetMtMode = 509, AvsMtNiceFilter = 1, AvsMtMultiInstance = 2, AvsPropReplace = 0 };
 
 // The host functions, in two lists: X(return type, table slot, exported
 // name, parameters). The first list is imported on Windows (and must stay

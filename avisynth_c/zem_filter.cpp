@@ -185,12 +185,19 @@ AvsVideoFrame* AVSC_CC ZemGetFrame(AvsFilterInfo* fi, int n) {
   return output;
 }
 
+// A test build answers another mode (tests/avisynth_c: the stand-in host must
+// catch the wrong one).
+#if !defined(ZEMIVTC_C_MT_MODE)
+#define ZEMIVTC_C_MT_MODE AvsMtMultiInstance
+#endif
+
 int AVSC_CC ZemSetCacheHints(AvsFilterInfo*, int hints, int) {
-  // The error slots a C filter reports through are one per instance, so
-  // instances must not serve frames concurrently (no NICE_FILTER). The
-  // instances share nothing but read-only plans and the pool, so one per
-  // host thread is right, and the pool keeps the threads in bounds.
-  return hints == AvsCacheGetMtMode ? AvsMtMultiInstance : 0;
+  // The error slots a C filter reports through are one per instance, and so
+  // are its scratch frames: instances must not serve frames concurrently (no
+  // NICE_FILTER). The instances share nothing but read-only plans and the
+  // pool, so one per host thread is right, and the pool keeps the threads in
+  // bounds.
+  return hints == AvsCacheGetMtMode ? ZEMIVTC_C_MT_MODE : 0;
 }
 
 void FreeInstance(ZemInstance* z) {

@@ -88,9 +88,12 @@ VideoFrameBuffer* TakeBuffer(FrameStore& store, int bytes) {
   return found;
 }
 
-// A frame record looking into `buffer`, not yet held. Null when memory runs
-// out. Called with the store locked.
-VideoFrame* TakeFrame(FrameStore& store, VideoFrameBuffer* buffer, int offset, int pitch, int rowSize, int height) {
+// A frame record looking into `buffer`, not yet held; with a chroma pitch,
+// its V and U planes (half the rows each) follow the luma plane in that
+// order, as YV12's do. Null when memory runs out. Called with the store
+// locked.
+VideoFrame* TakeFrame(FrameStore& store, VideoFrameBuffer* buffer, int offset, int pitch, int rowSize, int height,
+                      int pitchUV = 0) {
   VideoFrame* found = nullptr;
   for (VideoFrame* frame : store.frames) {
     if (Idle(frame)) {
@@ -103,19 +106,20 @@ VideoFrame* TakeFrame(FrameStore& store, VideoFrameBuffer* buffer, int offset, i
     if (found == nullptr) return nullptr;
     store.frames.push_back(found);
   }
-  *found = VideoFrame{0, buffer, offset, pitch, rowSize, height, 0, 0, 0};
+  const int offsetV = pitchUV ? offset + pitch * height : 0, offsetU = pitchUV ? offsetV + pitchUV * (height / 2) : 0;
+  *found = VideoFrame{0, buffer, offset, pitch, rowSize, height, offsetU, offsetV, pitchUV};
   return found;
 }
 
 // A new frame over a new buffer; the caller checked the sizes.
-PVideoFrame NewFrame(int bytes, int offset, int pitch, int rowSize, int height, bool poison) {
+PVideoFrame NewFrame(int bytes, int offset, int pitch, int rowSize, int height, int pitchUV, bool poison) {
   FrameStore& store = Store();
   PVideoFrame taken;
   {
     std::lock_guard<std::mutex> hold(store.lock);
     VideoFrameBuffer* buffer = TakeBuffer(store, bytes);
     if (buffer == nullptr) throw AvisynthError("cannot make a frame: out of memory");
-    VideoFrame* frame = TakeFrame(store, buffer, offset, pitch, rowSize, height);
+    VideoFrame* frame = TakeFrame(store, buffer, offset, pitch, rowSize, height, pitchUV);
     if (frame == nullptr) {
       avs_detail::Decrement(&buffer->refcount);
       throw AvisynthError("cannot make a frame: out of memory");
@@ -245,11 +249,12 @@ PVideoFrame MakeFrame(const VideoInfo& vi, int pitch, bool poison, int offset) {
   if (rowSize > INT_MAX) throw AvisynthError("cannot make a frame: it is too wide");
   if (pitch < rowSize) throw AvisynthError("cannot make a frame: the pitch is smaller than a row");
   if (offset < 0) throw AvisynthError("cannot make a frame: negative offset");
-  // Planar frames keep their chroma planes after the luma plane; twice the
-  // luma plane is room enough for either layout.
-  int64_t bytes = offset + static_cast<int64_t>(pitch) * vi.height * (vi.pixel_type == CS_YV12 ? 2 : 1);
+  // Planar frames: two chroma planes of half the luma's pitch and rows after it.
+  const int pitchUV = vi.pixel_type == CS_YV12 ? pitch / 2 : 0;
+  int64_t bytes =
+      offset + static_cast<int64_t>(pitch) * vi.height + 2 * static_cast<int64_t>(pitchUV) * (vi.height / 2);
   if (bytes > MaxFrameBytes - 1) throw AvisynthError("cannot make a frame: it is too large");
-  return NewFrame(static_cast<int>(bytes), offset, pitch, static_cast<int>(rowSize), vi.height, poison);
+  return NewFrame(static_cast<int>(bytes), offset, pitch, static_cast<int>(rowSize), vi.height, pitchUV, poison);
 }
 
 FrameStoreCounts CountFrameStore() {
@@ -493,14 +498,19 @@ bool ScriptEnvironment::MakeWritable(PVideoFrame* pvf) {
   if (pvf == nullptr || !*pvf) ThrowError("MakeWritable: no frame given");
   const VideoFrame& old = *pvf->get();
   if (old.IsWritable()) return false;
-  const int pitch = (old.row_size + FRAME_ALIGN - 1) / FRAME_ALIGN * FRAME_ALIGN;
+  const int pitch = (old.row_size + FRAME_ALIGN - 1) / FRAME_ALIGN * FRAME_ALIGN, pitchUV = old.pitchUV ? pitch / 2 : 0;
   PVideoFrame copy;
   try {
-    copy = NewFrame(frameOffset + pitch * old.height, frameOffset, pitch, old.row_size, old.height, false);
+    copy = NewFrame(frameOffset + pitch * old.height + 2 * pitchUV * (old.height / 2), frameOffset, pitch, old.row_size,
+                    old.height, pitchUV, false);
   } catch (const AvisynthError& e) {
     ThrowError("MakeWritable: %s", e.msg);
   }
   BitBlt(copy->GetWritePtr(), pitch, old.GetReadPtr(), old.pitch, old.row_size, old.height);
+  for (int plane = 0; pitchUV && plane < 2; ++plane) {  // V, U: half the rows, half the row
+    BitBlt(copy->vfb->data + (plane ? copy->offsetU : copy->offsetV), pitchUV,
+           old.vfb->data + (plane ? old.offsetU : old.offsetV), old.pitchUV, old.row_size / 2, old.height / 2);
+  }
   *pvf = copy;
   return true;
 }

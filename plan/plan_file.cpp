@@ -75,10 +75,11 @@ PlanReadResult ReadPlanFile(const char* path, uint8_t** data, int32_t* size) {
 
 PlanReadResult ReadPlanFrom(int fd, uint8_t** data, int32_t* size) {
   int64_t length = 0;
-  // A pipe or device has no length to ask for (or reports 0): read it to
-  // its end, under the same size limit.
-  const PlanReadResult result =
-      platform::IsRegularFile(fd) ? ReadWhole(fd, data, &length) : ReadToEnd(fd, data, &length);
+  // A pipe or device has no length to ask for, and a file of the kernel's
+  // (/proc) reports 0 whatever it holds: read them to their end, under the
+  // same size limit.
+  const bool sized = platform::IsRegularFile(fd) && platform::FileLength(fd) > 0;
+  const PlanReadResult result = sized ? ReadWhole(fd, data, &length) : ReadToEnd(fd, data, &length);
   platform::CloseFile(fd);
   *size = static_cast<int32_t>(length);
   return result;

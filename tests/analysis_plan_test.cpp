@@ -22,13 +22,14 @@
 namespace {
 
 using testing_support::CommandResult;
-using testing_support::ExpectRefused;
+using testing_support::ExpectRefusals;
+using testing_support::FlatClip;
 using testing_support::HaveFfmpeg;
 using testing_support::MakeTempDir;
 using testing_support::ReadAll;
-using testing_support::Refusal;
 using testing_support::RunShell;
 using testing_support::WriteAll;
+using testing_support::Y4m;
 
 class PlanFootage : public testing_support::FootageSuite {};
 
@@ -128,57 +129,41 @@ TEST_F(PlanFootage, PipeAndRawInputGiveTheSamePlanAndExplainHasALinePerPosition)
 TEST(PlanCommand, EveryRefusalHasItsMessageAndStatusAndLeavesNoFileBehind) {
   const std::string dir = MakeTempDir("plan_refusals");
   ASSERT_FALSE(dir.empty());
-  auto y4m = [](const char* color, int frames, size_t cut = 0) {
-    std::string s = std::string("YUV4MPEG2 W8 H4 F30000:1001 ") + color + "\n";
-    for (int f = 0; f < frames; ++f) s += "FRAME\n" + std::string(color == std::string("C422") ? 64 : 48, '\x50');
-    return s.substr(0, s.size() - cut);
-  };
-  WriteAll(dir + "two.y4m", y4m("C422", 2));
-  WriteAll(dir + "one.y4m", y4m("C422", 1));
-  WriteAll(dir + "none.y4m", y4m("C422", 0));
-  WriteAll(dir + "cut.y4m", y4m("C422", 3, 5));
-  WriteAll(dir + "yuv420.y4m", y4m("C420jpeg H6", 2));  // 4:2:0 fields need whole chroma rows
-  WriteAll(dir + "yuv444.y4m", y4m("C444", 2));
+  const std::string cut = FlatClip(3);
+  WriteAll(dir + "two.y4m", FlatClip(2));
+  WriteAll(dir + "one.y4m", FlatClip(1));
+  WriteAll(dir + "none.y4m", FlatClip(0));
+  WriteAll(dir + "cut.y4m", cut.substr(0, cut.size() - 5));
+  WriteAll(dir + "yuv420.y4m",
+           Y4m("YUV4MPEG2 W8 H6 F30000:1001 C420jpeg", 72, 2));  // 4:2:0 fields need whole chroma rows
+  WriteAll(dir + "yuv444.y4m", Y4m("YUV4MPEG2 W8 H4 F30000:1001 C444", 96, 2));
   WriteAll(dir + "plan", "111");
-  const Refusal cases[] = {
-      {"plan $D/yuv420.y4m", 1, "multiple of 4"},
-      {"plan $D/yuv444.y4m", 1, "C444"},
-      {"plan $D/cut.y4m", 1, "frame 2 (counting from 0) is truncated"},
-      {"plan $D/one.y4m", 1, "1 frame; a plan needs at least 2"},
-      {"plan $D/none.y4m", 1, "no frames; a plan needs at least 2"},
-      {"plan --raw 8x4 $D/plan", 1, "truncated"},
-      {"plan $D/missing.y4m", 1, "cannot open"},
-      {"plan --out $D/no/dir/p $D/two.y4m", 1, "cannot write"},
-      {"plan --timeline $D/no/dir/t.png $D/two.y4m", 1, "cannot write"},
-      {"plan $D/two.y4m $D/out", 2, "one INPUT"},
-      {"plan --plan $D/plan $D/two.y4m", 2, "takes --out"},
-      {"plan --timecodes $D/t $D/two.y4m", 2, "belongs to the render"},
-      {"plan --chroma-out 420 $D/two.y4m", 2, "belongs to the render"},
-      {"plan --field-order up $D/two.y4m", 2, "--field-order wants tff or bff"},
-      {"plan --out $D/same --timeline $D/same $D/two.y4m", 2, "two different"},
-      {"--explain --plan $D/plan $D/two.y4m", 2, "belongs to zemivtc plan"},
-      {"--rate 0/1 --plan $D/plan $D/two.y4m", 2, "--rate wants N/D"},
-      {"--rate 24000 --plan $D/plan $D/two.y4m", 2, "--rate wants N/D"},
-      {"--rate 24000/1001 --raw-out --plan $D/plan $D/two.y4m", 2, "--raw-out"},
-      {"--info --timecodes $D/t --plan $D/plan $D/two.y4m", 2, "--info renders nothing"},
-      {"--timecodes $D/t --plan <(cat $D/plan) $D/two.y4m $D/out.y4m", 1, "regular file"},
-      {"--timecodes $D/plan --plan $D/plan $D/two.y4m $D/out.y4m", 1, "it is the plan"},
-      {"plan --out $D/two.y4m $D/two.y4m", 1, "it is the input"},
-      {"--timecodes $D/two.y4m --plan $D/plan $D/two.y4m $D/out.y4m", 2, "a file of its own"},
-  };
-  for (const Refusal& c : cases) {
-    ExpectRefused(dir, c);
-    // No output, timecodes or temporary file left behind.
-    RunShell(dir, "ls -A $D > $D/ls.txt");
-    std::istringstream names(ReadAll(dir + "ls.txt"));
-    for (std::string name; std::getline(names, name);)
-      EXPECT_TRUE(name == "run.sh" || name == "stderr.txt" || name == "stdout.txt" || name == "ls.txt" ||
-                  name == "plan" || name.find(".y4m") == name.size() - 4)
-          << c.args << ": left " << name;
-    EXPECT_FALSE(std::ifstream(dir + "out.y4m").good()) << c.args;
-    EXPECT_EQ(ReadAll(dir + "plan"), "111") << c.args;
-    EXPECT_EQ(ReadAll(dir + "two.y4m"), y4m("C422", 2)) << c.args;
-  }
+  ExpectRefusals(dir, {
+                          {"plan $D/yuv420.y4m", 1, "multiple of 4"},
+                          {"plan $D/yuv444.y4m", 1, "C444"},
+                          {"plan $D/cut.y4m", 1, "frame 2 (counting from 0) is truncated"},
+                          {"plan $D/one.y4m", 1, "1 frame; a plan needs at least 2"},
+                          {"plan $D/none.y4m", 1, "no frames; a plan needs at least 2"},
+                          {"plan --raw 8x4 $D/plan", 1, "truncated"},
+                          {"plan $D/missing.y4m", 1, "cannot open"},
+                          {"plan --out $D/no/dir/p $D/two.y4m", 1, "cannot write"},
+                          {"plan --timeline $D/no/dir/t.png $D/two.y4m", 1, "cannot write"},
+                          {"plan $D/two.y4m $D/out", 2, "one INPUT"},
+                          {"plan --plan $D/plan $D/two.y4m", 2, "takes --out"},
+                          {"plan --timecodes $D/t $D/two.y4m", 2, "belongs to the render"},
+                          {"plan --chroma-out 420 $D/two.y4m", 2, "belongs to the render"},
+                          {"plan --field-order up $D/two.y4m", 2, "--field-order wants tff or bff"},
+                          {"plan --out $D/same --timeline $D/same $D/two.y4m", 2, "two different"},
+                          {"--explain --plan $D/plan $D/two.y4m", 2, "belongs to zemivtc plan"},
+                          {"--rate 0/1 --plan $D/plan $D/two.y4m", 2, "--rate wants N/D"},
+                          {"--rate 24000 --plan $D/plan $D/two.y4m", 2, "--rate wants N/D"},
+                          {"--rate 24000/1001 --raw-out --plan $D/plan $D/two.y4m", 2, "--raw-out"},
+                          {"--info --timecodes $D/t --plan $D/plan $D/two.y4m", 2, "--info renders nothing"},
+                          {"--timecodes $D/t --plan <(cat $D/plan) $D/two.y4m $D/out.y4m", 1, "regular file"},
+                          {"--timecodes $D/plan --plan $D/plan $D/two.y4m $D/out.y4m", 1, "it is the plan"},
+                          {"plan --out $D/two.y4m $D/two.y4m", 1, "it is the input"},
+                          {"--timecodes $D/two.y4m --plan $D/plan $D/two.y4m $D/out.y4m", 2, "a file of its own"},
+                      });
   std::system(("rm -rf " + dir).c_str());
 }
 

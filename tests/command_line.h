@@ -8,10 +8,14 @@
 #include <stdlib.h>
 #include <sys/wait.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
@@ -24,13 +28,15 @@ inline void WriteAll(const std::string& path, const std::string& data) {
   std::ofstream(path, std::ios::binary) << data;
 }
 
-// A tiny 8x4 4:2:2 Y4M clip of `frames` flat frames, luma and chroma 0, 40,
-// 80, ...: enough for the commands' refusals and bookkeeping.
-inline std::string FlatClip(int frames) {
-  std::string y4m = "YUV4MPEG2 W8 H4 F30000:1001 C422\n";
-  for (int f = 0; f < frames; ++f) y4m += "FRAME\n" + std::string(64, static_cast<char>(40 * f));
+// A Y4M stream: the header, then `frames` frames of `frameBytes` bytes,
+// frame f all 40 * f.
+inline std::string Y4m(const std::string& header, int frameBytes, int frames) {
+  std::string y4m = header + "\n";
+  for (int f = 0; f < frames; ++f) y4m += "FRAME\n" + std::string(frameBytes, static_cast<char>(40 * f));
   return y4m;
 }
+// A tiny 8x4 4:2:2 clip: enough for the commands' refusals and bookkeeping.
+inline std::string FlatClip(int frames) { return Y4m("YUV4MPEG2 W8 H4 F30000:1001 C422", 64, frames); }
 
 inline bool HaveFfmpeg() { return std::system("ffmpeg -version >/dev/null 2>&1") == 0; }
 
@@ -46,21 +52,45 @@ inline CommandResult RunShell(const std::string& dir, const std::string& command
   return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadAll(dir + "stderr.txt")};
 }
 
-// A command line the command must refuse: the exit status, and a piece of
-// the message on standard error.
+// A command line the commands must refuse: what follows `$Z` (run from $D,
+// with -q added, after the subcommand for `plan`), the exit status, a piece
+// of standard error, and the bytes written to $D/input first (null: none).
 struct Refusal {
-  const char* args;
+  std::string args;
   int status;
-  const char* message;
+  std::string message;
+  const char* input = nullptr;
 };
 
-// Runs `$Z ARGS -q` in `dir` and checks the refusal: its status, its message
-// and nothing on standard output (left in DIR/stdout.txt).
-inline void ExpectRefused(const std::string& dir, const Refusal& c) {
-  const CommandResult r = RunShell(dir, "$Z " + std::string(c.args) + " -q > $D/stdout.txt");
-  EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
-  EXPECT_NE(r.err.find(c.message), std::string::npos) << c.args << "\n" << r.err;
-  EXPECT_EQ(ReadAll(dir + "stdout.txt"), "") << c.args;
+// The files in `dir` and what each holds, apart from the runner's own.
+inline std::map<std::string, std::string> FilesIn(const std::string& dir) {
+  std::map<std::string, std::string> files;
+  for (const auto& f : std::filesystem::directory_iterator(dir)) {
+    const std::string name = f.path().filename();
+    if (name != "run.sh" && name != "stderr.txt" && name != "stdout.txt")
+      files[name] = f.is_directory() ? "a folder" : ReadAll(f.path());
+  }
+  return files;
+}
+
+// Runs each row in `dir`: refused as the row says, nothing on standard
+// output, no file of `dir` made (output, timecodes, temporary), removed or changed.
+inline void ExpectRefusals(const std::string& dir, const std::vector<Refusal>& rows) {
+  for (const Refusal& c : rows) {
+    if (c.input) WriteAll(dir + "input", c.input);
+    const std::map<std::string, std::string> before = FilesIn(dir);
+    const std::string line = c.args.rfind("plan ", 0) == 0 ? "plan -q" + c.args.substr(4) : "-q " + c.args;
+    const CommandResult r = RunShell(dir, "cd $D && { $Z " + line + "; } > $D/stdout.txt");
+    EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << c.args << "\n" << r.err;
+    EXPECT_EQ(ReadAll(dir + "stdout.txt"), "") << c.args;
+    const std::map<std::string, std::string> after = FilesIn(dir);
+    std::string changed;  // the files made, changed or removed
+    for (const auto& f : after) changed += before.count(f.first) && before.at(f.first) == f.second ? "" : " " + f.first;
+    for (const auto& f : before) changed += after.count(f.first) ? "" : " " + f.first;
+    EXPECT_EQ(changed, "") << c.args;
+    std::remove((dir + "input").c_str());
+  }
 }
 
 // A new directory under the test's temporary directory, ending in '/'; empty

@@ -25,7 +25,7 @@ TEST(NewVideoFrameTest, PitchIsTheRowRoundedUpToTheAlignment) {
   host::ScriptEnvironment env;
   struct Case {
     VideoInfo vi;
-    int align, pitch, rowSize;
+    int align, pitch, rowSize, extra = 0;  // extra pitch, added after the alignment
   } cases[] = {
       {Info(10, 4), 16, 32, 20},           // YUY2: 2 bytes a pixel
       {Info(8, 4), 16, 16, 16},            // already aligned: no padding
@@ -36,23 +36,27 @@ TEST(NewVideoFrameTest, PitchIsTheRowRoundedUpToTheAlignment) {
       {Info(5, 3, CS_BGR24), 16, 16, 15},  // 3 bytes a pixel
       {Info(5, 3, CS_BGR32), 8, 24, 20},   //
       {Info(17, 6, CS_YV12), 16, 32, 17},  // planar: the luma row
+      {Info(10, 4), 16, 44, 20, 12},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE("width " + std::to_string(c.vi.width) + " align " + std::to_string(c.align));
-    EXPECT_EQ(host::AlignedPitch(c.vi, c.align), c.pitch);
+    EXPECT_EQ(host::AlignedPitch(c.vi, c.align), c.pitch - c.extra);
+    env.SetExtraPitch(c.extra);
     PVideoFrame frame = env.NewVideoFrame(c.vi, c.align);
     EXPECT_EQ(frame->GetPitch(), c.pitch);
     EXPECT_EQ(frame->GetRowSize(), c.rowSize);
     EXPECT_EQ(frame->GetHeight(), c.vi.height);
+    // A planar frame's V and U planes: half the rows and row, apart from the
+    // luma plane and each other, inside the buffer.
+    const VideoFrame& f = *frame.get();
+    const int64_t lumaEnd = f.offset + int64_t{f.pitch} * f.height, chroma = int64_t{f.pitchUV} * (f.height / 2);
+    EXPECT_EQ(f.pitchUV >= f.row_size / 2 && f.pitchUV > 0, c.vi.pixel_type == CS_YV12);
+    EXPECT_TRUE(!f.pitchUV ||
+                (f.offsetV >= lumaEnd && f.offsetU >= f.offsetV + chroma && f.offsetU + chroma <= f.vfb->data_size));
+    std::memset(f.vfb->data + f.offsetV, 0x42, static_cast<size_t>(2 * chroma));
+    PVideoFrame shared = frame;  // a writable copy carries the chroma planes too
+    EXPECT_TRUE(env.MakeWritable(&shared) && (!f.pitchUV || shared->vfb->data[shared->offsetU] == 0x42));
   }
-}
-
-TEST(NewVideoFrameTest, ExtraPitchIsAddedAfterAlignment) {
-  host::ScriptEnvironment env;
-  env.SetExtraPitch(12);
-  PVideoFrame frame = env.NewVideoFrame(Info(10, 4), 16);
-  EXPECT_EQ(frame->GetPitch(), 44);
-  EXPECT_EQ(frame->GetRowSize(), 20);
 }
 
 TEST(NewVideoFrameTest, FrameIsWritableAlignedAndPoisonedThroughEveryRow) {
@@ -159,19 +163,15 @@ std::vector<PVideoFrame> NumberedFrames(int count) {
 
 TEST(MemoryClipTest, ClampsFrameNumbersAndRecordsEveryRequestAsAsked) {
   host::ScriptEnvironment env;
-  host::MemoryClip clip(Info(2, 1), NumberedFrames(3));
+  host::MemoryClip clip(Info(2, 1), NumberedFrames(3)), none(Info(2, 1), {});
   EXPECT_EQ(clip.GetFrame(1, &env)->GetReadPtr()[0], 1);
   EXPECT_EQ(clip.GetFrame(-5, &env)->GetReadPtr()[0], 0);
   EXPECT_EQ(clip.GetFrame(3, &env)->GetReadPtr()[0], 2);
   EXPECT_EQ(clip.GetFrame(1000, &env)->GetReadPtr()[0], 2);
   EXPECT_EQ(clip.requests, (std::vector<int>{1, -5, 3, 1000}));
-}
-
-TEST(MemoryClipTest, ClipWithoutFramesRefusesFrameRequests) {
-  host::ScriptEnvironment env;
-  host::MemoryClip clip(Info(2, 1), {});
-  EXPECT_EQ(ErrorOf([&] { clip.GetFrame(0, &env); }), "MemoryClip: frame 0 asked of a clip that has no frames");
-  EXPECT_EQ(ErrorOf([&] { clip.GetFrame(2, nullptr); }), "MemoryClip: frame asked of a clip that has no frames");
+  // A clip without frames refuses frame requests.
+  EXPECT_EQ(ErrorOf([&] { none.GetFrame(0, &env); }), "MemoryClip: frame 0 asked of a clip that has no frames");
+  EXPECT_EQ(ErrorOf([&] { none.GetFrame(2, nullptr); }), "MemoryClip: frame asked of a clip that has no frames");
 }
 
 TEST(MemoryClipTest, ParityAnswersGivenEntriesAndFalseElsewhere) {
@@ -208,11 +208,7 @@ TEST(MemoryClipTest, AudioIsCopiedWithSilenceOutsideTheData) {
     EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.end() - 1), c.expected);
     EXPECT_EQ(buffer.back(), 0xEE);
   }
-}
-
-TEST(MemoryClipTest, AudioWithoutDataIsSilence) {
-  host::MemoryClip clip(Info(2, 1), {});
-  clip.bytesPerAudioSample = 4;
+  clip.audio.clear(), clip.bytesPerAudioSample = 4;  // no data at all: silence
   std::vector<uint8_t> buffer(8, 0xEE);
   clip.GetAudio(buffer.data(), 0, 2, nullptr);
   EXPECT_EQ(buffer, std::vector<uint8_t>(8, 0));

@@ -4,33 +4,16 @@
 #include <string>
 
 #include "error_of.h"
-#include "host/runtime.h"
+#include "module_fixture.h"
 
 namespace {
-
-VideoInfo Yuy2Info(int width, int height) {
-  VideoInfo vi{};
-  vi.width = width;
-  vi.height = height;
-  vi.fps_numerator = 30000;
-  vi.fps_denominator = 1001;
-  vi.num_frames = 1;
-  vi.pixel_type = CS_YUY2;
-  return vi;
-}
 
 class InvokeTest : public testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(env.LoadPlugin(FIXTURE_ECHO_PATH), "Echo fixture"); }
 
-  std::string Call(const char* name, const AVSValue& args, const char** names = nullptr) {
-    AVSValue result = env.Invoke(name, args, names);
-    EXPECT_TRUE(result.IsString());
-    return result.IsString() ? result.AsString() : "";
-  }
-
   host::ScriptEnvironment env;
-  PClip clip{new host::MemoryClip(Yuy2Info(64, 48), {})};
+  PClip clip{new host::MemoryClip(testing_support::Yuy2Info(64, 48, 1), {})};
 };
 
 TEST_F(InvokeTest, EntryRegistersItsFunctions) {
@@ -42,82 +25,54 @@ TEST_F(InvokeTest, EntryRegistersItsFunctions) {
   EXPECT_FALSE(env.FunctionExists("Ech"));
 }
 
-TEST_F(InvokeTest, PacksEveryParameterSlotWithUnsetOptionalsVoid) {
-  // A single value that is not an array is the one argument.
-  EXPECT_EQ(Call("Echo", clip), "5 c:64x48 v v v v");
-  AVSValue positional[] = {clip, "plan.txt", 3, 1.5, true};
-  EXPECT_EQ(Call("Echo", AVSValue(positional, 5)), "5 c:64x48 s:plan.txt i:3 f:1.5 b:true");
-}
-
-TEST_F(InvokeTest, NamedArgumentsGoToTheirParameterWhateverTheOrderAndCase) {
-  AVSValue args[] = {clip, true, "x.zem", 7};
-  const char* names[] = {nullptr, "FLAG", "name", "Count"};
-  EXPECT_EQ(Call("Echo", AVSValue(args, 4), names), "5 c:64x48 s:x.zem i:7 v b:true");
-}
-
-TEST_F(InvokeTest, IntIsAcceptedForFloatAndConverted) {
-  AVSValue args[] = {clip, 2};
-  const char* names[] = {nullptr, "gain"};
-  EXPECT_EQ(Call("Echo", AVSValue(args, 2), names), "5 c:64x48 v v f:2 v");
-}
-
-TEST_F(InvokeTest, VoidArgumentLeavesAnOptionalUnset) {
-  AVSValue args[] = {clip, AVSValue(), 4};
-  EXPECT_EQ(Call("Echo", AVSValue(args, 3)), "5 c:64x48 v i:4 v v");
-}
-
-TEST_F(InvokeTest, AnyTypeParameterTakesEveryKind) {
-  EXPECT_EQ(Call("Any", 5), "2 i:5 v");
-  AVSValue args[] = {"text", clip};
-  const char* names[] = {nullptr, "extra"};
-  EXPECT_EQ(Call("Any", AVSValue(args, 2), names), "2 s:text c:64x48");
-}
-
-TEST_F(InvokeTest, RefusesBadCallsWithClearMessages) {
-  EXPECT_EQ(ErrorOf([&] { env.Invoke("Nope", clip); }), "Invoke: there is no function named \"Nope\"");
-
-  AVSValue six[] = {clip, "a", 1, 1.0, true, 2};
-  EXPECT_EQ(ErrorOf([&] { env.Invoke("Echo", AVSValue(six, 6)); }),
-            "Echo: too many arguments: it takes at most 5 (signature \"c[name]s[count]i[gain]f[flag]b\")");
-
-  AVSValue unknown[] = {clip, 1};
-  const char* unknownNames[] = {nullptr, "zemFile"};
-  EXPECT_EQ(ErrorOf([&] { env.Invoke("Echo", AVSValue(unknown, 2), unknownNames); }),
-            "Echo: there is no parameter named \"zemFile\"");
-
-  AVSValue wrongType[] = {clip, "three"};
-  const char* countName[] = {nullptr, "count"};
-  EXPECT_EQ(ErrorOf([&] { env.Invoke("Echo", AVSValue(wrongType, 2), countName); }),
-            "Echo: argument \"count\" must be an int, not a string");
-  AVSValue floatForInt[] = {clip, 2.5};
-  EXPECT_EQ(ErrorOf([&] { env.Invoke("Echo", AVSValue(floatForInt, 2), countName); }),
-            "Echo: argument \"count\" must be an int, not a float");
-  EXPECT_EQ(ErrorOf([&] { env.Invoke("Echo", 5); }), "Echo: argument 1 must be a clip, not an int");
-
-  EXPECT_EQ(ErrorOf([&] { env.Invoke("Echo", AVSValue()); }), "Echo: argument 1 (a clip) is required but missing");
-  AVSValue onlyNamed[] = {"x"};
-  const char* nameName[] = {"name"};
-  EXPECT_EQ(ErrorOf([&] { env.Invoke("Echo", AVSValue(onlyNamed, 1), nameName); }),
-            "Echo: argument 1 (a clip) is required but missing");
-
-  AVSValue twice[] = {clip, "a", "b"};
-  const char* twiceNames[] = {nullptr, nullptr, "name"};
-  EXPECT_EQ(ErrorOf([&] { env.Invoke("Echo", AVSValue(twice, 3), twiceNames); }),
-            "Echo: argument \"name\" is given twice");
-  const char* namedTwice[] = {nullptr, "name", "NAME"};
-  EXPECT_EQ(ErrorOf([&] { env.Invoke("Echo", AVSValue(twice, 3), namedTwice); }),
-            "Echo: argument \"name\" is given twice");
-  // A positional argument after a named one must not land on a filled slot.
-  AVSValue afterNamed[] = {"a", clip, "b"};
-  const char* afterNames[] = {"name", nullptr, nullptr};
-  EXPECT_EQ(ErrorOf([&] { env.Invoke("Echo", AVSValue(afterNamed, 3), afterNames); }),
-            "Echo: argument \"name\" is given twice");
-}
-
-TEST_F(InvokeTest, RefusesAClipValueThatHoldsNoClip) {
+// Invoke packs a call's arguments into the signature's slots (a value that
+// is not an array the one argument, optionals not given or void left void,
+// named ones to their slot whatever the order and case, an int as a float,
+// any kind for '.'), or refuses it in words that name the argument.
+TEST_F(InvokeTest, PacksArgumentsIntoTheirSlotsOrRefusesTheCall) {
   IClip* none = nullptr;
-  EXPECT_EQ(ErrorOf([&] { env.Invoke("Echo", AVSValue(none)); }),
-            "Echo: argument 1 is a clip value that holds no clip");
+  const struct {
+    const char* function;
+    std::vector<AVSValue> args;      // one without names: the value alone
+    std::vector<const char*> names;  // none: all positional
+    std::string result;              // the function's, or the refusal
+  } cases[] = {
+      {"Echo", {clip}, {}, "5 c:64x48 v v v v"},
+      {"Echo", {clip, "plan.txt", 3, 1.5, true}, {}, "5 c:64x48 s:plan.txt i:3 f:1.5 b:true"},
+      {"Echo", {clip, true, "x.zem", 7}, {nullptr, "FLAG", "name", "Count"}, "5 c:64x48 s:x.zem i:7 v b:true"},
+      {"Echo", {clip, 2}, {nullptr, "gain"}, "5 c:64x48 v v f:2 v"},
+      {"Echo", {clip, AVSValue(), 4}, {}, "5 c:64x48 v i:4 v v"},
+      {"Any", {5}, {}, "2 i:5 v"},
+      {"Any", {"text", clip}, {nullptr, "extra"}, "2 s:text c:64x48"},
+      {"Nope", {clip}, {}, "Invoke: there is no function named \"Nope\""},
+      {"Echo",
+       {clip, "a", 1, 1.0, true, 2},
+       {},
+       "Echo: too many arguments: it takes at most 5 (signature \"c[name]s[count]i[gain]f[flag]b\")"},
+      {"Echo", {clip, 1}, {nullptr, "zemFile"}, "Echo: there is no parameter named \"zemFile\""},
+      {"Echo", {clip, "three"}, {nullptr, "count"}, "Echo: argument \"count\" must be an int, not a string"},
+      {"Echo", {clip, 2.5}, {nullptr, "count"}, "Echo: argument \"count\" must be an int, not a float"},
+      {"Echo", {5}, {}, "Echo: argument 1 must be a clip, not an int"},
+      {"Echo", {AVSValue()}, {}, "Echo: argument 1 (a clip) is required but missing"},
+      {"Echo", {"x"}, {"name"}, "Echo: argument 1 (a clip) is required but missing"},
+      {"Echo", {clip, "a", "b"}, {nullptr, nullptr, "name"}, "Echo: argument \"name\" is given twice"},
+      {"Echo", {clip, "a", "b"}, {nullptr, "name", "NAME"}, "Echo: argument \"name\" is given twice"},
+      // A positional argument after a named one must not land on a filled slot.
+      {"Echo", {"a", clip, "b"}, {"name", nullptr, nullptr}, "Echo: argument \"name\" is given twice"},
+      {"Echo", {AVSValue(none)}, {}, "Echo: argument 1 is a clip value that holds no clip"},
+  };
+  for (const auto& c : cases) {
+    const bool alone = c.args.size() == 1 && c.names.empty();
+    std::string result;
+    try {
+      const AVSValue r = env.Invoke(c.function, alone ? c.args[0] : AVSValue(c.args.data(), int(c.args.size())),
+                                    c.names.empty() ? nullptr : const_cast<const char**>(c.names.data()));
+      result = r.IsString() ? r.AsString() : "not a string";
+    } catch (const AvisynthError& e) {
+      result = e.msg;
+    }
+    EXPECT_EQ(result, c.result) << c.function << " with " << c.args.size() << " arguments";
+  }
 }
 
 TEST_F(InvokeTest, ErrorRaisedInsideReachesTheCallerAndReleasesTheClip) {
@@ -147,27 +102,23 @@ TEST_F(InvokeTest, FunctionMayRegisterOthersWhileItRuns) {
   EXPECT_TRUE(env.FunctionExists("Grown0"));
 }
 
+// A module that cannot be loaded: the refusal names it and says why (a bare
+// file name is not looked up in the system's library paths), and the
+// refusal of its entry reaches the loader; nothing is registered.
 TEST(LoadPluginTest, FailuresNameThePath) {
   host::ScriptEnvironment env;
-  std::string missing = "/nonexistent-zemivtc-dir/no-such-module.so";
-  std::string message = ErrorOf([&] { env.LoadPlugin(missing); });
-  EXPECT_EQ(message.rfind("LoadPlugin: cannot load \"" + missing + "\"", 0), 0u) << message;
-
-  EXPECT_EQ(ErrorOf([&] { env.LoadPlugin(FIXTURE_NO_ENTRY_PATH); }),
-            std::string("LoadPlugin: \"") + FIXTURE_NO_ENTRY_PATH + "\" has no AvisynthPluginInit2 entry");
-  EXPECT_EQ(ErrorOf([&] { env.LoadPlugin(""); }), "LoadPlugin: no module path given");
+  const std::string missing = "/nonexistent-zemivtc-dir/no-such-module.so", noEntry = FIXTURE_NO_ENTRY_PATH;
+  const std::pair<std::string, std::string> cases[] = {
+      {missing, "LoadPlugin: cannot load \"" + missing + "\""},
+      {noEntry, "LoadPlugin: \"" + noEntry + "\" has no AvisynthPluginInit2 entry"},
+      {"", "LoadPlugin: no module path given"},
+      {"libc.so.6", "LoadPlugin: cannot load \"libc.so.6\""},
+      {FIXTURE_THROWING_PATH, "Throwing fixture: refused to load (on purpose)"}};
+  for (const auto& [path, message] : cases) {
+    const std::string got = ErrorOf([&] { env.LoadPlugin(path); });
+    EXPECT_EQ(got.rfind(message, 0), 0u) << got;
+  }
   EXPECT_TRUE(env.Functions().empty());
-}
-
-TEST(LoadPluginTest, BareFileNameIsNotLookedUpInSystemLibraryPaths) {
-  host::ScriptEnvironment env;
-  std::string message = ErrorOf([&] { env.LoadPlugin("libc.so.6"); });
-  EXPECT_EQ(message.rfind("LoadPlugin: cannot load \"libc.so.6\"", 0), 0u) << message;
-}
-
-TEST(LoadPluginTest, ErrorFromTheEntryReachesTheLoader) {
-  host::ScriptEnvironment env;
-  EXPECT_EQ(ErrorOf([&] { env.LoadPlugin(FIXTURE_THROWING_PATH); }), "Throwing fixture: refused to load (on purpose)");
 }
 
 TEST(LoadPluginTest, ModuleMayBeLoadedTwiceIntoOneEnvironment) {

@@ -1,13 +1,23 @@
-// The plan's two passes and the output clip properties.
+// The plan's two passes, the output clip properties, and the plan reader
+// every front end reads its plan with.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <memory>
 #include <string>
+#include <thread>
+#include <tuple>
 #include <vector>
 
 #include "plan/frame_plan.h"
+#include "plan/plan_file.h"
 #include "plugin/zem_ivtc_filter.h"
+#include "tests/fed_pipe.h"
 
 namespace {
 
@@ -60,6 +70,49 @@ TEST(Plan, OutputPropertiesChangeRateAndCountOnly) {
   expected.fps_numerator = 60000;
   expected.fps_denominator = 1001;
   EXPECT_EQ(std::memcmp(&vi, &expected, sizeof vi), 0);
+}
+
+// A regular file read as its length says, one of the kernel's that reports
+// no length and a pipe or FIFO to their end, under one size limit; a path that
+// cannot be opened or a file that delivers less than its length, refused.
+TEST(PlanFile, EverySourceIsReadWholeOrRefused) {
+  enum Source { Path, File, Pipe, Fifo };
+  std::ifstream version("/proc/version");
+  const std::string some = "1001123456\n01", none, atLimit(MaxPlanSize, '1'), over(MaxPlanSize + 1, '0'),
+                    wayOver(11000000, '1'), kernel(std::istreambuf_iterator<char>(version), {});
+  // The source, its bytes (a path's own), the path, the result.
+  std::vector<std::tuple<Source, const std::string*, const char*, PlanReadResult>> cases = {
+      {Path, &none, nullptr, PlanOpenError},
+      {Path, &none, "/nonexistent/dir/plan.txt", PlanOpenError},
+      {Path, &none, ZEMIVTC_BINARY_DIR, PlanOpenError},                 // a folder
+      {Path, &kernel, "/proc/version", PlanReadOk},                     // its length reads 0
+      {Path, &none, "/sys/devices/system/cpu/online", PlanReadError}};  // a page by its length
+  for (Source source : {File, Pipe, Fifo})
+    for (const std::string* bytes : {&some, &none, &atLimit, source == File ? &over : &wayOver})
+      cases.emplace_back(source, bytes, nullptr, bytes->size() > MaxPlanSize ? PlanTooLong : PlanReadOk);
+  signal(SIGPIPE, SIG_IGN);  // the writer of a plan too long stops at the reader's close
+  const std::string file = testing::TempDir() + "zemivtc_plan_" + std::to_string(getpid());
+  for (const auto& [source, bytes, given, result] : cases) {
+    if (result == PlanReadError && access(given, R_OK) != 0 && std::printf("no sysfs: no short read tried\n")) continue;
+    SCOPED_TRACE(std::to_string(source) + " " + (given ? given : "") + ", " + std::to_string(bytes->size()));
+    std::unique_ptr<FedPipe> fed;
+    std::thread writer;
+    std::string path = source == Path ? (given ? given : "") : file;
+    if (source == File) std::ofstream(path, std::ios::binary) << *bytes;
+    if (source == Pipe) fed = std::make_unique<FedPipe>(*bytes), path = "/dev/fd/" + std::to_string(fed->readEnd);
+    if (source == Fifo) {  // opening it waits for the writer
+      ASSERT_EQ(mkfifo(path.c_str(), 0600), 0) << path << ": " << std::strerror(errno);
+      writer = std::thread([&path, bytes = bytes] { std::ofstream(path, std::ios::binary) << *bytes; });
+    }
+    uint8_t* data = nullptr;
+    int32_t size = -1;
+    EXPECT_EQ(ReadPlanFile(source == Path && !given ? nullptr : path.c_str(), &data, &size), result);
+    EXPECT_TRUE(result != PlanReadOk || (data && std::string(data, data + size) == *bytes)) << size;
+    free(data);
+    if (fed) close(fed->readEnd);
+    if (writer.joinable()) writer.join();
+    unlink(file.c_str());
+  }
 }
 
 }  // namespace

@@ -1,33 +1,22 @@
 // Malformed and hostile input, module and command: the refusals listed in
 // docs/errors.md that the other tests do not pin down to the exact message,
 // exit status and absence of output.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <string>
 
+#include "error_of.h"
 #include "module_fixture.h"
+#include "tests/command_line.h"
 
 using namespace testing_support;
 
 namespace {
 
-// A module-level refusal: the message the call raised, "" when none.
-template <class Call>
-std::string Raised(Call call) {
-  try {
-    call();
-    return "";
-  } catch (const AvisynthError& e) {
-    return e.msg;
-  }
-}
-
+// A plan without codes makes a clip of no frames (at 60000/1001), whose
+// frames are refused, wherever asked.
 TEST(BadInputModule, FrameFromAPlanThatMakesNoFrameIsRefusedEveryTime) {
   host::ScriptEnvironment env;
   env.LoadPlugin(ZEMIVTC_MODULE_PATH);
@@ -36,40 +25,12 @@ TEST(BadInputModule, FrameFromAPlanThatMakesNoFrameIsRefusedEveryTime) {
   for (const char* text : {"", "0000", "789 abc\r\n", "\x01\xff"}) {
     PlanFile plan(text);
     PClip filter = InvokeZemIvtc(env, clip.get(), plan.path.c_str()).AsClip();
+    EXPECT_TRUE(filter->GetVideoInfo().num_frames == 0 && filter->GetVideoInfo().fps_numerator == 60000u) << text;
     for (int n : {0, -1, 1, 1 << 30}) {
-      EXPECT_EQ(Raised([&] { filter->GetFrame(n, &env); }), "The plan makes no frames") << n;
+      EXPECT_EQ(ErrorOf([&] { filter->GetFrame(n, &env); }), "The plan makes no frames") << n;
     }
   }
   EXPECT_TRUE(memory->requests.empty()) << "the source was read for a plan without frames";
-}
-
-TEST(BadInputModule, FramesTooLargeForThirtyTwoBitOffsetsAreRefused) {
-  host::ScriptEnvironment env;
-  env.LoadPlugin(ZEMIVTC_MODULE_PATH);
-  PlanFile plan("1");
-  // 2 * width * height bytes must fit in a signed 32-bit offset.
-  for (VideoInfo vi : {Yuy2Info(46341, 23171, 1), Yuy2Info(16384, 65536, 1), Yuy2Info(-2, 8, 1)}) {
-    PClip clip(new host::MemoryClip(vi, {}));
-    EXPECT_EQ(CreationError(env, clip.get(), plan.path.c_str()), "Invalid video size") << vi.width << "x" << vi.height;
-  }
-  PClip fits(new host::MemoryClip(Yuy2Info(32768, 32767, 1), {}));
-  EXPECT_EQ(CreationError(env, fits.get(), plan.path.c_str()), "") << "2 * 32768 * 32767 bytes fit";
-}
-
-// Files in /sys report a length of a page but deliver only their text: the
-// read comes up short of the length, and no filter may be made from the part.
-TEST(BadInputModule, PlanThatReadsShorterThanItsLengthIsAReadError) {
-  const char* candidates[] = {"/sys/devices/system/cpu/online", "/sys/kernel/mm/transparent_hugepage/enabled"};
-  const char* path = nullptr;
-  for (const char* c : candidates) {
-    struct stat st;
-    if (stat(c, &st) == 0 && st.st_size > 0 && access(c, R_OK) == 0) path = c;
-  }
-  if (!path) GTEST_SKIP() << "no sysfs file whose reported length exceeds its contents";
-  host::ScriptEnvironment env;
-  env.LoadPlugin(ZEMIVTC_MODULE_PATH);
-  PClip clip(RandomClip(8, 4, 3, 6));
-  EXPECT_EQ(CreationError(env, clip.get(), path), "File read error") << path;
   EXPECT_EQ(clip->RefCount(), 1);
 }
 
@@ -98,105 +59,66 @@ TEST(BadInputFixture, PlanFilesOfSideBySideProcessesNeverShareAPath) {
   EXPECT_NE(std::string(buffer, static_cast<size_t>(got)), plan.path);
 }
 
-class BadInputCommand : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::string pattern = ::testing::TempDir() + "bad_input_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir = pattern + "/";
-  }
-  void TearDown() override { std::system(("rm -rf " + dir).c_str()); }
-
-  void Write(const std::string& name, const std::string& bytes) {
-    std::ofstream(dir + name, std::ios::binary) << bytes;
-  }
-  std::string Read(const std::string& name) {
-    std::ifstream in(dir + name, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  }
-
-  // Runs `zemivtc -q ARGS` from the test's directory; returns the exit
-  // status, with standard error in err.
-  int Run(const std::string& args) {
-    const std::string line = "cd " + dir + " && " + ZEMIVTC_CLI_PATH + " -q " + args + " >stdout.bin 2>stderr.txt";
-    const int raw = std::system(line.c_str());
-    err = Read("stderr.txt");
-    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  }
-
-  static std::string Y4m(const std::string& header, int frameBytes, int frames) {
-    std::string s = header + "\n";
-    for (int f = 0; f < frames; ++f) s += "FRAME\n" + std::string(frameBytes, static_cast<char>('a' + f));
-    return s;
-  }
-
-  std::string dir;
-  std::string err;
-};
-
-TEST_F(BadInputCommand, RefusalsGiveTheirMessageAndStatusAndWriteNothing) {
-  Write("plan", "1111");
-  Write("noframes.plan", "000");
-  Write("h1.y4m", Y4m("YUV4MPEG2 W4 H1 F25:1 C422", 8, 2));
-  Write("empty.y4m", "");
-  Write("noeol.y4m", "YUV4MPEG2 W4 H2 F25:1 C422");
-  Write("longheader.y4m", "YUV4MPEG2 W4 H2 F25:1 C422 X" + std::string(70000, 'x') + "\n");
-  Write("zero.y4m", Y4m("YUV4MPEG2 W4 H2 F25:1 C422", 16, 0));
-  Write("good.y4m", Y4m("YUV4MPEG2 W4 H2 F25:1 C422", 16, 3));
-  Write("notY4m.y4m", "RIFF....WAVEfmt \n");
-  Write("c420.y4m", Y4m("YUV4MPEG2 W4 H2 F25:1 C420jpeg", 12, 2));
-  Write("notag.y4m", Y4m("YUV4MPEG2 W4 H2 F25:1", 12, 2));
-  struct Case {
-    const char* args;
-    int status;
-    const char* message;
-  } cases[] = {
-      {"--plan plan h1.y4m out.y4m", 1, "zemivtc: Video height must be at least 2"},
-      {"--plan plan empty.y4m out.y4m", 1, "zemivtc: empty.y4m: it is empty"},
-      {"--plan plan noeol.y4m out.y4m", 1, "zemivtc: noeol.y4m: its stream header has no end of line"},
-      {"--plan plan longheader.y4m out.y4m", 1, "zemivtc: longheader.y4m: its stream header is too long"},
-      {"--plan plan zero.y4m out.y4m", 1, "zemivtc: the input holds no frames"},
-      {"--plan plan notY4m.y4m out.y4m", 1, "input is not a usable Y4M stream: it does not start with \"YUV4MPEG2\""},
-      {"--plan plan - out.y4m < c420.y4m", 1, "zemivtc: interlaced 4:2:0 needs a height that is a multiple of 4"},
-      {"--plan plan notag.y4m out.y4m", 1,
-       "\nzemivtc: input 4x2 4:2:0 (no C tag), top field first (assumed: the header has no I tag); output 4:2:0 "
-       "(C420jpeg)\n"},
-      {"--plan plan good.y4m .", 1, "cannot write .: it is a directory"},
-      {"--plan plan --plugin '' good.y4m out.y4m", 2, "zemivtc: --plugin needs a path"},
-      {"--plan plan --info=yes good.y4m", 2, "zemivtc: --info takes no value"},
-      {"--plan plan --raw 0x4 good.y4m out.y4m", 2, "zemivtc: --raw size out of range (1 to 16384 each)"},
-      {"--plan plan '' out.y4m", 2, "zemivtc: empty file name"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(Run(c.args), c.status) << c.args << "\n" << err;
-    EXPECT_NE(err.find(c.message), std::string::npos) << c.args << "\n" << err;
-    EXPECT_EQ(Read("stdout.bin"), "") << c.args;
-    EXPECT_NE(access((dir + "out.y4m").c_str(), F_OK), 0) << c.args << ": output left behind";
-  }
+TEST(BadInputCommand, RefusalsGiveTheirMessageAndStatusAndWriteNothing) {
+  const std::string dir = MakeTempDir("bad_input");
+  ASSERT_FALSE(dir.empty());
+  WriteAll(dir + "plan", "1111");
+  WriteAll(dir + "h1.y4m", Y4m("YUV4MPEG2 W4 H1 F25:1 C422", 8, 2));
+  WriteAll(dir + "empty.y4m", "");
+  WriteAll(dir + "noeol.y4m", "YUV4MPEG2 W4 H2 F25:1 C422");
+  WriteAll(dir + "longheader.y4m", "YUV4MPEG2 W4 H2 F25:1 C422 X" + std::string(70000, 'x') + "\n");
+  WriteAll(dir + "zero.y4m", Y4m("YUV4MPEG2 W4 H2 F25:1 C422", 16, 0));
+  WriteAll(dir + "good.y4m", Y4m("YUV4MPEG2 W4 H2 F25:1 C422", 16, 3));
+  WriteAll(dir + "notY4m.y4m", "RIFF....WAVEfmt \n");
+  WriteAll(dir + "c420.y4m", Y4m("YUV4MPEG2 W4 H2 F25:1 C420jpeg", 12, 2));
+  WriteAll(dir + "notag.y4m", Y4m("YUV4MPEG2 W4 H2 F25:1", 12, 2));
+  ExpectRefusals(
+      dir,
+      {
+          {"--plan plan h1.y4m out.y4m", 1, "zemivtc: Video height must be at least 2"},
+          {"--plan plan empty.y4m out.y4m", 1, "zemivtc: empty.y4m: it is empty"},
+          {"--plan plan noeol.y4m out.y4m", 1, "zemivtc: noeol.y4m: its stream header has no end of line"},
+          {"--plan plan longheader.y4m out.y4m", 1, "zemivtc: longheader.y4m: its stream header is too long"},
+          {"--plan plan zero.y4m out.y4m", 1, "zemivtc: the input holds no frames"},
+          {"--plan plan notY4m.y4m out.y4m", 1,
+           "input is not a usable Y4M stream: it does not start with \"YUV4MPEG2\""},
+          {"--plan plan - out.y4m < c420.y4m", 1, "zemivtc: interlaced 4:2:0 needs a height that is a multiple of 4"},
+          {"--plan plan notag.y4m out.y4m", 1,
+           "\nzemivtc: input 4x2 4:2:0 (no C tag), top field first (assumed: the header has no I tag); output 4:2:0 "
+           "(C420jpeg)\n"},
+          {"--plan plan good.y4m .", 1, "cannot write .: it is a directory"},
+          {"--plan plan --plugin '' good.y4m out.y4m", 2, "zemivtc: --plugin needs a path"},
+          {"--plan plan --info=yes good.y4m", 2, "zemivtc: --info takes no value"},
+          {"--plan plan --raw 0x4 good.y4m out.y4m", 2, "zemivtc: --raw size out of range (1 to 16384 each)"},
+          {"--plan plan '' out.y4m", 2, "zemivtc: empty file name"},
+      });
+  std::system(("rm -rf " + dir).c_str());
 }
 
 // A plan that makes no frame has nothing to render: the render fails with
 // the filter's message and writes nothing, whatever the output; --info still
 // reports the clip of no frames.
-TEST_F(BadInputCommand, PlanWithoutFramesFailsToRenderAndWritesNothing) {
-  Write("good.y4m", Y4m("YUV4MPEG2 W4 H2 F25:1 C422", 16, 3));
+TEST(BadInputCommand, PlanWithoutFramesFailsToRenderAndWritesNothing) {
+  const std::string dir = MakeTempDir("no_frames");
+  ASSERT_FALSE(dir.empty());
+  WriteAll(dir + "good.y4m", Y4m("YUV4MPEG2 W4 H2 F25:1 C422", 16, 3));
+  WriteAll(dir + "kept.y4m", "keep me");
+  std::vector<Refusal> rows;
   for (const char* plan : {"", "000\n", "0\n0\r\nx"}) {
-    Write("noframes.plan", plan);
-    for (const char* args : {"--plan noframes.plan good.y4m out.y4m", "--plan noframes.plan - - < good.y4m",
-                             "--plan noframes.plan good.y4m kept.y4m"}) {
-      Write("kept.y4m", "keep me");
-      EXPECT_EQ(Run(args), 1) << args;
-      EXPECT_EQ(err,
-                "zemivtc: The plan makes no frames\nzemivtc: input 4x2 4:2:2 (C422), field order does not matter for "
-                "this plan; output 4:2:2 (C422)\n")
-          << args;
-      EXPECT_EQ(Read("stdout.bin"), "") << args;
-      EXPECT_NE(access((dir + "out.y4m").c_str(), F_OK), 0) << args << ": output left behind";
-      EXPECT_EQ(Read("kept.y4m"), "keep me") << args;
+    for (const char* args :
+         {"--plan input good.y4m out.y4m", "--plan input - - < good.y4m", "--plan input good.y4m kept.y4m"}) {
+      rows.push_back({args, 1,
+                      "zemivtc: The plan makes no frames\nzemivtc: input 4x2 4:2:2 (C422), field order does not "
+                      "matter for this plan; output 4:2:2 (C422)\n",
+                      plan});
     }
-    EXPECT_EQ(Run("--info --plan noframes.plan good.y4m"), 0) << err;
-    EXPECT_EQ(Read("stdout.bin").substr(0, 10), "frames: 0\n");
+    WriteAll(dir + "input", plan);
+    EXPECT_EQ(RunShell(dir, "$Z --info --plan $D/input $D/good.y4m > $D/info.txt").status, 0);
+    EXPECT_EQ(ReadAll(dir + "info.txt").substr(0, 10), "frames: 0\n");
   }
+  std::remove((dir + "info.txt").c_str());
+  ExpectRefusals(dir, rows);
+  std::system(("rm -rf " + dir).c_str());
 }
 
 }  // namespace

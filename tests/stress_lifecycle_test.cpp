@@ -2,8 +2,8 @@
 // create, frames of every code, destroy. Every worker thread, event, heap
 // block and file descriptor a filter takes must be gone when it is. Threads
 // are counted in /proc/self/task, descriptors in /proc/self/fd, heap blocks
-// and bytes by counting allocator entry points here and by LeakSanitizer in
-// the sanitizer run (scripts/sanitize.sh).
+// and bytes by counting allocator entry points here, or in the sanitizer
+// runs (scripts/sanitize.sh) the sanitizer's allocator through its hooks.
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <malloc.h>
@@ -46,43 +46,42 @@ int OpenDescriptors() { return EntriesIn("/proc/self/fd"); }
 // Heap blocks and bytes live in the whole process, module included: this
 // program defines the allocator's entry points, so the module's calls (bound
 // at load time to the first definition) come here too. Under the sanitizers
-// their own allocators stand in and LeakSanitizer checks the heap instead.
-#if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__) && !defined(__has_feature)
-#define STRESS_COUNTS_HEAP 1
-#elif defined(__GLIBC__) && defined(__has_feature)
-#if !__has_feature(address_sanitizer) && !__has_feature(thread_sanitizer)
-#define STRESS_COUNTS_HEAP 1
+// their own allocators stand in, and report each block to the hooks here.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define STRESS_SANITIZER_HEAP 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define STRESS_SANITIZER_HEAP 1
 #endif
 #endif
 
 struct HeapUse {
-  long blocks;
-  long bytes;
+  long blocks, bytes;
   bool operator==(const HeapUse& o) const { return blocks == o.blocks && bytes == o.bytes; }
 };
 std::ostream& operator<<(std::ostream& out, const HeapUse& h) {
   return out << h.blocks << " blocks, " << h.bytes << " bytes";
 }
 
-#ifdef STRESS_COUNTS_HEAP
 std::atomic<long> liveBlocks{0};
 std::atomic<long> liveBytes{0};
-void* Counted(void* block) {
+void Count(const volatile void* block, long bytes, long sign) {
   if (block) {
-    liveBlocks.fetch_add(1, std::memory_order_relaxed);
-    liveBytes.fetch_add(static_cast<long>(malloc_usable_size(block)), std::memory_order_relaxed);
-  }
-  return block;
-}
-void Uncount(void* block) {
-  if (block) {
-    liveBlocks.fetch_sub(1, std::memory_order_relaxed);
-    liveBytes.fetch_sub(static_cast<long>(malloc_usable_size(block)), std::memory_order_relaxed);
+    liveBlocks.fetch_add(sign, std::memory_order_relaxed);
+    liveBytes.fetch_add(sign * bytes, std::memory_order_relaxed);
   }
 }
 HeapUse HeapInUse() { return {liveBlocks.load(), liveBytes.load()}; }
+#ifdef STRESS_SANITIZER_HEAP
+extern "C" size_t __sanitizer_get_allocated_size(const volatile void* block);
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*, size_t),
+                                                         void (*)(const volatile void*));
+const int hooked = __sanitizer_install_malloc_and_free_hooks(
+    [](const volatile void* block, size_t bytes) { Count(block, static_cast<long>(bytes), 1); },
+    [](const volatile void* block) { Count(block, static_cast<long>(__sanitizer_get_allocated_size(block)), -1); });
 #else
-HeapUse HeapInUse() { return {0, 0}; }
+void* Counted(void* block) { return Count(block, static_cast<long>(malloc_usable_size(block)), 1), block; }
+void Uncount(void* block) { Count(block, static_cast<long>(malloc_usable_size(block)), -1); }
 #endif
 
 // The number of cycles at a worker count: 1,000 lifetimes, but at most as
@@ -104,14 +103,12 @@ int Cycles(int workers) {
 
 // One full lifetime: create, every frame of the plan, destroy.
 void OneLifetime(host::ScriptEnvironment& env, host::MemoryClip* clip, const std::string& planPath, int workers,
-                 int width, int height, int baseThreads, [[maybe_unused]] HeapUse baseHeap, bool countThreads) {
+                 int width, int height, int baseThreads, HeapUse baseHeap, bool countThreads) {
   clip->requests.clear();  // keeps its capacity: the record of requests does not grow
   PClip filter = InvokeZemIvtc(env, clip, planPath.c_str()).AsClip();
   if (countThreads) {
     ASSERT_EQ(ThreadCountSettledAt(baseThreads + workers), baseThreads + workers) << "threads while a filter lives";
-#ifdef STRESS_COUNTS_HEAP
     ASSERT_GT(HeapInUse().blocks, baseHeap.blocks) << "the heap count does not see the filter";
-#endif
   }
   const int frames = filter->GetVideoInfo().num_frames;
   for (int n = 0; n < frames; ++n) {
@@ -216,7 +213,7 @@ TEST(StressLifecycleRefusals, RefusedCreationsAndFailedFramesLeaveNothing) {
 
 }  // namespace
 
-#ifdef STRESS_COUNTS_HEAP
+#ifndef STRESS_SANITIZER_HEAP
 extern "C" {
 void* __libc_malloc(size_t);
 void* __libc_calloc(size_t, size_t);

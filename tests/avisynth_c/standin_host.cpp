@@ -3,8 +3,10 @@
 // of May 2012, on Windows exactly its 38 exports (CMakeLists.txt), frames read
 // through the 2.6 record, a child's error not passed on, a request that ends
 // with no frame and no error a crash (reported here instead). 1: AviSynth+,
-// with plane accessors, frame properties and the child's pending error.
-// Frames are padded, start past their buffer's start and hold 0xCD.
+// with plane accessors, frame properties, the child's pending error, and two
+// threads, in the MT mode a new filter answers. Required arguments are
+// enforced; parity is the filter's, else its child's. Frames are padded,
+// start past their buffer's start and hold 0xCD.
 // StandinFaults: clips and frames alive, and property writes to frames held
 // twice (the host's cached copy would change). One environment at a time.
 #include "avisynth_c/avs_c.h"
@@ -12,11 +14,19 @@
 #if defined(_WIN32)
 extern "C" __declspec(dllimport) void* __stdcall LoadLibraryA(const char*);
 extern "C" __declspec(dllimport) void* __stdcall GetProcAddress(void*, const char*);
+extern "C" __declspec(dllimport) unsigned long __stdcall GetCurrentThreadId();
+extern "C" __declspec(dllimport) void __stdcall Sleep(unsigned long);
 extern "C" __declspec(dllimport) void __cdecl abort(void);
 #define API extern "C"
+long ThreadId() { return static_cast<long>(GetCurrentThreadId()); }
+void Yield() { Sleep(0); }
 #else
 #include <dlfcn.h>
+#include <pthread.h>
+#include <sched.h>
 #define API extern "C" __attribute__((visibility("default")))
+long ThreadId() { return static_cast<long>(pthread_self()); }
+void Yield() { sched_yield(); }
 #endif
 
 struct Props {
@@ -35,6 +45,13 @@ struct AvsClip {  // every clip is a filter, and a clip handle the clip itself
   AvsFilterInfo fi;
   long refs;
   char error[256];
+  // Two threads, as the MT mode of a filter made by a call says (no answer:
+  // MULTI_INSTANCE): odd frames to a twin made by the same call, or one
+  // request at a time (SERIALIZED), or two at once (NICE_FILTER: the other
+  // thread's request made whole at each call the first makes into the host).
+  int mode;  // 0: not asked
+  AvsClip* twin;
+  long busy;
 };
 namespace {
 struct Function {
@@ -45,6 +62,11 @@ struct Function {
 int functionCount;
 char envError[256], *saved;  // saved strings, each after a link to the one before
 long liveClips, liveFrames, misuses;
+struct {
+  long thread;  // the thread whose request on a NICE_FILTER filter lets the other one in
+  AvsClip* clip;
+  int other;  // the other request's frame
+} nice;
 long Add(long* v, long d) { return __atomic_add_fetch(v, d, __ATOMIC_ACQ_REL); }
 bool Same(const char* a, const char* b) {  // ASCII case aside; b may end at a ']'
   while (*a && (*a | 0x20) == (*b | 0x20)) ++a, ++b;
@@ -59,9 +81,12 @@ const char* Copy(char (&to)[size], const char* from) {
 AvsValue Error(const char* m) { return AvsErrorValue(Copy(envError, m)); }
 Frame* Of(const void* f) { return static_cast<Frame*>(const_cast<void*>(f)); }
 int Padded(int bytes, int align) { return (bytes + align - 1) / align * align + align; }
+void Interleave();
 }  // namespace
+API AvsVideoFrame* AVSC_CC avs_get_frame(AvsClip* c, int n);
 
 API AvsVideoFrame* AVSC_CC avs_new_video_frame_a(AvsEnv*, const AvsVideoInfo* vi, int align) {
+  Interleave();
   align = align > 16 ? align : 16;
   const int type = vi->pixelType, planar = type < 0, subW = planar && !(type & 3), subH = planar && !(type & 0x300);
   Frame* fr = static_cast<Frame*>(memset(malloc(sizeof(Frame)), 0, sizeof(Frame)));
@@ -77,12 +102,16 @@ API AvsVideoFrame* AVSC_CC avs_new_video_frame_a(AvsEnv*, const AvsVideoInfo* vi
   return Add(&liveFrames, 1), &f;
 }
 API void AVSC_CC avs_release_video_frame(AvsVideoFrame* f) {
+  Interleave();
   if (f && Add((long*)&f->refcount, -1) == 0) free(Of(f)->block), free(f), Add(&liveFrames, -1);
 }
-API AvsVideoFrame* AVSC_CC avs_copy_video_frame(AvsVideoFrame* f) { return Add((long*)&f->refcount, 1), f; }
+API AvsVideoFrame* AVSC_CC avs_copy_video_frame(AvsVideoFrame* f) {
+  return Interleave(), Add((long*)&f->refcount, 1), f;
+}
 API int AVSC_CC avs_make_writable(AvsEnv* e, AvsVideoFrame** pf) {
-  if ((*pf)->refcount == 1) return 0;
-  Frame* fr = Of(avs_new_video_frame_a(e, &Of(*pf)->vi, (*pf)->offset));  // the same geometry
+  Interleave();
+  if (__atomic_load_n(&(*pf)->refcount, __ATOMIC_ACQUIRE) == 1) return 0;  // other threads may hold it too
+  Frame* fr = Of(avs_new_video_frame_a(e, &Of(*pf)->vi, (*pf)->offset));   // the same geometry
   memcpy(fr->vfb.data, (*pf)->vfb->data, fr->vfb.dataSize);
   fr->props = Of(*pf)->props;
   return avs_release_video_frame(*pf), *pf = &fr->f, 1;
@@ -99,6 +128,7 @@ API void AVSC_CC avs_release_clip(AvsClip* c) {
   if (Add(&c->refs, -1) != 0) return;
   if (c->fi.freeFilter) c->fi.freeFilter(&c->fi);
   if (c->fi.child) avs_release_clip(c->fi.child);
+  if (c->twin) avs_release_clip(c->twin);
   free(c), Add(&liveClips, -1);
 }
 API AvsClip* AVSC_CC avs_take_clip(AvsValue v, AvsEnv*) {
@@ -107,17 +137,37 @@ API AvsClip* AVSC_CC avs_take_clip(AvsValue v, AvsEnv*) {
 API void AVSC_CC avs_set_to_clip(AvsValue* v, AvsClip* c) { *v = AvsValue{'c', 0, {c}}, Add(&c->refs, 1); }
 API void AVSC_CC avs_release_value(AvsValue v) { v.type == 'c' ? avs_release_clip((AvsClip*)v.d.clip) : void(); }
 API const AvsVideoInfo* AVSC_CC avs_get_video_info(AvsClip* c) { return &c->fi.vi; }
-API const char* AVSC_CC avs_clip_get_error(AvsClip* c) { return c->error[0] ? c->error : nullptr; }
-// A request: the error slot cleared, the callback (or the child's frame),
-// the error raised.
-API AvsVideoFrame* AVSC_CC avs_get_frame(AvsClip* c, int n) {
+API const char* AVSC_CC avs_clip_get_error(AvsClip* c) { return Interleave(), c->error[0] ? c->error : nullptr; }
+API int AVSC_CC avs_get_parity(AvsClip* c, int n) {
+  return c->fi.getParity ? c->fi.getParity(&c->fi, n)
+         : c->fi.child   ? avs_get_parity(c->fi.child, n)
+                         : (c->fi.vi.imageType & AvsItTff) != 0;
+}
+// A request: the error slot cleared (written only when set: two threads may
+// share a child), the callback (or the child's frame), the error raised.
+AvsVideoFrame* Request(AvsClip* c, int n) {
   AvsFilterInfo& fi = c->fi;
-  fi.error = nullptr, c->error[0] = 0;
+  if (fi.error || c->error[0]) fi.error = nullptr, c->error[0] = 0;
   AvsVideoFrame* f = fi.getFrame ? fi.getFrame(&fi, n) : fi.child ? avs_get_frame(fi.child, n) : nullptr;
   const char* error = fi.getFrame ? fi.error : fi.child ? avs_clip_get_error(fi.child) : "no frames";
   if (STANDIN_PLUS && !error && fi.child) error = avs_clip_get_error(fi.child);
   if (!error && !f) error = "standin: a frame request gave no frame and no error (a crash in 2.6)";
   return error ? Copy(c->error, error), avs_release_video_frame(f), nullptr : f;
+}
+API AvsVideoFrame* AVSC_CC avs_get_frame(AvsClip* c, int n) {
+  Interleave();
+  if (c->twin && (n & 1)) {
+    AvsVideoFrame* f = avs_get_frame(c->twin, n);
+    if (!f || c->error[0]) Copy(c->error, f ? "" : c->twin->error);  // the last request's, as Request keeps it
+    return f;
+  }
+  if (c->mode == 0 || c->mode == AvsMtMultiInstance) return Request(c, n);
+  while (__atomic_exchange_n(&c->busy, 1, __ATOMIC_ACQUIRE)) Yield();
+  if (c->mode == AvsMtNiceFilter)
+    nice.clip = c, nice.other = n ^ 1, __atomic_store_n(&nice.thread, ThreadId(), __ATOMIC_RELEASE);
+  AvsVideoFrame* f = Request(c, n);
+  __atomic_store_n(&nice.thread, 0, __ATOMIC_RELEASE), __atomic_store_n(&c->busy, 0, __ATOMIC_RELEASE);
+  return f;
 }
 
 API int AVSC_CC avs_add_function(AvsEnv*, const char* name, const char* params, AvsApplyFunc apply, void* data) {
@@ -141,7 +191,8 @@ AvsValue LoadCPlugin(AvsEnv* e, const char* path) {
   return text ? (STANDIN_PLUS ? v.d.boolean = 1 : 0, v) : Error("Unable to load C Plugin");
 }
 // Positional arguments fill the parameters in order, named ones theirs; each
-// of its parameter's type, or the call is refused.
+// of its parameter's type, and every one without a name given, or the call
+// is refused.
 API AvsValue AVSC_CC avs_invoke(AvsEnv* e, const char* name, AvsValue args, const char** argNames) {
   const int given = args.type == 'a' ? args.arraySize : 1;
   const AvsValue* list = args.type == 'a' ? args.d.array : &args;
@@ -167,7 +218,18 @@ API AvsValue AVSC_CC avs_invoke(AvsEnv* e, const char* name, AvsValue args, cons
       if (at >= count || list[i].type != *types[at]) return Error("Invalid arguments to function");
       bound[at] = list[i];
     }
-    return f->apply(e, AvsValue{'a', static_cast<short>(count), {bound}}, f->data);
+    for (int i = 0; i < count; ++i)
+      if (!names[i] && bound[i].type == 'v') return Error("Invalid arguments to function");
+    const AvsValue call{'a', static_cast<short>(count), {bound}}, made = f->apply(e, call, f->data);
+    AvsClip* c = made.type == 'c' ? static_cast<AvsClip*>(made.d.clip) : nullptr;
+    if (STANDIN_PLUS && c && !c->mode) {  // a new filter: its MT mode, as AviSynth+ asks it
+      const int mode = c->fi.setCacheHints ? c->fi.setCacheHints(&c->fi, AvsCacheGetMtMode, 0) : 0;
+      c->mode = mode ? mode : AvsMtMultiInstance;
+      const AvsValue twin = c->mode == AvsMtMultiInstance ? f->apply(e, call, f->data) : AvsValue{};
+      if (twin.type == 'c' && twin.d.clip != c) c->twin = static_cast<AvsClip*>(twin.d.clip);
+      if (!c->twin) avs_release_value(twin);  // none, or the same clip passed through again
+    }
+    return made;
   }
   return Error("There is no function named that");
 }
@@ -182,14 +244,28 @@ API const char* AVSC_CC avs_save_string(AvsEnv*, const char* s, int length) {
   return memcpy(block, s, length), block[length] = 0, block;
 }
 API int StandinFaults() { return static_cast<int>(liveClips + liveFrames + misuses); }
+namespace {
+// At a call into the host from a request on a NICE_FILTER filter: the other
+// thread's request, made whole there (and dropped) before the call goes on.
+void Interleave() {
+  if (__atomic_load_n(&nice.thread, __ATOMIC_ACQUIRE) != ThreadId()) return;
+  __atomic_store_n(&nice.thread, 0, __ATOMIC_RELEASE);
+  avs_release_video_frame(Request(nice.clip, nice.other));
+  __atomic_store_n(&nice.thread, ThreadId(), __ATOMIC_RELEASE);
+}
+}  // namespace
 API void StandinUnused() { abort(); }
 
 #if STANDIN_PLUS
-API int AVSC_CC avs_get_pitch_p(const AvsVideoFrame* f, int p) { return AvsPitch(AvsApi{}, f, p); }
-API const uint8_t* AVSC_CC avs_get_read_ptr_p(const AvsVideoFrame* f, int p) { return AvsReadPtr(AvsApi{}, f, p); }
-API uint8_t* AVSC_CC avs_get_write_ptr_p(const AvsVideoFrame* f, int p) { return AvsWritePtr(AvsApi{}, &Of(f)->f, p); }
+API int AVSC_CC avs_get_pitch_p(const AvsVideoFrame* f, int p) { return Interleave(), AvsPitch(AvsApi{}, f, p); }
+API const uint8_t* AVSC_CC avs_get_read_ptr_p(const AvsVideoFrame* f, int p) {
+  return Interleave(), AvsReadPtr(AvsApi{}, f, p);
+}
+API uint8_t* AVSC_CC avs_get_write_ptr_p(const AvsVideoFrame* f, int p) {
+  return Interleave(), AvsWritePtr(AvsApi{}, &Of(f)->f, p);
+}
 API AvsMap* AVSC_CC avs_get_frame_props_rw(AvsEnv*, AvsVideoFrame* f) {
-  return Add(&misuses, f->refcount != 1), (AvsMap*)&Of(f)->props;
+  return Interleave(), Add(&misuses, f->refcount != 1), (AvsMap*)&Of(f)->props;
 }
 API const AvsMap* AVSC_CC avs_get_frame_props_ro(AvsEnv*, const AvsVideoFrame* f) { return (AvsMap*)&Of(f)->props; }
 int Key(const Props* p, const char* key) {
@@ -203,12 +279,14 @@ API int64_t AVSC_CC avs_prop_get_int(AvsEnv*, const AvsMap* map, const char* key
   return *error = i == p->count, *error ? 0 : p->values[i];
 }
 API int AVSC_CC avs_prop_set_int(AvsEnv*, AvsMap* map, const char* key, int64_t value, int) {
+  Interleave();
   Props* p = (Props*)map;
   const int i = Key(p, key);
   if (i == 8) return 1;
   return Copy(p->keys[i], key), p->count += i == p->count, p->values[i] = value, 0;
 }
 API AvsVideoFrame* AVSC_CC avs_new_video_frame_p(AvsEnv* e, const AvsVideoInfo* vi, const AvsVideoFrame* src) {
+  Interleave();
   AvsVideoFrame* f = avs_new_video_frame_a(e, vi, 16);
   return Of(f)->props = Of(src)->props, f;
 }

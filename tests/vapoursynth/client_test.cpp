@@ -23,19 +23,20 @@ const VSAPI* vs = nullptr;
 std::string dir;  // scratch folder, ending in '/'
 
 // Twelve random frames (each its planes one after another), served with
-// _FieldBased (unless < 0) and a _Field that ZEMIVTC must drop; frame failAt fails.
+// _FieldBased (unless < 0) and a _Field that ZEMIVTC must drop; frame failAt
+// fails. Format 0 varies from frame to frame, size 0x0 too.
 struct Clip {
   VSVideoFormat format;
   int width, height, fieldBased = -1, failAt = -1;
   std::vector<std::string> frames;
-  int PlaneWidth(int p) const { return p ? width >> format.subSamplingW : width; }
+  int PlaneWidth(int p) const { return (p ? width >> format.subSamplingW : width) * format.bytesPerSample; }  // bytes
   int PlaneHeight(int p) const { return p ? height >> format.subSamplingH : height; }
-  Clip(uint32_t id, int w, int h)
-      : format{int(id >> 28), stInteger, 8, 1, int(id >> 8 & 3), int(id & 3), 3}, width(w), height(h) {
-    if (format.colorFamily == cfGray) format.numPlanes = 1;
+  Clip(uint32_t id, int w, int h) : width(w), height(h) {
+    const int bits = id >> 16 & 255, planes = id ? id >> 28 == cfGray ? 1 : 3 : 0;
+    format = {int(id >> 28), int(id >> 24 & 15), bits, (bits + 7) / 8, int(id >> 8 & 255), int(id & 255), planes};
     std::mt19937 rng(uint32_t(w * h));
     for (int n = 0; n < 12; ++n) {
-      frames.emplace_back(size_t(w * h + (format.numPlanes - 1) * PlaneWidth(1) * PlaneHeight(1)), '\0');
+      frames.emplace_back(size_t(PlaneWidth(0) * h + (format.numPlanes - 1) * PlaneWidth(1) * PlaneHeight(1)), '\0');
       for (char& b : frames.back()) b = char(rng());
     }
   }
@@ -76,15 +77,16 @@ CommandRun RunCommand(const Clip& c, bool bottomFirst, const std::string& plan) 
   return run;
 }
 
-// A core with the plugin loaded, and ZEMIVTC's node; a message of mtCritical
-// or worse (the stand-in's report of a mistake) fails the test.
+// A core with a plugin loaded (the error of the load, or of ZEMIVTC's call,
+// in `error`), and ZEMIVTC's node; a message of mtCritical or worse (the
+// stand-in's report of a mistake) fails the test.
 struct Core {
   VSCore* core = vs->createCore(ccfDisableAutoLoading);
   std::mutex lock;
   std::string log, error;
   VSNode* node = nullptr;
 
-  Core(Clip& clip, const std::string& plan, int tff) {
+  explicit Core(const char* plugin = ZEMIVTC_VS_PLUGIN) {
     vs->addLogHandler(
         [](int type, const char* msg, void* self) {
           EXPECT_LT(type, mtCritical) << msg;
@@ -92,27 +94,40 @@ struct Core {
           static_cast<Core*>(self)->log += std::string(msg) + "\n";
         },
         nullptr, this, core);
+    error = Load(plugin);
+  }
+  // ZEMIVTC over a source of the clip, with the plan, tff unless < 0, and what `more` adds.
+  Core(Clip& clip, const std::string& plan, int tff, void (*more)(VSMap*) = nullptr) : Core() {
     VSMap* args = vs->createMap();
-    vs->mapSetData(args, "path", ZEMIVTC_VS_PLUGIN, -1, dtUtf8, maReplace);
-    vs->freeMap(vs->invoke(vs->getPluginByID("com.vapoursynth.std", core), "LoadPlugin", args));
     const VSVideoInfo vi{clip.format, 30000, 1001, clip.width, clip.height, int(clip.frames.size())};
     VSNode* source =
         vs->createVideoFilter2("MemorySource", &vi, ClipFrame, nullptr, fmParallel, nullptr, 0, &clip, core);
     vs->mapConsumeNode(args, "clip", source, maReplace);
     vs->mapSetData(args, "zemFile", plan.c_str(), -1, dtUtf8, maReplace);
     if (tff >= 0) vs->mapSetInt(args, "tff", tff, maReplace);
-    VSMap* out = vs->invoke(vs->getPluginByID("org.zemivtc.zemivtc", core), "ZEMIVTC", args);
-    error = vs->mapGetError(out) ? vs->mapGetError(out) : "";
-    node = error.empty() ? vs->mapGetNode(out, "clip", 0, nullptr) : nullptr;
-    vs->freeMap(out);
-    vs->freeMap(args);
+    if (more) more(args);
+    error = error.empty() ? Call("org.zemivtc.zemivtc", "ZEMIVTC", args, &node) : (vs->freeMap(args), error);
   }
   ~Core() {
     if (node) vs->freeNode(node);
     vs->freeCore(core);
   }
+  std::string Load(const char* path) {
+    VSMap* args = vs->createMap();
+    vs->mapSetData(args, "path", path, -1, dtUtf8, maReplace);
+    return Call("com.vapoursynth.std", "LoadPlugin", args);
+  }
+  // The function's error, else its clip (into *clip); takes the arguments.
+  std::string Call(const char* plugin, const char* name, VSMap* args, VSNode** clip = nullptr) {
+    VSMap* out = vs->invoke(vs->getPluginByID(plugin, core), name, args);
+    vs->freeMap(args);
+    const std::string e = vs->mapGetError(out) ? vs->mapGetError(out) : "";
+    if (e.empty() && clip) *clip = vs->mapGetNode(out, "clip", 0, nullptr);
+    return vs->freeMap(out), e;
+  }
   // Every frame, made on three threads at once; null where the core gave an error (into errors).
   std::vector<const VSFrame*> Frames(std::vector<std::string>& errors) {
+    if (!node) return ADD_FAILURE() << "no clip: " << error, std::vector<const VSFrame*>{};
     std::vector<const VSFrame*> frames(size_t(vs->getVideoInfo(node)->numFrames));
     errors.resize(frames.size());
     std::atomic<size_t> next{0};
@@ -193,12 +208,16 @@ TEST(VapourSynthFrames, AreTheCommandsFramesAndTimes) {
   }
 }
 
+// The plugin's refusals, in the command's words; and the core's of
+// arguments the function does not take, lacks or takes of another type, in
+// the real core's words.
 TEST(VapourSynthRefusals, HaveTheCommandsWords) {
   struct {
     uint32_t format;
     int width, height, fieldBased, tff;
-    const char* plan;   // null: a file that is not there
-    const char* words;  // null: the command's on the same frames
+    const char* plan;                // null: a file that is not there
+    const char* words;               // null: the command's on the same frames
+    void (*more)(VSMap*) = nullptr;  // adds to ZEMIVTC's arguments
   } cases[] = {
       {pfYUV420P8, 34, 18, 2, -1, "1", nullptr},
       {pfYUV422P8, 34, 19, 1, -1, "12", nullptr},  // "1" alone needs no field order: no refusal
@@ -209,6 +228,16 @@ TEST(VapourSynthRefusals, HaveTheCommandsWords) {
       {pfRGB24, 38, 20, -1, -1, "1", "the clip is RGB24; ZEMIVTC takes"},
       {pfGray8, 33, 20, -1, -1, "1", "odd width 33 cannot be carried as YUY2"},
       {pfYUV420P8, 38, 20, -1, 2, "1", "tff must be 1 (top field first) or 0 (bottom field first), not 2"},
+      {VideoFormatId(cfYUV, stInteger, 10, 1, 1), 38, 20, -1, -1, "1", "the clip is YUV420P10; ZEMIVTC takes"},
+      {VideoFormatId(cfYUV, stInteger, 16, 1, 0), 38, 20, -1, -1, "1", "the clip is YUV422P16; ZEMIVTC takes"},
+      {VideoFormatId(cfGray, stFloat, 32, 0, 0), 38, 20, -1, -1, "1", "the clip is GrayS; ZEMIVTC takes"},
+      {0, 38, 20, -1, -1, "1", "the clip's format varies from frame to frame; ZEMIVTC takes"},
+      {pfYUV420P8, 0, 0, -1, -1, "1", "the clip's frame size varies from frame to frame; ZEMIVTC takes"},
+      {pfYUV422P8, 34, 18, -1, -1, "1", "no argument(s) named path",
+       [](VSMap* m) { vs->mapSetData(m, "path", "p", -1, dtUtf8, maReplace); }},
+      {pfYUV422P8, 34, 18, -1, -1, "1", "argument clip is required", [](VSMap* m) { vs->mapDeleteKey(m, "clip"); }},
+      {pfYUV422P8, 34, 18, -1, -1, "1", "argument tff is not of the correct type",
+       [](VSMap* m) { vs->mapSetFloat(m, "tff", 1, maReplace); }},
   };
   for (const auto& c : cases) {
     Clip clip(c.format, c.width, c.height);
@@ -216,7 +245,7 @@ TEST(VapourSynthRefusals, HaveTheCommandsWords) {
     WriteAll(dir + "plan", c.plan ? c.plan : "");
     const std::string plan = dir + (c.plan ? "plan" : "missing");
     const std::string words = c.words ? c.words : RunCommand(clip, c.fieldBased == 1, plan).error.substr(9);
-    const std::string error = Core(clip, plan, c.tff).error;
+    const std::string error = Core(clip, plan, c.tff, c.more).error;
     EXPECT_EQ(error.rfind("ZEMIVTC: " + words, 0), 0u) << error << "\nwanted: " << words;
   }
 }
@@ -226,6 +255,7 @@ TEST(VapourSynthErrors, ASourceErrorFailsOnlyTheFramesMadeFromIt) {
   clip.failAt = 4;  // positions 7, 8 and 9 read frame 4: output frames 6, 7 and 8
   WriteAll(dir + "plan", EveryCode);
   Core core(clip, dir + "plan", -1);
+  ASSERT_EQ(core.error, "");
   std::vector<std::string> errors;
   const std::vector<const VSFrame*> frames = core.Frames(errors);
   for (size_t n = 0; n < frames.size(); ++n) {
@@ -233,6 +263,22 @@ TEST(VapourSynthErrors, ASourceErrorFailsOnlyTheFramesMadeFromIt) {
     EXPECT_EQ(frames[n] == nullptr, errors[n].find("MemorySource: failing as asked") != std::string::npos) << errors[n];
     if (frames[n]) vs->freeFrame(frames[n]);
   }
+}
+
+// A function the plugin lacks, a plugin loaded twice or into a namespace
+// taken: refused in the real core's words. A function gets the user data it
+// was registered with.
+TEST(VapourSynthCore, RefusesWhatTheRealCoreRefuses) {
+  {
+    Core core;
+    ASSERT_EQ(core.error, "");
+    EXPECT_EQ(core.Call("org.zemivtc.zemivtc", "Zemivtc", vs->createMap()),
+              "Function 'Zemivtc' not found in org.zemivtc.zemivtc");
+    EXPECT_NE(core.Load(ZEMIVTC_VS_PLUGIN).find("already loaded (org.zemivtc.zemivtc)"), std::string::npos);
+    EXPECT_NE(core.Load(ZEMIVTC_VS_FIXTURE).find("failed, namespace zemivtc already populated"), std::string::npos);
+  }
+  Core fixture(ZEMIVTC_VS_FIXTURE);
+  EXPECT_EQ(fixture.Call("org.zemivtc.fixture", "UserData", vs->createMap()), "UserData: its own user data");
 }
 
 }  // namespace

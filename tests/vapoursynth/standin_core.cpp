@@ -1,8 +1,10 @@
 // A stand-in VapourSynth API-4 core: the part the plugin and the client use,
-// from the interface's facts. References are counted and checked at
-// freeCore, frames are fetched only once requested, a filter's error fails
-// that frame and those made from it. What ends the real core's process, and
-// rows written past their end, is logged as mtCritical "stand-in core: ...".
+// from the interface's facts. A function's arguments are checked against its
+// signature (refused in the real core's words) before it runs with its user
+// data; every format the core has can be named and made. References are
+// counted and checked at freeCore, frames are fetched only once requested, a
+// filter's error fails that frame and those made from it. What ends the real
+// core's process, and rows written past their end, is logged as mtCritical.
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -10,6 +12,8 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -40,9 +44,14 @@ struct VSFrameContext {
   std::map<std::pair<VSNode*, int>, const VSFrame*> ready;
   std::string error;
 };
+struct Function {
+  VSPublicFunction create;
+  void* data;
+  std::string args;  // "name:type[:opt][:empty];...", a last "any" passing any others
+};
 struct VSPlugin {
-  std::string id;
-  std::map<std::string, VSPublicFunction> functions;  // the create functions, by name
+  std::string id, ns;
+  std::map<std::string, Function> functions;  // by name
 };
 struct VSCore {
   std::map<std::string, VSPlugin> plugins;  // by identifier
@@ -58,12 +67,49 @@ extern const VSAPI api;
 void Mistake(const std::string& what) {
   theCore->log.first(mtCritical, ("stand-in core: " + what).c_str(), theCore->log.second);
 }
-ptrdiff_t Stride(const VSFrame* f, int p) { return (f->width[p] + 63) / 32 * 32; }  // never just the row's bytes
+int RowBytes(const VSFrame* f, int p) { return f->width[p] * f->format.bytesPerSample; }
+ptrdiff_t Stride(const VSFrame* f, int p) { return (RowBytes(f, p) + 63) / 32 * 32; }  // never just the row's bytes
 const std::pair<int64_t, std::string>* Find(const VSMap* m, const char* key, int type, int* error) {
   auto it = m->keys.find(key);
   const int e = it == m->keys.end() ? peUnset : it->second.first != type ? peType : peSuccess;
   if (e && !error) Mistake(std::string("no error pointer for the missing ") + key);
   return error && (*error = e), e ? nullptr : &it->second.second;
+}
+void FreeNode(VSNode* node);
+// The real core's name of a format: Gray8, RGB30, YUV420P10, YUV444PS, ...
+std::string FormatName(const VSVideoFormat& f) {
+  static const char* const families[] = {"Undefined", "Gray", "RGB", "YUV"};
+  static const char* const yuv[3][3] = {{"444", "440", ""}, {"422", "420", ""}, {"411", "", "410"}};
+  const int w = f.subSamplingW, h = f.subSamplingH;
+  const std::string sub =
+      w < 3 && h < 3 && *yuv[w][h] ? yuv[w][h] : "ssw" + std::to_string(w) + "ssh" + std::to_string(h);
+  return families[f.colorFamily] + (f.colorFamily == cfYUV ? sub + "P" : "") +
+         (f.sampleType == stFloat ? f.bitsPerSample == 32 ? "S" : "H"
+          : f.colorFamily         ? std::to_string(f.bitsPerSample * (f.colorFamily == cfRGB ? 3 : 1))
+                                  : "");
+}
+// The arguments against the signature, as the core checks them before it
+// calls the function: the refusal in its words, or none.
+std::string CheckArguments(const std::string& name, const std::string& signature, const VSMap* in) {
+  static const std::string types[] = {"int", "float", "data", "func", "vnode", "anode", "vframe", "aframe"};
+  std::set<std::string> others;
+  for (const auto& key : in->keys) others.insert(key.first);
+  for (const auto& key : in->nodes) others.insert(key.first);
+  std::istringstream list(signature);
+  for (std::string item, arg, type; std::getline(list, item, ';');) {
+    std::istringstream parts(item);
+    std::getline(std::getline(parts, arg, ':'), type, ':');
+    const auto given = in->keys.find(arg);
+    const int want = ptInt + int(std::find(types, types + 8, type) - types);  // in VSPropertyType's order
+    const int got = given != in->keys.end() ? given->second.first : in->nodes.count(arg) ? ptVideoNode : ptUnset;
+    if (item == "any") others.clear();
+    if (item == "any" || (got == ptUnset && item.find(":opt") != item.npos)) continue;
+    if (got == ptUnset) return name + ": argument " + arg + " is required";
+    if (others.erase(arg), got != want) return name + ": argument " + arg + " is not of the correct type";
+  }
+  std::string named;
+  for (const std::string& key : others) named += (named.empty() ? "" : ", ") + key;
+  return named.empty() ? "" : name + ": no argument(s) named " + named;
 }
 
 VSFrame* NewFrame(const VSVideoFormat* format, int width, int height, const VSFrame* propSrc, VSCore*) {
@@ -82,7 +128,7 @@ void FreeFrame(const VSFrame* f) {
   if (--const_cast<VSFrame*>(f)->refs > 0) return;
   for (int p = 0; p < f->format.numPlanes; ++p)
     for (auto row = f->plane[p].begin(); row != f->plane[p].end(); row += Stride(f, p))
-      if (std::count(row + f->width[p], row + Stride(f, p), 0xA5) != Stride(f, p) - f->width[p])
+      if (std::count(row + RowBytes(f, p), row + Stride(f, p), 0xA5) != Stride(f, p) - RowBytes(f, p))
         Mistake("a frame's row written past its end");
   delete f;
   --liveFrames;
@@ -132,21 +178,31 @@ const VSFrame* Produce(VSNode* node, int n, std::string& error) {
 
 const VSPLUGINAPI pluginApi{
     [] { return VapourSynthApiVersion; },
-    [](const char* id, const char*, const char*, int, int apiVersion, int, VSPlugin* plugin) {
+    [](const char* id, const char* ns, const char*, int, int apiVersion, int, VSPlugin* plugin) {
       if (!plugin->id.empty() || apiVersion != VapourSynthApiVersion) Mistake("configPlugin");
-      return plugin->id = id, 1;
+      return plugin->id = id, plugin->ns = ns, 1;
     },
-    [](const char* name, const char*, const char*, VSPublicFunction create, void*, VSPlugin* plugin) {
+    [](const char* name, const char* args, const char*, VSPublicFunction create, void* data, VSPlugin* plugin) {
       if (plugin->id.empty()) Mistake("registerFunction before configPlugin");
-      return plugin->functions[name] = create, 1;
+      return plugin->functions[name] = Function{create, data, args}, 1;
     }};
-void VS_CC LoadPlugin(const VSMap* in, VSMap* out, void*, VSCore* core, const VSAPI*) {
+// std.LoadPlugin: the plugin's entry point with the plugin interface (the
+// user data this function was registered with); refused where a plugin of
+// its identifier or namespace is loaded already.
+void VS_CC LoadPlugin(const VSMap* in, VSMap* out, void* pluginInterface, VSCore* core, const VSAPI*) {
   const std::string path = api.mapGetData(in, "path", 0, nullptr);
   void* library = dlopen(path.c_str(), RTLD_LAZY);
   auto init = reinterpret_cast<VSInitPlugin>(library ? dlsym(library, "VapourSynthPluginInit2") : nullptr);
   if (!init) return api.mapSetError(out, ("No entry point found in " + path).c_str());
   VSPlugin plugin;
-  init(&plugin, &pluginApi);
+  init(&plugin, static_cast<const VSPLUGINAPI*>(pluginInterface));
+  for (const auto& loaded : core->plugins) {
+    if (loaded.first == plugin.id)
+      return api.mapSetError(out, ("Plugin " + path + " already loaded (" + plugin.id + ")").c_str());
+    if (loaded.second.ns == plugin.ns)
+      return api.mapSetError(
+          out, ("Plugin load of " + path + " failed, namespace " + plugin.ns + " already populated").c_str());
+  }
   core->plugins[plugin.id] = plugin;
 }
 
@@ -175,13 +231,8 @@ const VSAPI api = [] {
   a.getWritePtr = [](VSFrame* f, int p) {
     return f->refs > 1 ? Mistake("write to a shared frame"), nullptr : f->plane[p].data();
   };
-  a.getVideoFormatName = [](const VSVideoFormat* f, char* name) {
-    const char* family = f->colorFamily == cfGray ? "Gray" : f->colorFamily == cfRGB ? "RGB" : "YUV";
-    return std::sprintf(name, "%s%s", family,
-                        f->colorFamily == cfRGB    ? "24"
-                        : f->colorFamily == cfGray ? "8"
-                        : f->subSamplingW          ? f->subSamplingH ? "420P8" : "422P8"
-                                                   : "444P8");
+  a.getVideoFormatName = [](const VSVideoFormat* f, char* name) -> int {
+    return std::snprintf(name, 32, "%s", FormatName(*f).c_str()) > 0 && f->colorFamily != cfUndefined;
   };
   a.getFrame = [](int n, VSNode* node, char* errorMsg, int size) {
     std::string error = "Invalid frame number " + std::to_string(n) + " requested";
@@ -207,12 +258,15 @@ const VSAPI api = [] {
   };
   a.mapSetError = [](VSMap* m, const char* message) { m->error = message; };
   a.mapGetError = [](const VSMap* m) { return m->error.empty() ? nullptr : m->error.c_str(); };
-  a.mapDeleteKey = [](VSMap* m, const char* key) { return int(m->keys.erase(key)); };
+  a.mapDeleteKey = [](VSMap* m, const char* key) {
+    return m->nodes.count(key) ? FreeNode(m->nodes[key]), int(m->nodes.erase(key)) : int(m->keys.erase(key));
+  };
   a.mapGetInt = [](const VSMap* m, const char* k, int, int* e) {
     auto v = Find(m, k, ptInt, e);
     return v ? v->first : 0;
   };
   a.mapSetInt = [](VSMap* m, const char* k, int64_t i, int) { return m->keys[k] = {ptInt, {i, ""}}, 0; };
+  a.mapSetFloat = [](VSMap* m, const char* k, double, int) { return m->keys[k] = {ptFloat, {0, ""}}, 0; };
   a.mapGetData = [](const VSMap* m, const char* k, int, int* e) {
     auto v = Find(m, k, ptData, e);
     return v ? v->second.c_str() : nullptr;
@@ -235,11 +289,18 @@ const VSAPI api = [] {
   a.getPluginByID = [](const char* id, VSCore* core) { return core->plugins.count(id) ? &core->plugins[id] : nullptr; };
   a.invoke = [](VSPlugin* plugin, const char* name, const VSMap* args) {
     VSMap* out = new VSMap;
-    return plugin->functions.at(name)(args, out, nullptr, theCore, &api), out;
+    auto f = plugin->functions.find(name);
+    out->error = f == plugin->functions.end() ? "Function '" + std::string(name) + "' not found in " + plugin->id
+                                              : CheckArguments(name, f->second.args, args);
+    if (out->error.empty()) f->second.create(args, out, f->second.data, theCore, &api);
+    return out;
   };
   a.createCore = [](int) {
     theCore = new VSCore;
-    return theCore->plugins["com.vapoursynth.std"].functions["LoadPlugin"] = LoadPlugin, theCore;
+    VSPlugin& std = theCore->plugins["com.vapoursynth.std"] = {"com.vapoursynth.std", "std", {}};
+    std.functions["LoadPlugin"] = {LoadPlugin, const_cast<VSPLUGINAPI*>(&pluginApi),
+                                   "path:data;altsearchpath:int:opt;forcens:data:opt;forceid:data:opt;"};
+    return theCore;
   };
   a.freeCore = [](VSCore* core) {
     if (liveNodes || liveFrames)
