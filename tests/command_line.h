@@ -79,7 +79,9 @@ inline void ExpectRefusals(const std::string& dir, const std::vector<Refusal>& r
   for (const Refusal& c : rows) {
     if (c.input) WriteAll(dir + "input", c.input);
     const std::map<std::string, std::string> before = FilesIn(dir);
-    const std::string line = c.args.rfind("plan ", 0) == 0 ? "plan -q" + c.args.substr(4) : "-q " + c.args;
+    // -q after a subcommand's name ("plan", "edit"), before the render's options.
+    const bool sub = c.args.rfind("plan ", 0) == 0 || c.args.rfind("edit ", 0) == 0;
+    const std::string line = sub ? c.args.substr(0, 4) + " -q" + c.args.substr(4) : "-q " + c.args;
     const CommandResult r = RunShell(dir, "cd $D && { $Z " + line + "; } > $D/stdout.txt");
     EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
     EXPECT_NE(r.err.find(c.message), std::string::npos) << c.args << "\n" << r.err;

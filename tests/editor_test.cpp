@@ -139,7 +139,7 @@ TEST(EditorCommand, RefusesABadStartWithAMessageAndNoAddress) {
   WriteAll(dir + "clip.y4m", testing_support::FlatClip(3));
   WriteAll(dir + "bad.keep", "1 9\n");
   WriteAll(dir + "short.zem", "101");
-  const testing_support::Refusal cases[] = {
+  testing_support::ExpectRefusals(dir, {
       {"edit -", 2, "need files of their own"},
       {"edit --timecodes t.tc $D/clip.y4m", 2, "zemivtc edit takes --plan, --keep"},
       {"--open $D/clip.y4m", 2, "--open belongs to zemivtc edit"},
@@ -147,8 +147,7 @@ TEST(EditorCommand, RefusesABadStartWithAMessageAndNoAddress) {
       {"edit --keep $D/bad.keep $D/clip.y4m", 1, "bad.keep line 1: code \"9\""},
       {"edit --plan $D/short.zem $D/clip.y4m", 1, "has 3 positions, but"},
       {"edit --keep $D/clip.y4m $D/clip.y4m", 1, "it is the source"},
-  };
-  for (const auto& c : cases) testing_support::ExpectRefused(dir, c);
+  });
 }
 
 // Raw bytes to the server, and the status line back (empty when the server
