@@ -317,7 +317,7 @@ void FrameReader::ConvertPlanar(const uint8_t* planar, uint8_t* dst, ptrdiff_t p
 
 bool FrameReader::ReadFrame(int n, uint8_t* dst, ptrdiff_t pitch, StoredFrame* stored) {
   if (n < 0) n = 0;
-  if (!dst && (raw || !stored)) Fail("a frame read without a destination must keep its stored bytes");
+  if (!dst && !stored) Fail("a frame read without a destination must keep its stored bytes");
   if (endFrame >= 0 && n >= endFrame) return false;
   if (dst && !layoutProblem.empty()) Fail(layoutProblem);
   if (n != nextFrame) {
@@ -339,6 +339,10 @@ bool FrameReader::ReadFrame(int n, uint8_t* dst, ptrdiff_t pitch, StoredFrame* s
     // copied out, and are not read at all when neither happens.
     struct stat st;
     if (fstat(fd, &st) != 0) Fail(std::string("stat error: ") + std::strerror(errno));
+    if (raw && position == st.st_size) {  // raw input ends between frames
+      endFrame = nextFrame;
+      return false;
+    }
     if (position + static_cast<int64_t>(payloadBytes) > st.st_size)
       FailTruncated(static_cast<size_t>(st.st_size - position), payloadBytes);
     *stored = StoredFrame();
@@ -355,12 +359,12 @@ bool FrameReader::ReadFrame(int n, uint8_t* dst, ptrdiff_t pitch, StoredFrame* s
     got = MappedBytesFrom(position, payloadBytes);
     source = map + position;
     position += static_cast<int64_t>(got);
-  } else if (raw && pitch == rowBytes && !layout.mirrored) {
+  } else if (raw && !stored && pitch == rowBytes && !layout.mirrored) {
     got = Read(dst, payloadBytes);
     source = dst;
   } else {
     uint8_t* target = nullptr;
-    if (stored && !raw) {
+    if (stored) {
       own = SpareBuffer();
       own->resize(payloadBytes);
       target = own->data();
@@ -372,17 +376,16 @@ bool FrameReader::ReadFrame(int n, uint8_t* dst, ptrdiff_t pitch, StoredFrame* s
     source = target;
   }
   if (!PayloadComplete(got)) return false;
-  if (raw) {
-    if (source != dst)
-      for (int row = 0; row < header.height; ++row)
-        std::memcpy(dst + (layout.mirrored ? header.height - 1 - row : row) * pitch,
-                    source + static_cast<size_t>(row) * rowBytes, rowBytes);
-  } else {
-    if (dst) ConvertPlanar(source, dst, pitch);
-    if (stored) {
-      stored->data = source;
-      stored->owner = std::move(own);
-    }
+  if (raw && dst && source != dst) {
+    for (int row = 0; row < header.height; ++row)
+      std::memcpy(dst + (layout.mirrored ? header.height - 1 - row : row) * pitch,
+                  source + static_cast<size_t>(row) * rowBytes, rowBytes);
+  } else if (!raw && dst) {
+    ConvertPlanar(source, dst, pitch);
+  }
+  if (stored) {
+    stored->data = source;
+    stored->owner = std::move(own);
   }
   FrameDone();
   return true;
