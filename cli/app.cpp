@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -146,25 +147,27 @@ FramePlanes PlanesAt(const uint8_t* data, FrameFormat format, int width, int hei
   return turned ? TurnedOver(planes, format, height) : planes;
 }
 
-// Frame buffers for the writer; one whose only holder is this list is free
-// to be filled again.
+// Frame buffers of one size for the writer; one whose only holder is this
+// list is free to be filled again. Their bytes are left as they come: every
+// one is written before it is read.
 class FrameBuffers {
  public:
-  std::shared_ptr<std::vector<uint8_t>> Take(size_t bytes) {
+  explicit FrameBuffers(size_t bytes) : bytes(bytes) {}
+  std::shared_ptr<uint8_t[]> Take() {
     for (const auto& buffer : buffers) {
       if (buffer.use_count() == 1) {
         // The writer's last reads of it came before it let go of it.
         std::atomic_thread_fence(std::memory_order_acquire);
-        buffer->resize(bytes);
         return buffer;
       }
     }
-    buffers.push_back(std::make_shared<std::vector<uint8_t>>(bytes));
+    buffers.emplace_back(new uint8_t[bytes]);
     return buffers.back();
   }
 
  private:
-  std::vector<std::shared_ptr<std::vector<uint8_t>>> buffers;
+  size_t bytes;
+  std::vector<std::shared_ptr<uint8_t[]>> buffers;
 };
 
 void Render(const Options& options, const RunTuning& tuning, stream::RowBands& bands, StreamClip& source,
@@ -184,12 +187,14 @@ void Render(const Options& options, const RunTuning& tuning, stream::RowBands& b
   // rows carries).
   const FrameFormat madeFormat =
       inputFormat == FormatYuv420 && writer.Format() != FormatYuv420 ? FormatYuv422 : inputFormat;
-  const size_t madeBytes = stream::StreamFrameBytes(width, height, madeFormat);
   // Unchanged source frames and weaves of two are written from the input's
   // bytes when the output stores frames as the input does.
   const bool fromStored = tuning.passThrough && writer.WritesInputFrames();
-  FrameBuffers buffers;
-  std::vector<uint8_t> weave(stream::StreamFrameBytes(width, height, inputFormat));  // a weave smoothed next
+  // Frames the filter makes (in madeFormat, or the input's for a weave)
+  // and, made when first needed, the weave a '3' smooths next.
+  FrameBuffers buffers(std::max(stream::StreamFrameBytes(width, height, madeFormat),
+                                stream::StreamFrameBytes(width, height, inputFormat)));
+  std::unique_ptr<uint8_t[]> weave;
   writer.WriteHeader(options.rateNumerator, options.rateDenominator);
   std::unique_ptr<FrameSink> sink;  // after `out` and `writer`: it stops before they go
   if (tuning.writerThread) sink = std::make_unique<FrameSink>(writer);
@@ -219,18 +224,20 @@ void Render(const Options& options, const RunTuning& tuning, stream::RowBands& b
         output.format = inputFormat;
       }
     } else {
-      const std::shared_ptr<std::vector<uint8_t>> made = buffers.Take(recipe.code == '1' ? weave.size() : madeBytes);
+      const std::shared_ptr<uint8_t[]> made = buffers.Take();
       output.keep = made;
-      output.frame = made->data();
+      output.frame = made.get();
       output.format = recipe.code == '1' ? inputFormat : madeFormat;
-      const FramePlanes target = PlanesAt(made->data(), output.format, width, height, turned);
+      const FramePlanes target = PlanesAt(made.get(), output.format, width, height, turned);
       if (recipe.code == '1') {
         WeavePlanes(core.pool, inputFormat, planesOf(upper), planesOf(lower), target, width, height);
       } else {
         FramePlanes selected;
         if (recipe.woven) {
-          // Rows of the filter's own: they need no turning over.
-          selected = PlanesAt(weave.data(), inputFormat, width, height, false);
+          // Laid out as the source frames are, so that the offsets kept for
+          // their pitches serve it too.
+          if (!weave) weave.reset(new uint8_t[stream::StreamFrameBytes(width, height, inputFormat)]);
+          selected = PlanesAt(weave.get(), inputFormat, width, height, turned);
           WeavePlanes(core.pool, inputFormat, planesOf(upper), planesOf(lower), selected, width, height);
         } else {
           selected = planesOf(recipe.code == '4' ? lower : upper);

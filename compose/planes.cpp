@@ -96,9 +96,10 @@ void FilterBands(const void* context, int32_t index, int32_t count) {
 }
 
 // The offsets of code's table for a plane's rows `pitch` apart: the
-// table's own for packed rows, else the cache's, made now if its slot is
-// free or holds another kind; a frame of another pitch than the kept one
-// gets its own, in *own for the caller to free. Null without memory.
+// table's own for rows 2 * width bytes apart (a plane with rows of its own),
+// else the cache's, made and kept now if its slot is still free; a frame of
+// another pitch than the kept one gets offsets of its own, in *own for the
+// caller to free. Null without memory.
 const int32_t* OffsetsFor(const FilterTables& tables, PlaneOffsets& cache, int32_t code, bool fieldChroma,
                           int32_t plane, int32_t width, int32_t pitch, int32_t** own) {
   const VerticalFilterTable& table = TableFor(tables, code);
