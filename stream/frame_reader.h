@@ -24,11 +24,11 @@ struct InputFormat {
 };
 
 // One frame's pixels as the input stores them: planar Y, U, V of a Y4M
-// frame, or raw input's packed rows. `data` points into the reader's file mapping, which lives as
-// long as the reader, or into `owner`; nullptr when nothing was kept. A frame
-// of a seekable file that has not been looked at yet is named by where it
-// lies instead: `fileOffset` in the reader's descriptor `fd`, open as long
-// as the reader lives.
+// frame, or raw input's packed rows. `data` points into the reader's file
+// mapping, which lives as long as the reader, or into `owner`; nullptr when
+// nothing was kept. A frame of a seekable file that has not been looked at
+// yet is named by where it lies instead: `fileOffset` in the reader's
+// descriptor `fd`, open as long as the reader lives.
 struct StoredFrame {
   const uint8_t* data = nullptr;
   std::shared_ptr<const std::vector<uint8_t>> owner;
