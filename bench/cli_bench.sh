@@ -29,7 +29,8 @@
 # the ratio of the two (the earlier build's time over this one's: 1 or more
 # is at least as fast).
 # The runs rotate: every repetition runs each command once, in turn, so that
-# a change in the machine's load falls on all of them alike. ffmpeg keeps its
+# a change in the machine's load falls on all of them alike; wall times are
+# taken to the microsecond. ffmpeg keeps its
 # default threading (all cores, as zemivtc uses). Medians make the table and
 # the chart; every repetition's times are kept in bench/cli_bench.csv.
 # Prints the table for bench/README.md. Usage: bench/cli_bench.sh [BUILD_DIR].
@@ -139,8 +140,36 @@ done
 cpu=$(cpuName)
 cores=$(nproc)
 loadBefore=$(loadAverage)
+# Every run once per rotation, as timeRotations (common.sh) runs them, but
+# with the wall time from the clock to the microsecond (many runs take a few
+# milliseconds) and, with an earlier build, every second rotation running
+# each pair the other way round, so that neither build always goes first.
+rotate() {
+  local rep i r name cmd start wall user sys TIMEFORMAT='%3U %3S'
+  echo "repetition,run,output_frames,wall_s,user_s,sys_s" >"$csv"
+  for rep in $(seq "$repeats"); do
+    local order=("${runs[@]}")
+    if [ $((rep % 2)) = 0 ]; then
+      for i in "${!order[@]}"; do
+        [[ ${order[$i]} == previous* ]] || continue
+        r=${order[$i]} && order[$i]=${order[$((i - 1))]} && order[$((i - 1))]=$r
+      done
+    fi
+    for r in "${order[@]}"; do
+      IFS='|' read -r name cmd _ <<<"$r"
+      start=$EPOCHREALTIME
+      { time eval "$cmd" >/dev/null 2>"$work/err"; } 2>"$work/time" || {
+        cat "$work/err" >&2
+        exit 1
+      }
+      wall=$(awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.6f", b - a }')
+      read -r user sys <"$work/time"
+      echo "$rep,$name,${outFrames[$name]},$wall,$user,$sys" >>"$csv"
+    done
+  done
+}
 echo "cli_bench: $repeats rotations, load average $loadBefore" >&2
-timeRotations "${runs[@]}"
+rotate
 loadAfter=$(loadAverage)
 
 echo "cli_bench: memory" >&2
