@@ -296,18 +296,31 @@ for r in "${runs[@]}"; do
   IFS='|' read -r name _ _ <<<"$r"
   [[ $name == zemivtc* && $name != *tff && $name != *piped* ]] && echo "- $name: ${orders[$name]}"
 done
+# The rotations' ratios of the earlier build's time over this build's for
+# one run: their quartiles, how many are above 1, and the verdict: faster
+# when three in four pairs or more say so, slower when three in four say
+# that, else the same within the spread of the pairs.
+pairQuartiles() {
+  awk -F, -v a="previous $1" -v b="$1" 'NR > 1 && $2 == a { x[$1] = $4 } NR > 1 && $2 == b { y[$1] = $4 }
+    END { for (r in x) print x[r] / y[r] }' "$csv" | sort -g |
+    awk '{ q[NR] = $1; if ($1 > 1) up++ }
+      END { lo = q[int((NR + 3) / 4)]; hi = q[int((3 * NR + 3) / 4)]
+            printf "%.2f–%.2f | %d of %d | %s", lo, hi, up, NR,
+              (lo > 1 ? "faster" : hi < 1 ? "**slower**" : "the same, within the spread of the pairs") }'
+}
 if [ ${#compared[@]} -gt 0 ]; then
   echo
   echo "This build against the earlier build in $previous ($(git -C "$previous/.." rev-parse --short HEAD 2>/dev/null || echo "commit unknown")),"
-  echo "each run next to the other in every rotation: the earlier build's median wall time over this build's (1 or"
-  echo "more: this build is at least as fast), and the same ratio's range over the rotations' pairs."
+  echo "each run next to the other in every rotation, in turn first: the earlier build's median wall time over this"
+  echo "build's (above 1: this build is faster); the quartiles of the same ratio over the rotations' pairs; in how"
+  echo "many pairs this build was faster; and the verdict: faster, or slower, where three pairs in four or more say"
+  echo "so, else the same within the spread of the pairs."
   echo
-  echo "| Run | This build (s, median) | Earlier build (s, median) | Earlier / this | Pairs | At least as fast |"
-  echo "|---|---|---|---|---|---|"
+  echo "| Run | This build (s, median) | Earlier build (s, median) | Earlier / this | Pairs (quartiles) | This build faster | Verdict |"
+  echo "|---|---|---|---|---|---|---|"
   for name in "${compared[@]}"; do
-    speedup=$(ratio "${med[previous $name]}" "${med[$name]}")
-    printf '| %s | %.3f | %.3f | **%s ×** | %s | %s |\n' "$name" "${med[$name]}" "${med[previous $name]}" "$speedup" \
-      "$(paired "previous $name" "$name")" "$(verdict "$speedup" ">=" 1)"
+    printf '| %s | %.3f | %.3f | **%s ×** | %s |\n' "$name" "${med[$name]}" "${med[previous $name]}" \
+      "$(ratio "${med[previous $name]}" "${med[$name]}")" "$(pairQuartiles "$name")"
   done
 fi
 echo
