@@ -175,7 +175,6 @@ void Render(const Options& options, const RunTuning& tuning, stream::RowBands& b
   const stream::Y4mHeader& header = source.Reader().Header();
   const int width = header.width, height = header.height;
   const bool turned = formats.bottomFirst;
-  Core core(width, height);
   stream::OutputFile out(options.output);
   // With a writer thread, output frames are converted there, on one core,
   // while the filter makes the next; otherwise here, in bands.
@@ -190,6 +189,13 @@ void Render(const Options& options, const RunTuning& tuning, stream::RowBands& b
   // Unchanged source frames and weaves of two are written from the input's
   // bytes when the output stores frames as the input does.
   const bool fromStored = tuning.passThrough && writer.WritesInputFrames();
+  // The core's workers and tables, for a plan that has the core make any of
+  // its frames (before anything is written, as a module would make them).
+  std::unique_ptr<Core> core;
+  for (size_t n = 0; n < frames.size() && !core; ++n) {
+    const FrameRecipe recipe = RecipeFor(frames[n]);
+    if (recipe.code != '1' || (recipe.woven && !fromStored)) core = std::make_unique<Core>(width, height);
+  }
   // Frames the filter makes (in madeFormat, or the input's for a weave)
   // and, made when first needed, the weave a '3' smooths next.
   FrameBuffers buffers(std::max(stream::StreamFrameBytes(width, height, madeFormat),
@@ -230,7 +236,7 @@ void Render(const Options& options, const RunTuning& tuning, stream::RowBands& b
       output.format = recipe.code == '1' ? inputFormat : madeFormat;
       const FramePlanes target = PlanesAt(made.get(), output.format, width, height, turned);
       if (recipe.code == '1') {
-        WeavePlanes(core.pool, inputFormat, planesOf(upper), planesOf(lower), target, width, height);
+        WeavePlanes(core->pool, inputFormat, planesOf(upper), planesOf(lower), target, width, height);
       } else {
         FramePlanes selected;
         if (recipe.woven) {
@@ -238,12 +244,12 @@ void Render(const Options& options, const RunTuning& tuning, stream::RowBands& b
           // their pitches serve it too.
           if (!weave) weave.reset(new uint8_t[stream::StreamFrameBytes(width, height, inputFormat)]);
           selected = PlanesAt(weave.get(), inputFormat, width, height, turned);
-          WeavePlanes(core.pool, inputFormat, planesOf(upper), planesOf(lower), selected, width, height);
+          WeavePlanes(core->pool, inputFormat, planesOf(upper), planesOf(lower), selected, width, height);
         } else {
           selected = planesOf(recipe.code == '4' ? lower : upper);
         }
-        if (!FinishPlanes(core.pool, core.tables, core.offsets, recipe.code, inputFormat, selected, madeFormat, target,
-                          width, height))
+        if (!FinishPlanes(core->pool, core->tables, core->offsets, recipe.code, inputFormat, selected, madeFormat,
+                          target, width, height))
           throw CliError("Out of memory");
       }
     }
