@@ -1,8 +1,8 @@
-// Frame requests: the source frames the plan entry names, turned into packed
-// rows where they are not (planar clips through convert/, bottom field first
-// turned over), the core's two stages, and the rows back into a new frame.
-// The version-2 module runs the same stages on YUY2 frames as the host gives
-// them; for a top-field-first YUY2 clip this is exactly that path.
+// Frame requests: the source frames the plan entry names, compose/'s
+// stages on their planes (a YUY2 frame's one plane; a bottom-field-first
+// clip's frames turned over), into a new frame. The version-2 module runs
+// the same stages on YUY2 frames as the host gives them; for a
+// top-field-first YUY2 clip this gives its bytes.
 #include "avisynth_c/zem_filter.h"
 
 #include "avisynth_c/shared_pool.h"
@@ -12,13 +12,6 @@
 AvsApi avs;
 
 namespace {
-
-// Rows of packed YUY2 bytes: a host frame's, one turned over (the last row
-// first, a negative pitch), or a scratch frame's.
-struct Rows {
-  uint8_t* p;
-  int32_t pitch;
-};
 
 AvsVideoFrame* Fail(AvsFilterInfo* fi, const char* message) {
   fi->error = message;
@@ -40,47 +33,31 @@ AvsVideoFrame* SourceFrame(AvsFilterInfo* fi, ZemInstance& z, int32_t k) {
   return Fail(fi, z.error);
 }
 
-PlanarFrame Planes(AvsVideoFrame* frame, bool writable) {
-  uint8_t* p[3];
-  const int planes[3] = {AvsPlaneY, AvsPlaneU, AvsPlaneV};
-  for (int i = 0; i < 3; ++i) {
-    p[i] = writable ? AvsWritePtr(avs, frame, planes[i]) : const_cast<uint8_t*>(AvsReadPtr(avs, frame, planes[i]));
+FrameFormat FormatOf(const ZemInstance& z) { return z.planar ? PlanarFormat(z.layout.chroma) : FormatYuy2; }
+
+// A host frame's planes in the filter's row order: turned over for a
+// bottom-field-first clip. A plane the host gives no pointer for is null.
+FramePlanes Planes(const ZemInstance& z, AvsVideoFrame* frame, bool writable) {
+  const int planes[3] = {z.planar ? AvsPlaneY : AvsPlaneDefault, AvsPlaneU, AvsPlaneV};
+  FramePlanes out{};
+  for (int p = 0; p < PlaneCount(FormatOf(z)); ++p) {
+    out.plane[p] =
+        writable ? AvsWritePtr(avs, frame, planes[p]) : const_cast<uint8_t*>(AvsReadPtr(avs, frame, planes[p]));
+    out.pitch[p] = AvsPitch(avs, frame, planes[p]);
   }
-  return PlanarFrame{p[0], p[1], p[2], AvsPitch(avs, frame, AvsPlaneY), AvsPitch(avs, frame, AvsPlaneU)};
+  return z.layout.mirrored ? TurnedOver(out, FormatOf(z), z.height) : out;
 }
 
-// A YUY2 frame's rows, turned over for a bottom-field-first clip.
-Rows PackedRows(const ZemInstance& z, uint8_t* first, int32_t pitch) {
-  if (!z.layout.mirrored) return Rows{first, pitch};
-  return Rows{first + static_cast<ptrdiff_t>(z.height - 1) * pitch, -pitch};
-}
-
-// A source frame as packed rows: the host's own for YUY2; for planar clips
-// converted into `buffer`, every row or (field 0 top, 1 bottom) the rows of
-// the one field the filter reads.
-Rows SourceRows(const ZemInstance& z, AvsVideoFrame* frame, uint8_t* buffer, int32_t field) {
-  if (!z.planar) {
-    return PackedRows(z, const_cast<uint8_t*>(AvsReadPtr(avs, frame, AvsPlaneDefault)),
-                      AvsPitch(avs, frame, AvsPlaneDefault));
+// The scratch frame's planes, rows packed (only the stages read and write it).
+FramePlanes ScratchPlanes(const ZemInstance& z) {
+  FramePlanes out{};
+  uint8_t* at = z.scratch;
+  for (int p = 0; p < PlaneCount(FormatOf(z)); ++p) {
+    out.plane[p] = at;
+    out.pitch[p] = PlaneRowBytes(FormatOf(z), p, z.width);
+    at += static_cast<size_t>(out.pitch[p]) * static_cast<size_t>(PlaneRows(FormatOf(z), p, z.height));
   }
-  const PlanarFrame planes = Planes(frame, false);
-  if (field < 0) PlanarToPackedRows(planes, z.width, z.height, 0, z.height, buffer, 2 * z.width, z.layout);
-  if (field >= 0) PlanarToPackedField(planes, z.width, z.height, field, buffer, 2 * z.width, z.layout);
-  return Rows{buffer, 2 * z.width};
-}
-
-// The offsets of a code's table for a selected frame of this pitch.
-const int32_t* OffsetsFor(ZemInstance& z, int32_t code, int32_t pitch) {
-  const VerticalFilterTable& table = TableFor(z.tables, code);
-  if (pitch == 2 * z.width) return table.offsets;
-  RescaledOffsets& cached = z.rescaled[code == '5' ? 0 : code == '4' ? 1 : 2];
-  if (cached.pitch == pitch && cached.offsets != nullptr) return cached.offsets;
-  const size_t entries = static_cast<size_t>(table.rows) * static_cast<size_t>(table.taps);
-  int32_t* offsets = static_cast<int32_t*>(realloc(cached.offsets, sizeof(int32_t) * (entries ? entries : 1)));
-  if (offsets == nullptr) return nullptr;
-  RescaleOffsets(table, code, z.width, pitch, offsets);
-  cached = RescaledOffsets{pitch, offsets};
-  return offsets;
+  return out;
 }
 
 // _FieldBased = 0 and the frame's duration, as the command's timecodes give it.
@@ -101,54 +78,32 @@ AvsVideoFrame* Compose(AvsFilterInfo* fi, ZemInstance& z, const FrameRecipe& rec
   AvsVideoFrame* output = avs.newVideoFrameP != nullptr ? avs.newVideoFrameP(fi->env, &fi->vi, upper)
                                                         : avs.newVideoFrameA(fi->env, &fi->vi, 16);
   if (output == nullptr) return Fail(fi, "Out of memory");
-  const int32_t w = z.width, h = z.height;
-  // Planar: the weave (or the source) in one scratch frame, the result in
-  // the other. YUY2: the result straight into the new frame.
-  uint8_t* const a = z.scratch;
-  uint8_t* const b = a + static_cast<size_t>(2) * w * h;
-  Rows target{recipe.woven && recipe.code != '1' ? a : b, 2 * w};
-  if (!z.planar) {
-    target = PackedRows(z, AvsWritePtr(avs, output, AvsPlaneDefault), AvsPitch(avs, output, AvsPlaneDefault));
-  }
-  const PlanarFrame outPlanes = z.planar ? Planes(output, true) : PlanarFrame{};
-  if (target.p == nullptr || (z.planar && (!outPlanes.y || !outPlanes.u || !outPlanes.v))) {
-    avs.releaseVideoFrame(output);
-    return Fail(fi, "ZEMIVTC: the host gave a new frame that cannot be written");
-  }
-
-  Rows selected;
-  if (recipe.woven) {
-    selected = recipe.code == '1' ? target : Rows{z.planar ? b : a, 2 * w};
-    if (z.planar) {
-      // Each source's own field converted straight into its rows of the weave.
-      SourceRows(z, upper, selected.p, 0);
-      SourceRows(z, lower, selected.p, 1);
-    } else {
-      const Rows up = SourceRows(z, upper, nullptr, -1), low = SourceRows(z, lower, nullptr, -1);
-      WorkerPool* pool = TakeSharedPool();
-      WorkerPool none{};
-      WeaveFrames(pool ? *pool : none, up.p, up.pitch, low.p, low.pitch, selected.p, selected.pitch, w, h);
-      if (pool) GiveBackSharedPool();
-    }
-  } else {
-    // Smoothing reads both fields, a field rebuild one (the bottom for '4').
-    const int32_t field = recipe.code == '3' ? -1 : recipe.code == '4' ? 1 : 0;
-    selected = SourceRows(z, recipe.code == '4' ? lower : upper, a, field);
-  }
-  if (recipe.code != '1') {
-    const int32_t* offsets = OffsetsFor(z, recipe.code, selected.pitch);
-    if (offsets == nullptr) {
+  const FrameFormat format = FormatOf(z);
+  const FramePlanes target = Planes(z, output, true);
+  for (int p = 0; p < PlaneCount(format); ++p) {
+    if (target.plane[p] == nullptr) {
       avs.releaseVideoFrame(output);
-      return Fail(fi, "Out of memory");
+      return Fail(fi, "ZEMIVTC: the host gave a new frame that cannot be written");
     }
-    WorkerPool* pool = TakeSharedPool();
-    WorkerPool none{};
-    FinishFrame(pool ? *pool : none, z.tables, recipe.code, offsets, selected.p, selected.pitch, target.p, target.pitch,
-                w, h);
-    if (pool) GiveBackSharedPool();
   }
-  if (z.planar) PackedToPlanarRows(target.p, 2 * w, w, h, 0, h, outPlanes, z.layout);
-  return output;
+  WorkerPool* pool = TakeSharedPool();
+  WorkerPool none{};
+  WorkerPool& workers = pool ? *pool : none;
+  bool done = true;
+  if (recipe.woven) {
+    // A '1' weaves straight into the new frame; a '3' smooths the weave.
+    const FramePlanes woven = recipe.code == '1' ? target : ScratchPlanes(z);
+    WeavePlanes(workers, format, Planes(z, upper, false), Planes(z, lower, false), woven, z.width, z.height);
+    if (recipe.code != '1')
+      done = FinishPlanes(workers, z.tables, z.offsets, recipe.code, format, woven, format, target, z.width, z.height);
+  } else {
+    const FramePlanes selected = Planes(z, recipe.code == '4' ? lower : upper, false);
+    done = FinishPlanes(workers, z.tables, z.offsets, recipe.code, format, selected, format, target, z.width, z.height);
+  }
+  if (pool) GiveBackSharedPool();
+  if (done) return output;
+  avs.releaseVideoFrame(output);
+  return Fail(fi, "Out of memory");
 }
 
 AvsVideoFrame* AVSC_CC ZemGetFrame(AvsFilterInfo* fi, int n) {
@@ -204,7 +159,7 @@ void FreeInstance(ZemInstance* z) {
   ReleasePlan(z->plan);
   FreeFilterTables(z->tables);
   free(z->scratch);
-  for (RescaledOffsets& r : z->rescaled) free(r.offsets);
+  FreePlaneOffsets(z->offsets);
   free(z);
 }
 
@@ -221,9 +176,13 @@ bool StartInstance(AvsFilterInfo* fi, const ZemInstance& settings) {
   if (z == nullptr) return false;
   *z = settings;
   memset(&z->tables, 0, sizeof z->tables);
-  memset(z->rescaled, 0, sizeof z->rescaled);
-  const size_t frameBytes = static_cast<size_t>(2) * z->width * z->height;
-  z->scratch = static_cast<uint8_t*>(malloc(frameBytes * (z->planar ? 2 : 1)));
+  memset(&z->offsets, 0, sizeof z->offsets);
+  const FrameFormat format = FormatOf(*z);
+  size_t frameBytes = 0;
+  for (int p = 0; p < PlaneCount(format); ++p)
+    frameBytes +=
+        static_cast<size_t>(PlaneRowBytes(format, p, z->width)) * static_cast<size_t>(PlaneRows(format, p, z->height));
+  z->scratch = static_cast<uint8_t*>(malloc(frameBytes));
   if (z->scratch == nullptr || !BuildFilterTables(z->width, z->height, z->tables)) {
     z->plan = nullptr;  // still the caller's
     FreeInstance(z);

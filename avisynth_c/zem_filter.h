@@ -9,30 +9,23 @@
 #include "avisynth_c/avs_c.h"
 #include "avisynth_c/plan_state.h"
 #include "compose/compose.h"
+#include "compose/planes.h"
 #include "convert/planar_packed.h"
 
 // The host's functions, bound by the entry point.
 extern AvsApi avs;
 
-// A table's source offsets rescaled for selected frames of another pitch
-// than 2 * width bytes (a host frame's, or one turned over); kept until a
-// frame of yet another pitch comes.
-struct RescaledOffsets {
-  int32_t pitch;  // 0: none
-  int32_t* offsets;
-};
-
 struct ZemInstance {
   PlanState* plan;
   FilterTables tables;
-  bool planar;                  // 8-bit planar 4:2:0 or 4:2:2, carried through packed rows; else YUY2
-  PackedLayout layout;          // planar: chroma and turning over; both: layout.mirrored for bottom field first
-  int32_t width, height;        // of source and output frames
-  int32_t lastSource;           // the child's last frame; requests past either end take the nearest
-  bool setProperties;           // the host has frame properties
-  uint8_t* scratch;             // packed frames of 2 * width * height bytes: three for planar clips, one for YUY2
-  RescaledOffsets rescaled[3];  // codes '5', '4', '3'
-  char error[256];              // the message of the frame request that failed
+  bool planar;            // 8-bit planar 4:2:0 or 4:2:2; else YUY2
+  PackedLayout layout;    // planar: the chroma; both: layout.mirrored for bottom field first (frames turned over)
+  int32_t width, height;  // of source and output frames
+  int32_t lastSource;     // the child's last frame; requests past either end take the nearest
+  bool setProperties;     // the host has frame properties
+  uint8_t* scratch;       // one frame of the clip's format, rows packed: a weave that is filtered next
+  PlaneOffsets offsets;   // the tables' offsets for the host frames' pitches
+  char error[256];        // the message of the frame request that failed
 };
 
 // Sets up an instance for fi (whose vi is already the output clip's) and

@@ -19,9 +19,18 @@
 #            input's pages, touches no pixel at all;
 #   bob      zemivtc with '2' on every position (two frames per input frame),
 #            beside ffmpeg's separatefields + lanczos scale and bwdif=mode=1;
+#   film     zemivtc with '1010010010' repeated: the 3:2 film plan, frames
+#            passed through and weaves of two source frames as they are;
+#   4:2:0    the bob and the film plan on the same pictures as 4:2:0;
 #   memory   peak resident size of a 720x480 pipe run, 100 vs 3000 frames.
+# With ZEMIVTC_BENCH_PREVIOUS=DIR (a build folder of an earlier commit, its
+# zemivtc beside the files it needs), every zemivtc run also runs with that
+# build's zemivtc, next to this build's in each rotation, and a table gives
+# the ratio of the two (the earlier build's time over this one's: 1 or more
+# is at least as fast).
 # The runs rotate: every repetition runs each command once, in turn, so that
-# a change in the machine's load falls on all of them alike. ffmpeg keeps its
+# a change in the machine's load falls on all of them alike; wall times are
+# taken to the microsecond. ffmpeg keeps its
 # default threading (all cores, as zemivtc uses). Medians make the table and
 # the chart; every repetition's times are kept in bench/cli_bench.csv.
 # Prints the table for bench/README.md. Usage: bench/cli_bench.sh [BUILD_DIR].
@@ -30,6 +39,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-$here/../build}" && pwd)
 zemivtc=$build/zemivtc
+previous=${ZEMIVTC_BENCH_PREVIOUS:-}
 frames=${ZEMIVTC_BENCH_FRAMES:-120} # 1080p frames; about 500 MB of Y4M
 repeats=${ZEMIVTC_BENCH_REPEATS:-5}
 csv=$here/cli_bench.csv
@@ -41,6 +51,7 @@ source "$here/common.sh"
 
 requireCommands ffmpeg gnuplot /usr/bin/time awk
 requireBuilt "$zemivtc"
+[ -z "$previous" ] || requireBuilt "$previous/zemivtc"
 
 echo "cli_bench: making $frames frames of 1920x1080 4:2:2" >&2
 in=$work/in.y4m
@@ -56,6 +67,9 @@ tag=$(head -1 "$inI" | grep -bo ' It ' | cut -d: -f1)
   exit 1
 }
 printf p | dd of="$inI" bs=1 seek=$((tag + 2)) conv=notrunc status=none
+in420=$work/in420.y4m
+ffmpeg -v error -f lavfi -i "testsrc2=size=1920x1080:rate=30000/1001" -frames:v "$frames" -pix_fmt yuv420p \
+  -f yuv4mpegpipe "$in420"
 inS=$work/still.y4m
 ffmpeg -v error -f lavfi -i "color=c=gray:size=1920x1080:rate=30000/1001" -frames:v "$frames" -pix_fmt yuv422p \
   -f yuv4mpegpipe "$inS"
@@ -63,6 +77,7 @@ ffmpeg -v error -f lavfi -i "color=c=gray:size=1920x1080:rate=30000/1001" -frame
 plan 1001 $((2 * frames - 1)) "$work/weave.plan"
 plan 10 $((2 * frames - 1)) "$work/pass.plan"
 plan 2 $((2 * frames - 1)) "$work/bob.plan"
+plan 1010010010 $((2 * frames - 1)) "$work/film.plan"
 
 # A command's output through a pipe that cat drains.
 piped() { "$@" | cat; }
@@ -88,8 +103,25 @@ runs=(
   "zemivtc bob tff|$z $work/bob.plan $tff $in /dev/null|"
   "ffmpeg lanczos bob|$ff -vf separatefields,scale=w=iw:h=ih*2:flags=lanczos -f yuv4mpegpipe -y /dev/null|"
   "ffmpeg bwdif|$ff -vf bwdif=mode=1 -f yuv4mpegpipe -y /dev/null|"
+  "zemivtc film|$z $work/film.plan $in /dev/null|"
+  "zemivtc bob 4:2:0|$z $work/bob.plan $in420 /dev/null|"
+  "zemivtc film 4:2:0|$z $work/film.plan $in420 /dev/null|"
 )
-leftRuns=13 # the chart's left panel: runs 0..12 (wall time); the right one the bobs (frames/s)
+leftRuns=13  # the chart's left panel: runs 0..12 (wall time); the right one the bobs (frames/s),
+chartRuns=17 # runs 13..16
+# Every zemivtc run again with the earlier build, right after this build's.
+compared=()
+if [ -n "$previous" ]; then
+  withPrevious=()
+  for r in "${runs[@]}"; do
+    withPrevious+=("$r")
+    IFS='|' read -r name cmd _ <<<"$r"
+    [[ $name == zemivtc* ]] || continue
+    compared+=("$name")
+    withPrevious+=("previous $name|${cmd//$zemivtc/$previous/zemivtc}|")
+  done
+  runs=("${withPrevious[@]}")
+fi
 
 # Output frames of each run, counted once; this pass also warms the page
 # cache and the programs.
@@ -99,7 +131,7 @@ for r in "${runs[@]}"; do
   case $name in
     cat*) outFrames[$name]=$frames && eval "$cmd" >/dev/null ;;
     *piped*) outFrames[$name]=${outFrames[zemivtc weave]} && eval "$cmd" >/dev/null ;;
-    zemivtc*) outFrames[$name]=$(eval "${cmd/ \/dev\/null/} --info" | awk '/^frames:/ { print $2 }') &&
+    zemivtc* | previous*) outFrames[$name]=$(eval "${cmd/ \/dev\/null/} --info" | awk '/^frames:/ { print $2 }') &&
       orders[$name]=$(eval "${cmd/ \/dev\/null/} --info" | sed -n 's/^field_order: //p') && eval "$cmd" ;;
     ffmpeg*) outFrames[$name]=$(eval "${cmd/-f yuv4mpegpipe -y \/dev\/null/-f framecrc -}" | grep -vc '^#') ;;
   esac
@@ -108,19 +140,51 @@ done
 cpu=$(cpuName)
 cores=$(nproc)
 loadBefore=$(loadAverage)
+# Every run once per rotation, as timeRotations (common.sh) runs them, but
+# with the wall time from the clock to the microsecond (many runs take a few
+# milliseconds) and, with an earlier build, every second rotation running
+# each pair the other way round, so that neither build always goes first.
+rotate() {
+  local rep i r name cmd start wall user sys TIMEFORMAT='%3U %3S'
+  echo "repetition,run,output_frames,wall_s,user_s,sys_s" >"$csv"
+  for rep in $(seq "$repeats"); do
+    local order=("${runs[@]}")
+    if [ $((rep % 2)) = 0 ]; then
+      for i in "${!order[@]}"; do
+        [[ ${order[$i]} == previous* ]] || continue
+        r=${order[$i]} && order[$i]=${order[$((i - 1))]} && order[$((i - 1))]=$r
+      done
+    fi
+    for r in "${order[@]}"; do
+      IFS='|' read -r name cmd _ <<<"$r"
+      start=$EPOCHREALTIME
+      { time eval "$cmd" >/dev/null 2>"$work/err"; } 2>"$work/time" || {
+        cat "$work/err" >&2
+        exit 1
+      }
+      wall=$(awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.6f", b - a }')
+      read -r user sys <"$work/time"
+      echo "$rep,$name,${outFrames[$name]},$wall,$user,$sys" >>"$csv"
+    done
+  done
+}
 echo "cli_bench: $repeats rotations, load average $loadBefore" >&2
-timeRotations "${runs[@]}"
+rotate
 loadAfter=$(loadAverage)
 
 echo "cli_bench: memory" >&2
-rss() { # peak KiB of zemivtc fed n frames of 720x480 through a pipe
+rss() { # peak KiB of a zemivtc ($2, else this build's) fed n frames of 720x480 through a pipe
   plan 1010010010 $((2 * $1)) "$work/mem.plan"
   ffmpeg -v error -f lavfi -i "testsrc2=size=720x480:rate=30000/1001" -frames:v "$1" -pix_fmt yuv422p \
-    -f yuv4mpegpipe - | /usr/bin/time -f %M -o "$work/rss" "$zemivtc" -q --plan "$work/mem.plan" - /dev/null
+    -f yuv4mpegpipe - | /usr/bin/time -f %M -o "$work/rss" "${2:-$zemivtc}" -q --plan "$work/mem.plan" - /dev/null
   cat "$work/rss"
 }
 rss100=$(rss 100)
 rss3000=$(rss 3000)
+if [ -n "$previous" ]; then
+  rssPrevious100=$(rss 100 "$previous/zemivtc")
+  rssPrevious3000=$(rss 3000 "$previous/zemivtc")
+fi
 
 # Medians per run, then the figures.
 declare -A med fps
@@ -152,11 +216,19 @@ bobVsLanczos=$(ratio "${fps[zemivtc bob]}" "${fps[ffmpeg lanczos bob]}")
 bobVsBwdif=$(ratio "${fps[zemivtc bob]}" "${fps[ffmpeg bwdif]}")
 
 # The chart: median bars, every repetition as a dot.
-awk -F, 'NR > 1 { print "\"" $2 "\"", $4, $3 / $4 }' "$csv" >"$work/points.dat"
-: >"$work/bars.dat"
+# The chart shows this build's first chartRuns runs, in their order.
+chartNames=()
 for r in "${runs[@]}"; do
   IFS='|' read -r name _ _ <<<"$r"
+  [[ $name == previous* ]] || chartNames+=("$name")
+done
+chartNames=("${chartNames[@]:0:$chartRuns}")
+: >"$work/bars.dat"
+: >"$work/points.dat"
+for i in "${!chartNames[@]}"; do
+  name=${chartNames[$i]}
   echo "\"$name\" ${med[$name]} ${fps[$name]}" >>"$work/bars.dat"
+  awk -F, -v n="$name" -v i="$i" 'NR > 1 && $2 == n { print i, $4, $3 / $4 }' "$csv" >>"$work/points.dat"
 done
 gnuplot <<EOF
 set terminal pngcairo size 1400,520 font "sans,10"
@@ -173,11 +245,11 @@ unset key
 set title "Pass-through and weave plans, without and with --field-order tff: wall time, seconds (lower is better)"
 plot "$work/bars.dat" every ::0::$((leftRuns - 1)) using 0:2:xtic(1) with boxes lc rgb "#4472c4", \
      "" every ::0::$((leftRuns - 1)) using 0:2:(sprintf("%.3f", \$2)) with labels offset 0,0.8, \
-     "$work/points.dat" using (int(\$0) % ${#runs[@]} < $leftRuns ? int(\$0) % ${#runs[@]} : NaN):2 with points pt 7 ps 0.5 lc rgb "black"
+     "$work/points.dat" using (\$1 < $leftRuns ? \$1 : NaN):2 with points pt 7 ps 0.5 lc rgb "black"
 set title "Full-rate bob: output frames per second (higher is better)"
 plot "$work/bars.dat" every ::$leftRuns using 0:3:xtic(1) with boxes lc rgb "#ed7d31", \
      "" every ::$leftRuns using 0:3:3 with labels offset 0,0.8, \
-     "$work/points.dat" using (int(\$0) % ${#runs[@]} >= $leftRuns ? int(\$0) % ${#runs[@]} - $leftRuns : NaN):3 with points pt 7 ps 0.5 lc rgb "black"
+     "$work/points.dat" using (\$1 >= $leftRuns ? \$1 - $leftRuns : NaN):3 with points pt 7 ps 0.5 lc rgb "black"
 unset multiplot
 EOF
 
@@ -209,6 +281,9 @@ row "zemivtc bob" "≤ 1.10 × with --field-order: **$bobVsTff ×** ($(verdict "
 row "zemivtc bob tff" ""
 row "ffmpeg lanczos bob" "zemivtc bob ≥ 5 × its frames/s: **$bobVsLanczos ×** ($(verdict "$bobVsLanczos" ">=" 5))"
 row "ffmpeg bwdif" "zemivtc bob ≥ 5 × its frames/s: **$bobVsBwdif ×** ($(verdict "$bobVsBwdif" ">=" 5))"
+row "zemivtc film" ""
+row "zemivtc bob 4:2:0" ""
+row "zemivtc film 4:2:0" ""
 echo
 echo "Without --field-order against with it, each rotation's pair: pass-through $(paired "zemivtc pass-through" "zemivtc pass-through tff"),"
 echo "weave $(paired "zemivtc weave" "zemivtc weave tff"), interlaced weave $(paired "zemivtc weave interlaced" "zemivtc weave interlaced tff"), still weave $(paired "zemivtc weave still" "zemivtc weave still tff"), bob $(paired "zemivtc bob" "zemivtc bob tff"), piped weave $(paired "zemivtc weave piped" "zemivtc weave piped tff")."
@@ -221,8 +296,37 @@ for r in "${runs[@]}"; do
   IFS='|' read -r name _ _ <<<"$r"
   [[ $name == zemivtc* && $name != *tff && $name != *piped* ]] && echo "- $name: ${orders[$name]}"
 done
+# The rotations' ratios of the earlier build's time over this build's for
+# one run: their quartiles, how many are above 1, and the verdict: faster
+# when three in four pairs or more say so, slower when three in four say
+# that, else the same within the spread of the pairs.
+pairQuartiles() {
+  awk -F, -v a="previous $1" -v b="$1" 'NR > 1 && $2 == a { x[$1] = $4 } NR > 1 && $2 == b { y[$1] = $4 }
+    END { for (r in x) print x[r] / y[r] }' "$csv" | sort -g |
+    awk '{ q[NR] = $1; if ($1 > 1) up++ }
+      END { lo = q[int((NR + 3) / 4)]; hi = q[int((3 * NR + 3) / 4)]
+            printf "%.2f–%.2f | %d of %d | %s", lo, hi, up, NR,
+              (lo > 1 ? "faster" : hi < 1 ? "**slower**" : "the same, within the spread of the pairs") }'
+}
+if [ ${#compared[@]} -gt 0 ]; then
+  echo
+  echo "This build against the earlier build in $previous ($(git -C "$previous/.." rev-parse --short HEAD 2>/dev/null || echo "commit unknown")),"
+  echo "each run next to the other in every rotation, in turn first: the earlier build's median wall time over this"
+  echo "build's (above 1: this build is faster); the quartiles of the same ratio over the rotations' pairs; in how"
+  echo "many pairs this build was faster; and the verdict: faster, or slower, where three pairs in four or more say"
+  echo "so, else the same within the spread of the pairs."
+  echo
+  echo "| Run | This build (s, median) | Earlier build (s, median) | Earlier / this | Pairs (quartiles) | This build faster | Verdict |"
+  echo "|---|---|---|---|---|---|---|"
+  for name in "${compared[@]}"; do
+    printf '| %s | %.3f | %.3f | **%s ×** | %s |\n' "$name" "${med[$name]}" "${med[previous $name]}" \
+      "$(ratio "${med[previous $name]}" "${med[$name]}")" "$(pairQuartiles "$name")"
+  done
+fi
 echo
 echo "Memory, 720x480 through a pipe (peak resident size): 100 frames $rss100 KiB, 3000 frames $rss3000 KiB."
+[ -z "$previous" ] ||
+  echo "The earlier build: 100 frames $rssPrevious100 KiB, 3000 frames $rssPrevious3000 KiB."
 echo
 echo "Every repetition ($csv):"
 column -t -s, "$csv"

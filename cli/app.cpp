@@ -1,12 +1,12 @@
 #include "cli/app.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <memory>
+#include <vector>
 
 #include "cli/errors.h"
 #include "cli/field_order.h"
@@ -14,32 +14,14 @@
 #include "cli/plan_forecast.h"
 #include "cli/stream_clip.h"
 #include "cli/timecodes.h"
-#include "host/runtime.h"
+#include "compose/planes.h"
+#include "plan/plan_file.h"
+#include "platform/system.h"
 #include "stream/output.h"
 #include "stream/row_bands.h"
 
 namespace cli {
 namespace {
-
-std::string ExecutableDir() {
-  char path[4096];
-  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) return ".";
-  path[n] = '\0';
-  std::string s(path);
-  const size_t slash = s.rfind('/');
-  return slash == std::string::npos ? "." : s.substr(0, slash);
-}
-
-const char* PixelTypeName(int pixelType) {
-  switch (pixelType) {
-    case CS_YUY2: return "YUY2";
-    case CS_YV12: return "YV12";
-    case CS_BGR24: return "RGB24";
-    case CS_BGR32: return "RGB32";
-    default: return "unknown";
-  }
-}
 
 // The formats of one render, for --info, the progress line and messages.
 struct RenderFormats {
@@ -60,8 +42,8 @@ struct RenderFormats {
 };
 
 // The order is measured only where the plan's frames depend on it: a plan
-// the command cannot read (a pipe, which the filter alone may read) counts
-// as one that does.
+// the command cannot look at before the render (a pipe, which can be read
+// only once) counts as one that does.
 RenderFormats ChooseFormats(const Options& options, stream::FrameReader& reader, const PlanForecast& planCodes,
                             stream::RowBands& bands) {
   const stream::Y4mHeader& header = reader.Header();
@@ -74,6 +56,7 @@ RenderFormats ChooseFormats(const Options& options, stream::FrameReader& reader,
   f.input = stream::InputFormatName(header, reader.Raw());
   f.format.raw = options.rawOut;
   f.format.mirrored = order.bottomFirst;
+  f.format.rawInput = reader.Raw();
   f.format.chroma = options.hasChromaOut ? options.chromaOut : options.rawOut ? stream::Chroma::Yuv422 : header.chroma;
   f.output = options.rawOut ? "4:2:2 (packed yuyv422)"
                             : std::string(stream::ChromaName(f.format.chroma)) + " (C" +
@@ -111,83 +94,163 @@ class Progress {
   bool shown = false;
 };
 
-// A clip of no frames (a plan with no code 1 to 6) has nothing to render:
-// rather than write an empty stream and report success, ask the filter for
-// its first frame so that it refuses with its own message, and fail before
-// any output is opened.
-void RefuseFramelessClip(const PClip& filtered, host::ScriptEnvironment& env) {
-  if (filtered->GetVideoInfo().num_frames > 0) return;
-  filtered->GetFrame(0, &env);
-  throw CliError("the filter's clip has no frames; nothing written");
+// The plan's frame table, read as every front end reads it (a pipe or FIFO
+// to its end); a plan that cannot be read is refused with the filter's words.
+std::vector<FramePlanEntry> ReadFrameTable(const Options& options, bool* dependsOnOrder) {
+  uint8_t* data = nullptr;
+  int32_t size = 0;
+  const PlanReadResult read = ReadPlanFile(options.hasPlan ? options.plan.c_str() : nullptr, &data, &size);
+  if (read != PlanReadOk) throw CliError(PlanReadMessage(read));
+  std::vector<FramePlanEntry> table(static_cast<size_t>(CountPlanFrames(data, size)));
+  FillFrameTable(data, size, table.data());
+  *dependsOnOrder = PlanDependsOnFieldOrder(data, size);
+  std::free(data);
+  return table;
 }
 
-// Output frame n. A source frame the plan says comes back unchanged
-// (`unchanged`, else -1) is handed to the filter unconverted; if the filter
-// made a frame of its own from it after all, that frame is made again from
-// converted source frames.
-PVideoFrame FilteredFrame(const PClip& filtered, StreamClip& source, int unchanged, int n,
-                          host::ScriptEnvironment& env) {
-  source.ExpectUnchanged(unchanged);
-  PVideoFrame frame = filtered->GetFrame(n, &env);
-  if (source.HandedOutUnconverted() && !source.StoredBytes(frame).Valid()) {
-    frame = PVideoFrame();
-    source.ExpectUnchanged(-1);
-    frame = filtered->GetFrame(n, &env);
+// The filter's core for frames of one size: its worker pool, its tables and
+// their offsets for the planes' pitches.
+class Core {
+ public:
+  Core(int width, int height) {
+    if (!StartWorkers(pool)) throw CliError("Cannot start worker threads");
+    if (!BuildFilterTables(width, height, tables)) {
+      StopWorkers(pool);
+      throw CliError("Out of memory");
+    }
   }
-  return frame;
+  ~Core() {
+    FreePlaneOffsets(offsets);
+    FreeFilterTables(tables);
+    StopWorkers(pool);
+  }
+  Core(const Core&) = delete;
+  Core& operator=(const Core&) = delete;
+
+  WorkerPool pool{};
+  FilterTables tables{};
+  PlaneOffsets offsets{};
+};
+
+// The planes of a frame stored as `format` says (StreamFrameFormat) at
+// `data`, in the filter's row order: turned over for a bottom-field-first
+// source.
+FramePlanes PlanesAt(const uint8_t* data, FrameFormat format, int width, int height, bool turned) {
+  FramePlanes planes{};
+  uint8_t* at = const_cast<uint8_t*>(data);
+  for (int p = 0; p < PlaneCount(format); ++p) {
+    planes.plane[p] = at;
+    planes.pitch[p] = PlaneRowBytes(format, p, width);
+    at += static_cast<size_t>(planes.pitch[p]) * static_cast<size_t>(PlaneRows(format, p, height));
+  }
+  return turned ? TurnedOver(planes, format, height) : planes;
 }
 
-void Render(const Options& options, const RunTuning& tuning, stream::RowBands& bands, host::ScriptEnvironment& env,
-            const PClip& filtered, StreamClip& source, const stream::Y4mHeader& header, const RenderFormats& formats,
-            const PlanForecast& planCodes) {
-  const VideoInfo& vi = filtered->GetVideoInfo();
-  if (vi.pixel_type != CS_YUY2 || vi.width != header.width || vi.height != header.height)
-    throw CliError("the filter's output is not YUY2 at the input's size; nothing written");
-  source.SetDeferredConversion(tuning.deferConversion);
+// Frame buffers of one size for the writer; one whose only holder is this
+// list is free to be filled again. Their bytes are left as they come: every
+// one is written before it is read.
+class FrameBuffers {
+ public:
+  explicit FrameBuffers(size_t bytes) : bytes(bytes) {}
+  std::shared_ptr<uint8_t[]> Take() {
+    for (const auto& buffer : buffers) {
+      if (buffer.use_count() == 1) {
+        // The writer's last reads of it came before it let go of it.
+        std::atomic_thread_fence(std::memory_order_acquire);
+        return buffer;
+      }
+    }
+    buffers.emplace_back(new uint8_t[bytes]);
+    return buffers.back();
+  }
+
+ private:
+  size_t bytes;
+  std::vector<std::shared_ptr<uint8_t[]>> buffers;
+};
+
+void Render(const Options& options, const RunTuning& tuning, stream::RowBands& bands, StreamClip& source,
+            const std::vector<FramePlanEntry>& frames, const RenderFormats& formats) {
+  const stream::Y4mHeader& header = source.Reader().Header();
+  const int width = header.width, height = header.height;
+  const bool turned = formats.bottomFirst;
   stream::OutputFile out(options.output);
   // With a writer thread, output frames are converted there, on one core,
   // while the filter makes the next; otherwise here, in bands.
   stream::FrameWriter writer(out, header, formats.format, tuning.writerThread ? nullptr : &bands);
-  // Unchanged frames are written from their stored bytes (when the output
-  // stores frames as the input does), so only then may they go to the
-  // filter unconverted.
-  const bool passThrough = tuning.passThrough && writer.WritesInputFrames();
-  PlanForecast forecast;
-  if (tuning.deferConversion && passThrough && options.hasPlan)
-    forecast = tuning.forecastPlan.empty() ? planCodes : PlanForecast::Read(tuning.forecastPlan);
-  if (forecast.FrameCount() != vi.num_frames) forecast = PlanForecast();  // not the plan the filter read
-  // Weaves of two source frames as they are ('1' at an odd position) are
-  // written from the stored frames without the filter, which would convert
-  // both to YUY2 and its weave back again for the same bytes. Unlike a
-  // pass-through guess, the filter cannot confirm this one, so it is taken
-  // only when the forecast is the plan file itself and the file still holds
-  // those bytes now that the filter has read it.
-  const bool weaveStored = forecast.Known() && tuning.forecastPlan.empty() &&
-                           PlanForecast::Read(options.plan).Bytes() == forecast.Bytes();
+  const FrameFormat inputFormat = stream::StreamFrameFormat(source.Reader().Raw(), header.chroma);
+  // Frames the filter makes are in the input's format; for 4:2:0 written as
+  // 4:2:2, with the chroma row it makes for every frame row, before the two
+  // rows of a field are averaged into one (the chroma a trip through packed
+  // rows carries).
+  const FrameFormat madeFormat =
+      inputFormat == FormatYuv420 && writer.Format() != FormatYuv420 ? FormatYuv422 : inputFormat;
+  // Unchanged source frames and weaves of two are written from the input's
+  // bytes when the output stores frames as the input does.
+  const bool fromStored = tuning.passThrough && writer.WritesInputFrames();
+  // The core's workers and tables, for a plan that has the core make any of
+  // its frames (before anything is written, as a module would make them).
+  std::unique_ptr<Core> core;
+  for (size_t n = 0; n < frames.size() && !core; ++n) {
+    const FrameRecipe recipe = RecipeFor(frames[n]);
+    if (recipe.code != '1' || (recipe.woven && !fromStored)) core = std::make_unique<Core>(width, height);
+  }
+  // Frames the filter makes (in madeFormat, or the input's for a weave)
+  // and, made when first needed, the weave a '3' smooths next.
+  FrameBuffers buffers(std::max(stream::StreamFrameBytes(width, height, madeFormat),
+                                stream::StreamFrameBytes(width, height, inputFormat)));
+  std::unique_ptr<uint8_t[]> weave;
   writer.WriteHeader(options.rateNumerator, options.rateDenominator);
   std::unique_ptr<FrameSink> sink;  // after `out` and `writer`: it stops before they go
   if (tuning.writerThread) sink = std::make_unique<FrameSink>(writer);
-  Progress progress(!options.quiet && isatty(STDERR_FILENO), vi.num_frames, formats.Short());
-  for (int n = 0; n < vi.num_frames; ++n) {
+  const int total = static_cast<int>(frames.size());
+  Progress progress(!options.quiet && sys::IsTerminal(sys::StandardError), total, formats.Short());
+  for (int n = 0; n < total; ++n) {
+    const FrameRecipe recipe = RecipeFor(frames[n]);
+    const bool even = recipe.upper == recipe.lower;
+    const bool whole = recipe.code == '1' && even;
+    // The source frames in the order the filter has always asked for them:
+    // k+1, then k; each loaded where its pixels are read.
+    const bool readsUpper = even ? !(whole && fromStored) : recipe.woven || recipe.code == '5';
+    const bool readsLower = !even && (recipe.woven || recipe.code == '4');
+    const stream::StoredFrame upper = source.Frame(recipe.upper, readsUpper);
+    const stream::StoredFrame lower = even ? upper : source.Frame(recipe.lower, readsLower);
+    auto planesOf = [&](const stream::StoredFrame& frame) {
+      return PlanesAt(frame.data, inputFormat, width, height, turned);
+    };
     OutputFrame output;
-    int upper, lower;
-    if (weaveStored && forecast.WovenSources(n, &upper, &lower)) {
-      output.stored = source.StoredSource(upper, &env);
-      output.lower = source.StoredSource(lower, &env);
-      if (source.Failed()) throw CliError(source.Error());
-      if (!output.stored.data || !output.lower.data) output = OutputFrame();  // raw input: the filter makes it
-    }
-    if (!output.lower.Valid()) {
-      output.frame = FilteredFrame(filtered, source, forecast.PassThroughSource(n), n, env);
-      if (source.Failed()) throw CliError(source.Error());
-      if (!output.frame || output.frame->GetRowSize() < 2 * vi.width || output.frame->GetHeight() < vi.height)
-        throw CliError("the filter returned a malformed frame " + std::to_string(n));
-      // A source frame the filter returned as it is ('1' at an even
-      // position) goes out as the input stored it: converting it to YUY2
-      // and back to the input's chroma would give these bytes (4:2:0 chroma
-      // is duplicated within each field and taken back as the mean of
-      // copies).
-      if (passThrough) output.stored = source.StoredBytes(output.frame);
+    if (whole || (recipe.code == '1' && fromStored)) {
+      // The source frame as it is ('1' at an even position), written as the
+      // input stored it, or converted; or the weave written from both frames.
+      output.stored = upper;
+      if (!even) output.lower = lower;
+      if (even && !fromStored) {
+        output.frame = upper.data;
+        output.format = inputFormat;
+      }
+    } else {
+      const std::shared_ptr<uint8_t[]> made = buffers.Take();
+      output.keep = made;
+      output.frame = made.get();
+      output.format = recipe.code == '1' ? inputFormat : madeFormat;
+      const FramePlanes target = PlanesAt(made.get(), output.format, width, height, turned);
+      if (recipe.code == '1') {
+        WeavePlanes(core->pool, inputFormat, planesOf(upper), planesOf(lower), target, width, height);
+      } else {
+        FramePlanes selected;
+        if (recipe.woven) {
+          // Laid out as the source frames are, so that the offsets kept for
+          // their pitches serve it too.
+          if (!weave) weave.reset(new uint8_t[stream::StreamFrameBytes(width, height, inputFormat)]);
+          selected = PlanesAt(weave.get(), inputFormat, width, height, turned);
+          WeavePlanes(core->pool, inputFormat, planesOf(upper), planesOf(lower), selected, width, height);
+        } else {
+          selected = planesOf(recipe.code == '4' ? lower : upper);
+        }
+        if (!FinishPlanes(core->pool, core->tables, core->offsets, recipe.code, inputFormat, selected, madeFormat,
+                          target, width, height))
+          throw CliError("Out of memory");
+      }
     }
     if (sink)
       sink->Push(std::move(output));
@@ -206,24 +269,18 @@ void Render(const Options& options, const RunTuning& tuning, stream::RowBands& b
 
 }  // namespace
 
-std::string DefaultModulePath() {
-  const std::string dir = ExecutableDir();
-  const std::string beside = dir + "/zemivtc.so";
-  const std::string installed = dir + "/../lib/zemivtc/zemivtc.so";
-  if (access(beside.c_str(), R_OK) == 0) return beside;
-  if (access(installed.c_str(), R_OK) == 0) return installed;
-  throw CliError("cannot find the filter module (looked for " + beside + " and " + installed +
-                 "); name it with --plugin PATH");
-}
-
 void RunCommand(const Options& options, const RunTuning& tuning) {
-  const std::string modulePath = options.plugin.empty() ? DefaultModulePath() : options.plugin;
+  if (!options.plugin.empty())
+    std::fprintf(stderr,
+                 "zemivtc: warning: --plugin is no longer needed: the filter is built into zemivtc, and %s is "
+                 "not loaded\n",
+                 options.plugin.c_str());
   std::unique_ptr<stream::FrameReader> reader =
       stream::OpenFrameReader(options.input, options.inputFormat, tuning.mapInput);
   const stream::Y4mHeader header = reader->Header();
-  // Declared before the environment and the clips, so it outlives them.
+  // Declared before the source frames, so it outlives their reader.
   stream::RowBands bands(tuning.threads);
-  // The plan's codes as the command reads them beside the filter.
+  // The plan's codes as far as the command can look at them before the render.
   const PlanForecast planCodes = options.hasPlan ? PlanForecast::Read(options.plan) : PlanForecast();
   const RenderFormats formats = ChooseFormats(options, *reader, planCodes, bands);
   FailureContext() = formats.Context();
@@ -234,48 +291,38 @@ void RunCommand(const Options& options, const RunTuning& tuning) {
   if (!outputProblem.empty())
     throw CliError("cannot write " + std::string(stream::ChromaName(formats.format.chroma)) + ": " + outputProblem);
   reader->SetRowBands(&bands);
-  host::ScriptEnvironment env;
-  env.SetPoisonNewFrames(false);  // the reader and the filter write every byte of their frames
-  // Host messages live in the environment: copy them out before it goes.
-  std::string failure;
-  try {
-    env.LoadPlugin(modulePath);
-    // A file can be read again at any frame: keeping the frames of one plan
-    // position (k and k+1) and one more is enough, and fewer kept frames
-    // leave fewer frame buffers going round, warm in the cache.
-    const int keep = reader->Seekable() ? StreamClip::SeekableKeep : StreamClip::DefaultKeep;
-    StreamClip* source = new StreamClip(std::move(reader), keep);
-    PClip sourceClip(source);
-    AVSValue args[2] = {AVSValue(sourceClip), AVSValue(options.plan.c_str())};
-    const char* names[2] = {nullptr, "zemFile"};
-    // Without --plan the filter is called without zemFile and answers for itself.
-    AVSValue result = env.Invoke("ZEMIVTC", AVSValue(args, options.hasPlan ? 2 : 1), names);
-    PClip filtered = result.AsClip();
-    if (!filtered) throw CliError("the module's ZEMIVTC returned no clip");
-    // The order was left unmeasured on the command's own reading of the
-    // plan: the filter must have read the same plan.
-    if (formats.orderIrrelevant && planCodes.FrameCount() != filtered->GetVideoInfo().num_frames)
-      throw CliError("the plan " + options.plan + " changed while it was read; nothing written");
-    if (options.info) {
-      const VideoInfo& vi = filtered->GetVideoInfo();
-      std::printf(
-          "frames: %d\nrate: %u/%u\nwidth: %d\nheight: %d\npixel_type: %s\ninput: %s\nfield_order: %s\noutput: %s\n",
-          vi.num_frames, vi.fps_numerator, vi.fps_denominator, vi.width, vi.height, PixelTypeName(vi.pixel_type),
-          formats.input.c_str(), formats.order.c_str(), formats.output.c_str());
-      if (std::fflush(stdout) != 0 || std::ferror(stdout)) throw CliError("cannot write standard output");
-      return;
-    }
-    RefuseFramelessClip(filtered, env);
-    // Written beside the render and put in place only when it succeeds.
-    std::unique_ptr<TimecodesFile> timecodes;
-    if (!options.timecodes.empty())
-      timecodes = std::make_unique<TimecodesFile>(options.timecodes, options.plan, filtered->GetVideoInfo().num_frames);
-    Render(options, tuning, bands, env, filtered, *source, header, formats, planCodes);
-    if (timecodes) timecodes->Commit();
-  } catch (const AvisynthError& e) {
-    failure = e.msg ? e.msg : "the filter failed";
+  // The filter's own limits, checked before the plan is read: one row per
+  // field (the width and size are bounded by the reader).
+  if (header.height < 2) throw CliError("Video height must be at least 2");
+  bool dependsOnOrder = true;
+  const std::vector<FramePlanEntry> frames = ReadFrameTable(options, &dependsOnOrder);
+  // The order was left unmeasured on the command's early look at the plan:
+  // the plan read now must make the same frames in either order too.
+  if (formats.orderIrrelevant && dependsOnOrder)
+    throw CliError("the plan " + options.plan + " changed while it was read; nothing written");
+  const int frameCount = static_cast<int>(frames.size());
+  if (options.info) {
+    std::printf(
+        "frames: %d\nrate: 60000/1001\nwidth: %d\nheight: %d\npixel_type: YUY2\ninput: %s\nfield_order: %s\noutput: "
+        "%s\n",
+        frameCount, header.width, header.height, formats.input.c_str(), formats.order.c_str(), formats.output.c_str());
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) throw CliError("cannot write standard output");
+    return;
   }
-  if (!failure.empty()) throw CliError(failure);
+  // A plan of no frames (no code 1 to 6) has nothing to render: rather than
+  // write an empty stream and report success, fail before any output is
+  // opened.
+  if (frameCount == 0) throw CliError("The plan makes no frames");
+  // Written beside the render and put in place only when it succeeds.
+  std::unique_ptr<TimecodesFile> timecodes;
+  if (!options.timecodes.empty())
+    timecodes = std::make_unique<TimecodesFile>(options.timecodes, options.plan, frameCount);
+  // A file can be read again at any frame: keeping the frames of one plan
+  // position (k and k+1) and one more is enough.
+  const int keep = reader->Seekable() ? StreamClip::SeekableKeep : StreamClip::DefaultKeep;
+  StreamClip source(std::move(reader), keep, tuning.deferRead);
+  Render(options, tuning, bands, source, frames, formats);
+  if (timecodes) timecodes->Commit();
 }
 
 }  // namespace cli

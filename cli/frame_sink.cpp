@@ -18,12 +18,12 @@ void FrameSink::RethrowFailure() {
 }
 
 void WriteOutputFrame(stream::FrameWriter& writer, const OutputFrame& output) {
-  if (output.lower.Valid())
+  if (output.frame)
+    writer.WriteFrame(output.frame, output.format);
+  else if (output.lower.Valid())
     writer.WriteWoven(output.stored.data, output.lower.data);
-  else if (output.stored.Valid())
-    writer.WriteStored(output.stored);
   else
-    writer.WriteFrame(output.frame->GetReadPtr(), output.frame->GetPitch());
+    writer.WriteStored(output.stored);
 }
 
 void FrameSink::Push(OutputFrame output) {

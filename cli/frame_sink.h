@@ -1,27 +1,31 @@
 // Writes output frames on a thread of its own, one frame behind the filter:
-// while the filter's workers make frame n+1, frame n is converted to planar
-// rows and written. The filter's work is mostly arithmetic and the
-// conversion mostly memory traffic, so the two overlap well, and a slow
-// reader of the output no longer holds up the filter.
+// while the filter's workers make frame n+1, frame n is converted to the
+// output's format where it must be and written. The filter's work is mostly
+// arithmetic and the writing mostly memory traffic, so the two overlap
+// well, and a slow reader of the output no longer holds up the filter.
 #ifndef ZEMIVTC_CLI_FRAME_SINK_H
 #define ZEMIVTC_CLI_FRAME_SINK_H
 
 #include <condition_variable>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <thread>
 
-#include "host/avisynth.h"
+#include "compose/planes.h"
 #include "stream/frame_reader.h"
 #include "stream/output.h"
 
 namespace cli {
 
-// One output frame as it is written: YUY2 rows (`frame`), or the planar
-// bytes of a source frame as the input stored them (`stored`), or the weave
-// of two such frames (`stored` the upper, `lower` the other).
+// One output frame as it is written: a frame in `format` (one the filter
+// made, or a source frame the output stores another way), or the bytes of a
+// source frame as the input stored them (`stored` alone), or the weave of
+// two such frames (`stored` the upper, `lower` the other).
 struct OutputFrame {
-  PVideoFrame frame;
+  const uint8_t* frame = nullptr;  // written by FrameWriter::WriteFrame
+  FrameFormat format = FormatYuv422;
+  std::shared_ptr<const void> keep;  // holds `frame`'s buffer
   stream::StoredFrame stored;
   stream::StoredFrame lower;
 };

@@ -1,4 +1,4 @@
-// zemivtc: runs the ZEMIVTC filter module over Y4M video, for ffmpeg pipelines.
+// zemivtc: runs the ZEMIVTC filter over Y4M video, for ffmpeg pipelines.
 #include <cstdio>
 #include <exception>
 #include <new>

@@ -14,7 +14,7 @@ struct Options {
   bool hasPlan = false;
   std::string input;
   std::string output = "-";
-  std::string plugin;  // empty: the module beside the command or installed with it
+  std::string plugin;  // --plugin, accepted for old command lines and ignored with a warning
   stream::InputFormat inputFormat;
   bool rawOut = false;
   // --chroma-out 420|422; without it the output keeps the input's chroma

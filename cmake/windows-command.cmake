@@ -6,8 +6,6 @@
 if(NOT CMAKE_SIZEOF_VOID_P EQUAL 8)
   message(FATAL_ERROR "the Windows command is built for 64-bit Windows only")
 endif()
-# TEMPORARY: no render yet (ZEMIVTC_COMMAND_RENDER in CMakeLists.txt).
-set(ZEMIVTC_COMMAND_RENDER OFF)
 
 add_subdirectory(platform)
 add_subdirectory(vfilter)

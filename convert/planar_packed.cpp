@@ -1,5 +1,6 @@
 #include "convert/planar_packed.h"
 
+#include "platform/crt.h"
 #include "platform/text.h"
 
 #if defined(__SSE2__)
@@ -162,4 +163,22 @@ void PackedToPlanarRows(const uint8_t* packed, ptrdiff_t pitch, int32_t width, i
     SplitRow<true>(packed + (layout.mirrored ? height - 1 - other : other) * pitch, in, y, planar.u + c, planar.v + c,
                    half);
   }
+}
+
+void ChromaTo420Rows(const uint8_t* from, ptrdiff_t fromPitch, uint8_t* to, ptrdiff_t toPitch, int32_t chromaBytes,
+                     int32_t rowBegin, int32_t rowEnd) {
+  // Frame rows 4i+f and 4i+f+2 of field f share chroma row 2i+f.
+  for (int32_t c = rowBegin / 2; c < rowEnd / 2; ++c) {
+    const int32_t first = 4 * (c / 2) + c % 2;
+    const uint8_t* a = from + first * fromPitch;
+    const uint8_t* b = a + 2 * fromPitch;
+    uint8_t* out = to + c * toPitch;
+    for (int32_t i = 0; i < chromaBytes; ++i) out[i] = Mean(a[i], b[i]);
+  }
+}
+
+void ChromaTo422Rows(const uint8_t* from, ptrdiff_t fromPitch, uint8_t* to, ptrdiff_t toPitch, int32_t chromaBytes,
+                     int32_t rowBegin, int32_t rowEnd) {
+  for (int32_t s = rowBegin; s < rowEnd; ++s)
+    memcpy(to + s * toPitch, from + ChromaRowOf(s, PlanarYuv420) * fromPitch, static_cast<size_t>(chromaBytes));
 }

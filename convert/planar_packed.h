@@ -81,4 +81,15 @@ void PlanarToPackedField(const PlanarFrame& planar, int32_t width, int32_t heigh
 void PackedToPlanarRows(const uint8_t* packed, ptrdiff_t pitch, int32_t width, int32_t height, int32_t rowBegin,
                         int32_t rowEnd, const PlanarFrame& planar, const PackedLayout& layout);
 
+// One chroma plane between 4:2:2 and 4:2:0, field by field, for frame rows
+// [rowBegin, rowEnd) (whole units of 4 rows), both planes upright and
+// `chromaBytes` bytes wide: what a trip through packed rows gives. To 4:2:0,
+// chroma row c is the mean, rounded up, of the 4:2:2 rows of its field that
+// it covers (PackedToPlanarRows' mean); to 4:2:2, every frame row takes the
+// 4:2:0 chroma row of its field that covers it (PlanarToPackedRows' rows).
+void ChromaTo420Rows(const uint8_t* from, ptrdiff_t fromPitch, uint8_t* to, ptrdiff_t toPitch, int32_t chromaBytes,
+                     int32_t rowBegin, int32_t rowEnd);
+void ChromaTo422Rows(const uint8_t* from, ptrdiff_t fromPitch, uint8_t* to, ptrdiff_t toPitch, int32_t chromaBytes,
+                     int32_t rowBegin, int32_t rowEnd);
+
 #endif

@@ -2,10 +2,10 @@
 # The sanitizer passes of `make test`:
 #   1. every test under AddressSanitizer + UndefinedBehaviorSanitizer, with
 #      LeakSanitizer on (build-asan/);
-#   2. the threaded tests (worker pool, frames through the module, stress,
-#      the command's conversion bands, the plan analysis, the VapourSynth
-#      plugin's frames) under ThreadSanitizer (build-tsan/), and the
-#      C-interface module in its stand-in host.
+#   2. the threaded tests (worker pool, the stages on planes, frames through
+#      the module, stress, the command's render and conversion bands, the plan
+#      analysis, the VapourSynth plugin's frames) under ThreadSanitizer
+#      (build-tsan/), and the C-interface module in its stand-in host.
 # Any report fails the run. Where LeakSanitizer cannot run (it needs ptrace
 # of the process), the lifecycle stress runs under valgrind instead, on the
 # normal build in $1 (default build/). `asan` or `tsan` runs one of the two.
@@ -76,12 +76,13 @@ asanPass() {
 tsanPass() {
   echo "== ThreadSanitizer: build ($TSAN_BUILD)"
   configure "$TSAN_BUILD" -DZEMIVTC_SANITIZE=thread
-  cmake --build "$TSAN_BUILD" -j "$JOBS" --target workers_test plugin_test stress_test cli_test analysis_test \
-    vapoursynth_client vapoursynth_standin_core avs_c_client editor_test
+  cmake --build "$TSAN_BUILD" -j "$JOBS" --target workers_test compose_test plugin_test stress_test cli_test \
+    analysis_test vapoursynth_client vapoursynth_standin_core avs_c_client editor_test
   echo "== ThreadSanitizer: worker pool, frames, stress, the command's conversion and analysis threads, the plugins' frames"
   "$TSAN_BUILD/workers_test" --gtest_brief=1
+  "$TSAN_BUILD/compose_test" --gtest_brief=1
   "$TSAN_BUILD/plugin_test" --gtest_brief=1 --gtest_filter='Frames.*:Creation.*'
-  "$TSAN_BUILD/cli_test" --gtest_brief=1 --gtest_filter='CliFastPath.*:*/CliFastPathFormats.*:CliRowBands.*'
+  "$TSAN_BUILD/cli_test" --gtest_brief=1 --gtest_filter='CliFastPath.*:*/CliFastPathFormats.*:CliRowBands.*:CliAgainstModule.*'
   "$TSAN_BUILD/analysis_test" --gtest_brief=1 --gtest_filter='PlanFootage.*'
   # The plan editor's server: its threads answering requests over one session.
   "$TSAN_BUILD/editor_test" --gtest_brief=1 --gtest_filter='EditorServer.*'

@@ -309,7 +309,7 @@ void FrameReader::ConvertPlanar(const uint8_t* planar, uint8_t* dst, ptrdiff_t p
 
 bool FrameReader::ReadFrame(int n, uint8_t* dst, ptrdiff_t pitch, StoredFrame* stored) {
   if (n < 0) n = 0;
-  if (!dst && (raw || !stored)) Fail("a frame read without a destination must keep its stored bytes");
+  if (!dst && !stored) Fail("a frame read without a destination must keep its stored bytes");
   if (endFrame >= 0 && n >= endFrame) return false;
   if (dst && !layoutProblem.empty()) Fail(layoutProblem);
   if (n != nextFrame) {
@@ -331,6 +331,10 @@ bool FrameReader::ReadFrame(int n, uint8_t* dst, ptrdiff_t pitch, StoredFrame* s
     // copied out, and are not read at all when neither happens.
     const sys::PathStatus st = sys::StatusOf(fd);
     if (!st.exists) Fail("stat error: " + sys::ErrorText());
+    if (raw && position == st.size) {  // raw input ends between frames
+      endFrame = nextFrame;
+      return false;
+    }
     if (position + static_cast<int64_t>(payloadBytes) > st.size)
       FailTruncated(static_cast<size_t>(st.size - position), payloadBytes);
     *stored = StoredFrame();
@@ -347,12 +351,12 @@ bool FrameReader::ReadFrame(int n, uint8_t* dst, ptrdiff_t pitch, StoredFrame* s
     got = MappedBytesFrom(position, payloadBytes);
     source = map + position;
     position += static_cast<int64_t>(got);
-  } else if (raw && pitch == rowBytes && !layout.mirrored) {
+  } else if (raw && !stored && pitch == rowBytes && !layout.mirrored) {
     got = Read(dst, payloadBytes);
     source = dst;
   } else {
     uint8_t* target = nullptr;
-    if (stored && !raw) {
+    if (stored) {
       own = SpareBuffer();
       own->resize(payloadBytes);
       target = own->data();
@@ -364,17 +368,16 @@ bool FrameReader::ReadFrame(int n, uint8_t* dst, ptrdiff_t pitch, StoredFrame* s
     source = target;
   }
   if (!PayloadComplete(got)) return false;
-  if (raw) {
-    if (source != dst)
-      for (int row = 0; row < header.height; ++row)
-        std::memcpy(dst + (layout.mirrored ? header.height - 1 - row : row) * pitch,
-                    source + static_cast<size_t>(row) * rowBytes, rowBytes);
-  } else {
-    if (dst) ConvertPlanar(source, dst, pitch);
-    if (stored) {
-      stored->data = source;
-      stored->owner = std::move(own);
-    }
+  if (raw && dst && source != dst) {
+    for (int row = 0; row < header.height; ++row)
+      std::memcpy(dst + (layout.mirrored ? header.height - 1 - row : row) * pitch,
+                  source + static_cast<size_t>(row) * rowBytes, rowBytes);
+  } else if (!raw && dst) {
+    ConvertPlanar(source, dst, pitch);
+  }
+  if (stored) {
+    stored->data = source;
+    stored->owner = std::move(own);
   }
   FrameDone();
   return true;

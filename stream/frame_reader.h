@@ -1,5 +1,6 @@
 // Reads the frames of a Y4M (8-bit 4:2:2 or 4:2:0, or raw packed YUY2)
-// stream by index, as packed YUY2 rows laid out as stream::PackedLayout says. Seekable files are indexed lazily and
+// stream by index: as the stream stores them, or as packed YUY2 rows laid
+// out as stream::PackedLayout says. Seekable files are indexed lazily and
 // read at any index; pipes are read forward only.
 #ifndef ZEMIVTC_STREAM_FRAME_READER_H
 #define ZEMIVTC_STREAM_FRAME_READER_H
@@ -22,13 +23,12 @@ struct InputFormat {
   int rawHeight = 0;
 };
 
-// One frame's pixels as the input stores them (planar Y4M), so that a frame
-// the filter hands back unchanged can be written without converting it from
-// YUY2 and back. `data` points into the reader's file mapping, which lives as
-// long as the reader, or into `owner`; nullptr when nothing was kept. A frame
-// of a seekable file that has not been looked at yet is named by where it
-// lies instead: `fileOffset` in the reader's descriptor `fd`, open as long
-// as the reader lives.
+// One frame's pixels as the input stores them: planar Y, U, V of a Y4M
+// frame, or raw input's packed rows. `data` points into the reader's file
+// mapping, which lives as long as the reader, or into `owner`; nullptr when
+// nothing was kept. A frame of a seekable file that has not been looked at
+// yet is named by where it lies instead: `fileOffset` in the reader's
+// descriptor `fd`, open as long as the reader lives.
 struct StoredFrame {
   const uint8_t* data = nullptr;
   std::shared_ptr<const std::vector<uint8_t>> owner;
@@ -73,11 +73,11 @@ class FrameReader {
   // Reads frame n into YUY2 rows of 2 * width bytes, `pitch` apart. Returns
   // false if the stream ends before frame n. On a pipe n must not be below
   // NextFrame(). Truncated frames and bad frame headers throw CliError.
-  // For Y4M input, `stored` (if given) receives the frame's planar bytes:
+  // `stored` (if given) receives the frame's bytes as the input stores them:
   // in the mapping, or in a buffer of its own that nothing else reuses while
   // `stored->owner` holds it.
-  // With no `dst` (Y4M only, `stored` required) the frame is only stored,
-  // not converted: Convert() makes its rows when they are wanted. A seekable
+  // With no `dst` (`stored` required) the frame is only stored, not
+  // converted: Convert() makes its rows when they are wanted. A seekable
   // file is not even read then: `stored` names the frame's place in the file.
   bool ReadFrame(int n, uint8_t* dst, ptrdiff_t pitch, StoredFrame* stored = nullptr);
   // Converts a stored Y4M frame into YUY2 rows `pitch` apart. If `stored`

@@ -112,12 +112,15 @@ void OutputFile::Commit() {
   committed = true;
 }
 
+size_t StreamFrameBytes(int width, int height, FrameFormat format) {
+  if (format == FormatYuy2) return static_cast<size_t>(width) * height * 2;
+  return PlanarFrameBytes(width, height, format == FormatYuv420 ? Chroma::Yuv420 : Chroma::Yuv422);
+}
+
 FrameWriter::FrameWriter(OutputFile& output, const Y4mHeader& inputHeader, const OutputFormat& outputFormat,
                          RowBands* rowBands)
     : out(output), input(inputHeader), format(outputFormat), bands(rowBands) {
-  const size_t frameBytes = format.raw ? static_cast<size_t>(input.width) * input.height * 2
-                                       : PlanarFrameBytes(input.width, input.height, format.chroma);
-  buffer.resize(6 + frameBytes);
+  buffer.resize(6 + StreamFrameBytes(input.width, input.height, Format()));
   std::memcpy(buffer.data(), "FRAME\n", 6);
 }
 
@@ -127,30 +130,58 @@ void FrameWriter::WriteHeader(unsigned rateNumerator, unsigned rateDenominator) 
   out.Write(header.data(), header.size());
 }
 
-void FrameWriter::WriteFrame(const uint8_t* packed, ptrdiff_t pitch) {
-  const size_t rowBytes = static_cast<size_t>(input.width) * 2;
+void FrameWriter::Banded(int unit, const std::function<void(int, int)>& work) {
+  const int units = input.height / unit;
+  if (bands)
+    bands->Run(units, std::max(1, MinBandRows(input.width) / unit),
+               [&](int begin, int end) { work(begin * unit, end * unit); });
+  else
+    work(0, units * unit);
+}
+
+void FrameWriter::WriteFrame(const uint8_t* frame, FrameFormat from) {
+  const FrameFormat to = Format();
   const int width = input.width, height = input.height;
-  if (format.raw) {
-    if (pitch == static_cast<ptrdiff_t>(rowBytes) && !format.mirrored) {
-      out.Write(packed, rowBytes * height);
-      return;
-    }
-    for (int row = 0; row < height; ++row)
-      std::memcpy(buffer.data() + 6 + row * rowBytes, packed + (format.mirrored ? height - 1 - row : row) * pitch,
-                  rowBytes);
-    out.Write(buffer.data() + 6, buffer.size() - 6);
+  const size_t frameHeader = format.raw ? 0 : 6;  // "FRAME\n"
+  const size_t frameBytes = buffer.size() - 6;
+  uint8_t* converted = buffer.data() + 6;
+  if (from == to) {
+    out.Write(buffer.data(), frameHeader, frame, frameBytes);
     return;
   }
-  const PackedLayout layout{format.chroma, format.mirrored};
-  const int unit = RowsPerUnit(layout.chroma);
-  uint8_t* planar = buffer.data() + 6;
-  if (bands)
-    bands->Run(height / unit, std::max(1, MinBandRows(width) / unit), [&](int begin, int end) {
-      PackedToPlanarRows(packed, pitch, width, height, begin * unit, end * unit, planar, layout);
+  const auto chromaOf = [](FrameFormat f) { return f == FormatYuv420 ? Chroma::Yuv420 : Chroma::Yuv422; };
+  if (from != FormatYuy2 && to != FormatYuy2) {
+    // Planar to planar: the luma as it is, the two chroma planes converted.
+    const size_t luma = static_cast<size_t>(width) * height;
+    const int chromaBytes = width / 2;
+    const size_t fromPlane = (StreamFrameBytes(width, height, from) - luma) / 2;
+    const size_t toPlane = (frameBytes - luma) / 2;
+    Banded(4, [&](int begin, int end) {
+      for (int p = 0; p < 2; ++p) {
+        const uint8_t* chroma = frame + luma + p * fromPlane;
+        uint8_t* target = converted + luma + p * toPlane;
+        if (to == FormatYuv420)
+          ChromaTo420Rows(chroma, chromaBytes, target, chromaBytes, chromaBytes, begin, end);
+        else
+          ChromaTo422Rows(chroma, chromaBytes, target, chromaBytes, chromaBytes, begin, end);
+      }
     });
-  else
-    PackedToPlanar(packed, pitch, width, height, planar, layout);
-  out.Write(buffer.data(), buffer.size());
+    iovec parts[3] = {{buffer.data(), 6}, {const_cast<uint8_t*>(frame), luma}, {converted + luma, frameBytes - luma}};
+    out.Write(parts, 3);
+    return;
+  }
+  if (to == FormatYuy2) {
+    const PackedLayout layout{chromaOf(from), false};
+    Banded(RowsPerUnit(layout.chroma), [&](int begin, int end) {
+      PlanarToPackedRows(frame, width, height, begin, end, converted, 2 * width, layout);
+    });
+  } else {
+    const PackedLayout layout{chromaOf(to), false};
+    Banded(RowsPerUnit(layout.chroma), [&](int begin, int end) {
+      PackedToPlanarRows(frame, 2 * width, width, height, begin, end, converted, layout);
+    });
+  }
+  out.Write(buffer.data() + 6 - frameHeader, frameHeader + frameBytes);
 }
 
 void FrameWriter::WriteStored(const uint8_t* planar) { out.Write(buffer.data(), 6, planar, buffer.size() - 6); }

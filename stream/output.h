@@ -6,9 +6,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "compose/planes.h"
 #include "platform/system.h"
 #include "stream/frame_reader.h"
 #include "stream/row_bands.h"
@@ -53,24 +55,40 @@ class OutputFile {
 };
 
 // What the command writes: Y4M frames, planar in `chroma`, or raw packed
-// yuyv422 rows; the filter's rows are in `mirrored` order (PackedLayout) and
-// go out in the stream's own.
+// yuyv422 rows. `mirrored`: the source is bottom field first, so the frames
+// the filter sees are the stream's turned over (WriteWoven's fields).
 struct OutputFormat {
   bool raw = false;
   Chroma chroma = Chroma::Yuv422;
   bool mirrored = false;
+  bool rawInput = false;  // the input's frames are packed yuyv422 rows
 };
 
-// Writes the filter's YUY2 frames as Y4M or as raw packed rows.
+// How a stream stores a frame: packed yuyv422 rows (raw), or planar Y, U, V
+// one after another, rows packed.
+inline FrameFormat StreamFrameFormat(bool raw, Chroma chroma) {
+  return raw ? FormatYuy2 : chroma == Chroma::Yuv420 ? FormatYuv420 : FormatYuv422;
+}
+// Bytes of a frame so stored.
+size_t StreamFrameBytes(int width, int height, FrameFormat format);
+
+// Writes frames as Y4M or as raw packed rows.
 class FrameWriter {
  public:
   // `bands` (optional, outliving the writer) converts frames on several threads.
   FrameWriter(OutputFile& out, const Y4mHeader& input, const OutputFormat& format, RowBands* bands = nullptr);
   void WriteHeader(unsigned rateNumerator = 60000, unsigned rateDenominator = 1001);
-  void WriteFrame(const uint8_t* packed, ptrdiff_t pitch);
+  // Writes a frame stored as `from` says (StreamFrameFormat), in the
+  // stream's own row order, converted where the output stores frames
+  // another way: between planar and packed rows, and between 4:2:2 and
+  // 4:2:0 field by field (convert/planar_packed.h), so that the bytes are
+  // those of a trip through the filter's packed rows.
+  void WriteFrame(const uint8_t* frame, FrameFormat from);
+  // The way output frames are stored.
+  FrameFormat Format() const { return StreamFrameFormat(format.raw, format.chroma); }
   // True when output frames are stored the way the input stores its frames
-  // (Y4M in the input's chroma), so that WriteStored may be used.
-  bool WritesInputFrames() const { return !format.raw && format.chroma == input.chroma; }
+  // (Y4M from Y4M, in the input's chroma), so that WriteStored may be used.
+  bool WritesInputFrames() const { return !format.raw && !format.rawInput && format.chroma == input.chroma; }
   // Writes a Y4M frame from its planar bytes as the input stored them (only
   // when WritesInputFrames()): a frame the filter passed through unchanged.
   void WriteStored(const uint8_t* planar);
@@ -81,6 +99,9 @@ class FrameWriter {
   void WriteWoven(const uint8_t* upper, const uint8_t* lower);
 
  private:
+  // Runs work(begin, end) over rows [0, height) in whole units of `unit` rows.
+  void Banded(int unit, const std::function<void(int, int)>& work);
+
   OutputFile& out;
   Y4mHeader input;
   OutputFormat format;

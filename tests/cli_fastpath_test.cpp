@@ -1,9 +1,8 @@
 // The command's shortcuts write the bytes the plain path writes: a mapped
-// input file, source frames converted only when the filter is handed them
-// (and not at all when it hands them back unchanged), unchanged frames
-// written from their stored planar bytes or copied from the input file, a
-// writer thread, conversions split into bands on several threads, recycled
-// frame memory.
+// input file, source frames read only when their bytes are wanted,
+// unchanged frames written from their stored planar bytes or copied from the
+// input file, weaves written from the stored frames' rows, a writer thread,
+// conversions split into bands on several threads, recycled frame memory.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -27,7 +26,6 @@
 #include "cli/options.h"
 #include "cli/stream_clip.h"
 #include "fed_pipe.h"
-#include "host/runtime.h"
 #include "stream/frame_reader.h"
 #include "stream/row_bands.h"
 #include "stream/y4m.h"
@@ -95,7 +93,6 @@ TEST_P(CliFastPathFormats, EveryShortcutOnOrOffWritesTheSameBytes) {
   options.plan = plan;
   options.hasPlan = true;
   options.input = in;
-  options.plugin = ZEMIVTC_MODULE_PATH;
   options.quiet = true;
   options.hasChromaOut = !chromaOut.empty();
   options.chromaOut = chromaOut == "420" ? stream::Chroma::Yuv420 : stream::Chroma::Yuv422;
@@ -104,7 +101,7 @@ TEST_P(CliFastPathFormats, EveryShortcutOnOrOffWritesTheSameBytes) {
 
   cli::RunTuning plain;
   plain.mapInput = false;
-  plain.deferConversion = false;
+  plain.deferRead = false;
   plain.writerThread = false;
   plain.passThrough = false;
   plain.threads = 1;
@@ -130,26 +127,21 @@ TEST_P(CliFastPathFormats, EveryShortcutOnOrOffWritesTheSameBytes) {
     if (!everyCombination && off != 0 && (off & (off - 1)) != 0) continue;
     cli::RunTuning tuning;
     tuning.mapInput = !(off & 1);
-    tuning.deferConversion = !(off & 2);
+    tuning.deferRead = !(off & 2);
     tuning.passThrough = !(off & 4);
     tuning.writerThread = !(off & 8);
     tuning.threads = off & 16 ? 1 : 3;
     cli::RunCommand(options, tuning);
     EXPECT_TRUE(ReadAll(out) == reference)
-        << tags << " " << chromaOut << ": map " << tuning.mapInput << ", deferred " << tuning.deferConversion
+        << tags << " " << chromaOut << ": map " << tuning.mapInput << ", deferred " << tuning.deferRead
         << ", pass-through " << tuning.passThrough << ", writer thread " << tuning.writerThread << ", threads "
         << tuning.threads;
   }
 
-  // A forecast of unchanged frames that is wrong for most outputs: frames
-  // the filter then reads were handed to it unconverted, and those outputs
-  // are made again.
-  const std::string wrongForecast = TempPath("forecast");
-  WriteAll(wrongForecast, "101010101010101010101");  // eleven frames, each one a source frame unchanged
+  // From the file read without a mapping, and from a pipe.
   for (const bool piped : {false, true}) {
-    cli::RunTuning misled;
-    misled.mapInput = !piped;
-    misled.forecastPlan = wrongForecast;
+    cli::RunTuning unmapped;
+    unmapped.mapInput = false;
     std::unique_ptr<FedPipe> fed;
     const int savedStdin = dup(STDIN_FILENO);
     if (piped) {
@@ -158,13 +150,12 @@ TEST_P(CliFastPathFormats, EveryShortcutOnOrOffWritesTheSameBytes) {
       close(fed->readEnd);
       options.input = "-";
     }
-    cli::RunCommand(options, misled);
+    cli::RunCommand(options, unmapped);
     dup2(savedStdin, STDIN_FILENO);
     close(savedStdin);
     options.input = in;
-    EXPECT_TRUE(ReadAll(out) == reference) << tags << ": misled forecast, piped " << piped;
+    EXPECT_TRUE(ReadAll(out) == reference) << tags << ": piped " << piped;
   }
-  unlink(wrongForecast.c_str());
 
   // The built command through a pipe (pass-through from kept planar copies)
   // and from the file (mapped, unchanged frames copied from the file).
@@ -205,9 +196,8 @@ TEST(CliFastPath, SourceFramesKnowTheirStoredBytesFromFilesMappingsDeferredReads
   const std::string data = RandomY4m(w, h, count, &frames);
   const std::string path = TempPath("stored.y4m");
   WriteAll(path, data);
-  host::ScriptEnvironment env;
-  // 0: a file read at once; 1, 2: a file read or mapped only when converted,
-  // every other frame handed out unconverted; 3: a pipe.
+  // 0: a file read at once; 1, 2: a file read or mapped only when its bytes
+  // are wanted, every other frame not wanted; 3: a pipe.
   for (int how = 0; how < 4; ++how) {
     std::unique_ptr<FedPipe> fed;
     std::unique_ptr<stream::FrameReader> reader;
@@ -220,30 +210,20 @@ TEST(CliFastPath, SourceFramesKnowTheirStoredBytesFromFilesMappingsDeferredReads
       EXPECT_EQ(reader->Mapped(), how == 2);
     }
     const bool deferred = how == 1 || how == 2;
-    auto* source = new cli::StreamClip(std::move(reader), 4);
-    source->SetDeferredConversion(deferred);
-    PClip clip(source);
+    cli::StreamClip source(std::move(reader), 4, deferred);
     // Held frames keep their bytes while later ones are read (and buffers
-    // recycled); a frame the clip did not make has none.
-    std::vector<std::pair<int, PVideoFrame>> held;
+    // recycled).
+    std::vector<std::pair<int, stream::StoredFrame>> held;
     for (int n = 0; n < count; ++n) {
-      source->ExpectUnchanged(deferred && n % 2 == 0 ? n : -1);
-      PVideoFrame frame = clip->GetFrame(n, &env);
-      EXPECT_EQ(source->HandedOutUnconverted(), deferred && n % 2 == 0) << how << " frame " << n;
-      const stream::StoredFrame stored = source->StoredBytes(frame);
+      const bool wanted = !deferred || n % 2 != 0;
+      const stream::StoredFrame stored = source.Frame(n, wanted);
       ASSERT_TRUE(stored.Valid()) << how << " frame " << n;
-      EXPECT_EQ(stored.data == nullptr, deferred && n % 2 == 0) << how << " frame " << n;
+      EXPECT_EQ(stored.data == nullptr, !wanted && how != 3) << how << " frame " << n;
       EXPECT_TRUE(StoredContent(stored, frames[n].size()) == frames[n]) << how << " frame " << n;
-      if (n % 5 == 0) held.emplace_back(n, frame);
+      if (n % 5 == 0) held.emplace_back(n, stored);
     }
-    for (const auto& [n, frame] : held) {
-      const stream::StoredFrame stored = source->StoredBytes(frame);
-      if (stored.Valid()) {
-        EXPECT_TRUE(StoredContent(stored, frames[n].size()) == frames[n]) << how << " " << n;
-      }
-    }
-    EXPECT_FALSE(source->StoredBytes(env.NewVideoFrame(clip->GetVideoInfo())).Valid());
-    EXPECT_FALSE(source->Failed()) << source->Error();
+    for (const auto& [n, stored] : held)
+      EXPECT_TRUE(StoredContent(stored, frames[n].size()) == frames[n]) << how << " " << n;
   }
   unlink(path.c_str());
 }

@@ -1,5 +1,5 @@
 // The command's stream layer: Y4M headers, 4:2:2 packing, frame reading from
-// files and pipes, the source clip's buffering and clamping, safe output.
+// files and pipes, the source frames' buffering and clamping, safe output.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -19,7 +19,6 @@
 #include "cli/errors.h"
 #include "cli/stream_clip.h"
 #include "fed_pipe.h"
-#include "host/runtime.h"
 #include "stream/frame_reader.h"
 #include "stream/output.h"
 #include "stream/y4m.h"
@@ -355,53 +354,56 @@ TEST(CliFrameReader, TruncatedOrCorruptFramesAreErrorsNamingTheFrame) {
   }
 }
 
+// Frame f of MakeY4m as the input stores it.
+std::string StoredY4mFrame(int width, int height, int f) {
+  const std::string whole = MakeY4m(width, height, f + 1);
+  return whole.substr(whole.size() - static_cast<size_t>(width) * height * 2);
+}
+
 TEST(CliStreamClip, PipeServesPlanOrderWithFewFramesKeptAndClampsAtTheEnd) {
   const int frames = 40;
   FedPipe fed(MakeY4m(6, 4, frames));
-  auto* source =
-      new cli::StreamClip(std::make_unique<stream::FrameReader>(fed.readEnd, "pipe", stream::InputFormat{}), 4);
-  PClip clip(source);
-  host::ScriptEnvironment env;
-  EXPECT_EQ(clip->GetVideoInfo().pixel_type, CS_YUY2);
-  EXPECT_TRUE(clip->GetParity(0));  // "It"
-  auto same = [&](const PVideoFrame& f, int n) {
-    const std::vector<uint8_t> want = ExpectedPacked(6, 4, n);
-    for (int row = 0; row < 4; ++row)
-      if (std::memcmp(f->GetReadPtr() + row * f->GetPitch(), want.data() + row * 12, 12) != 0) return false;
-    return true;
+  cli::StreamClip source(std::make_unique<stream::FrameReader>(fed.readEnd, "pipe", stream::InputFormat{}), 4);
+  auto same = [&](int requested, int n) {
+    const stream::StoredFrame f = source.Frame(requested, true);
+    return std::string(reinterpret_cast<const char*>(f.data), 48) == StoredY4mFrame(6, 4, n);
   };
   // What the filter asks for odd positions: k+1, then k; with skips in between.
   for (int k : {0, 1, 2, 5, 6, 20}) {
-    EXPECT_TRUE(same(clip->GetFrame(k + 1, &env), k + 1)) << k;
-    EXPECT_TRUE(same(clip->GetFrame(k, &env), k)) << k;
+    EXPECT_TRUE(same(k + 1, k + 1)) << k;
+    EXPECT_TRUE(same(k, k)) << k;
   }
-  EXPECT_TRUE(same(clip->GetFrame(frames + 10, &env), frames - 1));
-  EXPECT_TRUE(source->Clamped());
-  EXPECT_TRUE(same(clip->GetFrame(frames - 2, &env), frames - 2));
-  EXPECT_FALSE(source->Failed());
+  EXPECT_TRUE(same(frames + 10, frames - 1));
+  EXPECT_TRUE(source.Clamped());
+  EXPECT_EQ(source.HighestRequest(), frames + 10);
+  EXPECT_TRUE(same(frames - 2, frames - 2));
   // Frame 21 left the ring long ago: a pipe cannot go back, and says so.
-  clip->GetFrame(21, &env);
-  ASSERT_TRUE(source->Failed());
-  EXPECT_NE(source->Error().find("no longer buffered"), std::string::npos) << source->Error();
+  try {
+    source.Frame(21, true);
+    ADD_FAILURE() << "frame 21 came back";
+  } catch (const CliError& e) {
+    EXPECT_NE(std::string(e.what()).find("no longer buffered"), std::string::npos) << e.what();
+  }
 }
 
 TEST(CliStreamClip, FileClampsPastTheEndAndEmptyInputIsAnError) {
   const std::string path = WriteTemp("clamp.y4m", MakeY4m(6, 4, 3));
-  host::ScriptEnvironment env;
   {
-    auto* source = new cli::StreamClip(OpenFile(path));
-    PClip clip(source);
-    EXPECT_EQ(clip->GetVideoInfo().num_frames, 3);
-    PVideoFrame last = clip->GetFrame(7, &env);
-    EXPECT_EQ(std::memcmp(last->GetReadPtr(), ExpectedPacked(6, 4, 2).data(), 12), 0);
-    EXPECT_FALSE(source->Failed());
+    cli::StreamClip source(OpenFile(path));
+    EXPECT_EQ(source.Reader().EstimatedFrameCount(), 3);
+    const stream::StoredFrame last = source.Frame(7, true);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(last.data), 48), StoredY4mFrame(6, 4, 2));
+    EXPECT_TRUE(source.Clamped());
+    EXPECT_EQ(source.KnownFrameCount(), 3);
   }
   const std::string empty = WriteTemp("empty.y4m", MakeY4m(6, 4, 0));
-  auto* source = new cli::StreamClip(OpenFile(empty));
-  PClip clip(source);
-  clip->GetFrame(0, &env);
-  EXPECT_TRUE(source->Failed());
-  EXPECT_NE(source->Error().find("no frames"), std::string::npos);
+  cli::StreamClip source(OpenFile(empty));
+  try {
+    source.Frame(0, true);
+    ADD_FAILURE() << "a frame from an empty input";
+  } catch (const CliError& e) {
+    EXPECT_NE(std::string(e.what()).find("no frames"), std::string::npos) << e.what();
+  }
   unlink(path.c_str());
   unlink(empty.c_str());
 }

@@ -293,6 +293,38 @@ TEST_P(KernelTest, MatchesScalarOnRandomInput) {
   }
 }
 
+// The byte-count entry point: rows of any number of bytes (odd ones: a
+// chroma plane's), read and written through offsets and a pitch below zero
+// (a frame turned over), against the scalar kernel, the gaps between the
+// output rows checked untouched.
+TEST_P(KernelTest, ByteCountsAndRowsTurnedOverMatchScalar) {
+  const VerticalFilterBytesFn bytesKernel = BytesKernelFor(GetParam());
+  ASSERT_NE(bytesKernel, nullptr);
+  const uint32_t seed = 31337;
+  std::mt19937 random(seed);
+  const int32_t rows = 7, taps = 6;
+  for (int32_t rowBytes : {1, 13, 15, 17, 31, 33, 63, 65, 127, 959}) {
+    const int32_t pitch = rowBytes + 3;
+    std::vector<uint8_t> source(static_cast<size_t>(rows) * pitch);
+    for (uint8_t& b : source) b = static_cast<uint8_t>(random());
+    const uint8_t* lastRow = source.data() + (rows - 1) * pitch;
+    std::vector<int32_t> offsets(rows * taps);
+    std::vector<CoefficientWord> coeffs(offsets.size());
+    for (size_t i = 0; i < offsets.size(); ++i) {
+      offsets[i] = -static_cast<int32_t>(random() % rows) * pitch;
+      coeffs[i] = Word(static_cast<int32_t>(random() % 32000) - 8000);
+    }
+    std::vector<uint8_t> expected(static_cast<size_t>(rows) * pitch, 0xCD), actual(expected);
+    const size_t last = static_cast<size_t>(rows - 1) * pitch;
+    VerticalFilterBytesScalar(lastRow, expected.data() + last, rowBytes, rows, taps, offsets.data(), coeffs.data(),
+                              -pitch);
+    bytesKernel(lastRow, actual.data() + last, rowBytes, rows, taps, offsets.data(), coeffs.data(), -pitch);
+    EXPECT_EQ(actual, expected) << rowBytes << " bytes a row, seed " << seed;
+    for (int32_t r = 0; r < rows; ++r)
+      EXPECT_EQ(expected[r * pitch + rowBytes], 0xCD) << rowBytes << " bytes a row: a gap written";
+  }
+}
+
 TEST(KernelSelection, ChoosesTheWidestAvailableImplementationOnce) {
   const KernelIsa selected = SelectedKernelIsa();
   EXPECT_EQ(SelectedKernelIsa(), selected);

@@ -20,6 +20,7 @@ void FreeInstance(ZemIvtcInstance* d, const VSAPI* vsapi) {
   free(d->frameTable);
   free(d->times);
   FreeFilterTables(d->tables);
+  FreePlaneOffsets(d->offsets);
   free(d);
 }
 

@@ -9,6 +9,7 @@
 #include <stdint.h>
 
 #include "compose/compose.h"
+#include "compose/planes.h"
 #include "convert/planar_packed.h"
 #include "plan/frame_plan.h"
 #include "plan/frame_times.h"
@@ -31,6 +32,7 @@ struct ZemIvtcInstance {
   FramePlanEntry* frameTable;  // frameCount entries
   FrameTime* times;            // frameCount + 1: the start of every frame, then the last one's end
   FilterTables tables;         // the codes' vertical filters for the clip's size
+  PlaneOffsets offsets;        // the tables' offsets for the frames' pitches, filled once by any thread
 };
 
 // Reads the arguments, checks the clip and the plan, and appends the

@@ -1,8 +1,6 @@
-// Making one output frame, as the command makes it: the source frames the
-// plan entry names go to packed rows (convert/), compose/ weaves and
-// finishes them, and the result comes back to the clip's planar format. A
-// '1' at an even position is the source frame itself, which those
-// conversions would give back byte for byte.
+// Making one output frame, as the command makes it: compose/'s stages on
+// the clip's own planes, a bottom-field-first clip's turned over. A '1' at
+// an even position is the source frame itself.
 #include "platform/crt.h"
 #include "vapoursynth/filter.h"
 
@@ -10,59 +8,60 @@ namespace {
 
 int32_t LastAtMost(int32_t frame, int32_t last) { return frame < last ? frame : last; }
 
-// The planes of a frame for the conversions. Planes 1 and 2 have one size,
-// so the core gives them one stride.
-PlanarFrame PlanesOf(const VSFrame* frame, uint8_t* y, uint8_t* u, uint8_t* v, const VSAPI* vsapi, bool gray) {
-  return PlanarFrame{y, u, v, vsapi->getStride(frame, 0), gray ? 0 : vsapi->getStride(frame, 1)};
+// A frame's planes in the filter's row order. Source frames are only read.
+FramePlanes PlanesOf(const ZemIvtcInstance& d, const VSFrame* frame, VSFrame* writable, const VSAPI* vsapi) {
+  const FrameFormat format = PlanarFormat(d.layout.chroma);
+  FramePlanes planes{};
+  for (int p = 0; p < PlaneCount(format); ++p) {
+    planes.plane[p] = writable ? vsapi->getWritePtr(writable, p) : const_cast<uint8_t*>(vsapi->getReadPtr(frame, p));
+    planes.pitch[p] = static_cast<int32_t>(vsapi->getStride(writable ? writable : frame, p));
+  }
+  return d.layout.mirrored ? TurnedOver(planes, format, d.vi.height) : planes;
 }
 
-void ToPacked(const ZemIvtcInstance& d, const VSFrame* frame, uint8_t* packed, const VSAPI* vsapi) {
-  const bool gray = d.layout.chroma == PlanarGray;
-  uint8_t* y = const_cast<uint8_t*>(vsapi->getReadPtr(frame, 0));
-  uint8_t* u = gray ? nullptr : const_cast<uint8_t*>(vsapi->getReadPtr(frame, 1));
-  uint8_t* v = gray ? nullptr : const_cast<uint8_t*>(vsapi->getReadPtr(frame, 2));
-  PlanarToPackedRows(PlanesOf(frame, y, u, v, vsapi, gray), d.vi.width, d.vi.height, 0, d.vi.height, packed,
-                     2 * d.vi.width, d.layout);
+// The planes of a frame of the clip's format in `buffer`, rows packed (in
+// the filter's row order already: only the stages read and write it).
+FramePlanes BufferPlanes(const ZemIvtcInstance& d, uint8_t* buffer) {
+  const FrameFormat format = PlanarFormat(d.layout.chroma);
+  FramePlanes planes{};
+  for (int p = 0; p < PlaneCount(format); ++p) {
+    planes.plane[p] = buffer;
+    planes.pitch[p] = PlaneRowBytes(format, p, d.vi.width);
+    buffer += static_cast<size_t>(planes.pitch[p]) * static_cast<size_t>(PlaneRows(format, p, d.vi.height));
+  }
+  return planes;
 }
 
-void FromPacked(const ZemIvtcInstance& d, const uint8_t* packed, VSFrame* frame, const VSAPI* vsapi) {
-  const bool gray = d.layout.chroma == PlanarGray;
-  uint8_t* y = vsapi->getWritePtr(frame, 0);
-  uint8_t* u = gray ? nullptr : vsapi->getWritePtr(frame, 1);
-  uint8_t* v = gray ? nullptr : vsapi->getWritePtr(frame, 2);
-  PackedToPlanarRows(packed, 2 * d.vi.width, d.vi.width, d.vi.height, 0, d.vi.height,
-                     PlanesOf(frame, y, u, v, vsapi, gray), d.layout);
-}
-
-// The entry's frame on packed rows, made from `upper` and `lower` (either
-// null when the recipe does not read it) in `buffers` (three packed frames);
-// returns the one that holds it.
-const uint8_t* ComposePacked(const ZemIvtcInstance& d, const FrameRecipe& recipe, const VSFrame* upper,
-                             const VSFrame* lower, uint8_t* buffers, const VSAPI* vsapi) {
-  const int32_t width = d.vi.width, height = d.vi.height, pitch = 2 * width;
-  const size_t frameBytes = static_cast<size_t>(pitch) * static_cast<size_t>(height);
-  uint8_t* first = buffers;
-  uint8_t* second = buffers + frameBytes;
-  uint8_t* third = second + frameBytes;
+// Makes the entry's frame from `upper` and `lower` (either null when the
+// recipe does not read it) into `frame`; false without memory.
+bool Compose(const ZemIvtcInstance& d, const FrameRecipe& recipe, const VSFrame* upper, const VSFrame* lower,
+             VSFrame* frame, const VSAPI* vsapi) {
+  const FrameFormat format = PlanarFormat(d.layout.chroma);
+  const int32_t width = d.vi.width, height = d.vi.height;
   // No workers: this call runs on one of the core's threads, and the core
   // runs as many of them as it has cores (fmParallel).
   WorkerPool callerThread{};
-  const uint8_t* selected = first;
-  uint8_t* output = second;
-  if (recipe.woven) {
-    ToPacked(d, upper, first, vsapi);
-    ToPacked(d, lower, second, vsapi);
-    WeaveFrames(callerThread, first, pitch, second, pitch, third, pitch, width, height);
-    if (recipe.code == '1') return third;
-    selected = third;
-    output = first;
-  } else {
-    ToPacked(d, recipe.code == '4' ? lower : upper, first, vsapi);
+  const FramePlanes output = PlanesOf(d, nullptr, frame, vsapi);
+  PlaneOffsets& offsets = const_cast<ZemIvtcInstance&>(d).offsets;  // filled once, atomically
+  if (!recipe.woven)
+    return FinishPlanes(callerThread, d.tables, offsets, recipe.code, format,
+                        PlanesOf(d, recipe.code == '4' ? lower : upper, nullptr, vsapi), format, output, width, height);
+  const FramePlanes up = PlanesOf(d, upper, nullptr, vsapi), low = PlanesOf(d, lower, nullptr, vsapi);
+  if (recipe.code == '1') {
+    WeavePlanes(callerThread, format, up, low, output, width, height);
+    return true;
   }
-  // Rows of the packed buffers lie 2 * width bytes apart: the tables' own offsets.
-  FinishFrame(callerThread, d.tables, recipe.code, TableFor(d.tables, recipe.code).offsets, selected, pitch, output,
-              pitch, width, height);
-  return output;
+  size_t bytes = 0;
+  for (int p = 0; p < PlaneCount(format); ++p)
+    bytes += static_cast<size_t>(PlaneRowBytes(format, p, width)) * static_cast<size_t>(PlaneRows(format, p, height));
+  uint8_t* buffer = static_cast<uint8_t*>(malloc(bytes));
+  if (!buffer) return false;
+  const FramePlanes woven = BufferPlanes(d, buffer);
+  WeavePlanes(callerThread, format, up, low, woven, width, height);
+  const bool done =
+      FinishPlanes(callerThread, d.tables, offsets, recipe.code, format, woven, format, output, width, height);
+  free(buffer);
+  return done;
 }
 
 // Frame n's own properties over those of the frame it was made from: its
@@ -118,14 +117,10 @@ const VSFrame* VS_CC ZemIvtcGetFrame(int n, int activationReason, void* instance
   } else if (recipe.code == '1' && !recipe.woven) {
     frame = vsapi->copyFrame(selected, core);
   } else {
-    const size_t frameBytes = 2 * static_cast<size_t>(d.vi.width) * static_cast<size_t>(d.vi.height);
-    uint8_t* buffers = static_cast<uint8_t*>(malloc(3 * frameBytes));
-    if (buffers) {
-      const uint8_t* packed = ComposePacked(d, recipe, upper, lower, buffers, vsapi);
-      frame = vsapi->newVideoFrame(&d.vi.format, d.vi.width, d.vi.height, selected, core);
-      FromPacked(d, packed, frame, vsapi);
-      free(buffers);
-    } else {
+    frame = vsapi->newVideoFrame(&d.vi.format, d.vi.width, d.vi.height, selected, core);
+    if (!Compose(d, recipe, upper, lower, frame, vsapi)) {
+      vsapi->freeFrame(frame);
+      frame = nullptr;
       error = "ZEMIVTC: Out of memory";
     }
   }

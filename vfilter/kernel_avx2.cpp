@@ -122,12 +122,9 @@ RowFilter RowFilterFor(int32_t taps) {
   }
 }
 
-}  // namespace
-
-void VerticalFilterKernelAvx2(const uint8_t* src, uint8_t* dst, int32_t width, int32_t rows, int32_t taps,
-                              const int32_t* offsets, const CoefficientWord* coeffs, int32_t dstStride) {
-  if (width < 1 || rows < 1 || taps < 1) return;
-  const ptrdiff_t rowBytes = 2 * static_cast<ptrdiff_t>(width);
+void FilterRows(const uint8_t* src, uint8_t* dst, ptrdiff_t rowBytes, int32_t rows, int32_t taps,
+                const int32_t* offsets, const CoefficientWord* coeffs, int32_t dstStride) {
+  if (rowBytes < 1 || rows < 1 || taps < 1) return;
   const RowFilter filterRow = RowFilterFor(taps);
   for (int32_t r = 0; r < rows; ++r) {
     // The last tap of a row a few rows down is usually a source row not read
@@ -140,4 +137,16 @@ void VerticalFilterKernelAvx2(const uint8_t* src, uint8_t* dst, int32_t width, i
     offsets += taps;
     coeffs += taps;
   }
+}
+
+}  // namespace
+
+void VerticalFilterKernelAvx2(const uint8_t* src, uint8_t* dst, int32_t width, int32_t rows, int32_t taps,
+                              const int32_t* offsets, const CoefficientWord* coeffs, int32_t dstStride) {
+  FilterRows(src, dst, 2 * static_cast<ptrdiff_t>(width), rows, taps, offsets, coeffs, dstStride);
+}
+
+void VerticalFilterBytesAvx2(const uint8_t* src, uint8_t* dst, int32_t rowBytes, int32_t rows, int32_t taps,
+                             const int32_t* offsets, const CoefficientWord* coeffs, int32_t dstStride) {
+  FilterRows(src, dst, rowBytes, rows, taps, offsets, coeffs, dstStride);
 }

@@ -19,6 +19,10 @@ void VerticalFilterKernelSse2(const uint8_t* src, uint8_t* dst, int32_t width, i
                               const int32_t* offsets, const CoefficientWord* coeffs, int32_t dstStride);
 void VerticalFilterKernelAvx2(const uint8_t* src, uint8_t* dst, int32_t width, int32_t rows, int32_t taps,
                               const int32_t* offsets, const CoefficientWord* coeffs, int32_t dstStride);
+void VerticalFilterBytesSse2(const uint8_t* src, uint8_t* dst, int32_t rowBytes, int32_t rows, int32_t taps,
+                             const int32_t* offsets, const CoefficientWord* coeffs, int32_t dstStride);
+void VerticalFilterBytesAvx2(const uint8_t* src, uint8_t* dst, int32_t rowBytes, int32_t rows, int32_t taps,
+                             const int32_t* offsets, const CoefficientWord* coeffs, int32_t dstStride);
 #endif
 
 #endif

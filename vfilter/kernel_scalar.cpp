@@ -39,13 +39,26 @@ void VerticalFilterSpanScalar(const uint8_t* src, uint8_t* dstRow, ptrdiff_t beg
   }
 }
 
-void VerticalFilterKernelScalar(const uint8_t* src, uint8_t* dst, int32_t width, int32_t rows, int32_t taps,
-                                const int32_t* offsets, const CoefficientWord* coeffs, int32_t dstStride) {
-  if (width < 1 || rows < 1 || taps < 1) return;
-  const ptrdiff_t rowBytes = 2 * static_cast<ptrdiff_t>(width);
+namespace {
+
+void FilterRows(const uint8_t* src, uint8_t* dst, ptrdiff_t rowBytes, int32_t rows, int32_t taps,
+                const int32_t* offsets, const CoefficientWord* coeffs, int32_t dstStride) {
+  if (rowBytes < 1 || rows < 1 || taps < 1) return;
   for (int32_t r = 0; r < rows; ++r) {
     VerticalFilterSpanScalar(src, dst + r * static_cast<ptrdiff_t>(dstStride), 0, rowBytes, taps, offsets, coeffs);
     offsets += taps;
     coeffs += taps;
   }
+}
+
+}  // namespace
+
+void VerticalFilterKernelScalar(const uint8_t* src, uint8_t* dst, int32_t width, int32_t rows, int32_t taps,
+                                const int32_t* offsets, const CoefficientWord* coeffs, int32_t dstStride) {
+  FilterRows(src, dst, 2 * static_cast<ptrdiff_t>(width), rows, taps, offsets, coeffs, dstStride);
+}
+
+void VerticalFilterBytesScalar(const uint8_t* src, uint8_t* dst, int32_t rowBytes, int32_t rows, int32_t taps,
+                               const int32_t* offsets, const CoefficientWord* coeffs, int32_t dstStride) {
+  FilterRows(src, dst, rowBytes, rows, taps, offsets, coeffs, dstStride);
 }

@@ -90,6 +90,20 @@ VerticalFilterFn KernelFor(KernelIsa isa) {
   return nullptr;
 }
 
+VerticalFilterBytesFn BytesKernelFor(KernelIsa isa) {
+  if (!ProcessorHas(isa)) return nullptr;
+  switch (isa) {
+    case KernelIsa::Scalar: return VerticalFilterBytesScalar;
+#if defined(ZEMIVTC_X86)
+    case KernelIsa::Sse2: return VerticalFilterBytesSse2;
+    case KernelIsa::Avx2: return VerticalFilterBytesAvx2;
+#else
+    default: return nullptr;
+#endif
+  }
+  return nullptr;
+}
+
 const char* KernelName(KernelIsa isa) {
   switch (isa) {
     case KernelIsa::Scalar: return "scalar";
@@ -107,5 +121,16 @@ void VerticalFilterKernel(const uint8_t* src, uint8_t* dst, int32_t width, int32
     case KernelIsa::Sse2: VerticalFilterKernelSse2(src, dst, width, rows, taps, offsets, coeffs, dstStride); return;
 #endif
     default: VerticalFilterKernelScalar(src, dst, width, rows, taps, offsets, coeffs, dstStride); return;
+  }
+}
+
+void VerticalFilterBytes(const uint8_t* src, uint8_t* dst, int32_t rowBytes, int32_t rows, int32_t taps,
+                         const int32_t* offsets, const CoefficientWord* coeffs, int32_t dstStride) {
+  switch (SelectedKernelIsa()) {
+#if defined(ZEMIVTC_X86)
+    case KernelIsa::Avx2: VerticalFilterBytesAvx2(src, dst, rowBytes, rows, taps, offsets, coeffs, dstStride); return;
+    case KernelIsa::Sse2: VerticalFilterBytesSse2(src, dst, rowBytes, rows, taps, offsets, coeffs, dstStride); return;
+#endif
+    default: VerticalFilterBytesScalar(src, dst, rowBytes, rows, taps, offsets, coeffs, dstStride); return;
   }
 }

@@ -45,6 +45,17 @@ typedef void (*VerticalFilterFn)(const uint8_t* src, uint8_t* dst, int32_t width
 void VerticalFilterKernel(const uint8_t* src, uint8_t* dst, int32_t width, int32_t rows, int32_t taps,
                           const int32_t* offsets, const CoefficientWord* coeffs, int32_t dstStride);
 
+// The same filter on rows of `rowBytes` bytes, any count (an odd one too: a
+// plane of 4:2:0 chroma); VerticalFilterKernel is this with 2 * width.
+// Offsets and dstStride may be negative (the rows of a frame turned over).
+// Reads only the rowBytes bytes at each tap's offset; writes only the
+// rowBytes bytes of each output row. Nothing happens for rowBytes, rows or
+// taps below 1.
+typedef void (*VerticalFilterBytesFn)(const uint8_t* src, uint8_t* dst, int32_t rowBytes, int32_t rows, int32_t taps,
+                                      const int32_t* offsets, const CoefficientWord* coeffs, int32_t dstStride);
+void VerticalFilterBytes(const uint8_t* src, uint8_t* dst, int32_t rowBytes, int32_t rows, int32_t taps,
+                         const int32_t* offsets, const CoefficientWord* coeffs, int32_t dstStride);
+
 // Every implementation, for tests and benchmarks. All of them read and write
 // exactly the bytes described above: the bytes past the last whole vector
 // step are done one at a time, never by a wider load or store. Nothing
@@ -52,8 +63,11 @@ void VerticalFilterKernel(const uint8_t* src, uint8_t* dst, int32_t width, int32
 // build or processor does not have.
 void VerticalFilterKernelScalar(const uint8_t* src, uint8_t* dst, int32_t width, int32_t rows, int32_t taps,
                                 const int32_t* offsets, const CoefficientWord* coeffs, int32_t dstStride);
+void VerticalFilterBytesScalar(const uint8_t* src, uint8_t* dst, int32_t rowBytes, int32_t rows, int32_t taps,
+                               const int32_t* offsets, const CoefficientWord* coeffs, int32_t dstStride);
 enum class KernelIsa { Scalar, Sse2, Avx2 };
-VerticalFilterFn KernelFor(KernelIsa isa);  // null where unsupported
+VerticalFilterFn KernelFor(KernelIsa isa);            // null where unsupported
+VerticalFilterBytesFn BytesKernelFor(KernelIsa isa);  // null where unsupported
 const char* KernelName(KernelIsa isa);
 KernelIsa SelectedKernelIsa();
 

@@ -148,7 +148,8 @@ unsigned WorkerMain(void* arg) {
     platform::WaitForEvent(wake, platform::Infinite);
     const int32_t state = platform::LoadAcquire(&job.state);
     if (state == ExitRequest) break;
-    if (state != WeaveJob && state != FilterJob) continue;  // a stray wake: nothing posted, nothing to report
+    // A stray wake: nothing posted, nothing to report.
+    if (state != WeaveJob && state != FilterJob && state != CallJob) continue;
     RunBand(job, static_cast<WorkerState>(state));
     platform::StoreRelease(&job.state, Done);
     platform::SetEvent(done);
@@ -186,6 +187,23 @@ void FilterBand(WorkerJob& job) {
 void RunBand(WorkerJob& job, WorkerState kind) {
   if (kind == WeaveJob) WeaveBand(job);
   if (kind == FilterJob) FilterBand(job);
+  if (kind == CallJob) job.call(job.context, job.band, job.bands);
+}
+
+void DispatchCall(WorkerPool& pool, BandCall call, const void* context) {
+  if (pool.threadCount == 0) {
+    call(context, 0, 1);
+    return;
+  }
+  for (int32_t i = pool.threadCount - 1; i >= 0; --i) {
+    WorkerJob& job = pool.jobs[i];
+    job.call = call;
+    job.context = context;
+    job.band = i;
+    job.bands = pool.threadCount;
+    PostJob(pool, i, CallJob);
+  }
+  WaitForJobs(pool, CallJob);
 }
 
 int32_t BandStart(int32_t total, int32_t index, int32_t count) { return platform::MulDiv(total, index, count); }

@@ -13,7 +13,20 @@
 
 // Values of WorkerJob::state. The dispatcher waits until no record holds the
 // kind it posted; the shutdown waits until every record holds Stopped.
-enum WorkerState : int32_t { Stopped = 0, Ready = 1, WeaveJob = 2, Done = 3, ExitRequest = 4, FilterJob = 5 };
+enum WorkerState : int32_t {
+  Stopped = 0,
+  Ready = 1,
+  WeaveJob = 2,
+  Done = 3,
+  ExitRequest = 4,
+  FilterJob = 5,
+  CallJob = 6
+};
+
+// Work that cuts itself into bands: runs band `index` of `count` of what
+// `context` describes (every plane of a frame in one dispatch, each plane
+// cut into `count` bands of its own rows). `context` is only read.
+typedef void (*BandCall)(const void* context, int32_t index, int32_t count);
 
 // One worker's record. Words from src on are written by the dispatcher only
 // while the worker runs no job (state Ready or Done), and then published by
@@ -33,6 +46,10 @@ struct WorkerJob {
   int32_t dstStride;              // pitch of dst in bytes
   const uint8_t* src2;            // weave: band's first row in the odd-row source
   int32_t src2Stride;             // weave: pitch of src2 in bytes
+  BandCall call;                  // call: the work
+  const void* context;            // call: what it works on
+  int32_t band;                   // call: this record's band index
+  int32_t bands;                  // call: bands of the dispatch
 };
 
 // The pool fields the filter object holds. All zero when no pool runs.
@@ -93,7 +110,7 @@ inline bool IsLastBand(const WorkerPool& pool, const WorkerJob& job) {
   return pool.threadCount == 0 || &job == &pool.jobs[pool.threadCount - 1];
 }
 
-// Runs a job of `kind` (WeaveJob or FilterJob) on the calling thread.
+// Runs a job of `kind` (WeaveJob, FilterJob or CallJob) on the calling thread.
 void RunBand(WorkerJob& job, WorkerState kind);
 
 template <class Fill>
@@ -113,6 +130,11 @@ void DispatchBands(WorkerPool& pool, int32_t total, WorkerState kind, Fill fill)
   }
   WaitForJobs(pool, kind);
 }
+
+// One dispatch of `call`: band i of the pool's threadCount on worker i, or
+// band 0 of 1 on the caller's thread for a pool with no workers; returns
+// when every band is done.
+void DispatchCall(WorkerPool& pool, BandCall call, const void* context);
 
 #ifdef ZEMIVTC_WORKERS_FAULTS
 // Test builds that compile worker_pool.cpp with ZEMIVTC_WORKERS_FAULTS can make
