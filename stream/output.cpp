@@ -166,7 +166,7 @@ void FrameWriter::WriteFrame(const uint8_t* frame, FrameFormat from) {
           ChromaTo422Rows(chroma, chromaBytes, target, chromaBytes, chromaBytes, begin, end);
       }
     });
-    iovec parts[3] = {{buffer.data(), 6}, {const_cast<uint8_t*>(frame), luma}, {converted + luma, frameBytes - luma}};
+    sys::WriteSlice parts[3] = {{buffer.data(), 6}, {frame, luma}, {converted + luma, frameBytes - luma}};
     out.Write(parts, 3);
     return;
   }
