@@ -96,7 +96,52 @@ class Progress {
 
 // The plan's frame table, read as every front end reads it (a pipe or FIFO
 // to its end); a plan that cannot be read is refused with the filter's words.
-std::vector<FramePlanEntry> ReadFrameTable(const Options& options, bool* dependsOnOrder) {
+// A plan's bytes that no plan writer makes: anything but the codes 0 to 6
+// (line breaks at its very end aside). The format takes them (each takes a
+// position and makes no frame), but many of them say the file is not a plan,
+// and a few shift every position after them.
+void WarnOfStrayBytes(const std::string& plan, const uint8_t* data, int32_t size) {
+  int32_t end = size;
+  while (end > 0 && (data[end - 1] == '\n' || data[end - 1] == '\r')) --end;
+  int64_t stray = 0;
+  int32_t first = -1;
+  for (int32_t p = 0; p < end; ++p) {
+    if (data[p] >= '0' && data[p] <= '6') continue;
+    if (first < 0) first = p;
+    ++stray;
+  }
+  if (stray == 0) return;
+  std::fprintf(stderr,
+               "zemivtc: warning: the plan %s holds %lld %s that %s not a code 0 to 6 (the first at position %d: "
+               "0x%02X); each takes a field position and makes no frame: is it a plan?\n",
+               plan.c_str(), static_cast<long long>(stray), stray == 1 ? "byte" : "bytes", stray == 1 ? "is" : "are",
+               first, data[first]);
+}
+
+// A plan far shorter or longer than the clip was made for another clip (or
+// a part of it): said after the render, once the clip's length is known.
+// The clip's F frames have positions 0 to 2F - 2; a plan may leave out its
+// last position or two.
+void WarnOfPlanLength(const std::string& plan, int64_t planSize, int inputFrames, bool clamped) {
+  if (inputFrames <= 0) return;
+  const int64_t positions = 2 * static_cast<int64_t>(inputFrames) - 1;
+  if (planSize < positions - 2) {
+    const int64_t firstUnread = planSize / 2 + 1;
+    std::fprintf(stderr,
+                 "zemivtc: warning: the plan %s has %lld positions, %lld fewer than the input's %d frames have; "
+                 "input frames %lld to %d make no output (is the plan for another clip?)\n",
+                 plan.c_str(), static_cast<long long>(planSize), static_cast<long long>(positions - planSize),
+                 inputFrames, static_cast<long long>(firstUnread), inputFrames - 1);
+  } else if (planSize > positions + 2 && !clamped) {
+    std::fprintf(stderr,
+                 "zemivtc: warning: the plan %s has %lld positions, %lld more than the input's %d frames have "
+                 "(is the plan for another clip?)\n",
+                 plan.c_str(), static_cast<long long>(planSize), static_cast<long long>(planSize - positions),
+                 inputFrames);
+  }
+}
+
+std::vector<FramePlanEntry> ReadFrameTable(const Options& options, bool* dependsOnOrder, int64_t* planSize) {
   uint8_t* data = nullptr;
   int32_t size = 0;
   const PlanReadResult read = ReadPlanFile(options.hasPlan ? options.plan.c_str() : nullptr, &data, &size);
@@ -104,6 +149,8 @@ std::vector<FramePlanEntry> ReadFrameTable(const Options& options, bool* depends
   std::vector<FramePlanEntry> table(static_cast<size_t>(CountPlanFrames(data, size)));
   FillFrameTable(data, size, table.data());
   *dependsOnOrder = PlanDependsOnFieldOrder(data, size);
+  *planSize = size;
+  if (!options.info) WarnOfStrayBytes(options.plan, data, size);
   std::free(data);
   return table;
 }
@@ -295,7 +342,8 @@ void RunCommand(const Options& options, const RunTuning& tuning) {
   // field (the width and size are bounded by the reader).
   if (header.height < 2) throw CliError("Video height must be at least 2");
   bool dependsOnOrder = true;
-  const std::vector<FramePlanEntry> frames = ReadFrameTable(options, &dependsOnOrder);
+  int64_t planSize = 0;
+  const std::vector<FramePlanEntry> frames = ReadFrameTable(options, &dependsOnOrder, &planSize);
   // The order was left unmeasured on the command's early look at the plan:
   // the plan read now must make the same frames in either order too.
   if (formats.orderIrrelevant && dependsOnOrder)
@@ -320,9 +368,12 @@ void RunCommand(const Options& options, const RunTuning& tuning) {
   // A file can be read again at any frame: keeping the frames of one plan
   // position (k and k+1) and one more is enough.
   const int keep = reader->Seekable() ? StreamClip::SeekableKeep : StreamClip::DefaultKeep;
+  const int estimatedFrames = reader->EstimatedFrameCount();
   StreamClip source(std::move(reader), keep, tuning.deferRead);
   Render(options, tuning, bands, source, frames, formats);
   if (timecodes) timecodes->Commit();
+  WarnOfPlanLength(options.plan, planSize, source.KnownFrameCount() >= 0 ? source.KnownFrameCount() : estimatedFrames,
+                   source.Clamped());
 }
 
 }  // namespace cli

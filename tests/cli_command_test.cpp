@@ -551,3 +551,27 @@ TEST_F(CliCommand, PipeMemoryStaysFlatHoweverLongTheStream) {
 }
 
 }  // namespace
+
+// A plan made for another clip, or a file that is no plan, still renders
+// (the format takes any byte), with a warning that says how far off it is.
+TEST_F(CliCommand, APlanForAnotherClipOrNoPlanAtAllIsWarnedOf) {
+  WriteAll(dir + "in.y4m", RandomY4m(8, 4, 10, nullptr));  // positions 0 to 18
+  const struct {
+    std::string plan, warning;
+  } cases[] = {
+      {std::string(19, '1'), ""},
+      {std::string(18, '1') + "\r\n", ""},
+      {"1010101010", "has 10 positions, 9 fewer than the input's 10 frames have; input frames 6 to 9 make no output"},
+      {std::string(19, '1') + std::string(9, '0'), "has 28 positions, 9 more than the input's 10 frames have"},
+      {"1\n1\n1\x89PNG" + std::string(12, '0'), "holds 6 bytes that are not a code 0 to 6 (the first at position 1"},
+  };
+  for (const auto& c : cases) {
+    WriteAll(dir + "plan", c.plan);
+    const CommandResult r = Run("$Z -q --plan $D/plan $D/in.y4m $D/out.y4m");
+    EXPECT_EQ(r.status, 0) << r.err;
+    if (c.warning.empty())
+      EXPECT_EQ(r.err, "") << c.plan;
+    else
+      EXPECT_NE(r.err.find(c.warning), std::string::npos) << r.err;
+  }
+}
