@@ -29,7 +29,18 @@ OutputFile::OutputFile(const std::string& path) {
   // A symbolic link to a file is followed, so the link stays and its target is replaced.
   finalPath = sys::ResolveLinks(path);
   fd = sys::CreateTemporaryBeside(finalPath, &tempPath);
-  if (fd < 0) throw CliError("cannot write " + path + ": " + sys::ErrorText());
+  if (fd < 0) {
+    // The file is written under a temporary name in its folder first: where
+    // the folder exists, it is the folder that refused.
+    const std::string why = sys::ErrorText();
+    std::string folder, name;
+    sys::SplitPath(finalPath, &folder, &name);
+    if (folder.empty()) folder = ".";
+    if (sys::StatusOf(folder).directory)
+      throw CliError("cannot write " + path + ": cannot make a file in its folder " + folder +
+                     " (the output is written there under a temporary name, then renamed): " + why);
+    throw CliError("cannot write " + path + ": " + why);
+  }
   ownsFd = true;
 }
 

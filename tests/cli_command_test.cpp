@@ -421,6 +421,7 @@ TEST_F(CliCommand, EveryRefusalHasItsMessageAndStatusAndLeavesNoOutputBehind) {
           {"--plan $D/plan $D/cut.y4m $D/kept.y4m", 1, "truncated"},
           {"--plan $D/plan $D/nothere.y4m $D/out.y4m", 1, "cannot open"},
           {"--plan $D/plan $D/in.y4m $D/no/such/dir/out.y4m", 1, "cannot write"},
+          {"--plan $D/plan $D/in.y4m /sys/out.y4m", 1, "cannot make a file in its folder /sys (the output is"},
           {"--plan $D/plan $D/in.y4m /dev/full", 1, "No space left"},
           {"--plan $D/plan --bogus $D/in.y4m $D/out.y4m", 2, "unknown option --bogus"},
           {"--plan $D/plan", 2, "no INPUT"},
