@@ -114,9 +114,10 @@ std::string RenderAdvice(const analysis::Proposal& proposal, const FieldOrderDec
     const double drift = s.outputFrames * 1001.0 / 24000 - (s.positions + 1) * 1001.0 / 60000;
     if (std::fabs(drift) > 2 * 1001.0 / 24000)
       r += Format(
-               "    (at that rate it runs %.2f s %s than the source, from %d fields rebuilt alone and %d breaks; "
+               "    (at that rate it runs %.2f s %s than the source, from %d %s rebuilt alone and %d %s; "
                "for the source's own times:)\n    ",
-               std::fabs(drift), drift > 0 ? "longer" : "shorter", s.orphans, static_cast<int>(s.breakFrames.size())) +
+               std::fabs(drift), drift > 0 ? "longer" : "shorter", s.orphans, s.orphans == 1 ? "field" : "fields",
+               static_cast<int>(s.breakFrames.size()), s.breakFrames.size() == 1 ? "break" : "breaks") +
            timecodes;
   } else if (s.filmPositions == 0 && s.videoPositions == 0) {
     r += "  render (all progressive, 30000/1001 frames a second):\n    " + base + " --rate 30000/1001 " + inputName +
@@ -140,11 +141,12 @@ std::string PlanReport(const analysis::Proposal& proposal, int frames, const Fie
   r += Format("  film:        %7d positions, %d film frames\n", s.filmPositions, s.filmFrames);
   r += Format("  progressive: %7d positions, %d frames\n", s.progressivePositions, s.progressiveFrames);
   r += Format("  video:       %7d positions, %d fields rebuilt\n", s.videoPositions, s.videoFields);
-  r += Format("  orphans:     %7d fields rebuilt from themselves\n", s.orphans);
+  r += Format("  orphans:     %7d %s\n", s.orphans,
+              s.orphans == 1 ? "field rebuilt from itself" : "fields rebuilt from themselves");
   if (proposal.lastFieldLeftOut) r += "  the last field stands alone and has no position of its own: left out\n";
   r += "  cadence breaks: " + std::to_string(s.breakFrames.size());
   for (size_t i = 0; i < s.breakFrames.size() && i < 40; ++i)
-    r += (i ? ", " : " at frames ") + std::to_string(s.breakFrames[i]);
+    r += (i ? ", " : s.breakFrames.size() == 1 ? " at frame " : " at frames ") + std::to_string(s.breakFrames[i]);
   if (s.breakFrames.size() > 40) r += ", ...";
   r += "\n";
   r += RenderAdvice(proposal, order, plan, input);
@@ -300,7 +302,9 @@ void RunPlanCommand(const Options& options) {
   planOut.Commit();
   if (review) review->Commit();
   std::fputs(PlanReport(proposal, frames, order, options.planOut, options.input).c_str(), stderr);
-  if (!keep.empty()) std::fprintf(stderr, "  kept: %zu lines of %s\n", keep.size(), options.keep.c_str());
+  if (!keep.empty())
+    std::fprintf(stderr, "  kept: %zu %s of %s\n", keep.size(), keep.size() == 1 ? "line" : "lines",
+                 options.keep.c_str());
   if (review)
     std::fprintf(stderr, "  review: %d places and %d %s of whole frames that move in %s/index.html\n",
                  static_cast<int>(places.size()), static_cast<int>(stretches.size()),

@@ -238,7 +238,7 @@ TEST_F(PlanReview, KeptCodesSurviveANewPlanThatFitsAroundThem) {
                "$Z plan -q --keep $D/moved.keep --out $D/moved $D/footage.y4m && "
                "$Z plan --keep $D/moved.keep --out $D/again --review $D/kept $D/footage.y4m");
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.err.find("kept: 1 lines"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("kept: 1 line of"), std::string::npos) << r.err;
   EXPECT_EQ(ReadAll(dir + "own"), automatic);
   std::string expected = automatic;
   expected[first] = '0';
