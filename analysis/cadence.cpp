@@ -812,7 +812,12 @@ Proposal ProposePlan(const std::vector<PositionMeasures>& measures, double field
       // code is not kept.
       if (field < count && !keptCode(field)) {
         Decision& d = proposal.positions[field];
-        if (d.stretch == Stretch::Video) {
+        // Where a new stretch starts at its position, the field is the last
+        // of the stretch before (position field joins it to the first field
+        // of the new one): the last field of video before a cut is a video
+        // field, not a film field an edit left alone.
+        const Stretch own = field > 0 && d.cadenceBreak ? proposal.positions[field - 1].stretch : d.stretch;
+        if (own == Stretch::Video) {
           d.code = '2';
         } else {
           d.code = field % 2 == 0 ? '5' : '4';
