@@ -284,10 +284,11 @@ TEST(KeepFile, EveryRefusalNamesItsLine) {
   ExpectRefusals(dir, rows);
   std::system(("rm -rf " + dir).c_str());
   // What a kept code fixes: the boundaries around the fields it shows.
-  const analysis::Constraints k = analysis::KeepConstraints(
-      analysis::ParseKeepFile("# comments, blanks and CR LF\r\n\n2 1\r\n5-6 45 # bottom field 5, top field 6\n9 0",
-                              "k"),
-      11, "k");
+  const analysis::Constraints k =
+      analysis::KeepConstraints(analysis::ParseKeepFile("\xEF\xBB\xBF# a byte-order mark, comments, blanks and CR "
+                                                        "LF\r\n\n2 1\r\n5 - 6 45 # bottom field 5, top 6\n9 0",
+                                                        "k"),
+                                11, "k");
   EXPECT_EQ(std::string(k.code.begin(), k.code.end()), std::string("\0\0"
                                                                    "1\0\0"
                                                                    "45\0\0"
