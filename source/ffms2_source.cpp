@@ -118,6 +118,7 @@ struct Ffms2Source::State {
     properties->height = height;
     properties->chroma = chroma == 1 ? stream::Chroma::Yuv420 : stream::Chroma::Yuv422;
     properties->pixelFormat = name;
+    properties->colorRange = frame.colorRange == 1 ? "LIMITED" : frame.colorRange == 2 ? "FULL" : "";
     properties->colorTag = chroma == 2                                            ? "422"
                            : frame.chromaLocation == ffms2::ChromaLocationLeft    ? "420mpeg2"
                            : frame.chromaLocation == ffms2::ChromaLocationTopLeft ? "420paldv"
@@ -433,6 +434,7 @@ stream::Y4mHeader Ffms2Source::Header() const {
   header.aspectDenominator = header.hasAspect ? properties.sarDenominator : 0;
   header.chroma = properties.chroma;
   header.colorTag = properties.colorTag;
+  if (!properties.colorRange.empty()) header.extraTags.push_back("XCOLORRANGE=" + properties.colorRange);
   return header;
 }
 
