@@ -78,6 +78,10 @@ TEST(CliSources, PlanReviewAndRenderFromAVobAreThoseOfItsY4mDecode) {
     std::filesystem::remove(dir + "decoded.y4m");
     std::filesystem::remove(dir + "film.y4m");
   }
+  // Formats other than 8-bit 4:2:0 and 4:2:2 are refused with the conversion.
+  footage::Run(Ffmpeg("-f lavfi -i testsrc2=size=64x48", "-frames:v 4 -c:v ffv1 -pix_fmt yuv444p " + dir + "444.mkv"));
+  testing_support::ExpectRefusals(dir, {{"plan $D/444.mkv", 1, "yuv444p, and only 8-bit 4:2:0 and 4:2:2 are read"},
+                                        {"plan $D/444.mkv", 1, "-pix_fmt yuv420p -f yuv4mpegpipe"}});
   std::filesystem::remove_all(dir);
 }
 
