@@ -220,7 +220,7 @@ void RunPlanCommand(const Options& options) {
 
   const bool progressShown = ProgressWanted(options.quiet);
   {
-    Progress progress(progressShown, "zemivtc plan: " + format);
+    Progress progress(progressShown, "zemivtc plan: analysing " + inputFormat);
     const int total = reader->EstimatedFrameCount();
     stream::StoredFrame current;
     std::vector<uint8_t> lumaPlane;  // raw frames' luma, gathered

@@ -35,6 +35,7 @@ class Progress {
   std::string what, unit;
   Clock::time_point start, last;
   bool drawn = false;
+  int64_t lastDone = -1;
   size_t width = 0;  // of the line last drawn, to blank what a shorter one leaves
 };
 

@@ -1,6 +1,7 @@
 #include "source/ffms2_source.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <numeric>
@@ -192,8 +193,12 @@ struct Ffms2Source::State {
       }
     Kept& oldest =
         *std::min_element(kept.begin(), kept.end(), [](const Kept& a, const Kept& b) { return a.used < b.used; });
-    // A buffer someone still holds stays theirs.
+    // A buffer someone still holds stays theirs. One let go of (by the
+    // render's writer thread, say) is filled again only after that
+    // holder's last reads of it: the fence pairs with the release of its
+    // count.
     if (!oldest.bytes || oldest.bytes.use_count() > 1) oldest.bytes = std::make_shared<std::vector<uint8_t>>();
+    std::atomic_thread_fence(std::memory_order_acquire);
     oldest.coded = -1;
     DecodeVerified(n, oldest.bytes.get());
     oldest.coded = n;
@@ -203,7 +208,10 @@ struct Ffms2Source::State {
 
   std::shared_ptr<std::vector<uint8_t>> WovenBuffer() {
     for (const auto& buffer : woven)
-      if (buffer.use_count() == 1) return buffer;
+      if (buffer.use_count() == 1) {
+        std::atomic_thread_fence(std::memory_order_acquire);  // as in Coded()
+        return buffer;
+      }
     woven.push_back(std::make_shared<std::vector<uint8_t>>(frameBytes));
     return woven.back();
   }

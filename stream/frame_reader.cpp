@@ -1,6 +1,7 @@
 #include "stream/frame_reader.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "platform/system.h"
@@ -134,7 +135,12 @@ size_t FrameReader::MappedBytesFrom(int64_t offset, size_t wanted) {
 
 std::shared_ptr<std::vector<uint8_t>> FrameReader::SpareBuffer() {
   for (const auto& spare : spares)
-    if (spare.use_count() == 1) return spare;
+    if (spare.use_count() == 1) {
+      // Its last holder (the render's writer thread, say) read it before it
+      // let go: the fence pairs with the release of the count.
+      std::atomic_thread_fence(std::memory_order_acquire);
+      return spare;
+    }
   spares.push_back(std::make_shared<std::vector<uint8_t>>());
   return spares.back();
 }
