@@ -89,7 +89,7 @@ done
 for frames in 10000 100000; do
   rm -rf "$work/cmdcache"
   run=$(XDG_CACHE_HOME=$work/cmdcache timed "$zemivtc" plan -q --out "$work/long.zem" "$work/long$frames.vob")
-  $ff -i "$work/long$frames.vob" -fps_mode passthrough -f yuv4mpegpipe - |
+  $ff -i "$work/long$frames.vob" -fps_mode passthrough -f yuv4mpegpipe - 2>/dev/null |
     /usr/bin/time -f "%M" -o "$work/rss" "$zemivtc" plan -q --out "$work/pipe.zem" - 2>/dev/null
   cmp -s "$work/long.zem" "$work/pipe.zem" && same=yes || same=no
   echo "plan of long$frames.vob (first run): $(stat -c %s "$work/long.zem") positions, ${run% *} s, peak RSS" \

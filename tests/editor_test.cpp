@@ -127,16 +127,17 @@ TEST(EditorCommand, RefusesABadStartWithAMessageAndNoAddress) {
   WriteAll(dir + "clip.y4m", testing_support::FlatClip(3));
   WriteAll(dir + "bad.keep", "1 9\n");
   WriteAll(dir + "short.zem", "101");
-  testing_support::ExpectRefusals(dir, {
-      {"edit -", 2, "need files of their own"},
-      {"edit --timecodes t.tc $D/clip.y4m", 2, "zemivtc edit takes --plan, --keep"},
-      {"--open $D/clip.y4m", 2, "--open belongs to zemivtc edit"},
-      {"edit $D/none.y4m", 1, "cannot open"},
-      {"edit --ffms2 $D/lib.so $D/clip.y4m", 2, "clip.y4m is a Y4M stream"},
-      {"edit --keep $D/bad.keep $D/clip.y4m", 1, "bad.keep line 1: code \"9\""},
-      {"edit --plan $D/short.zem $D/clip.y4m", 1, "has 3 positions, but"},
-      {"edit --keep $D/clip.y4m $D/clip.y4m", 1, "it is the source"},
-  });
+  testing_support::ExpectRefusals(dir,
+                                  {
+                                      {"edit -", 2, "need files of their own"},
+                                      {"edit --timecodes t.tc $D/clip.y4m", 2, "zemivtc edit takes --plan, --keep"},
+                                      {"--open $D/clip.y4m", 2, "--open belongs to zemivtc edit"},
+                                      {"edit $D/none.y4m", 1, "cannot open"},
+                                      {"edit --ffms2 $D/lib.so $D/clip.y4m", 2, "clip.y4m is a Y4M stream"},
+                                      {"edit --keep $D/bad.keep $D/clip.y4m", 1, "bad.keep line 1: code \"9\""},
+                                      {"edit --plan $D/short.zem $D/clip.y4m", 1, "has 3 positions, but"},
+                                      {"edit --keep $D/clip.y4m $D/clip.y4m", 1, "it is the source"},
+                                  });
 }
 
 // Raw bytes to the server, and the status line back (empty when the server
