@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -11,12 +10,13 @@
 #include "cli/errors.h"
 #include "cli/field_order.h"
 #include "cli/frame_sink.h"
+#include "cli/input.h"
 #include "cli/plan_forecast.h"
+#include "cli/progress.h"
 #include "cli/stream_clip.h"
 #include "cli/timecodes.h"
 #include "compose/planes.h"
 #include "plan/plan_file.h"
-#include "platform/system.h"
 #include "stream/output.h"
 #include "stream/row_bands.h"
 
@@ -63,36 +63,6 @@ RenderFormats ChooseFormats(const Options& options, stream::FrameReader& reader,
                                   stream::OutputColourTag(header, f.format.chroma) + ")";
   return f;
 }
-
-// One line on standard error, rewritten in place, at most a few times a second.
-class Progress {
- public:
-  Progress(bool enabled, int total, std::string formats)
-      : enabled(enabled), total(total), formats(std::move(formats)), start(Clock::now()), last(start) {}
-  void Update(int done) {
-    if (!enabled) return;
-    const auto now = Clock::now();
-    if (done < total && now - last < std::chrono::milliseconds(250)) return;
-    last = now;
-    const double seconds = std::chrono::duration<double>(now - start).count();
-    const double fps = seconds > 0 ? done / seconds : 0.0;
-    const double left = fps > 0 ? (total - done) / fps : 0.0;
-    std::fprintf(stderr, "\rzemivtc: %s  frame %d/%d  %.1f fps  %d:%02d left ", formats.c_str(), done, total, fps,
-                 static_cast<int>(left) / 60, static_cast<int>(left) % 60);
-    shown = true;
-  }
-  ~Progress() {
-    if (shown) std::fputc('\n', stderr);
-  }
-
- private:
-  using Clock = std::chrono::steady_clock;
-  bool enabled;
-  int total;
-  std::string formats;
-  Clock::time_point start, last;
-  bool shown = false;
-};
 
 // The plan's frame table, read as every front end reads it (a pipe or FIFO
 // to its end); a plan that cannot be read is refused with the filter's words.
@@ -251,7 +221,7 @@ void Render(const Options& options, const RunTuning& tuning, stream::RowBands& b
   std::unique_ptr<FrameSink> sink;  // after `out` and `writer`: it stops before they go
   if (tuning.writerThread) sink = std::make_unique<FrameSink>(writer);
   const int total = static_cast<int>(frames.size());
-  Progress progress(!options.quiet && sys::IsTerminal(sys::StandardError), total, formats.Short());
+  Progress progress(ProgressWanted(options.quiet), "zemivtc: " + formats.Short());
   for (int n = 0; n < total; ++n) {
     const FrameRecipe recipe = RecipeFor(frames[n]);
     const bool even = recipe.upper == recipe.lower;
@@ -303,7 +273,7 @@ void Render(const Options& options, const RunTuning& tuning, stream::RowBands& b
       sink->Push(std::move(output));
     else
       WriteOutputFrame(writer, output);
-    progress.Update(n + 1);
+    progress.Update(n + 1, total);
   }
   if (sink) sink->Finish();
   out.Commit();
@@ -322,8 +292,7 @@ void RunCommand(const Options& options, const RunTuning& tuning) {
                  "zemivtc: warning: --plugin is no longer needed: the filter is built into zemivtc, and %s is "
                  "not loaded\n",
                  options.plugin.c_str());
-  std::unique_ptr<stream::FrameReader> reader =
-      stream::OpenFrameReader(options.input, options.inputFormat, tuning.mapInput);
+  std::unique_ptr<stream::FrameReader> reader = OpenInput(options, tuning.mapInput);
   const stream::Y4mHeader header = reader->Header();
   // Declared before the source frames, so it outlives their reader.
   stream::RowBands bands(tuning.threads);

@@ -14,9 +14,10 @@ namespace {
 
 std::string HeaderSays(const stream::FrameReader& reader) {
   const char tag = reader.Header().interlace;
-  return reader.Raw() ? "raw input states no order"
-         : tag == '?' ? "the header has no I tag"
-                      : std::string("the header says I") + tag;
+  return reader.Raw()                    ? "raw input states no order"
+         : !reader.OrderOrigin().empty() ? reader.OrderOrigin()
+         : tag == '?'                    ? "the header has no I tag"
+                                         : std::string("the header says I") + tag;
 }
 
 // The votes for each order. A measured order reports those that settled it,
@@ -63,7 +64,8 @@ FieldOrderDecision DecideFieldOrder(char requested, const stream::FrameReader& r
   } else if (!reader.Raw() && stream::HeaderFieldOrder(reader.Header()) != stream::FieldOrder::Unknown) {
     d.bottomFirst = stream::HeaderFieldOrder(reader.Header()) == stream::FieldOrder::BottomFirst;
     d.fromHeader = true;
-    d.reason = std::string("the header's I") + reader.Header().interlace;
+    d.reason =
+        reader.OrderOrigin().empty() ? std::string("the header's I") + reader.Header().interlace : reader.OrderOrigin();
   } else if (!measured) {
     d.measured = true;
     d.reason = "assumed: " + HeaderSays(reader);

@@ -87,6 +87,14 @@ Options ParseOptions(const std::vector<std::string>& args) {
       if (o.plugin.empty()) Usage("--plugin needs a path");
     } else if (arg == "--raw") {
       ParseRawSize(takeValue(), &o.inputFormat);
+    } else if (arg == "--ffms2") {
+      o.ffms2 = takeValue();
+      if (o.ffms2.empty()) Usage("--ffms2 needs the library's file name");
+    } else if (arg == "--source-frames") {
+      const std::string mode = takeValue();
+      if (mode != "player" && mode != "coded") Usage("--source-frames wants player or coded (got \"" + mode + "\")");
+      o.codedFrames = mode == "coded";
+      o.hasSourceFrames = true;
     } else if (arg == "--chroma-out") {
       const std::string chroma = takeValue();
       if (chroma != "420" && chroma != "422") Usage("--chroma-out wants 420 or 422 (got \"" + chroma + "\")");
@@ -141,15 +149,20 @@ Options ParseOptions(const std::vector<std::string>& args) {
     }
   }
   if (o.help || o.version) return o;
-  if (positional.empty()) Usage("no INPUT given (a Y4M file, or - for standard input; see zemivtc --help)");
+  if (positional.empty())
+    Usage("no INPUT given (a Y4M file, - for standard input, or a video file; see zemivtc --help)");
   if (positional.size() > 2) Usage("too many arguments: \"" + positional[2] + "\" (zemivtc takes INPUT [OUTPUT])");
   o.input = positional[0];
   if (positional.size() == 2) o.output = positional[1];
   if (o.input.empty() || o.output.empty()) Usage("empty file name");
+  if (o.inputFormat.raw && (!o.ffms2.empty() || o.hasSourceFrames))
+    Usage("--ffms2 and --source-frames are for sources read through FFMS2, not --raw frames");
   if (o.planCommand) {
     if (positional.size() > 1) Usage("zemivtc plan takes one INPUT; name the plan file with --out");
     if (o.hasPlan || o.rawOut || o.info || !o.plugin.empty())
-      Usage("zemivtc plan takes --out, --explain, --timeline, --review, --keep, --field-order, --raw and --quiet only");
+      Usage(
+          "zemivtc plan takes --out, --explain, --timeline, --review, --keep, --field-order, --raw, --ffms2, "
+          "--source-frames and --quiet only");
     if (o.planOut.empty() || (!o.timeline.empty() && o.timeline == o.planOut))
       Usage("zemivtc plan: --out and --timeline need two different file names");
     if (o.review == "-" || o.keep == "-" || (!o.keep.empty() && (o.keep == o.planOut || o.keep == o.timeline)))
@@ -158,7 +171,9 @@ Options ParseOptions(const std::vector<std::string>& args) {
   if (o.editCommand) {
     if (positional.size() > 1) Usage("zemivtc edit takes one SOURCE");
     if (o.rawOut || o.info || !o.plugin.empty() || o.hasChromaOut || o.hasRate || !o.timecodes.empty())
-      Usage("zemivtc edit takes --plan, --keep, --open, --field-order, --raw and --quiet only");
+      Usage(
+          "zemivtc edit takes --plan, --keep, --open, --field-order, --raw, --ffms2, --source-frames and --quiet "
+          "only");
     if (o.input == "-" || o.keep == "-" || o.plan == "-" || (o.hasPlan && o.plan.empty()) ||
         (!o.keep.empty() && o.keep == o.plan))
       Usage("zemivtc edit: SOURCE, --plan and --keep need files of their own (not -)");
@@ -179,17 +194,25 @@ std::string UsageText() {
          "                    [--keep FILE] [--field-order tff|bff] [--raw WxH] INPUT\n"
          "       zemivtc edit [--plan PLAN] [--keep FILE] [--open] [--field-order tff|bff]\n"
          "                    [--raw WxH] SOURCE\n"
+         "       (each also takes --ffms2 FILE and --source-frames player|coded)\n"
          "\n"
          "Runs the ZEMIVTC filter over a video stream: each byte of PLAN is one field\n"
          "position of INPUT, and its code says which frame is made there.\n"
          "\n"
          "  INPUT              a YUV4MPEG2 file, or - for standard input; 8-bit 4:2:0\n"
-         "                     (C420jpeg, C420mpeg2, C420paldv, C420) or 4:2:2 (C422)\n"
+         "                     (C420jpeg, C420mpeg2, C420paldv, C420) or 4:2:2 (C422);\n"
+         "                     or any other file FFMS2 opens (VOB, MKV, MPEG-TS, MP4)\n"
          "  OUTPUT             a Y4M file (the input's chroma, 60000/1001), or - for\n"
          "                     standard output (the default); a file is replaced only on success\n"
          "  -p, --plan PLAN    the plan file (the filter's zemFile)\n"
          "      --raw WxH      read packed yuyv422 frames of that size instead of Y4M\n"
          "      --raw-out      write packed yuyv422 frames instead of Y4M\n"
+         "      --ffms2 FILE   the FFMS2 library to read other files with (default:\n"
+         "                     libffms2.so.5, ffms2.dll beside zemivtc.exe or on the PATH)\n"
+         "      --source-frames player|coded\n"
+         "                     read such a file's fields as a player shows them, with the\n"
+         "                     repeat-first-field flags applied (player, the default), or\n"
+         "                     its coded frames as they are; plan and render alike\n"
          "      --field-order tff|bff\n"
          "                     the input's first field: top or bottom (default: the\n"
          "                     header's It or Ib; else measured from at most the first\n"

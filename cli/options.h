@@ -16,6 +16,12 @@ struct Options {
   std::string output = "-";
   std::string plugin;  // --plugin, accepted for old command lines and ignored with a warning
   stream::InputFormat inputFormat;
+  // Sources read through FFMS2 (cli/input.h): --ffms2 FILE names its
+  // library; --source-frames coded reads the coded frames instead of the
+  // fields a player shows (player, the default).
+  std::string ffms2;
+  bool codedFrames = false;
+  bool hasSourceFrames = false;
   bool rawOut = false;
   // --chroma-out 420|422; without it the output keeps the input's chroma
   // (4:2:2 for --raw-out).

@@ -13,7 +13,9 @@
 #include "analysis/keep.h"
 #include "cli/errors.h"
 #include "cli/field_order.h"
+#include "cli/input.h"
 #include "cli/plan_forecast.h"
+#include "cli/progress.h"
 #include "plan/frame_plan.h"
 #include "platform/system.h"
 #include "review/review.h"
@@ -90,7 +92,7 @@ bool SameFile(const std::string& a, const std::string& b) {
 }
 
 std::string RenderAdvice(const analysis::Proposal& proposal, const FieldOrderDecision& order, const std::string& plan,
-                         const std::string& input) {
+                         const std::string& input, const std::string& sourceOptions) {
   const analysis::PlanSummary s = analysis::Summarize(proposal);
   const std::string planName = plan == "-" ? "PLAN" : plan, inputName = input == "-" ? "INPUT.y4m" : input;
   // The render takes the order from the header by itself; any other the plan
@@ -99,7 +101,7 @@ std::string RenderAdvice(const analysis::Proposal& proposal, const FieldOrderDec
   // unless the plan makes the same frames in either order.
   const bool named = !order.fromHeader && DependsOnFieldOrder(proposal);
   const std::string orderOption = named ? std::string(" --field-order ") + (order.bottomFirst ? "bff" : "tff") : "";
-  const std::string base = "zemivtc --plan " + planName + orderOption;
+  const std::string base = "zemivtc --plan " + planName + orderOption + sourceOptions;
   const std::string timecodes = base + " --timecodes TIMES.txt " + inputName +
                                 " - | ffmpeg -f yuv4mpegpipe -i - -c:v libx264 VIDEO.mkv\n" +
                                 "    mkvmerge -o OUTPUT.mkv --timestamps 0:TIMES.txt VIDEO.mkv\n";
@@ -131,7 +133,7 @@ std::string RenderAdvice(const analysis::Proposal& proposal, const FieldOrderDec
 }
 
 std::string PlanReport(const analysis::Proposal& proposal, int frames, const FieldOrderDecision& order,
-                       const std::string& plan, const std::string& input) {
+                       const std::string& plan, const std::string& input, const std::string& sourceOptions) {
   const analysis::PlanSummary s = analysis::Summarize(proposal);
   std::string r =
       Format("zemivtc plan: %d frames, %d field positions, %d output frames\n", frames, s.positions, s.outputFrames);
@@ -149,7 +151,7 @@ std::string PlanReport(const analysis::Proposal& proposal, int frames, const Fie
     r += (i ? ", " : s.breakFrames.size() == 1 ? " at frame " : " at frames ") + std::to_string(s.breakFrames[i]);
   if (s.breakFrames.size() > 40) r += ", ...";
   r += "\n";
-  r += RenderAdvice(proposal, order, plan, input);
+  r += RenderAdvice(proposal, order, plan, input, sourceOptions);
   return r;
 }
 
@@ -190,7 +192,8 @@ void RunPlanCommand(const Options& options) {
   std::unique_ptr<ReviewWriter> review;
   if (!options.review.empty()) review = std::make_unique<ReviewWriter>(options.review);
 
-  std::unique_ptr<stream::FrameReader> reader = stream::OpenFrameReader(options.input, options.inputFormat);
+  InputNotes notes;
+  std::unique_ptr<stream::FrameReader> reader = OpenInput(options, true, &notes);
   if (review && !reader->Seekable())
     throw CliError(
         "--review reads the frames of its places again after the analysis: INPUT must be a file, "
@@ -217,25 +220,18 @@ void RunPlanCommand(const Options& options) {
     bands.Run(count, minBlockRows, work);
   });
 
-  const bool progress = !options.quiet && sys::IsTerminal(sys::StandardError);
-  const auto start = std::chrono::steady_clock::now();
-  auto last = start;
-  stream::StoredFrame current;
-  std::vector<uint8_t> lumaPlane;  // raw frames' luma, gathered
-  while (reader->ReadStoredFrame(&current)) {
-    analyzer.AddFrame(reader->StoredLuma(current, &lumaPlane), width);
-    current = stream::StoredFrame();
-    if (progress) {
-      const auto now = std::chrono::steady_clock::now();
-      if (now - last > std::chrono::milliseconds(250)) {
-        last = now;
-        const double seconds = std::chrono::duration<double>(now - start).count();
-        std::fprintf(stderr, "\rzemivtc plan: %s  frame %d  %.1f fps ", format.c_str(), analyzer.Frames(),
-                     analyzer.Frames() / seconds);
-      }
+  const bool progressShown = ProgressWanted(options.quiet);
+  {
+    Progress progress(progressShown, "zemivtc plan: analysing " + inputFormat);
+    const int total = reader->EstimatedFrameCount();
+    stream::StoredFrame current;
+    std::vector<uint8_t> lumaPlane;  // raw frames' luma, gathered
+    while (reader->ReadStoredFrame(&current)) {
+      analyzer.AddFrame(reader->StoredLuma(current, &lumaPlane), width);
+      current = stream::StoredFrame();
+      progress.Update(analyzer.Frames(), total);
     }
   }
-  if (progress) std::fputc('\n', stderr);
   const int frames = analyzer.Frames();
   if (frames < 2)
     throw CliError(frames == 1 ? "the input has 1 frame; a plan needs at least 2"
@@ -282,6 +278,8 @@ void RunPlanCommand(const Options& options) {
         throw CliError("input frame " + std::to_string(n) + " is gone: the input changed during the analysis");
     };
     content.runner = [&](int count, const std::function<void(int, int)>& work) { bands.Run(count, 1, work); };
+    Progress progress(progressShown, "zemivtc plan: the review's pictures", "place");
+    content.progress = [&](int done, int total) { progress.Update(done, total); };
     review->Write(content);
   }
   planOut.Write(plan.data(), plan.size());
@@ -301,7 +299,9 @@ void RunPlanCommand(const Options& options) {
   if (timelineOut) timelineOut->Commit();
   planOut.Commit();
   if (review) review->Commit();
-  std::fputs(PlanReport(proposal, frames, order, options.planOut, options.input).c_str(), stderr);
+  std::string report = PlanReport(proposal, frames, order, options.planOut, options.input, SourceOptions(options));
+  report.insert(report.find('\n') + 1, SourceReportLine(options, notes));
+  std::fputs(report.c_str(), stderr);
   if (!keep.empty())
     std::fprintf(stderr, "  kept: %zu %s of %s\n", keep.size(), keep.size() == 1 ? "line" : "lines",
                  options.keep.c_str());

@@ -19,14 +19,15 @@ void RunPlanCommand(const Options& options);
 // True when both name one existing regular file ("-" names none).
 bool SameFile(const std::string& a, const std::string& b);
 
-// The command line that renders the plan (the report's last lines).
+// The command line that renders the plan (the report's last lines);
+// `sourceOptions` read the input as the plan did (SourceOptions).
 std::string RenderAdvice(const analysis::Proposal& proposal, const FieldOrderDecision& order, const std::string& plan,
-                         const std::string& input);
+                         const std::string& input, const std::string& sourceOptions = "");
 
 // The report on standard error (with the render line that fits the plan),
 // and one --explain line of position p.
 std::string PlanReport(const analysis::Proposal& proposal, int frames, const FieldOrderDecision& order,
-                       const std::string& plan, const std::string& input);
+                       const std::string& plan, const std::string& input, const std::string& sourceOptions = "");
 std::string ExplainLine(const analysis::Proposal& proposal, const std::vector<analysis::PositionMeasures>& measures,
                         int p, analysis::FieldOrder order);
 

@@ -15,6 +15,7 @@ add_subdirectory(workers)
 add_subdirectory(compose)
 add_subdirectory(analysis)
 add_subdirectory(stream)
+add_subdirectory(source)
 add_subdirectory(cli)
 
 enable_testing()

@@ -1,7 +1,7 @@
 // The one place the editor calls the filter's core: the output frame that a
-// code at a position makes, by the same stages the module runs (RecipeFor,
-// WeaveFrames, FinishFrame on the worker pool), so that the page shows the
-// frame the render writes.
+// code at a position makes, by the same stages on the same planes as the
+// render (RecipeFor, WeavePlanes, FinishPlanes on the worker pool), so that
+// the page shows the frame the render writes, byte for byte.
 #ifndef ZEMIVTC_REVIEW_COMPOSE_ADAPTER_H
 #define ZEMIVTC_REVIEW_COMPOSE_ADAPTER_H
 
@@ -9,7 +9,7 @@
 #include <functional>
 #include <vector>
 
-#include "compose/compose.h"
+#include "compose/planes.h"
 #include "workers/worker_pool.h"
 
 namespace review {
@@ -17,30 +17,32 @@ namespace review {
 class FrameComposer {
  public:
   // Starts the worker pool and builds the tables for frames of width x
-  // height (height >= 2). Throws std::runtime_error when they cannot be had.
-  FrameComposer(int width, int height, bool bottomFirst);
+  // height (height >= 2) stored as `format` (stream::StreamFrameFormat).
+  // Throws std::runtime_error when they cannot be had.
+  FrameComposer(int width, int height, FrameFormat format, bool bottomFirst);
   ~FrameComposer();
   FrameComposer(const FrameComposer&) = delete;
   FrameComposer& operator=(const FrameComposer&) = delete;
 
-  // Source frame n as YUY2 rows of 2 * width bytes, in the source's own row
-  // order; valid until the next call.
+  // Source frame n's bytes as the source stores them (in `format`); they
+  // must stay valid until Compose returns.
   using FrameGetter = std::function<const uint8_t*(int n)>;
 
   // The frame that `code` ('1' to '6') at `position` makes, into `output`
-  // (2 * width bytes a row, the source's row order). False for a code that
-  // makes none.
+  // in `format`, in the source's row order: the render's frame with the
+  // input's chroma. False for a code that makes none.
   bool Compose(int position, char code, const FrameGetter& frame, std::vector<uint8_t>* output);
 
  private:
-  // The frame as the filter sees it: a bottom-field-first source turned over.
-  const uint8_t* Oriented(const uint8_t* rows, std::vector<uint8_t>* scratch) const;
+  FramePlanes PlanesAt(const uint8_t* data) const;
 
   int width, height;
+  FrameFormat format;
   bool bottomFirst;
   WorkerPool pool{};
   FilterTables tables{};
-  std::vector<uint8_t> upperRows, lowerRows, woven, finished;
+  PlaneOffsets offsets{};
+  std::vector<uint8_t> woven;
 };
 
 }  // namespace review

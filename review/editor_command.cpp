@@ -1,10 +1,11 @@
 #include "review/editor_command.h"
 
-#include <chrono>
 #include <cstdio>
 
 #include "cli/errors.h"
+#include "cli/input.h"
 #include "cli/plan_command.h"
+#include "cli/progress.h"
 #include "platform/desktop.h"
 #include "review/editor_server.h"
 #include "review/editor_session.h"
@@ -21,19 +22,14 @@ void RunEditCommand(const cli::Options& options) {
 
   // A bad keep file is refused before the analysis, which may take minutes.
   CheckKeepFile(files.keep);
-  std::unique_ptr<FrameSource> source = OpenStreamSource(options.input, options.inputFormat);
+  std::unique_ptr<FrameSource> source = OpenStreamSource(options);
   cli::FailureContext() = "input " + source->FormatName();
-  const bool progress = !options.quiet && platform::ErrorStreamIsTerminal();
-  const auto start = std::chrono::steady_clock::now();
-  auto last = start;
-  SourceAnalysis analysis = AnalyzeSource(*source, options.fieldOrder, [&](int frame) {
-    const auto now = std::chrono::steady_clock::now();
-    if (!progress || now - last < std::chrono::milliseconds(250)) return;
-    last = now;
-    std::fprintf(stderr, "\rzemivtc edit: analysing %s  frame %d  %.1f fps ", source->FormatName().c_str(), frame,
-                 frame / std::chrono::duration<double>(now - start).count());
-  });
-  if (progress) std::fputc('\n', stderr);
+  std::unique_ptr<cli::Progress> progress = std::make_unique<cli::Progress>(
+      cli::ProgressWanted(options.quiet), "zemivtc edit: analysing " + source->FormatName());
+  SourceAnalysis analysis =
+      AnalyzeSource(*source, options.fieldOrder, [&](int frame) { progress->Update(frame, source->FrameCount()); });
+  progress.reset();
+  analysis.sourceOptions = cli::SourceOptions(options);
   if (!analysis.order.warning.empty())
     std::fprintf(stderr, "zemivtc edit: warning: %s\n", analysis.order.warning.c_str());
 

@@ -171,7 +171,7 @@ EditorSession::EditorSession(std::unique_ptr<FrameSource> frameSource, SourceAna
     : source(std::move(frameSource)),
       analysis(std::move(sourceAnalysis)),
       files(editorFiles),
-      composer(source->Width(), source->Height(), analysis.order.bottomFirst) {
+      composer(source->Width(), source->Height(), source->StoredFormat(), analysis.order.bottomFirst) {
   const int positions = static_cast<int>(analysis.measures.size());
   std::string text;
   if (ReadText(files.keep, MaxKeepBytes, &text)) {
@@ -246,8 +246,8 @@ PackedFrame EditorSession::Packed(int n) {
 std::string EditorSession::Summary() {
   std::vector<uint8_t> bytes(codes.begin(), codes.end());
   const int frames = CountPlanFrames(bytes.data(), static_cast<int32_t>(bytes.size()));
-  return "\"frames\":" + std::to_string(frames) +
-         ",\"render\":" + JsonString(cli::RenderAdvice(current, analysis.order, files.plan, files.source)) +
+  return "\"frames\":" + std::to_string(frames) + ",\"render\":" +
+         JsonString(cli::RenderAdvice(current, analysis.order, files.plan, files.source, analysis.sourceOptions)) +
          ",\"undo\":" + (done.empty() ? "false" : "true") + ",\"redo\":" + (undone.empty() ? "false" : "true");
 }
 
@@ -291,9 +291,25 @@ std::string EditorSession::Picture(PictureKind kind, int p, char code) {
   if (q < 0 || q >= positions) return "";
   RgbPicture rgb;
   if (kind == PictureKind::Output) {
+    // The source frames as stored, held while the composer reads them.
+    std::vector<stream::StoredFrame> held;
     const bool made = composer.Compose(
-        p, code, [&](int n) { return Frame(n); }, &outputRows);
+        p, code,
+        [&](int n) {
+          held.push_back(source->Stored(n));
+          return held.back().data;
+        },
+        &outputFrame);
     if (!made) return "";
+    const FrameFormat format = source->StoredFormat();
+    if (format == FormatYuy2) {
+      outputRows = outputFrame;
+    } else {
+      outputRows.resize(2 * static_cast<size_t>(source->Width()) * source->Height());
+      stream::PlanarToPacked(outputFrame.data(), source->Width(), source->Height(), outputRows.data(),
+                             2 * static_cast<ptrdiff_t>(source->Width()),
+                             {format == FormatYuv420 ? stream::Chroma::Yuv420 : stream::Chroma::Yuv422, false});
+    }
     rgb = FramePicture(
         PackedFrame{outputRows.data(), 2 * static_cast<ptrdiff_t>(source->Width()), source->Width(), source->Height()});
   } else {

@@ -63,6 +63,9 @@ struct SourceAnalysis {
   double fieldSamples = 0;
   cli::FieldOrderDecision order;
   std::vector<analysis::PositionMeasures> measures;
+  // What the render line adds to read the source as the analysis did
+  // (cli::SourceOptions).
+  std::string sourceOptions;
 };
 
 // Measures every field position of the source (its luma from NextLuma) on
@@ -150,7 +153,7 @@ class EditorSession {
   int position = 0, zoom = 0;
   bool started = false;                                        // the constructor is done: the state file may be written
   std::list<std::pair<int, std::vector<uint8_t>>> frameCache;  // most recent first
-  std::vector<uint8_t> outputRows;
+  std::vector<uint8_t> outputFrame, outputRows;                // the output frame as stored, and as YUY2 rows
 };
 
 // JSON string text of `s` (quotes included).

@@ -439,6 +439,7 @@ void ReviewWriter::Write(const ReviewContent& content) {
       add(stem + "-closeup.png", top, bottom, 3);
     }
     makePictures(pictures);
+    if (content.progress) content.progress(static_cast<int>(batchEnd), static_cast<int>(content.places.size()));
     size_t next = 0;
     auto nextImage = [&]() { return image(pictures[next++]); };
     for (size_t i = batchStart; i < batchEnd; ++i) {

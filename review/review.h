@@ -101,6 +101,8 @@ struct ReviewContent {
   // Runs work(begin, end) over ranges covering [0, count) on several
   // threads; without one the pictures are made on the caller's thread.
   analysis::BandRunner runner;
+  // Told the places whose pictures are made, after each batch (optional).
+  std::function<void(int done, int total)> progress;
 };
 
 // Whether a review in `dir` writes the file at `path`: index.html,

@@ -12,8 +12,8 @@ namespace {
 
 std::string InstallHint() {
 #ifdef _WIN32
-  return "put ffms2.dll beside zemivtc.exe (the 64-bit ffms2.dll of an FFMS2 release, the one the AviSynth and "
-         "VapourSynth plugin folders use) or name it with --ffms2 FILE";
+  return "put ffms2.dll beside zemivtc.exe or in a folder on the PATH (the 64-bit ffms2.dll of an FFMS2 release, the "
+         "one the AviSynth and VapourSynth plugin folders use), or name it with --ffms2 FILE";
 #else
   return "install it: apt install libffms2-5";
 #endif

@@ -1,6 +1,7 @@
 #include "source/ffms2_source.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <numeric>
@@ -118,6 +119,7 @@ struct Ffms2Source::State {
     properties->height = height;
     properties->chroma = chroma == 1 ? stream::Chroma::Yuv420 : stream::Chroma::Yuv422;
     properties->pixelFormat = name;
+    properties->colorRange = frame.colorRange == 1 ? "LIMITED" : frame.colorRange == 2 ? "FULL" : "";
     properties->colorTag = chroma == 2                                            ? "422"
                            : frame.chromaLocation == ffms2::ChromaLocationLeft    ? "420mpeg2"
                            : frame.chromaLocation == ffms2::ChromaLocationTopLeft ? "420paldv"
@@ -191,8 +193,12 @@ struct Ffms2Source::State {
       }
     Kept& oldest =
         *std::min_element(kept.begin(), kept.end(), [](const Kept& a, const Kept& b) { return a.used < b.used; });
-    // A buffer someone still holds stays theirs.
+    // A buffer someone still holds stays theirs. One let go of (by the
+    // render's writer thread, say) is filled again only after that
+    // holder's last reads of it: the fence pairs with the release of its
+    // count.
     if (!oldest.bytes || oldest.bytes.use_count() > 1) oldest.bytes = std::make_shared<std::vector<uint8_t>>();
+    std::atomic_thread_fence(std::memory_order_acquire);
     oldest.coded = -1;
     DecodeVerified(n, oldest.bytes.get());
     oldest.coded = n;
@@ -202,7 +208,10 @@ struct Ffms2Source::State {
 
   std::shared_ptr<std::vector<uint8_t>> WovenBuffer() {
     for (const auto& buffer : woven)
-      if (buffer.use_count() == 1) return buffer;
+      if (buffer.use_count() == 1) {
+        std::atomic_thread_fence(std::memory_order_acquire);  // as in Coded()
+        return buffer;
+      }
     woven.push_back(std::make_shared<std::vector<uint8_t>>(frameBytes));
     return woven.back();
   }
@@ -433,6 +442,7 @@ stream::Y4mHeader Ffms2Source::Header() const {
   header.aspectDenominator = header.hasAspect ? properties.sarDenominator : 0;
   header.chroma = properties.chroma;
   header.colorTag = properties.colorTag;
+  if (!properties.colorRange.empty()) header.extraTags.push_back("XCOLORRANGE=" + properties.colorRange);
   return header;
 }
 

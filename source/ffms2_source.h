@@ -51,8 +51,11 @@ struct SourceProperties {
   int width = 0;
   int height = 0;
   stream::Chroma chroma = stream::Chroma::Yuv420;
-  std::string pixelFormat;    // the decoder's: "yuv420p", "yuvj422p", ...
-  std::string colorTag;       // the Y4M C tag the frames carry: "420mpeg2", "420jpeg", "420paldv", "422"
+  std::string pixelFormat;  // the decoder's: "yuv420p", "yuvj422p", ...
+  std::string colorTag;     // the Y4M C tag the frames carry: "420mpeg2", "420jpeg", "420paldv", "422"
+  // The first frame's range as ffmpeg's Y4M writer states it: "LIMITED",
+  // "FULL", or empty where the stream says nothing.
+  std::string colorRange;
   unsigned fpsNumerator = 0;  // of the frames given: the player's rate in player mode
   unsigned fpsDenominator = 0;
   int sarNumerator = 0;  // 0:0 when the stream gives none
@@ -99,7 +102,8 @@ class Ffms2Source {
 
   const SourceProperties& Properties() const { return properties; }
   // The header a Y4M stream of these frames would have: size, rate, aspect,
-  // colour tag, and It, Ib or no I tag from streamOrder.
+  // colour tag, XCOLORRANGE as ffmpeg writes it, and It, Ib or no I tag
+  // from streamOrder.
   stream::Y4mHeader Header() const;
   // Frame n, 0 <= n < frameCount, in any order. Throws stream::CliError for
   // n out of range or a frame that cannot be decoded as on the first reading.

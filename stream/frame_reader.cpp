@@ -1,6 +1,7 @@
 #include "stream/frame_reader.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "platform/system.h"
@@ -61,6 +62,27 @@ FrameReader::FrameReader(int fileDescriptor, std::string streamName, const Input
   frameOffsets.push_back(dataStart);
 }
 
+FrameReader::FrameReader(std::unique_ptr<DecodedFrames> frames, const Y4mHeader& y4mHeader, std::string streamName)
+    : fd(-1), decoded(std::move(frames)), name(std::move(streamName)), raw(false), seekable(true), header(y4mHeader) {
+  payloadBytes = PlanarFrameBytes(header);
+  SetMirrored(false);
+  endFrame = decoded->Count();
+}
+
+void FrameReader::ReadDecoded(int n, uint8_t* dst, ptrdiff_t pitch, StoredFrame* stored) {
+  std::shared_ptr<const std::vector<uint8_t>> frame = decoded->Frame(n);
+  if (frame->size() != payloadBytes)
+    Fail("input frame " + std::to_string(n) + " has " + std::to_string(frame->size()) + " bytes, not " +
+         std::to_string(payloadBytes));
+  if (dst) ConvertPlanar(frame->data(), dst, pitch);
+  if (stored) {
+    *stored = StoredFrame();
+    stored->data = frame->data();
+    stored->owner = std::move(frame);
+  }
+  nextFrame = n + 1;
+}
+
 FrameReader::~FrameReader() {
   Unmap();
   if (fd > sys::StandardError) sys::Close(fd);
@@ -113,7 +135,12 @@ size_t FrameReader::MappedBytesFrom(int64_t offset, size_t wanted) {
 
 std::shared_ptr<std::vector<uint8_t>> FrameReader::SpareBuffer() {
   for (const auto& spare : spares)
-    if (spare.use_count() == 1) return spare;
+    if (spare.use_count() == 1) {
+      // Its last holder (the render's writer thread, say) read it before it
+      // let go: the fence pairs with the release of the count.
+      std::atomic_thread_fence(std::memory_order_acquire);
+      return spare;
+    }
   spares.push_back(std::make_shared<std::vector<uint8_t>>());
   return spares.back();
 }
@@ -132,6 +159,7 @@ void FrameReader::FailTruncated(size_t got, size_t wanted) const {
 }
 
 int FrameReader::EstimatedFrameCount() const {
+  if (decoded) return endFrame;
   const sys::PathStatus st = sys::StatusOf(fd);
   if (!seekable || !st.regular) return -1;
   const int64_t perFrame = static_cast<int64_t>(payloadBytes) + (raw ? 0 : 6);
@@ -237,6 +265,7 @@ bool FrameReader::PayloadComplete(size_t got) {
 
 bool FrameReader::SkipFrame() {
   if (endFrame >= 0 && nextFrame >= endFrame) return false;
+  if (decoded) return ++nextFrame, true;
   if (!ReadFrameHeader()) return false;
   if (seekable) {
     const sys::PathStatus st = sys::StatusOf(fd);
@@ -312,6 +341,7 @@ bool FrameReader::ReadFrame(int n, uint8_t* dst, ptrdiff_t pitch, StoredFrame* s
   if (!dst && !stored) Fail("a frame read without a destination must keep its stored bytes");
   if (endFrame >= 0 && n >= endFrame) return false;
   if (dst && !layoutProblem.empty()) Fail(layoutProblem);
+  if (decoded) return ReadDecoded(n, dst, pitch, stored), true;
   if (n != nextFrame) {
     if (seekable) {
       const int known = static_cast<int>(frameOffsets.size()) - 1;
@@ -385,6 +415,7 @@ bool FrameReader::ReadFrame(int n, uint8_t* dst, ptrdiff_t pitch, StoredFrame* s
 
 bool FrameReader::ReadStoredFrame(StoredFrame* stored) {
   if (endFrame >= 0 && nextFrame >= endFrame) return false;
+  if (decoded) return ReadDecoded(nextFrame, nullptr, 0, stored), true;
   if (!ReadFrameHeader()) return false;
   size_t got = 0;
   if (map) {

@@ -37,6 +37,17 @@ struct StoredFrame {
   bool Valid() const { return data != nullptr || fileOffset >= 0; }
 };
 
+// Frames decoded elsewhere (a container read through FFMS2): planar frames
+// in a Y4M frame's layout, any of them by index, their count known up front.
+class DecodedFrames {
+ public:
+  virtual ~DecodedFrames() = default;
+  virtual int Count() const = 0;
+  // Frame n, 0 <= n < Count(), in a buffer nobody refills while it is held.
+  // Throws CliError when it cannot be decoded.
+  virtual std::shared_ptr<const std::vector<uint8_t>> Frame(int n) = 0;
+};
+
 class FrameReader {
  public:
   // Takes ownership of fd and reads the stream header at once (throws
@@ -44,6 +55,9 @@ class FrameReader {
   // memory-mapped where the platform allows it (`mapFile`), so frames are
   // converted straight from the page cache without a copy.
   FrameReader(int fd, std::string name, const InputFormat& format, bool mapFile = true);
+  // Decoded frames as a seekable Y4M stream with `header` would give them:
+  // they are stored in memory (`data` and `owner`), never named by a place.
+  FrameReader(std::unique_ptr<DecodedFrames> frames, const Y4mHeader& header, std::string name);
   ~FrameReader();
   FrameReader(const FrameReader&) = delete;
   FrameReader& operator=(const FrameReader&) = delete;
@@ -57,6 +71,12 @@ class FrameReader {
   const std::string& ConversionProblem() const { return layoutProblem; }
   bool Seekable() const { return seekable; }
   bool Raw() const { return raw; }
+  bool Decoded() const { return decoded != nullptr; }
+  // What the header's field order stands for where it is not a Y4M
+  // header's own I tag (the flags of a decoded stream), for messages; empty
+  // for a Y4M stream.
+  void SetOrderOrigin(std::string what) { orderOrigin = std::move(what); }
+  const std::string& OrderOrigin() const { return orderOrigin; }
   bool Mapped() const { return map != nullptr; }
   // While held, mapped pages stay mapped however far the reader moves on,
   // so that frames read once (the field order measured from the start) are
@@ -107,6 +127,8 @@ class FrameReader {
   size_t Read(uint8_t* dst, size_t count);
   Line ReadLine(std::string* line, size_t maxLength);
   void Seek(int64_t offset);
+  // Decoded frame n into `stored` (converted into `dst` when given).
+  void ReadDecoded(int n, uint8_t* dst, ptrdiff_t pitch, StoredFrame* stored);
   bool ReadFrameHeader();
   void FrameDone();
   [[noreturn]] void Fail(const std::string& what) const;
@@ -124,6 +146,8 @@ class FrameReader {
   std::shared_ptr<std::vector<uint8_t>> SpareBuffer();
 
   int fd;
+  std::unique_ptr<DecodedFrames> decoded;
+  std::string orderOrigin;
   std::string name;
   bool raw;
   bool seekable = false;

@@ -158,6 +158,7 @@ TEST(PlanCommand, EveryRefusalHasItsMessageAndStatusAndLeavesNoFileBehind) {
                           {"plan --timecodes $D/t $D/two.y4m", 2, "belongs to the render"},
                           {"plan --chroma-out 420 $D/two.y4m", 2, "belongs to the render"},
                           {"plan --field-order up $D/two.y4m", 2, "--field-order wants tff or bff"},
+                          {"plan --source-frames coded $D/two.y4m", 2, "--source-frames is for sources read"},
                           {"plan --out $D/same --timeline $D/same $D/two.y4m", 2, "two different"},
                           {"--explain --plan $D/plan $D/two.y4m", 2, "belongs to zemivtc plan"},
                           {"--rate 0/1 --plan $D/plan $D/two.y4m", 2, "--rate wants N/D"},

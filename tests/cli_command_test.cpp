@@ -403,6 +403,7 @@ TEST_F(CliCommand, EveryRefusalHasItsMessageAndStatusAndLeavesNoOutputBehind) {
   WriteAll(dir + "long.y4m", RandomY4m(64, 48, 60, nullptr));
   WriteAll(dir + "plan", "1111111");
   WriteAll(dir + "kept.y4m", "keep me");
+  WriteAll(dir + "text.vob", "not a video\n");
   const std::string longPlan(120, '1');
   testing_support::ExpectRefusals(
       dir,
@@ -426,6 +427,14 @@ TEST_F(CliCommand, EveryRefusalHasItsMessageAndStatusAndLeavesNoOutputBehind) {
           {"--plan $D/plan --bogus $D/in.y4m $D/out.y4m", 2, "unknown option --bogus"},
           {"--plan $D/plan", 2, "no INPUT"},
           {"--plan $D/plan $D/in.y4m $D/out.y4m extra", 2, "too many arguments"},
+          // Sources read through FFMS2: chosen by content, not by name.
+          {"--plan $D/plan --source-frames coded $D/in.y4m $D/out.y4m", 2, "--source-frames is for sources read"},
+          {"--plan $D/plan --ffms2 $D/lib.so - $D/out.y4m < $D/in.y4m", 2, "standard input is a Y4M stream"},
+          {"--plan $D/plan --source-frames film $D/text.vob $D/out.y4m", 2, "--source-frames wants player or coded"},
+          {"--plan $D/plan --raw 8x4 --ffms2 $D/lib.so $D/in.y4m $D/out.y4m", 2, "not --raw frames"},
+          {"--plan $D/plan --ffms2 $D/nolib.so $D/text.vob $D/out.y4m", 1, "apt install libffms2-5"},
+          {"--plan $D/plan $D/text.vob $D/out.y4m", 1, "FFMS2 cannot open it"},
+          {"--plan $D/plan $D/text.vob $D/out.y4m", 1, "make a Y4M file of it: ffmpeg -i"},
           {"--plan $D/plan --raw 7x4 $D/in.y4m $D/out.y4m", 2, "even"},
           {"--plan $D/plan --raw 720by480 $D/in.y4m $D/out.y4m", 2, "WIDTHxHEIGHT"},
           {"--info --plan", 2, "--plan needs a value"},

@@ -39,34 +39,22 @@ TEST(EditorKeepFile, ReadsBackAsTheCodesSet) {
   }
 }
 
-// Planar 4:2:2 to YUY2 rows and back, as the render's Y4M holds frames.
-std::string Packed(const std::string& planar, int w, int h) {
-  std::string rows(2 * static_cast<size_t>(w) * h, '\0');
-  for (size_t i = 0; i < static_cast<size_t>(w) * h; ++i) {
-    rows[2 * i] = planar[i];
-    rows[2 * i + 1] = planar[w * h + (i / w) * (w / 2) + (i % w) / 2 + (i % 2 ? w * h / 2 : 0)];
-  }
-  return rows;
-}
-
 TEST(EditorFrames, TheComposerMakesTheRendersFrames) {
   if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is needed to make the footage";
   const std::string dir = MakeTempDir("editor_frames");
   const int w = 64, h = 36;
   const std::string clip = footage::Generate(dir, "clip", "testsrc2", "24000/1001", w, h, 7, "telecine");
-  std::vector<std::string> frames = footage::ReadY4mFrames(clip);
-  for (std::string& f : frames) f = Packed(f, w, h);
+  const std::vector<std::string> frames = footage::ReadY4mFrames(clip);
   // Every code at even and odd positions (13 positions of 7 frames), in both
   // field orders.
   const std::string plan = "1234560123456";
   WriteAll(dir + "plan.zem", plan);
   for (const char* order : {"tff", "bff"}) {
-    ASSERT_EQ(RunShell(dir, "$Z --plan $D/plan.zem --field-order " + std::string(order) + " --chroma-out 422 -q " +
-                                clip + " $D/out.y4m")
+    ASSERT_EQ(RunShell(dir, "$Z --plan $D/plan.zem --field-order " + std::string(order) + " -q " + clip + " $D/out.y4m")
                   .status,
               0);
     const std::vector<std::string> rendered = footage::ReadY4mFrames(dir + "out.y4m");
-    review::FrameComposer composer(w, h, order[0] == 'b');
+    review::FrameComposer composer(w, h, FormatYuv422, order[0] == 'b');
     std::vector<uint8_t> made;
     size_t n = 0;
     for (int p = 0; p < static_cast<int>(plan.size()); ++p) {
@@ -75,7 +63,7 @@ TEST(EditorFrames, TheComposerMakesTheRendersFrames) {
       ASSERT_EQ(any, plan[p] != '0');
       if (!any) continue;
       ASSERT_LT(n, rendered.size());
-      EXPECT_EQ(std::string(made.begin(), made.end()), Packed(rendered[n++], w, h)) << order << " position " << p;
+      EXPECT_EQ(std::string(made.begin(), made.end()), rendered[n++]) << order << " position " << p;
     }
     EXPECT_EQ(n, rendered.size());
   }
@@ -139,15 +127,17 @@ TEST(EditorCommand, RefusesABadStartWithAMessageAndNoAddress) {
   WriteAll(dir + "clip.y4m", testing_support::FlatClip(3));
   WriteAll(dir + "bad.keep", "1 9\n");
   WriteAll(dir + "short.zem", "101");
-  testing_support::ExpectRefusals(dir, {
-      {"edit -", 2, "need files of their own"},
-      {"edit --timecodes t.tc $D/clip.y4m", 2, "zemivtc edit takes --plan, --keep"},
-      {"--open $D/clip.y4m", 2, "--open belongs to zemivtc edit"},
-      {"edit $D/none.y4m", 1, "cannot open"},
-      {"edit --keep $D/bad.keep $D/clip.y4m", 1, "bad.keep line 1: code \"9\""},
-      {"edit --plan $D/short.zem $D/clip.y4m", 1, "has 3 positions, but"},
-      {"edit --keep $D/clip.y4m $D/clip.y4m", 1, "it is the source"},
-  });
+  testing_support::ExpectRefusals(dir,
+                                  {
+                                      {"edit -", 2, "need files of their own"},
+                                      {"edit --timecodes t.tc $D/clip.y4m", 2, "zemivtc edit takes --plan, --keep"},
+                                      {"--open $D/clip.y4m", 2, "--open belongs to zemivtc edit"},
+                                      {"edit $D/none.y4m", 1, "cannot open"},
+                                      {"edit --ffms2 $D/lib.so $D/clip.y4m", 2, "clip.y4m is a Y4M stream"},
+                                      {"edit --keep $D/bad.keep $D/clip.y4m", 1, "bad.keep line 1: code \"9\""},
+                                      {"edit --plan $D/short.zem $D/clip.y4m", 1, "has 3 positions, but"},
+                                      {"edit --keep $D/clip.y4m $D/clip.y4m", 1, "it is the source"},
+                                  });
 }
 
 // Raw bytes to the server, and the status line back (empty when the server

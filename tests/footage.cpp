@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <memory>
 #include <stdexcept>
 
@@ -303,6 +304,25 @@ Score ScoreY4m(const Truth& truth, const std::string& path) {
   while (std::getline(in, frameHeader) && in.read(&frame[0], static_cast<std::streamsize>(frame.size())))
     hashes.push_back(Hash(frame));
   return ScoreFrames(truth, hashes);
+}
+
+void SoftTelecine(const std::string& from, const std::string& to) {
+  std::ifstream in(from, std::ios::binary);
+  std::string b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  int picture = 0;
+  const std::string startCode("\0\0\1", 3);
+  for (size_t i = b.find(startCode); i != std::string::npos && i + 8 < b.size(); i = b.find(startCode, i + 3)) {
+    const auto code = static_cast<uint8_t>(b[i + 3]), id = static_cast<uint8_t>(static_cast<uint8_t>(b[i + 4]) >> 4);
+    if (code == 0xb3) b[i + 7] = static_cast<char>((b[i + 7] & 0xf0) | 4);
+    if (code == 0xb5 && id == 1) b[i + 5] = static_cast<char>(b[i + 5] & ~0x08);
+    if (code == 0xb5 && id == 8) {
+      const int phase = picture++ % 4;
+      const bool tff = phase == 0 || phase == 3, rff = phase % 2 == 0;
+      b[i + 7] = static_cast<char>((b[i + 7] & 0x7c) | (tff ? 0x80 : 0) | (rff ? 0x02 : 0) | 0x01);
+      b[i + 8] = static_cast<char>(b[i + 8] | 0x80);
+    }
+  }
+  std::ofstream(to, std::ios::binary) << b;
 }
 
 }  // namespace footage

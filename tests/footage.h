@@ -68,6 +68,13 @@ void CopyField(const std::string& from, int parity, int width, int height, std::
 // std::runtime_error when ffmpeg fails.
 Truth MakeFootage(const std::string& dir, int width, int height);
 
+// Sets soft-telecine flags in an MPEG-2 elementary stream of progressive
+// 24000/1001 frames coded without B-frames (so coded order is display
+// order): 30000/1001 in the sequence header, an interlaced sequence, and
+// per picture progressive_frame with top_field_first and repeat_first_field
+// in the 3:2 rhythm (TFF+RFF, BFF, BFF+RFF, TFF).
+void SoftTelecine(const std::string& from, const std::string& to);
+
 // Frame payloads of a Y4M file (every frame header must be plain "FRAME").
 std::vector<std::string> ReadY4mFrames(const std::string& path, int* width = nullptr, int* height = nullptr);
 

@@ -33,30 +33,6 @@ std::string Clip(const std::string& name) { return dir + "/" + name; }
 const std::string Mpeg2 = "-c:v mpeg2video -threads 1 -dct int -idct simple -flags +ilme+ildct+bitexact -b:v 2M ";
 const std::string X264 = "-c:v libx264 -threads 1 -flags +bitexact -preset fast -crf 26 -x264-params asm=0:keyint=15";
 
-// Sets soft-telecine flags in an MPEG-2 elementary stream of progressive
-// 24000/1001 frames coded without B-frames (so coded order is display
-// order): 30000/1001 in the sequence header, an interlaced sequence, and
-// per picture progressive_frame with top_field_first and repeat_first_field
-// in the 3:2 rhythm (TFF+RFF, BFF, BFF+RFF, TFF).
-void SoftTelecine(const std::string& from, const std::string& to) {
-  std::ifstream in(from, std::ios::binary);
-  std::string b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  int picture = 0;
-  const std::string startCode("\0\0\1", 3);
-  for (size_t i = b.find(startCode); i != std::string::npos && i + 8 < b.size(); i = b.find(startCode, i + 3)) {
-    const auto code = static_cast<uint8_t>(b[i + 3]), id = static_cast<uint8_t>(static_cast<uint8_t>(b[i + 4]) >> 4);
-    if (code == 0xb3) b[i + 7] = static_cast<char>((b[i + 7] & 0xf0) | 4);
-    if (code == 0xb5 && id == 1) b[i + 5] = static_cast<char>(b[i + 5] & ~0x08);
-    if (code == 0xb5 && id == 8) {
-      const int phase = picture++ % 4;
-      const bool tff = phase == 0 || phase == 3, rff = phase % 2 == 0;
-      b[i + 7] = static_cast<char>((b[i + 7] & 0x7c) | (tff ? 0x80 : 0) | (rff ? 0x02 : 0) | 0x01);
-      b[i + 8] = static_cast<char>(b[i + 8] | 0x80);
-    }
-  }
-  std::ofstream(to, std::ios::binary) << b;
-}
-
 void Cut(const std::string& from, const std::string& to, size_t begin, size_t end) {
   std::ifstream in(from, std::ios::binary);
   const std::string b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -88,7 +64,7 @@ class SourceTest : public ::testing::Test {
     Run(Ffmpeg("-f lavfi -i testsrc2=size=160x128:rate=24000/1001",
                "-frames:v 48 -pix_fmt yuv420p " + Mpeg2.substr(0, Mpeg2.find("-flags")) +
                    "-flags +bitexact -b:v 2M -g 12 -bf 0 -f mpeg2video " + Clip("film.m2v")));
-    SoftTelecine(Clip("film.m2v"), Clip("soft.m2v"));
+    footage::SoftTelecine(Clip("film.m2v"), Clip("soft.m2v"));
     Run(Ffmpeg("-i " + Clip("soft.m2v"), "-c copy -f vob " + Clip("soft.vob")));
     std::ofstream(Clip("text.vob")) << "not a video\n";
   }

@@ -80,8 +80,9 @@ TEST(BadInputCommand, RefusalsGiveTheirMessageAndStatusAndWriteNothing) {
           {"--plan plan noeol.y4m out.y4m", 1, "zemivtc: noeol.y4m: its stream header has no end of line"},
           {"--plan plan longheader.y4m out.y4m", 1, "zemivtc: longheader.y4m: its stream header is too long"},
           {"--plan plan zero.y4m out.y4m", 1, "zemivtc: the input holds no frames"},
-          {"--plan plan notY4m.y4m out.y4m", 1,
+          {"--plan plan - out.y4m < notY4m.y4m", 1,
            "input is not a usable Y4M stream: it does not start with \"YUV4MPEG2\""},
+          {"--plan plan notY4m.y4m out.y4m", 1, "notY4m.y4m: FFMS2 cannot open it"},
           {"--plan plan - out.y4m < c420.y4m", 1, "zemivtc: interlaced 4:2:0 needs a height that is a multiple of 4"},
           {"--plan plan notag.y4m out.y4m", 1,
            "\nzemivtc: input 4x2 4:2:0 (no C tag), top field first (assumed: the header has no I tag); output 4:2:0 "
