@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
   try {
     const Options options = ParseOptions(sys::Arguments(argc, argv));
     if (options.help) {
-      std::fputs(UsageText().c_str(), stdout);
+      std::fputs(UsageText(options).c_str(), stdout);
       return std::fflush(stdout) == 0 ? ExitOk : ExitFailure;
     }
     if (options.version) {

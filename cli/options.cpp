@@ -188,65 +188,107 @@ Options ParseOptions(const std::vector<std::string>& args) {
   return o;
 }
 
-std::string UsageText() {
-  return "Usage: zemivtc --plan PLAN [options] INPUT [OUTPUT]\n"
-         "       zemivtc plan [--out PLAN] [--explain] [--timeline PNG] [--review DIR]\n"
-         "                    [--keep FILE] [--field-order tff|bff] [--raw WxH] INPUT\n"
-         "       zemivtc edit [--plan PLAN] [--keep FILE] [--open] [--field-order tff|bff]\n"
-         "                    [--raw WxH] SOURCE\n"
-         "       (each also takes --ffms2 FILE and --source-frames player|coded)\n"
+namespace {
+
+// What every form of the command says of its input and of the options they share.
+const char* const InputHelp =
+    "  INPUT              a YUV4MPEG2 file, or - for standard input; 8-bit 4:2:0\n"
+    "                     (C420jpeg, C420mpeg2, C420paldv, C420, C420p8) or 4:2:2\n"
+    "                     (C422, C422p8); or any other file FFMS2 opens (VOB, MKV,\n"
+    "                     MPEG-TS, MP4)\n"
+    "      --raw WxH      read packed yuyv422 frames of that size instead of Y4M\n"
+    "      --ffms2 FILE   the FFMS2 library to read other files with (default:\n"
+    "                     libffms2.so.5, ffms2.dll beside zemivtc.exe or on the PATH)\n"
+    "      --source-frames player|coded\n"
+    "                     read such a file's fields as a player shows them, with the\n"
+    "                     repeat-first-field flags applied (player, the default), or\n"
+    "                     its coded frames as they are; plan and render alike\n"
+    "      --field-order tff|bff\n"
+    "                     the input's first field: top or bottom (default: the\n"
+    "                     header's It or Ib, or the stream's flags; else measured\n"
+    "                     from the footage)\n"
+    "  -q, --quiet        no progress line on standard error\n"
+    "  -h, --help         this text\n";
+
+const char* const ExitHelp = "\nExit status: 0 success, 1 input, filter or output error, 2 bad command line.\n";
+
+std::string PlanUsage() {
+  return std::string(
+             "Usage: zemivtc plan [--out PLAN] [--explain] [--timeline PNG] [--review DIR]\n"
+             "                    [--keep FILE] [--field-order tff|bff] [--raw WxH] INPUT\n"
+             "\n"
+             "Proposes a plan from INPUT's fields: one code per field position, to PLAN\n"
+             "(standard output without --out), and a report on standard error that ends\n"
+             "with the command line that renders it.\n"
+             "\n") +
+         InputHelp +
+         "  -o, --out PLAN     the plan file to write (replaced only on success)\n"
+         "      --explain      one line of measures per position on standard error\n"
+         "      --timeline PNG the decisions drawn as a picture\n"
+         "      --review DIR   a page of the places to check (DIR/index.html)\n"
+         "      --keep FILE    corrections to keep, lines \"POSITION[-LAST] CODES\" (as\n"
+         "                     the review page and zemivtc edit write them); the plan is\n"
+         "                     fitted around them\n"
          "\n"
-         "Runs the ZEMIVTC filter over a video stream: each byte of PLAN is one field\n"
-         "position of INPUT, and its code says which frame is made there.\n"
-         "\n"
-         "  INPUT              a YUV4MPEG2 file, or - for standard input; 8-bit 4:2:0\n"
-         "                     (C420jpeg, C420mpeg2, C420paldv, C420) or 4:2:2 (C422);\n"
-         "                     or any other file FFMS2 opens (VOB, MKV, MPEG-TS, MP4)\n"
+         "Example:\n"
+         "  zemivtc plan --review movie-review --out movie.zem movie.vob\n" +
+         ExitHelp;
+}
+
+std::string EditUsage() {
+  return std::string(
+             "Usage: zemivtc edit [--plan PLAN] [--keep FILE] [--open] [--field-order tff|bff]\n"
+             "                    [--raw WxH] SOURCE\n"
+             "\n"
+             "Opens the plan of SOURCE in the browser (docs/edit.md): it prints the page's\n"
+             "address, for this machine only. Every code set there goes at once into the\n"
+             "keep file; \"Save plan\" writes PLAN and its timecodes (PLAN's name with .tc).\n"
+             "\n") +
+         InputHelp +
+         "  -p, --plan PLAN    the plan to start from and to save to (default: SOURCE's\n"
+         "                     name with .zem; made by the analysis when missing)\n"
+         "      --keep FILE    the keep file (default: SOURCE's name with .keep)\n"
+         "      --open         start the default browser on the page\n" +
+         ExitHelp;
+}
+
+}  // namespace
+
+std::string UsageText(const Options& options) {
+  if (options.planCommand) return PlanUsage();
+  if (options.editCommand) return EditUsage();
+  return std::string(
+             "Usage: zemivtc --plan PLAN [options] INPUT [OUTPUT]\n"
+             "       zemivtc plan [options] INPUT     (zemivtc plan --help)\n"
+             "       zemivtc edit [options] SOURCE    (zemivtc edit --help)\n"
+             "\n"
+             "Runs the ZEMIVTC filter over a video stream: each byte of PLAN is one field\n"
+             "position of INPUT, and its code says which frame is made there.\n"
+             "\n") +
+         InputHelp +
          "  OUTPUT             a Y4M file (the input's chroma, 60000/1001), or - for\n"
          "                     standard output (the default); a file is replaced only on success\n"
          "  -p, --plan PLAN    the plan file (the filter's zemFile)\n"
-         "      --raw WxH      read packed yuyv422 frames of that size instead of Y4M\n"
          "      --raw-out      write packed yuyv422 frames instead of Y4M\n"
-         "      --ffms2 FILE   the FFMS2 library to read other files with (default:\n"
-         "                     libffms2.so.5, ffms2.dll beside zemivtc.exe or on the PATH)\n"
-         "      --source-frames player|coded\n"
-         "                     read such a file's fields as a player shows them, with the\n"
-         "                     repeat-first-field flags applied (player, the default), or\n"
-         "                     its coded frames as they are; plan and render alike\n"
-         "      --field-order tff|bff\n"
-         "                     the input's first field: top or bottom (default: the\n"
-         "                     header's It or Ib; else measured from at most the first\n"
-         "                     150 frames of a file, 5 s at 30000/1001: moving footage\n"
-         "                     decides in 1 or 2 s, which leaves 3 s for a still\n"
-         "                     opening; top from a pipe; not needed by a plan of '1'\n"
-         "                     and '3' at even positions alone)\n"
          "      --chroma-out 420|422\n"
          "                     write 4:2:0 or 4:2:2 (default: the input's chroma)\n"
+         "      --timecodes F  write the output frames' times to F (timecode format v2),\n"
+         "                     for mkvmerge where film and video mix\n"
+         "      --rate N/D     state this rate in the output header instead of 60000/1001\n"
+         "                     (24000/1001 for a plan that is film throughout)\n"
          "      --info         print the output clip's properties and render nothing\n"
          "      --plugin PATH  ignored: the filter is built into zemivtc (kept for old\n"
          "                     command lines)\n"
-         "      --timecodes F  write the output frames' times to F (timecode format v2)\n"
-         "      --rate N/D     state this rate in the output header instead of 60000/1001\n"
-         "  -q, --quiet        no progress line on standard error\n"
-         "  -h, --help         this text\n"
          "  -V, --version      the version\n"
          "\n"
          "Example:\n"
-         "  ffmpeg -i in.mpg -f yuv4mpegpipe - | zemivtc --plan movie.zem - - |\n"
-         "      ffmpeg -f yuv4mpegpipe -i - -c:v libx264 out.mkv\n"
+         "  zemivtc plan --out movie.zem movie.vob\n"
+         "  zemivtc --plan movie.zem --timecodes movie.tc movie.vob - |\n"
+         "      ffmpeg -f yuv4mpegpipe -i - -c:v libx264 video.mkv\n"
          "\n"
-         "zemivtc plan proposes a plan from INPUT's fields: the plan goes to standard\n"
-         "output or --out, a report to standard error; --explain adds one line per\n"
-         "position, --timeline draws the decisions as a PNG picture, --review DIR writes\n"
-         "a page of the places to check (DIR/index.html), --keep FILE keeps corrections\n"
-         "(lines \"POSITION[-LAST] CODES\") and fits the plan around them.\n"
-         "\n"
-         "zemivtc edit opens the plan of SOURCE in the browser (docs/edit.md): it prints\n"
-         "the page's address (--open starts the browser on it); every code set there\n"
-         "goes at once into the keep file (default SOURCE's name with .keep), and\n"
-         "\"Save plan\" writes PLAN (default .zem) and its timecodes (.tc).\n"
-         "\n"
-         "Exit status: 0 success, 1 input, filter or output error, 2 bad command line.\n";
+         "zemivtc plan proposes a plan from INPUT's fields; zemivtc edit opens it in the\n"
+         "browser to check and change it.\n" +
+         ExitHelp;
 }
 
 }  // namespace cli

@@ -56,7 +56,8 @@ struct Options {
 // ExitUsage for anything it does not understand.
 Options ParseOptions(const std::vector<std::string>& args);
 
-std::string UsageText();
+// The help of the command line's form: the render, `zemivtc plan` or `zemivtc edit`.
+std::string UsageText(const Options& options);
 
 }  // namespace cli
 
