@@ -5,7 +5,7 @@
 
 #include "cli/errors.h"
 #include "cli/plan_command.h"
-#include "platform/desktop.h"
+#include "platform/system.h"
 #include "review/editor_server.h"
 #include "review/editor_session.h"
 #include "review/frame_source.h"
@@ -23,7 +23,7 @@ void RunEditCommand(const cli::Options& options) {
   CheckKeepFile(files.keep);
   std::unique_ptr<FrameSource> source = OpenStreamSource(options.input, options.inputFormat);
   cli::FailureContext() = "input " + source->FormatName();
-  const bool progress = !options.quiet && platform::ErrorStreamIsTerminal();
+  const bool progress = !options.quiet && sys::IsTerminal(sys::StandardError);
   const auto start = std::chrono::steady_clock::now();
   auto last = start;
   SourceAnalysis analysis = AnalyzeSource(*source, options.fieldOrder, [&](int frame) {
@@ -46,7 +46,7 @@ void RunEditCommand(const cli::Options& options) {
   // The address on standard output, for a person to open and for scripts.
   std::printf("%s\n", server.Address().c_str());
   std::fflush(stdout);
-  if (options.openBrowser && !platform::OpenInBrowser(server.Address()))
+  if (options.openBrowser && !sys::OpenInBrowser(server.Address()))
     std::fprintf(stderr, "zemivtc edit: could not start a browser; open the address above\n");
   server.Run();
 }
