@@ -38,9 +38,13 @@ cat >"$win/README.txt" <<EOF
 ZEMIVTC $version for Windows (64-bit Windows 7 or later for zemivtc.exe)
 
 zemivtc.exe              the command: "zemivtc.exe plan" proposes a plan from Y4M footage, with a
-                         report, --explain, --timeline and a --review page. Keep it anywhere; it
-                         needs no other file. This build makes plans and timecodes; render the plan
-                         in your host with one of the modules below.
+                         report, --explain, --timeline and a --review page; "zemivtc.exe edit" opens
+                         it in the plan editor in your browser; "zemivtc.exe --plan PLAN IN OUT"
+                         renders it (Y4M in and out, timecodes). Keep it anywhere; it needs no other
+                         file. Sources other than Y4M need ffms2.dll, the 64-bit one of an FFMS2
+                         release (as AviSynth+ and VapourSynth plugin folders use), beside it or on
+                         the PATH, or named with --ffms2 FILE. Or render the plan in your host with
+                         one of the modules below.
 avisynth-x86-plugin\\     zemivtc.dll: AviSynth 2.5 and 32-bit AviSynth+ (version-2 plugin). Copy it
                          into the host's plugins folder.
 avisynth-x86-c\\          zemivtc_c.dll: AviSynth 2.6 (LoadCPlugin) and 32-bit AviSynth+ (plugins+).
@@ -63,10 +67,10 @@ docs "$lin"
 cat >"$lin/README.txt" <<EOF
 ZEMIVTC $version for Linux on x86-64
 
-bin/zemivtc                      the command (plans, and the render: Y4M in and out). It runs the
-                                 filter from ../lib/zemivtc/zemivtc.so: keep the two folders together,
-                                 e.g. unpacked into /usr/local or ~/.local.
-lib/zemivtc/zemivtc.so           the version-2 module, which the command loads.
+bin/zemivtc                      the command (plans, the plan editor, and the render: Y4M in and
+                                 out), with the filter built in; unpack e.g. into /usr/local or
+                                 ~/.local.
+lib/zemivtc/zemivtc.so           the version-2 module, for programs that host that interface.
 lib/avisynth/zemivtc_c.so        AviSynth+ on Linux: ~/.local/lib/avisynth/ or <prefix>/lib/avisynth/.
 lib/vapoursynth/zemivtc_vs.so    VapourSynth: its plugin folder, or core.std.LoadPlugin(path=...).
 
