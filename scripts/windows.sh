@@ -10,8 +10,10 @@
 #                                               native one) and 32-bit half (the interface hosts and,
 #                                               where ../shared/hosts/avisynth-2.6.0 holds it, the
 #                                               real host)
-# Installs clang, lld, llvm and MinGW-w64 (the builds) and Wine with its 32-bit
-# and 64-bit halves (the runs) from Debian's packages when they are missing.
+# Installs clang, lld, llvm, MinGW-w64 and its zlib (the builds) and Wine with
+# its 32-bit and 64-bit halves (the runs) from Debian's packages when they are
+# missing, and fetches cpp-httplib's Debian source package into
+# build-win64-cli/ (the exe's plan editor; sums pinned below).
 # Where Wine cannot be had or cannot run programs of a width, `test` says so in
 # one line, with the cause, and skips those runs; the builds and the file
 # checks still count.
