@@ -33,6 +33,14 @@ put build-win32/zemivtc.dll "$win/avisynth-x86-plugin/zemivtc.dll"
 put build-win32/zemivtc_c.dll "$win/avisynth-x86-c/zemivtc_c.dll"
 put build-win64/zemivtc_c.dll "$win/avisynth-x64/zemivtc_c.dll"
 put build-win64/zemivtc_vs.dll "$win/vapoursynth-x64/zemivtc_vs.dll"
+# zemivtc.exe has cpp-httplib, zlib, MinGW-w64's runtime and winpthreads, and
+# GCC's runtime linked in; their licences, which ask for their notices to
+# travel with the program, go beside it (Debian's copyright files of the
+# packages the build took them from, and cpp-httplib's own).
+put build-win64-cli/cpp-httplib/source/LICENSE "$win/licenses/cpp-httplib.txt"
+put /usr/share/doc/libz-mingw-w64-dev/copyright "$win/licenses/zlib.txt"
+put /usr/share/doc/mingw-w64-common/copyright "$win/licenses/mingw-w64.txt"
+put /usr/share/doc/gcc-mingw-w64-x86-64-posix-runtime/copyright "$win/licenses/gcc-runtime.txt"
 docs "$win"
 cat >"$win/README.txt" <<EOF
 ZEMIVTC $version for Windows (64-bit Windows 7 or later for zemivtc.exe)
@@ -50,6 +58,7 @@ avisynth-x86-plugin\\     zemivtc.dll: AviSynth 2.5 and 32-bit AviSynth+ (versio
 avisynth-x86-c\\          zemivtc_c.dll: AviSynth 2.6 (LoadCPlugin) and 32-bit AviSynth+ (plugins+).
 avisynth-x64\\            zemivtc_c.dll: 64-bit AviSynth+ (plugins64+).
 vapoursynth-x64\\         zemivtc_vs.dll: 64-bit VapourSynth (R55 and later), its plugins64 folder.
+licenses\\                the licences of the libraries linked into zemivtc.exe.
 
 Give one host one of them: a host that loads both zemivtc.dll and zemivtc_c.dll has one ZEMIVTC,
 whichever it loaded last. From a source to a finished file: docs\\windows.md. The modules'
