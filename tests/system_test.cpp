@@ -101,9 +101,8 @@ TEST(SystemPaths, SplitAtTheSystemsSeparators) {
   }
 }
 
-// A library loads by the bare file name the system searches for, its
-// functions are found by name, and one that is not there gives the system's
-// reason (which the command passes on in its message).
+// A library loads by the bare name the system searches for; a missing one
+// gives the system's reason, for the command's message.
 TEST(SystemLibraries, LoadByNameOrSayWhyNot) {
   std::string why;
   sys::Library* present = sys::OpenLibrary(sys::PerSystem("libc.so.6", "kernel32.dll"), &why);

@@ -33,9 +33,8 @@ for c in $classes; do "$native/plan_footage" class "$clips" "$c" >/dev/null || {
 name=$(printf 'F\xc3\xafl\xc3\xa9 \xe6\x98\xa0\xe7\x94\xbb')  # "Fïlé 映画"
 cp "$clips/grain6.y4m" "$clips/$name.y4m" && cp "$clips/grain6.y4m" "$clips/victim.y4m" || exit 1
 head -1 "$clips/grain6.y4m" >"$clips/empty.y4m"
-# 4:2:0 and raw yuyv422 copies of two classes' frames, written by the native
-# command with a plan that passes every frame through: grain6 (top field
-# first) with It in its 4:2:0 header, bff with Ip (the order from the option).
+# 4:2:0 and raw copies of two classes by the native command, every frame
+# passed through: grain6's 4:2:0 header then says It, bff's Ip.
 for c in grain6 bff; do
   printf '10%.0s' $(seq $(($(stat -c %s "$clips/$c.y4m") / (352 * 240 * 2 + 6)))) >"$clips/$c-frames.zem"
   "$native/zemivtc" -q --plan "$clips/$c-frames.zem" --raw-out "$clips/$c.y4m" "$clips/$c.yuyv" &&
@@ -80,8 +79,7 @@ same() {  # same CASE [<INPUT] ARGS...: both folders alike, file for file
   verdict "$1" $? "$(head -c 600 "$work/$1.diff")"
 }
 
-# A render: as same, and it must have succeeded; the video written goes
-# after the comparison (tens of megabytes a side).
+# A render: as same, and it must have succeeded; then its video goes.
 render() {  # render CASE [<INPUT | |INPUT] ARGS...
   local case=$1
   run linux "$@" && run windows "$@"
@@ -91,35 +89,28 @@ render() {  # render CASE [<INPUT | |INPUT] ARGS...
   find "$work"/*/"$case" \( -name '*.y4m' -o -name stdout \) -delete
 }
 
-# The plan editor on each side, serving a copy of a clip; its page and one
-# output frame's picture fetched with curl, by the address each printed
-# (with its token), must be the same on both.
+# The plan editor on each side, serving a copy of a clip: its page and one
+# picture, fetched at the address each printed (with its token), alike.
 editor() {  # editor CASE CLIP PICTURE
-  local case=$1 clip=$2 picture=$3 side pids=() deadline=$((SECONDS + 600)) why=""
+  local case=$1 picture=$3 side pids=() deadline=$((SECONDS + 600)) why=""
   for side in linux windows; do
-    mkdir -p "$work/$side/$case" && cp "$clips/$clip.y4m" "$work/$side/$case/clip.y4m" || return 1
-    (
-      cd "$work/$side/$case" || exit 1
-      if [ "$side" = linux ]; then exec "$native/zemivtc" edit -q clip.y4m; else exec "$wine_run" "$exe" edit -q clip.y4m; fi \
-        </dev/null >address 2>stderr
-    ) &
+    mkdir -p "$work/$side/$case" && cp "$clips/$2.y4m" "$work/$side/$case/clip.y4m" || return 1
+    (cd "$work/$side/$case" && if [ $side = linux ]; then exec "$native/zemivtc" edit -q clip.y4m; else
+      exec "$wine_run" "$exe" edit -q clip.y4m; fi </dev/null >address 2>stderr) &
     pids+=($!)
   done
   for side in linux windows; do
     while ! grep -q '^http://127\.0\.0\.1:[0-9]*/[0-9a-f]*/$' "$work/$side/$case/address" 2>/dev/null; do
-      kill -0 "${pids[0]}" 2>/dev/null && kill -0 "${pids[1]}" 2>/dev/null && [ $SECONDS -lt $deadline ] ||
-        { why="$side printed no address: $(cat "$work/$side/$case/address" "$work/$side/$case/stderr" 2>&1)" && break 2; }
-      sleep 1
+      kill -0 "${pids[@]}" 2>/dev/null && [ $SECONDS -lt $deadline ] && sleep 1 && continue
+      why="$side printed no address: $(cat "$work/$side/$case/"{address,stderr} 2>&1)" && break 2
     done
     url=$(cat "$work/$side/$case/address")
-    curl -sS --max-time 120 -o "$work/$side/$case/page.html" "$url" &&
-      curl -sS --max-time 120 -o "$work/$side/$case/picture.png" "$url$picture" ||
+    (cd "$work/$side/$case" && curl -sS --max-time 120 -o page.html "$url" -o picture.png "$url$picture") ||
       why="$why $side did not answer"
   done
-  kill "${pids[@]}" 2>/dev/null
-  wait "${pids[@]}" 2>/dev/null
-  [ -z "$why" ] && { cmp "$work/linux/$case/page.html" "$work/windows/$case/page.html" &&
-    cmp "$work/linux/$case/picture.png" "$work/windows/$case/picture.png"; } >"$work/$case.diff" 2>&1
+  kill "${pids[@]}" 2>/dev/null; wait "${pids[@]}" 2>/dev/null
+  [ -z "$why" ] && { cmp "$work/"{linux,windows}"/$case/page.html" &&
+    cmp "$work/"{linux,windows}"/$case/picture.png"; } >"$work/$case.diff" 2>&1
   verdict "$case ($picture)" $? "$why$(cat "$work/$case.diff" 2>/dev/null)"
   rm -f "$work"/*/"$case"/clip.y4m
 }
