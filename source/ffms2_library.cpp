@@ -12,8 +12,9 @@ namespace {
 
 std::string InstallHint() {
   return sys::PerSystem("install it: apt install libffms2-5",
-                        "put ffms2.dll beside zemivtc.exe (the 64-bit ffms2.dll of an FFMS2 release, the one the "
-                        "AviSynth and VapourSynth plugin folders use) or name it with --ffms2 FILE");
+                        "put ffms2.dll beside zemivtc.exe or in a folder on the PATH (the 64-bit ffms2.dll of an "
+                        "FFMS2 release, the one the AviSynth and VapourSynth plugin folders use), or name it with "
+                        "--ffms2 FILE");
 }
 
 template <typename F>
