@@ -160,6 +160,8 @@ std::string ErrorText() {
     case ERROR_NO_UNICODE_TRANSLATION: return "the name is not valid UTF-8";
     case ERROR_NOT_ENOUGH_MEMORY:
     case ERROR_OUTOFMEMORY: return "Cannot allocate memory";
+    // Windows' own words hold an unfilled "%1".
+    case ERROR_BAD_EXE_FORMAT: return "Exec format error: not a library for 64-bit Windows";
     default: break;
   }
   wchar_t* text = nullptr;
