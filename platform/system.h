@@ -2,9 +2,12 @@
 // with 64-bit sizes and offsets, positioned reads, read-only mappings, output
 // under a temporary name renamed over its target, the clean-up of those
 // temporary files when the process is interrupted, directories, the standard
-// streams, the console and the command line. system_posix.cpp implements it
-// on POSIX systems, system_win32.cpp on Windows (the wide-character API, the
-// C runtime's descriptors in binary mode).
+// streams, the console, the command line, shared libraries loaded at run
+// time, the browser and the system's random source. system_posix.cpp
+// implements it on POSIX systems, system_win32.cpp on Windows (the
+// wide-character API, the C runtime's descriptors in binary mode): every
+// difference between the systems that the command sees is in these three
+// files.
 //
 // This is the command's layer and uses the C++ library; the module's kernel
 // services (platform.h) build without one.
@@ -15,6 +18,15 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+
+// The calling convention of C interfaces exported the way Windows' own are
+// (__stdcall) on 32-bit Windows; nothing elsewhere, where each processor has
+// one convention.
+#if defined(_WIN32) && !defined(_WIN64)
+#define SYS_STDCALL __stdcall
+#else
+#define SYS_STDCALL
+#endif
 
 namespace sys {
 
@@ -38,6 +50,9 @@ void PrepareStandardStreams();
 bool IsTerminal(int fd);
 // The running program's file; empty when the system does not say.
 std::string ExecutablePath();
+// `posix` on POSIX systems, `windows` on Windows: for words that name how
+// each system does a thing (a library's file name, where to install it).
+const char* PerSystem(const char* posix, const char* windows);
 
 // --- paths ---
 
@@ -133,6 +148,33 @@ void DiscardTemporary(const std::string& tempPath);
 // pipe shows up as a failed write (SIGPIPE is ignored), whose caller discards
 // its temporary file as on any failure.
 void InstallInterruptCleanup();
+
+// --- shared libraries loaded at run time ---
+
+// So that the command runs without an optional library and says what to
+// install when a feature needs it (dlopen; LoadLibraryW on Windows).
+struct Library;
+// Opens the library at `path` (UTF-8): a bare file name is searched for as
+// the system searches (on Windows the program's own folder first, then the
+// PATH). Returns nullptr and sets `error` to the system's reason on failure.
+Library* OpenLibrary(const std::string& path, std::string* error);
+// The address of an exported function or object; nullptr when missing.
+void* LibrarySymbol(Library* library, const char* name);
+void CloseLibrary(Library* library);
+
+// The folder that holds caches of this user's programs: on Windows
+// %LOCALAPPDATA%, elsewhere $XDG_CACHE_HOME, else $HOME/.cache. Empty when
+// the environment names none.
+std::string UserCacheFolder();
+
+// --- the desktop ---
+
+// Starts the default browser on `url` (xdg-open, or the shell's "open" on
+// Windows); false when it could not be started.
+bool OpenInBrowser(const std::string& url);
+// Fills `bytes` from the system's random source (getrandom, or rand_s on
+// Windows); false when it cannot.
+bool SystemRandom(uint8_t* bytes, size_t count);
 
 }  // namespace sys
 

@@ -1,13 +1,17 @@
 // The command's system layer on POSIX systems (platform/system.h).
 #include <dirent.h>
+#include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
+#include <spawn.h>
 #include <stdlib.h>
 #include <sys/mman.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #ifdef __linux__
 #include <sys/sendfile.h>
@@ -16,9 +20,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/system.h"
+
+extern char** environ;
 
 namespace sys {
 namespace {
@@ -81,6 +88,8 @@ std::string ExecutablePath() {
   const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
   return n > 0 ? std::string(path, static_cast<size_t>(n)) : std::string();
 }
+
+const char* PerSystem(const char* posix, const char*) { return posix; }
 
 PathStatus StatusOf(const std::string& path) {
   struct stat st;
@@ -269,6 +278,53 @@ void InstallInterruptCleanup() {
     sigemptyset(&action.sa_mask);
     sigaction(sig, &action, nullptr);
   }
+}
+
+Library* OpenLibrary(const std::string& path, std::string* error) {
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle && error) {
+    const char* reason = dlerror();
+    *error = reason ? reason : "dlopen failed";
+  }
+  return static_cast<Library*>(handle);
+}
+
+void* LibrarySymbol(Library* library, const char* name) { return library ? dlsym(library, name) : nullptr; }
+
+void CloseLibrary(Library* library) {
+  if (library) dlclose(library);
+}
+
+std::string UserCacheFolder() {
+  // XDG base directories: a relative $XDG_CACHE_HOME is invalid and ignored.
+  const char* xdg = std::getenv("XDG_CACHE_HOME");
+  if (xdg && xdg[0] == '/') return xdg;
+  const char* home = std::getenv("HOME");
+  if (home && home[0] != '\0') return std::string(home) + "/.cache";
+  return std::string();
+}
+
+bool OpenInBrowser(const std::string& url) {
+  // xdg-open returns once the browser is asked; the browser itself is not
+  // waited for.
+  std::string program = "xdg-open", argument = url;
+  char* argv[] = {&program[0], &argument[0], nullptr};
+  pid_t child;
+  if (posix_spawnp(&child, "xdg-open", nullptr, nullptr, argv, environ) != 0) return false;
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0)
+    if (errno != EINTR) return false;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool SystemRandom(uint8_t* bytes, size_t count) {
+  for (size_t done = 0; done < count;) {
+    const ssize_t got = getrandom(bytes + done, count - done, 0);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    done += static_cast<size_t>(got);
+  }
+  return true;
 }
 
 }  // namespace sys

@@ -2,6 +2,10 @@
 // through the wide-character API as UTF-16, every transfer through the
 // Win32 handle beneath the C runtime's descriptor, so no code page and no
 // text-mode translation touches a name or a byte.
+//
+// rand_s (the system's random source through the C runtime) is declared only
+// when this comes before the first C header.
+#define _CRT_RAND_S
 #include <windows.h>
 // clang-format off: windows.h first, it defines what these need.
 #include <fcntl.h>
@@ -156,6 +160,8 @@ std::string ErrorText() {
     case ERROR_NO_UNICODE_TRANSLATION: return "the name is not valid UTF-8";
     case ERROR_NOT_ENOUGH_MEMORY:
     case ERROR_OUTOFMEMORY: return "Cannot allocate memory";
+    // Windows' own words hold an unfilled "%1".
+    case ERROR_BAD_EXE_FORMAT: return "Exec format error: not a library for 64-bit Windows";
     default: break;
   }
   wchar_t* text = nullptr;
@@ -204,6 +210,8 @@ std::string ExecutablePath() {
   const DWORD n = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
   return n > 0 && n < path.size() ? Narrow(path.c_str(), static_cast<int>(n)) : std::string();
 }
+
+const char* PerSystem(const char*, const char* windows) { return windows; }
 
 PathStatus StatusOf(const std::string& path) {
   std::wstring wide;
@@ -471,5 +479,53 @@ void DiscardTemporary(const std::string& tempPath) {
 }
 
 void InstallInterruptCleanup() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
+
+Library* OpenLibrary(const std::string& path, std::string* error) {
+  // A bare name is looked for beside the program first, then on the PATH
+  // (the standard search); a path with a folder is taken as it is, and the
+  // libraries it needs are looked for beside it.
+  const bool bare = path.find_first_of("/\\:") == std::string::npos;
+  std::wstring wide;
+  HMODULE module = nullptr;
+  if (Widen(path, &wide)) {
+    module = bare ? LoadLibraryW(wide.c_str()) : LoadLibraryExW(wide.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (module == nullptr) Fail();
+  }
+  if (module == nullptr && error != nullptr) *error = ErrorText();
+  return reinterpret_cast<Library*>(module);
+}
+
+void* LibrarySymbol(Library* library, const char* name) {
+  if (library == nullptr) return nullptr;
+  return reinterpret_cast<void*>(GetProcAddress(reinterpret_cast<HMODULE>(library), name));
+}
+
+void CloseLibrary(Library* library) {
+  if (library != nullptr) FreeLibrary(reinterpret_cast<HMODULE>(library));
+}
+
+std::string UserCacheFolder() {
+  const DWORD count = GetEnvironmentVariableW(L"LOCALAPPDATA", nullptr, 0);
+  if (count == 0) return std::string();
+  std::wstring value(count, L'\0');
+  const DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", &value[0], count);
+  return length < count ? Narrow(value.c_str(), static_cast<int>(length)) : std::string();
+}
+
+bool OpenInBrowser(const std::string& url) {
+  std::wstring wide;
+  if (!Widen(url, &wide)) return false;
+  const HINSTANCE started = ShellExecuteW(nullptr, L"open", wide.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+  return reinterpret_cast<INT_PTR>(started) > 32;  // 32 and less are errors
+}
+
+bool SystemRandom(uint8_t* bytes, size_t count) {
+  for (size_t i = 0; i < count; i += 4) {
+    unsigned int word;
+    if (rand_s(&word) != 0) return false;
+    for (size_t k = 0; k < 4 && i + k < count; ++k) bytes[i + k] = static_cast<uint8_t>(word >> (8 * k));
+  }
+  return true;
+}
 
 }  // namespace sys

@@ -6,7 +6,6 @@
 #include "cli/input.h"
 #include "cli/plan_command.h"
 #include "cli/progress.h"
-#include "platform/desktop.h"
 #include "review/editor_server.h"
 #include "review/editor_session.h"
 #include "review/frame_source.h"
@@ -42,7 +41,7 @@ void RunEditCommand(const cli::Options& options) {
   // The address on standard output, for a person to open and for scripts.
   std::printf("%s\n", server.Address().c_str());
   std::fflush(stdout);
-  if (options.openBrowser && !platform::OpenInBrowser(server.Address()))
+  if (options.openBrowser && !sys::OpenInBrowser(server.Address()))
     std::fprintf(stderr, "zemivtc edit: could not start a browser; open the address above\n");
   server.Run();
 }

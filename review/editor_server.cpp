@@ -3,7 +3,7 @@
 #include <httplib.h>
 
 #include "cli/errors.h"
-#include "platform/desktop.h"
+#include "platform/system.h"
 
 namespace review {
 namespace {
@@ -42,7 +42,7 @@ bool PictureKindOf(const std::string& name, PictureKind* kind) {
 
 std::string NewToken() {
   uint8_t bytes[16];
-  if (!platform::SystemRandom(bytes, sizeof bytes))
+  if (!sys::SystemRandom(bytes, sizeof bytes))
     throw cli::CliError("cannot read the system's random source for the editor's token");
   static const char digits[] = "0123456789abcdef";
   std::string token;

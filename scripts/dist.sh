@@ -33,19 +33,32 @@ put build-win32/zemivtc.dll "$win/avisynth-x86-plugin/zemivtc.dll"
 put build-win32/zemivtc_c.dll "$win/avisynth-x86-c/zemivtc_c.dll"
 put build-win64/zemivtc_c.dll "$win/avisynth-x64/zemivtc_c.dll"
 put build-win64/zemivtc_vs.dll "$win/vapoursynth-x64/zemivtc_vs.dll"
+# zemivtc.exe has cpp-httplib, zlib, MinGW-w64's runtime and winpthreads, and
+# GCC's runtime linked in; their licences, which ask for their notices to
+# travel with the program, go beside it (Debian's copyright files of the
+# packages the build took them from, and cpp-httplib's own).
+put build-win64-cli/cpp-httplib/source/LICENSE "$win/licenses/cpp-httplib.txt"
+put /usr/share/doc/libz-mingw-w64-dev/copyright "$win/licenses/zlib.txt"
+put /usr/share/doc/mingw-w64-common/copyright "$win/licenses/mingw-w64.txt"
+put /usr/share/doc/gcc-mingw-w64-x86-64-posix-runtime/copyright "$win/licenses/gcc-runtime.txt"
 docs "$win"
 cat >"$win/README.txt" <<EOF
 ZEMIVTC $version for Windows (64-bit Windows 7 or later for zemivtc.exe)
 
 zemivtc.exe              the command: "zemivtc.exe plan" proposes a plan from Y4M footage, with a
-                         report, --explain, --timeline and a --review page. Keep it anywhere; it
-                         needs no other file. This build makes plans and timecodes; render the plan
-                         in your host with one of the modules below.
+                         report, --explain, --timeline and a --review page; "zemivtc.exe edit" opens
+                         it in the plan editor in your browser; "zemivtc.exe --plan PLAN IN OUT"
+                         renders it (Y4M in and out, timecodes). Keep it anywhere; it needs no other
+                         file. Sources other than Y4M need ffms2.dll, the 64-bit one of an FFMS2
+                         release (as AviSynth+ and VapourSynth plugin folders use), beside it or on
+                         the PATH, or named with --ffms2 FILE. Or render the plan in your host with
+                         one of the modules below.
 avisynth-x86-plugin\\     zemivtc.dll: AviSynth 2.5 and 32-bit AviSynth+ (version-2 plugin). Copy it
                          into the host's plugins folder.
 avisynth-x86-c\\          zemivtc_c.dll: AviSynth 2.6 (LoadCPlugin) and 32-bit AviSynth+ (plugins+).
 avisynth-x64\\            zemivtc_c.dll: 64-bit AviSynth+ (plugins64+).
 vapoursynth-x64\\         zemivtc_vs.dll: 64-bit VapourSynth (R55 and later), its plugins64 folder.
+licenses\\                the licences of the libraries linked into zemivtc.exe.
 
 Give one host one of them: a host that loads both zemivtc.dll and zemivtc_c.dll has one ZEMIVTC,
 whichever it loaded last. From a source to a finished file: docs\\windows.md. The modules'
@@ -63,10 +76,10 @@ docs "$lin"
 cat >"$lin/README.txt" <<EOF
 ZEMIVTC $version for Linux on x86-64
 
-bin/zemivtc                      the command (plans, and the render: Y4M in and out). It runs the
-                                 filter from ../lib/zemivtc/zemivtc.so: keep the two folders together,
-                                 e.g. unpacked into /usr/local or ~/.local.
-lib/zemivtc/zemivtc.so           the version-2 module, which the command loads.
+bin/zemivtc                      the command (plans, the plan editor, and the render: Y4M in and
+                                 out), with the filter built in; unpack e.g. into /usr/local or
+                                 ~/.local.
+lib/zemivtc/zemivtc.so           the version-2 module, for programs that host that interface.
 lib/avisynth/zemivtc_c.so        AviSynth+ on Linux: ~/.local/lib/avisynth/ or <prefix>/lib/avisynth/.
 lib/vapoursynth/zemivtc_vs.so    VapourSynth: its plugin folder, or core.std.LoadPlugin(path=...).
 

@@ -10,8 +10,10 @@
 #                                               native one) and 32-bit half (the interface hosts and,
 #                                               where ../shared/hosts/avisynth-2.6.0 holds it, the
 #                                               real host)
-# Installs clang, lld, llvm and MinGW-w64 (the builds) and Wine with its 32-bit
-# and 64-bit halves (the runs) from Debian's packages when they are missing.
+# Installs clang, lld, llvm, MinGW-w64 and its zlib (the builds) and Wine with
+# its 32-bit and 64-bit halves (the runs) from Debian's packages when they are
+# missing, and fetches cpp-httplib's Debian source package into
+# build-win64-cli/ (the exe's plan editor; sums pinned below).
 # Where Wine cannot be had or cannot run programs of a width, `test` says so in
 # one line, with the cause, and skips those runs; the builds and the file
 # checks still count.
@@ -75,21 +77,69 @@ install_packages() {
   fi
 }
 
-# The command's tree builds GoogleTest from Debian's sources (libgtest-dev).
-install_packages clang lld llvm g++-mingw-w64-x86-64-posix libgtest-dev ||
-  { echo "Windows build: cannot install clang, lld, llvm and MinGW-w64 ($install_error)" >&2; exit 1; }
+# The command's tree builds GoogleTest from Debian's sources (libgtest-dev),
+# links zlib for MinGW-w64 (libz-mingw-w64-dev) and fetches cpp-httplib's
+# source package (curl, dpkg-source from dpkg-dev, xz-utils).
+install_packages clang lld llvm g++-mingw-w64-x86-64-posix libgtest-dev libz-mingw-w64-dev curl dpkg-dev xz-utils ||
+  { echo "Windows build: cannot install clang, lld, llvm, MinGW-w64 and its zlib ($install_error)" >&2; exit 1; }
 
-# build_tree DIR TOOLCHAIN: configures and builds one Windows tree.
+# cpp-httplib for the Windows command's plan editor. MinGW-w64 has no package
+# of it, so the source package Debian builds libcpp-httplib-dev from is
+# fetched from Debian's archive into the build tree (never into the
+# repository), each file checked against the sha256 sum pinned here (those of
+# the .dsc, which lists the other two with the same sums), and unpacked by
+# dpkg-source with Debian's patches applied.
+HTTPLIB_POOL=http://deb.debian.org/debian/pool/main/c/cpp-httplib
+HTTPLIB_DSC=cpp-httplib_0.11.4+ds-1+deb12u1.dsc
+HTTPLIB_FILES="$HTTPLIB_DSC a4dde747bbde7cc9fa62cdf50d61140a0eaefb7f1383497ef2d48daf3bf5f9ec
+cpp-httplib_0.11.4+ds.orig.tar.xz 8b1a5df569003b6a4f24c68489bbda5c64aec94697bdc9ebba5d79408b2ae7eb
+cpp-httplib_0.11.4+ds-1+deb12u1.debian.tar.xz a0adf8a38610806f6d94ba69839438635e5e6580775e28ff31d6a081e34f1484"
+# fetch_httplib DIR: leaves the unpacked source in DIR/source; on failure says
+# which file could not be had and why, and returns non-zero.
+fetch_httplib() {
+  local dir=$1 file sum got log
+  [ -f "$dir/source/httplib.h" ] && [ -f "$dir/unpacked" ] && return 0
+  mkdir -p "$dir" || return 1
+  while read -r file sum; do
+    got=$(sha256sum "$dir/$file" 2>/dev/null | cut -d' ' -f1)
+    [ "$got" = "$sum" ] && continue
+    if ! log=$(curl -fsS --retry 2 --connect-timeout 30 -o "$dir/$file" "$HTTPLIB_POOL/$file" 2>&1); then
+      rm -f "$dir/$file"
+      echo "cannot fetch $HTTPLIB_POOL/$file: ${log:-curl failed}" >&2
+      return 1
+    fi
+    got=$(sha256sum "$dir/$file" | cut -d' ' -f1)
+    if [ "$got" != "$sum" ]; then
+      rm -f "$dir/$file"
+      echo "$HTTPLIB_POOL/$file has sha256 $got, not the pinned $sum" >&2
+      return 1
+    fi
+  done <<<"$HTTPLIB_FILES"
+  rm -rf "$dir/source" "$dir/unpacked"
+  if ! log=$(cd "$dir" && dpkg-source -x "$HTTPLIB_DSC" source 2>&1); then
+    printf '%s\n' "$log" >&2
+    echo "dpkg-source cannot unpack $dir/$HTTPLIB_DSC" >&2
+    return 1
+  fi
+  touch "$dir/unpacked"
+}
+
+# build_tree DIR TOOLCHAIN [CMAKE_ARGS...]: configures and builds one Windows tree.
 build_tree() {
-  cmake -S . -B "$1" -DCMAKE_TOOLCHAIN_FILE="cmake/$2" -DCMAKE_BUILD_TYPE=Release \
-    -DZEMIVTC_NATIVE_DIR="$(realpath -m "$native")" >/dev/null ||
-    { echo "Windows build ($1): configure failed" >&2; exit 1; }
-  cmake --build "$1" -j "$JOBS" || { echo "Windows build ($1) failed" >&2; exit 1; }
+  local dir=$1 toolchain=$2
+  shift 2
+  cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="cmake/$toolchain" -DCMAKE_BUILD_TYPE=Release \
+    -DZEMIVTC_NATIVE_DIR="$(realpath -m "$native")" "$@" >/dev/null ||
+    { echo "Windows build ($dir): configure failed" >&2; exit 1; }
+  cmake --build "$dir" -j "$JOBS" || { echo "Windows build ($dir) failed" >&2; exit 1; }
 }
 build_tree "$WIN_BUILD" i686-windows-msvc.cmake
 build_tree "$WIN64_BUILD" x86_64-windows-msvc.cmake
+fetch_httplib "$WIN64_CLI_BUILD/cpp-httplib" ||
+  { echo "Windows build ($WIN64_CLI_BUILD): cannot get cpp-httplib's source from Debian's archive (above)" >&2; exit 1; }
 # The command's tree checks zemivtc.exe's imports as it builds.
-build_tree "$WIN64_CLI_BUILD" x86_64-w64-mingw32.cmake
+build_tree "$WIN64_CLI_BUILD" x86_64-w64-mingw32.cmake \
+  -DZEMIVTC_HTTPLIB_DIR="$(realpath -m "$WIN64_CLI_BUILD/cpp-httplib/source")"
 echo "Windows build: $WIN_BUILD/zemivtc.dll, the modules in $WIN_BUILD and $WIN64_BUILD," \
   "$WIN64_CLI_BUILD/zemivtc.exe"
 [ "$mode" = build ] && exit 0

@@ -14,11 +14,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#if defined(_WIN32) && !defined(_WIN64)
-#define ZEMIVTC_FFMS_CC __stdcall
-#else
-#define ZEMIVTC_FFMS_CC
-#endif
+#include "platform/system.h"
+
+// FFMS2 exports its functions as Windows' own are on 32-bit Windows.
+#define ZEMIVTC_FFMS_CC SYS_STDCALL
 
 namespace ffms2 {
 

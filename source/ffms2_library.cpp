@@ -4,28 +4,26 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/library.h"
+#include "platform/system.h"
 #include "stream/errors.h"
 
 namespace source {
 namespace {
 
 std::string InstallHint() {
-#ifdef _WIN32
-  return "put ffms2.dll beside zemivtc.exe or in a folder on the PATH (the 64-bit ffms2.dll of an FFMS2 release, the "
-         "one the AviSynth and VapourSynth plugin folders use), or name it with --ffms2 FILE";
-#else
-  return "install it: apt install libffms2-5";
-#endif
+  return sys::PerSystem("install it: apt install libffms2-5",
+                        "put ffms2.dll beside zemivtc.exe or in a folder on the PATH (the 64-bit ffms2.dll of an "
+                        "FFMS2 release, the one the AviSynth and VapourSynth plugin folders use), or name it with "
+                        "--ffms2 FILE");
 }
 
 template <typename F>
-void Bind(platform::Library* library, const char* name, F* slot, std::string* missing) {
-  *slot = reinterpret_cast<F>(platform::LibrarySymbol(library, name));
+void Bind(sys::Library* library, const char* name, F* slot, std::string* missing) {
+  *slot = reinterpret_cast<F>(sys::LibrarySymbol(library, name));
   if (!*slot && missing->empty()) *missing = name;
 }
 
-std::unique_ptr<ffms2::Api> Bound(platform::Library* library, std::string* missing) {
+std::unique_ptr<ffms2::Api> Bound(sys::Library* library, std::string* missing) {
   auto api = std::make_unique<ffms2::Api>();
   Bind(library, "FFMS_Init", &api->Init, missing);
   Bind(library, "FFMS_GetVersion", &api->GetVersion, missing);
@@ -63,13 +61,7 @@ constexpr int OldestVersion = (2 << 24) | (21 << 16);
 
 }  // namespace
 
-const char* DefaultFfms2Library() {
-#ifdef _WIN32
-  return "ffms2.dll";
-#else
-  return "libffms2.so.5";
-#endif
-}
+const char* DefaultFfms2Library() { return sys::PerSystem("libffms2.so.5", "ffms2.dll"); }
 
 const ffms2::Api& LoadFfms2(const std::string& file) {
   static std::mutex lock;
@@ -81,14 +73,14 @@ const ffms2::Api& LoadFfms2(const std::string& file) {
   if (found != loaded.end()) return *found->second;
 
   std::string reason;
-  platform::Library* library = platform::OpenLibrary(name, &reason);
+  sys::Library* library = sys::OpenLibrary(name, &reason);
   if (!library)
     throw stream::CliError("reading this source needs the FFMS2 library (" + name + "), which cannot be loaded (" +
                            reason + "): " + InstallHint());
   std::string missing;
   std::unique_ptr<ffms2::Api> api = Bound(library, &missing);
   if (!missing.empty() || api->GetVersion() < OldestVersion) {
-    platform::CloseLibrary(library);
+    sys::CloseLibrary(library);
     throw stream::CliError(name + " is not a usable FFMS2 library (" +
                            (missing.empty() ? std::string("older than 2.21") : "it lacks " + missing) +
                            "): " + InstallHint());

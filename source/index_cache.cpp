@@ -6,7 +6,7 @@
 #include <fstream>
 #include <random>
 
-#include "platform/library.h"
+#include "platform/system.h"
 #include "stream/errors.h"
 
 namespace source {
@@ -81,7 +81,7 @@ SourceKey KeyOfFile(const std::string& path) {
 
 std::string CacheFolder(const std::string& folder) {
   if (!folder.empty()) return folder;
-  const std::string user = platform::UserCacheFolder();
+  const std::string user = sys::UserCacheFolder();
   return user.empty() ? std::string() : (Path(user) / "zemivtc").u8string();
 }
 

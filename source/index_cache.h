@@ -27,7 +27,7 @@ struct SourceKey {
 SourceKey KeyOfFile(const std::string& path);
 
 // The cache folder: `folder` when given, else the user's cache folder
-// (platform::UserCacheFolder()) with "zemivtc" in it; empty when neither
+// (sys::UserCacheFolder()) with "zemivtc" in it; empty when neither
 // is known.
 std::string CacheFolder(const std::string& folder);
 // The entry's file for `key` in `folder`.

@@ -101,6 +101,19 @@ TEST(SystemPaths, SplitAtTheSystemsSeparators) {
   }
 }
 
+// A library loads by the bare name the system searches for; a missing one
+// gives the system's reason, for the command's message.
+TEST(SystemLibraries, LoadByNameOrSayWhyNot) {
+  std::string why;
+  sys::Library* present = sys::OpenLibrary(sys::PerSystem("libc.so.6", "kernel32.dll"), &why);
+  ASSERT_NE(present, nullptr) << why;
+  EXPECT_NE(sys::LibrarySymbol(present, sys::PerSystem("strlen", "GetTickCount")), nullptr);
+  EXPECT_EQ(sys::LibrarySymbol(present, "NoSuchFunctionHere"), nullptr);
+  sys::CloseLibrary(present);
+  EXPECT_EQ(sys::OpenLibrary(sys::PerSystem("libzemivtc-absent.so.1", "zemivtc-absent.dll"), &why), nullptr);
+  EXPECT_FALSE(why.empty());
+}
+
 #ifndef _WIN32
 // Every output the command has open under a temporary name goes on SIGTERM
 // (the plan and the timeline together), not only the last one opened.

@@ -5,11 +5,13 @@
 # output and standard error there beside what they wrote, and the two folders
 # must be the same.
 #   - the plan and --explain lines of the standard footage and of every
-#     footage class, and the timecodes of each plan (with the render's
-#     output too, once the Windows build has a render);
+#     footage class, then the render of each plan with its timecodes;
+#   - renders of Y4M 4:2:0 and raw yuyv422 input in both field orders (the
+#     classes are Y4M 4:2:2 in both), with the other chroma out;
 #   - standard input and output as pipes, from Wine's side and from cmd's;
 #   - names that are not ASCII, with a review page, written and complete;
-#   - refusals: the same words, the same status, no file left behind.
+#   - refusals: the same words, the same status, no file left behind;
+#   - the plan editor: its page and a picture over HTTP from this side.
 #   run_checks.sh NATIVE_BUILD_DIR WORK_DIR ZEMIVTC.EXE
 set -u
 native=$(realpath "$1")
@@ -31,17 +33,35 @@ for c in $classes; do "$native/plan_footage" class "$clips" "$c" >/dev/null || {
 name=$(printf 'F\xc3\xafl\xc3\xa9 \xe6\x98\xa0\xe7\x94\xbb')  # "Fïlé 映画"
 cp "$clips/grain6.y4m" "$clips/$name.y4m" && cp "$clips/grain6.y4m" "$clips/victim.y4m" || exit 1
 head -1 "$clips/grain6.y4m" >"$clips/empty.y4m"
+# 4:2:0 and raw copies of two classes by the native command, every frame
+# passed through: grain6's 4:2:0 header then says It, bff's Ip.
+for c in grain6 bff; do
+  printf '10%.0s' $(seq $(($(stat -c %s "$clips/$c.y4m") / (352 * 240 * 2 + 6)))) >"$clips/$c-frames.zem"
+  "$native/zemivtc" -q --plan "$clips/$c-frames.zem" --raw-out "$clips/$c.y4m" "$clips/$c.yuyv" &&
+    "$native/zemivtc" -q --plan "$clips/$c-frames.zem" --rate 30000/1001 --chroma-out 420 "$clips/$c.y4m" \
+      "$clips/$c-420.y4m" || { echo "cannot make the 4:2:0 and raw copies of $c" >&2; exit 1; }
+done
+header=$(head -1 "$clips/grain6-420.y4m")
+{ printf '%s\n' "${header/ Ip / It }" && tail -c +$((${#header} + 2)) "$clips/grain6-420.y4m"; } >"$clips/grain6-420-tff.y4m"
 
-# run SIDE CASE [<INPUT] ARGS...
+# run SIDE CASE [<INPUT | |INPUT] ARGS...: "<" redirects standard input from
+# INPUT, "|" pipes INPUT in and standard output out.
 run() {
-  local side=$1 case=$2 input=/dev/null
+  local side=$1 case=$2 input=/dev/null pipe=""
   shift 2
-  case "${1:-}" in "<"*) input=${1#<} && shift ;; esac
+  case "${1:-}" in "<"*) input=${1#<} && shift ;; "|"*) input=${1#|} pipe=yes && shift ;; esac
   mkdir -p "$work/$side/$case"
   (
     cd "$work/$side/$case" || exit 1
-    if [ "$side" = linux ]; then "$native/zemivtc" "$@"; else "$wine_run" "$exe" "$@"; fi <"$input" >stdout 2>stderr
-    echo $? >status
+    command=("$native/zemivtc")
+    [ "$side" = linux ] || command=("$wine_run" "$exe")
+    if [ -n "$pipe" ]; then
+      cat "$input" | "${command[@]}" "$@" 2>stderr | cat >stdout
+      echo "${PIPESTATUS[1]}" >status
+    else
+      "${command[@]}" "$@" <"$input" >stdout 2>stderr
+      echo $? >status
+    fi
   )
 }
 
@@ -59,21 +79,40 @@ same() {  # same CASE [<INPUT] ARGS...: both folders alike, file for file
   verdict "$1" $? "$(head -c 600 "$work/$1.diff")"
 }
 
-# The render of a plan: everything the same where the Windows build renders;
-# without a render there (it says so), the timecodes it wrote are compared.
-render() {  # render CASE TIMECODES ARGS...
-  local case=$1 tc=$2
-  shift 2
-  run linux "$case" "$@" && run windows "$case" "$@"
-  if [ "$(cat "$work/windows/$case/status")" = 0 ]; then
-    diff -r "$work/linux/$case" "$work/windows/$case" >"$work/$case.diff" 2>&1
-    verdict "$case (render and timecodes)" $? "$(head -c 600 "$work/$case.diff")"
-  else
-    grep -q "does not render yet" "$work/windows/$case/stderr" &&
-      cmp "$work/linux/$case/$tc" "$work/windows/$case/$tc" >"$work/$case.diff" 2>&1
-    verdict "$case (timecodes; no render in this build)" $? "$(cat "$work/$case.diff" "$work/windows/$case/stderr")"
-  fi
-  rm -f "$work"/*/"$case"/out.y4m
+# A render: as same, and it must have succeeded; then its video goes.
+render() {  # render CASE [<INPUT | |INPUT] ARGS...
+  local case=$1
+  run linux "$@" && run windows "$@"
+  diff -r "$work/linux/$case" "$work/windows/$case" >"$work/$case.diff" 2>&1 &&
+    [ "$(cat "$work/linux/$case/status")" = 0 ]
+  verdict "$case" $? "$(head -c 600 "$work/$case.diff") status $(cat "$work/linux/$case/status")"
+  find "$work"/*/"$case" \( -name '*.y4m' -o -name stdout \) -delete
+}
+
+# The plan editor on each side, serving a copy of a clip: its page and one
+# picture, fetched at the address each printed (with its token), alike.
+editor() {  # editor CASE CLIP PICTURE
+  local case=$1 picture=$3 side pids=() deadline=$((SECONDS + 600)) why=""
+  for side in linux windows; do
+    mkdir -p "$work/$side/$case" && cp "$clips/$2.y4m" "$work/$side/$case/clip.y4m" || return 1
+    (cd "$work/$side/$case" && if [ $side = linux ]; then exec "$native/zemivtc" edit -q clip.y4m; else
+      exec "$wine_run" "$exe" edit -q clip.y4m; fi </dev/null >address 2>stderr) &
+    pids+=($!)
+  done
+  for side in linux windows; do
+    while ! grep -q '^http://127\.0\.0\.1:[0-9]*/[0-9a-f]*/$' "$work/$side/$case/address" 2>/dev/null; do
+      kill -0 "${pids[@]}" 2>/dev/null && [ $SECONDS -lt $deadline ] && sleep 1 && continue
+      why="$side printed no address: $(cat "$work/$side/$case/"{address,stderr} 2>&1)" && break 2
+    done
+    url=$(cat "$work/$side/$case/address")
+    (cd "$work/$side/$case" && curl -sS --max-time 120 -o page.html "$url" -o picture.png "$url$picture") ||
+      why="$why $side did not answer"
+  done
+  kill "${pids[@]}" 2>/dev/null; wait "${pids[@]}" 2>/dev/null
+  [ -z "$why" ] && { cmp "$work/"{linux,windows}"/$case/page.html" &&
+    cmp "$work/"{linux,windows}"/$case/picture.png"; } >"$work/$case.diff" 2>&1
+  verdict "$case ($picture)" $? "$why$(cat "$work/$case.diff" 2>/dev/null)"
+  rm -f "$work"/*/"$case"/clip.y4m
 }
 
 # Wine's first start makes its prefix; not a case.
@@ -81,10 +120,19 @@ render() {  # render CASE TIMECODES ARGS...
 
 for c in standard $classes; do
   same "plan-$c" plan --explain --out "$c.zem" "../../clips/$c.y4m"
-  render "render-$c" "$c.tc" --plan "../plan-$c/$c.zem" --timecodes "$c.tc" "../../clips/$c.y4m" out.y4m
+  render "render-$c" --plan "../plan-$c/$c.zem" --timecodes "$c.tc" "../../clips/$c.y4m" out.y4m
 done
+# Every input layout in both field orders (the classes: Y4M 4:2:2, bff
+# bottom field first, the rest top), through pipes, under names not ASCII.
+render render-420-tff --plan ../plan-grain6/grain6.zem --chroma-out 422 ../../clips/grain6-420-tff.y4m out.y4m
+render render-420-bff --plan ../plan-bff/bff.zem --field-order bff ../../clips/bff-420.y4m out.y4m
+render render-raw-tff --plan ../plan-grain6/grain6.zem --raw 352x240 --field-order tff ../../clips/grain6.yuyv out.y4m
+render render-raw-bff --plan ../plan-bff/bff.zem --raw 352x240 --field-order bff --chroma-out 420 \
+  ../../clips/bff.yuyv out.y4m
+render render-pipe "|$clips/bff.y4m" --plan ../plan-bff/bff.zem --timecodes bff.tc - -
+render render-unicode --plan ../plan-grain6/grain6.zem "../../clips/$name.y4m" "$name.y4m"
 
-same pipe "<$clips/grain6.y4m" plan --out - -
+same pipe "|$clips/grain6.y4m" plan --out - -
 # cmd's own pipe and redirection, inside Windows.
 mkdir -p "$work/windows/pipe-cmd"
 (cd "$work/windows/pipe-cmd" && "$wine_run" cmd /c \
@@ -103,6 +151,8 @@ same refuse-empty plan --out p.zem ../../clips/empty.y4m
 same refuse-missing plan --out p.zem missing.y4m
 same refuse-input plan --out ../../clips/victim.y4m ../../clips/victim.y4m
 same refuse-usage plan --field-order sideways ../../clips/grain6.y4m
+
+editor edit grain6 pic/out/7/2.png
 
 echo "zemivtc.exe under Wine: $passed passed, $failed failed"
 [ "$failed" = 0 ]
