@@ -6,6 +6,7 @@
 #include "cli/input.h"
 #include "cli/plan_command.h"
 #include "cli/progress.h"
+#include "platform/system.h"
 #include "review/editor_server.h"
 #include "review/editor_session.h"
 #include "review/frame_source.h"
