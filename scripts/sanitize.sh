@@ -96,7 +96,7 @@ tsanPass() {
   # Built to answer NICE_FILTER with its scratch frame per instance, the module is served one instance on
   # both threads at once, and must draw the report of a race on that scratch frame (the block allocated
   # where zem_filter.cpp allocates it, met in the stages) whatever the timing: nothing orders the requests.
-  scratch=$(grep -n 'z->scratch = ' avisynth_c/zem_filter.cpp | cut -d: -f1)
+  scratch=$(grep -n -m1 'z->scratch = ' avisynth_c/zem_filter.cpp | cut -d: -f1)
   status=0
   "$tsan/avs_c_client" "$tsan/libavs_c_standin_plus.so" "$tsan/mutants/libzemivtc_c_nice.so" "$tsan/avs-c-nice" \
     >/dev/null 2>"$tsan/avs-c-nice.log" || status=$?

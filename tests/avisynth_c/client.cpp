@@ -85,7 +85,7 @@ constexpr const char* kPlan =
     "1234560654321"
     "3x\n5"
     "21436"
-    "0303";  // every code, even and odd; each thread's last frame a weave smoothed
+    "0303";  // every code, even and odd; each thread's last frame a smoothed weave, after its other codes
 constexpr int kSourceFrames = 24, kPlanFrames = 33;
 
 bool StartsWith(const char* s, const char* prefix) {

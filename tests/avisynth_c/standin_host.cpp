@@ -246,9 +246,8 @@ API const char* AVSC_CC avs_save_string(AvsEnv*, const char* s, int length) {
   return memcpy(block, s, length), block[length] = 0, block;
 }
 API int StandinFaults() { return static_cast<int>(liveClips + liveFrames + misuses); }
-// A filter made by a call, once its two threads are done: its MT mode where
-// its callbacks ran as the mode says (one instance on both threads, or for
-// MULTI_INSTANCE an instance per thread), else minus the mode.
+// A filter made by a call, its two threads done: its MT mode where its callbacks ran as that says (one instance
+// on both threads, or for MULTI_INSTANCE an instance per thread), else minus the mode.
 API int AVSC_CC StandinServed(AvsClip* c) {
   const AvsClip* t = c->twin;
   const bool asSaid = c->mode == AvsMtMultiInstance
