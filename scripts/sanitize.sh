@@ -5,7 +5,8 @@
 #   2. the threaded tests (worker pool, the stages on planes, frames through
 #      the module, stress, the command's render and conversion bands, the plan
 #      analysis, the VapourSynth plugin's frames) under ThreadSanitizer
-#      (build-tsan/), and the C-interface module in its stand-in host.
+#      (build-tsan/), and the C-interface module in its stand-in host (and a
+#      build of it answering NICE_FILTER, which must draw a report).
 # Any report fails the run. Where LeakSanitizer cannot run (it needs ptrace
 # of the process), the lifecycle stress runs under valgrind instead, on the
 # normal build in $1 (default build/). `asan` or `tsan` runs one of the two.
@@ -77,7 +78,7 @@ tsanPass() {
   echo "== ThreadSanitizer: build ($TSAN_BUILD)"
   configure "$TSAN_BUILD" -DZEMIVTC_SANITIZE=thread
   cmake --build "$TSAN_BUILD" -j "$JOBS" --target workers_test compose_test plugin_test stress_test cli_test \
-    analysis_test vapoursynth_client vapoursynth_standin_core avs_c_client editor_test
+    analysis_test vapoursynth_client vapoursynth_standin_core avs_c_client zemivtc_c_nice editor_test
   echo "== ThreadSanitizer: worker pool, frames, stress, the command's conversion and analysis threads, the plugins' frames"
   "$TSAN_BUILD/workers_test" --gtest_brief=1
   "$TSAN_BUILD/compose_test" --gtest_brief=1
@@ -88,7 +89,23 @@ tsanPass() {
   "$TSAN_BUILD/editor_test" --gtest_brief=1 --gtest_filter='EditorServer.*'
   # The VapourSynth plugin's frames on three threads at once in the stand-in core.
   "$TSAN_BUILD/vapoursynth_client" "$TSAN_BUILD/libvapoursynth_standin_core.so" --gtest_brief=1
-  "$TSAN_BUILD/avs_c_client" "$TSAN_BUILD/libavs_c_standin_plus.so" "$TSAN_BUILD/zemivtc_c.so" "$TSAN_BUILD/avs-c-plus-local"
+  # The C-interface module on two threads in the stand-in of AviSynth+; by absolute paths, so that a report
+  # names the modules' functions (the client changes directory before it runs frames).
+  tsan=$(cd "$TSAN_BUILD" && pwd)
+  "$tsan/avs_c_client" "$tsan/libavs_c_standin_plus.so" "$tsan/zemivtc_c.so" "$tsan/avs-c-plus-local"
+  # Built to answer NICE_FILTER with its scratch frame per instance, the module is served one instance on
+  # both threads at once, and must draw the report of a race on that scratch frame (the block allocated
+  # where zem_filter.cpp allocates it, met in the stages) whatever the timing: nothing orders the requests.
+  scratch=$(grep -n -m1 'z->scratch = ' avisynth_c/zem_filter.cpp | cut -d: -f1)
+  status=0
+  "$tsan/avs_c_client" "$tsan/libavs_c_standin_plus.so" "$tsan/mutants/libzemivtc_c_nice.so" "$tsan/avs-c-nice" \
+    >/dev/null 2>"$tsan/avs-c-nice.log" || status=$?
+  if [ "$status" != 88 ] || ! grep -A2 'Location is heap block' "$tsan/avs-c-nice.log" | grep -q "zem_filter.cpp:$scratch " ||
+    [ "$(grep -c ' \(WeavePlanes\|FinishPlanes\)(' "$tsan/avs-c-nice.log")" -lt 2 ]; then
+    cat "$tsan/avs-c-nice.log" >&2
+    echo "ThreadSanitizer reported no race on the scratch frame of the module answering NICE_FILTER (status $status)" >&2
+    exit 1
+  fi
   # A thread start costs far more under ThreadSanitizer: fewer lifetimes.
   ZEMIVTC_STRESS_CYCLES=100 "$TSAN_BUILD/stress_test" --gtest_brief=1
 }

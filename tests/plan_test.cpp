@@ -72,11 +72,11 @@ TEST(Plan, OutputPropertiesChangeRateAndCountOnly) {
   EXPECT_EQ(std::memcmp(&vi, &expected, sizeof vi), 0);
 }
 
-// A regular file read as its length says, one of the kernel's that reports
-// no length and a pipe or FIFO to their end, under one size limit; a path that
-// cannot be opened or a file that delivers less than its length, refused.
+// A regular file read as its length says, one of the kernel's that reports no length, a pipe (by its
+// descriptor, or as /dev/stdin) and a FIFO to their end, under one size limit; a path that cannot be opened
+// or a file that delivers less than its length, refused.
 TEST(PlanFile, EverySourceIsReadWholeOrRefused) {
-  enum Source { Path, File, Pipe, Fifo };
+  enum Source { Path, File, Pipe, Stdin, Fifo };
   std::ifstream version("/proc/version");
   const std::string some = "1001123456\n01", none, atLimit(MaxPlanSize, '1'), over(MaxPlanSize + 1, '0'),
                     wayOver(11000000, '1'), kernel(std::istreambuf_iterator<char>(version), {});
@@ -87,7 +87,7 @@ TEST(PlanFile, EverySourceIsReadWholeOrRefused) {
       {Path, &none, ZEMIVTC_BINARY_DIR, PlanOpenError},                 // a folder
       {Path, &kernel, "/proc/version", PlanReadOk},                     // its length reads 0
       {Path, &none, "/sys/devices/system/cpu/online", PlanReadError}};  // a page by its length
-  for (Source source : {File, Pipe, Fifo})
+  for (Source source : {File, Pipe, Stdin, Fifo})
     for (const std::string* bytes : {&some, &none, &atLimit, source == File ? &over : &wayOver})
       cases.emplace_back(source, bytes, nullptr, bytes->size() > MaxPlanSize ? PlanTooLong : PlanReadOk);
   signal(SIGPIPE, SIG_IGN);  // the writer of a plan too long stops at the reader's close
@@ -99,7 +99,9 @@ TEST(PlanFile, EverySourceIsReadWholeOrRefused) {
     std::thread writer;
     std::string path = source == Path ? (given ? given : "") : file;
     if (source == File) std::ofstream(path, std::ios::binary) << *bytes;
-    if (source == Pipe) fed = std::make_unique<FedPipe>(*bytes), path = "/dev/fd/" + std::to_string(fed->readEnd);
+    if (source == Pipe || source == Stdin) fed = std::make_unique<FedPipe>(*bytes);
+    const int stdinWas = source == Stdin ? dup(0) : -1;
+    if (fed) path = source == Stdin ? (dup2(fed->readEnd, 0), "/dev/stdin") : "/dev/fd/" + std::to_string(fed->readEnd);
     if (source == Fifo) {  // opening it waits for the writer
       ASSERT_EQ(mkfifo(path.c_str(), 0600), 0) << path << ": " << std::strerror(errno);
       writer = std::thread([&path, bytes = bytes] { std::ofstream(path, std::ios::binary) << *bytes; });
@@ -109,6 +111,7 @@ TEST(PlanFile, EverySourceIsReadWholeOrRefused) {
     EXPECT_EQ(ReadPlanFile(source == Path && !given ? nullptr : path.c_str(), &data, &size), result);
     EXPECT_TRUE(result != PlanReadOk || (data && std::string(data, data + size) == *bytes)) << size;
     free(data);
+    if (source == Stdin) stdinWas >= 0 ? (dup2(stdinWas, 0), close(stdinWas)) : close(0);  // none before: none after
     if (fed) close(fed->readEnd);
     if (writer.joinable()) writer.join();
     unlink(file.c_str());

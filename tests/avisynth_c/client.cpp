@@ -74,7 +74,8 @@ namespace {
   X(const AvsMap*, propsRo, avs_get_frame_props_ro, (AvsEnv*, const AvsVideoFrame*))         \
   X(int64_t, propGetInt, avs_prop_get_int, (AvsEnv*, const AvsMap*, const char*, int, int*)) \
   X(int, getParity, avs_get_parity, (AvsClip*, int))                                         \
-  X(int, standinFaults, StandinFaults, ())
+  X(int, standinFaults, StandinFaults, ())                                                   \
+  X(int, standinServed, StandinServed, (AvsClip*))
 #define SLOT(ret, slot, name, params) ret(AVSC_CC* slot) params;
 struct : AvsApi{// what the module takes from the host, and what this client calls besides
                 CLIENT_FUNCTIONS(SLOT)} host;
@@ -83,8 +84,9 @@ constexpr const char* kPlan =
     "00112233445566"
     "1234560654321"
     "3x\n5"
-    "21436";  // every code, even and odd
-constexpr int kSourceFrames = 24, kPlanFrames = 31;
+    "21436"
+    "0303";  // every code, even and odd; each thread's last frame a smoothed weave, after its other codes
+constexpr int kSourceFrames = 24, kPlanFrames = 33;
 
 bool StartsWith(const char* s, const char* prefix) {
   while (*prefix && *s == *prefix) ++s, ++prefix;
@@ -322,6 +324,11 @@ int Main(int argc, char** argv) {
       CHECK(vi.numFrames == kPlanFrames && vi.pixelType == int(c.type) && vi.width == c.width && vi.height == c.height);
       CHECK(vi.fpsNumerator == num && vi.fpsDenominator == den && checks[i].failures == 0);
       host.releaseClip(checks[i].clip);
+    }
+    if (threadCount == 2 && threads[0] && host.standinServed) {  // served as the filter's MT mode says
+      const int served = host.standinServed(static_cast<AvsClip*>(v.d.clip));
+      if (!CHECK(served > 0) || &c == kCases)
+        Print(1, "    MT mode %d served %s\n", served, served > 0 ? "as said" : "wrongly");
     }
     host.releaseValue(v), host.releaseValue(prefetched);
   }

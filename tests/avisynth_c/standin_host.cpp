@@ -4,7 +4,8 @@
 // through the 2.6 record, a child's error not passed on, a request that ends
 // with no frame and no error a crash (reported here instead). 1: AviSynth+,
 // with plane accessors, frame properties, the child's pending error, and two
-// threads, in the MT mode a new filter answers. Required arguments are
+// threads, in the MT mode a new filter answers, with no ordering of its own
+// between them (below). Required arguments are
 // enforced; parity is the filter's, else its child's. Frames are padded,
 // start past their buffer's start and hold 0xCD.
 // StandinFaults: clips and frames alive, and property writes to frames held
@@ -47,11 +48,12 @@ struct AvsClip {  // every clip is a filter, and a clip handle the clip itself
   char error[256];
   // Two threads, as the MT mode of a filter made by a call says (no answer:
   // MULTI_INSTANCE): odd frames to a twin made by the same call, or one
-  // request at a time (SERIALIZED), or two at once (NICE_FILTER: the other
-  // thread's request made whole at each call the first makes into the host).
+  // request at a time (SERIALIZED), or both at once on the one instance
+  // (NICE_FILTER), as AviSynth+ calls it.
   int mode;  // 0: not asked
   AvsClip* twin;
   long busy;
+  long thread, others;  // the first thread the filter's callback ran on; 1 once another one ran it
 };
 namespace {
 struct Function {
@@ -62,12 +64,12 @@ struct Function {
 int functionCount;
 char envError[256], *saved;  // saved strings, each after a link to the one before
 long liveClips, liveFrames, misuses;
-struct {
-  long thread;  // the thread whose request on a NICE_FILTER filter lets the other one in
-  AvsClip* clip;
-  int other;  // the other request's frame
-} nice;
 long Add(long* v, long d) { return __atomic_add_fetch(v, d, __ATOMIC_ACQ_REL); }
+// Counts and frame references change with no ordering beyond what freeing a
+// frame needs (its last holder acquires), so that nothing here orders two
+// requests: ThreadSanitizer then sees a filter's unsynchronised state
+// whatever the threads' timing.
+long Count(volatile long* v, long d) { return __atomic_add_fetch(v, d, __ATOMIC_RELAXED); }
 bool Same(const char* a, const char* b) {  // ASCII case aside; b may end at a ']'
   while (*a && (*a | 0x20) == (*b | 0x20)) ++a, ++b;
   return *a == *b || (*a == 0 && *b == ']');
@@ -81,12 +83,10 @@ const char* Copy(char (&to)[size], const char* from) {
 AvsValue Error(const char* m) { return AvsErrorValue(Copy(envError, m)); }
 Frame* Of(const void* f) { return static_cast<Frame*>(const_cast<void*>(f)); }
 int Padded(int bytes, int align) { return (bytes + align - 1) / align * align + align; }
-void Interleave();
 }  // namespace
 API AvsVideoFrame* AVSC_CC avs_get_frame(AvsClip* c, int n);
 
 API AvsVideoFrame* AVSC_CC avs_new_video_frame_a(AvsEnv*, const AvsVideoInfo* vi, int align) {
-  Interleave();
   align = align > 16 ? align : 16;
   const int type = vi->pixelType, planar = type < 0, subW = planar && !(type & 3), subH = planar && !(type & 0x300);
   Frame* fr = static_cast<Frame*>(memset(malloc(sizeof(Frame)), 0, sizeof(Frame)));
@@ -99,19 +99,20 @@ API AvsVideoFrame* AVSC_CC avs_new_video_frame_a(AvsEnv*, const AvsVideoInfo* vi
   if (!getenv("ZEMIVTC_STANDIN_NO_FILL")) memset(fr->block, 0xCD, fr->vfb.dataSize + 64);  // bench: as a cache
   fr->vfb.data = fr->block + (64 - reinterpret_cast<uintptr_t>(fr->block) % 64);
   fr->vfb.refcount = f.refcount = 1, f.vfb = &fr->vfb, fr->vi = *vi;
-  return Add(&liveFrames, 1), &f;
+  return Count(&liveFrames, 1), &f;
 }
 API void AVSC_CC avs_release_video_frame(AvsVideoFrame* f) {
-  Interleave();
-  if (f && Add((long*)&f->refcount, -1) == 0) free(Of(f)->block), free(f), Add(&liveFrames, -1);
+  if (!f || __atomic_sub_fetch(&f->refcount, 1, __ATOMIC_RELEASE) != 0) return;
+  (void)__atomic_load_n(&f->refcount, __ATOMIC_ACQUIRE);  // after every other holder's release
+  free(Of(f)->block), free(f), Count(&liveFrames, -1);
 }
-API AvsVideoFrame* AVSC_CC avs_copy_video_frame(AvsVideoFrame* f) {
-  return Interleave(), Add((long*)&f->refcount, 1), f;
-}
+API AvsVideoFrame* AVSC_CC avs_copy_video_frame(AvsVideoFrame* f) { return Count(&f->refcount, 1), f; }
 API int AVSC_CC avs_make_writable(AvsEnv* e, AvsVideoFrame** pf) {
-  Interleave();
-  if (__atomic_load_n(&(*pf)->refcount, __ATOMIC_ACQUIRE) == 1) return 0;  // other threads may hold it too
-  Frame* fr = Of(avs_new_video_frame_a(e, &Of(*pf)->vi, (*pf)->offset));   // the same geometry
+  // Other threads may hold it too; its one holder writes it after the others' releases.
+  if (__atomic_load_n(&(*pf)->refcount, __ATOMIC_RELAXED) == 1 &&
+      __atomic_load_n(&(*pf)->refcount, __ATOMIC_ACQUIRE) == 1)
+    return 0;
+  Frame* fr = Of(avs_new_video_frame_a(e, &Of(*pf)->vi, (*pf)->offset));  // the same geometry
   memcpy(fr->vfb.data, (*pf)->vfb->data, fr->vfb.dataSize);
   fr->props = Of(*pf)->props;
   return avs_release_video_frame(*pf), *pf = &fr->f, 1;
@@ -120,7 +121,7 @@ API int AVSC_CC avs_make_writable(AvsEnv* e, AvsVideoFrame** pf) {
 API AvsClip* AVSC_CC avs_new_c_filter(AvsEnv* e, AvsFilterInfo** fi, AvsValue child, int store) {
   AvsClip* c = static_cast<AvsClip*>(memset(malloc(sizeof(AvsClip)), 0, sizeof(AvsClip)));
   AvsClip* from = child.type == 'c' ? static_cast<AvsClip*>(child.d.clip) : nullptr;
-  c->refs = 1, c->fi.env = e, c->fi.vi = from ? from->fi.vi : AvsVideoInfo{}, *fi = &c->fi, Add(&liveClips, 1);
+  c->refs = 1, c->fi.env = e, c->fi.vi = from ? from->fi.vi : AvsVideoInfo{}, *fi = &c->fi, Count(&liveClips, 1);
   if (from && store) c->fi.child = from, Add(&from->refs, 1);
   return c;
 }
@@ -129,7 +130,7 @@ API void AVSC_CC avs_release_clip(AvsClip* c) {
   if (c->fi.freeFilter) c->fi.freeFilter(&c->fi);
   if (c->fi.child) avs_release_clip(c->fi.child);
   if (c->twin) avs_release_clip(c->twin);
-  free(c), Add(&liveClips, -1);
+  free(c), Count(&liveClips, -1);
 }
 API AvsClip* AVSC_CC avs_take_clip(AvsValue v, AvsEnv*) {
   return Add(&((AvsClip*)v.d.clip)->refs, 1), (AvsClip*)v.d.clip;
@@ -137,15 +138,20 @@ API AvsClip* AVSC_CC avs_take_clip(AvsValue v, AvsEnv*) {
 API void AVSC_CC avs_set_to_clip(AvsValue* v, AvsClip* c) { *v = AvsValue{'c', 0, {c}}, Add(&c->refs, 1); }
 API void AVSC_CC avs_release_value(AvsValue v) { v.type == 'c' ? avs_release_clip((AvsClip*)v.d.clip) : void(); }
 API const AvsVideoInfo* AVSC_CC avs_get_video_info(AvsClip* c) { return &c->fi.vi; }
-API const char* AVSC_CC avs_clip_get_error(AvsClip* c) { return Interleave(), c->error[0] ? c->error : nullptr; }
+API const char* AVSC_CC avs_clip_get_error(AvsClip* c) { return c->error[0] ? c->error : nullptr; }
 API int AVSC_CC avs_get_parity(AvsClip* c, int n) {
   return c->fi.getParity ? c->fi.getParity(&c->fi, n)
          : c->fi.child   ? avs_get_parity(c->fi.child, n)
                          : (c->fi.vi.imageType & AvsItTff) != 0;
 }
-// A request: the error slot cleared (written only when set: two threads may
-// share a child), the callback (or the child's frame), the error raised.
+// A request: the thread noted, the error slot cleared (written only when set:
+// two threads may share a child), the callback (or the child's frame), the
+// error raised.
 AvsVideoFrame* Request(AvsClip* c, int n) {
+  long first = 0;
+  if (!__atomic_compare_exchange_n(&c->thread, &first, ThreadId(), false, __ATOMIC_RELAXED, __ATOMIC_RELAXED) &&
+      first != ThreadId())
+    __atomic_store_n(&c->others, 1, __ATOMIC_RELAXED);
   AvsFilterInfo& fi = c->fi;
   if (fi.error || c->error[0]) fi.error = nullptr, c->error[0] = 0;
   AvsVideoFrame* f = fi.getFrame ? fi.getFrame(&fi, n) : fi.child ? avs_get_frame(fi.child, n) : nullptr;
@@ -155,19 +161,15 @@ AvsVideoFrame* Request(AvsClip* c, int n) {
   return error ? Copy(c->error, error), avs_release_video_frame(f), nullptr : f;
 }
 API AvsVideoFrame* AVSC_CC avs_get_frame(AvsClip* c, int n) {
-  Interleave();
   if (c->twin && (n & 1)) {
     AvsVideoFrame* f = avs_get_frame(c->twin, n);
     if (!f || c->error[0]) Copy(c->error, f ? "" : c->twin->error);  // the last request's, as Request keeps it
     return f;
   }
-  if (c->mode == 0 || c->mode == AvsMtMultiInstance) return Request(c, n);
+  if (c->mode == 0 || c->mode == AvsMtMultiInstance || c->mode == AvsMtNiceFilter) return Request(c, n);
   while (__atomic_exchange_n(&c->busy, 1, __ATOMIC_ACQUIRE)) Yield();
-  if (c->mode == AvsMtNiceFilter)
-    nice.clip = c, nice.other = n ^ 1, __atomic_store_n(&nice.thread, ThreadId(), __ATOMIC_RELEASE);
   AvsVideoFrame* f = Request(c, n);
-  __atomic_store_n(&nice.thread, 0, __ATOMIC_RELEASE), __atomic_store_n(&c->busy, 0, __ATOMIC_RELEASE);
-  return f;
+  return __atomic_store_n(&c->busy, 0, __ATOMIC_RELEASE), f;
 }
 
 API int AVSC_CC avs_add_function(AvsEnv*, const char* name, const char* params, AvsApplyFunc apply, void* data) {
@@ -244,28 +246,23 @@ API const char* AVSC_CC avs_save_string(AvsEnv*, const char* s, int length) {
   return memcpy(block, s, length), block[length] = 0, block;
 }
 API int StandinFaults() { return static_cast<int>(liveClips + liveFrames + misuses); }
-namespace {
-// At a call into the host from a request on a NICE_FILTER filter: the other
-// thread's request, made whole there (and dropped) before the call goes on.
-void Interleave() {
-  if (__atomic_load_n(&nice.thread, __ATOMIC_ACQUIRE) != ThreadId()) return;
-  __atomic_store_n(&nice.thread, 0, __ATOMIC_RELEASE);
-  avs_release_video_frame(Request(nice.clip, nice.other));
-  __atomic_store_n(&nice.thread, ThreadId(), __ATOMIC_RELEASE);
+// A filter made by a call, its two threads done: its MT mode where its callbacks ran as that says (one instance
+// on both threads, or for MULTI_INSTANCE an instance per thread), else minus the mode.
+API int AVSC_CC StandinServed(AvsClip* c) {
+  const AvsClip* t = c->twin;
+  const bool asSaid = c->mode == AvsMtMultiInstance
+                          ? t && c->thread && t->thread && c->thread != t->thread && !c->others && !t->others
+                          : !t && c->others;
+  return asSaid ? c->mode : -c->mode;
 }
-}  // namespace
 API void StandinUnused() { abort(); }
 
 #if STANDIN_PLUS
-API int AVSC_CC avs_get_pitch_p(const AvsVideoFrame* f, int p) { return Interleave(), AvsPitch(AvsApi{}, f, p); }
-API const uint8_t* AVSC_CC avs_get_read_ptr_p(const AvsVideoFrame* f, int p) {
-  return Interleave(), AvsReadPtr(AvsApi{}, f, p);
-}
-API uint8_t* AVSC_CC avs_get_write_ptr_p(const AvsVideoFrame* f, int p) {
-  return Interleave(), AvsWritePtr(AvsApi{}, &Of(f)->f, p);
-}
+API int AVSC_CC avs_get_pitch_p(const AvsVideoFrame* f, int p) { return AvsPitch(AvsApi{}, f, p); }
+API const uint8_t* AVSC_CC avs_get_read_ptr_p(const AvsVideoFrame* f, int p) { return AvsReadPtr(AvsApi{}, f, p); }
+API uint8_t* AVSC_CC avs_get_write_ptr_p(const AvsVideoFrame* f, int p) { return AvsWritePtr(AvsApi{}, &Of(f)->f, p); }
 API AvsMap* AVSC_CC avs_get_frame_props_rw(AvsEnv*, AvsVideoFrame* f) {
-  return Interleave(), Add(&misuses, f->refcount != 1), (AvsMap*)&Of(f)->props;
+  return Count(&misuses, f->refcount != 1), (AvsMap*)&Of(f)->props;
 }
 API const AvsMap* AVSC_CC avs_get_frame_props_ro(AvsEnv*, const AvsVideoFrame* f) { return (AvsMap*)&Of(f)->props; }
 int Key(const Props* p, const char* key) {
@@ -279,14 +276,12 @@ API int64_t AVSC_CC avs_prop_get_int(AvsEnv*, const AvsMap* map, const char* key
   return *error = i == p->count, *error ? 0 : p->values[i];
 }
 API int AVSC_CC avs_prop_set_int(AvsEnv*, AvsMap* map, const char* key, int64_t value, int) {
-  Interleave();
   Props* p = (Props*)map;
   const int i = Key(p, key);
   if (i == 8) return 1;
   return Copy(p->keys[i], key), p->count += i == p->count, p->values[i] = value, 0;
 }
 API AvsVideoFrame* AVSC_CC avs_new_video_frame_p(AvsEnv* e, const AvsVideoInfo* vi, const AvsVideoFrame* src) {
-  Interleave();
   AvsVideoFrame* f = avs_new_video_frame_a(e, vi, 16);
   return Of(f)->props = Of(src)->props, f;
 }
