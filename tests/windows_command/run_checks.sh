@@ -10,7 +10,8 @@
 #     classes are Y4M 4:2:2 in both), with the other chroma out;
 #   - standard input and output as pipes, from Wine's side and from cmd's;
 #   - names that are not ASCII, with a review page, written and complete;
-#   - refusals: the same words, the same status, no file left behind;
+#   - refusals: the same words, the same status, no file left behind; a
+#     non-Y4M input without ffms2.dll told where it goes;
 #   - the plan editor: its page and a picture over HTTP from this side.
 #   run_checks.sh NATIVE_BUILD_DIR WORK_DIR ZEMIVTC.EXE
 set -u
@@ -151,6 +152,11 @@ same refuse-empty plan --out p.zem ../../clips/empty.y4m
 same refuse-missing plan --out p.zem missing.y4m
 same refuse-input plan --out ../../clips/victim.y4m ../../clips/victim.y4m
 same refuse-usage plan --field-order sideways ../../clips/grain6.y4m
+# A file that is not Y4M goes to FFMS2; with no ffms2.dll (none here), the
+# one line says where it goes.
+run windows no-ffms2 plan --out p.zem ../../clips/grain6.yuyv
+[ "$(cat "$work/windows/no-ffms2/status")" = 1 ] && grep -q 'ffms2.dll beside zemivtc.exe' "$work/windows/no-ffms2/stderr"
+verdict "no ffms2.dll: where it goes" $? "$(cat "$work/windows/no-ffms2/stderr")"
 
 editor edit grain6 pic/out/7/2.png
 
