@@ -54,7 +54,11 @@ void CheckPlan(const std::vector<analysis::PositionMeasures>& measures, double s
   std::vector<int> used(2 * frames, 0);
   for (int p = 0; p < static_cast<int>(proposal.positions.size()); ++p) {
     const analysis::Decision& d = proposal.positions[p];
-    if (d.code == '2' && d.stretch != analysis::Stretch::Video) Fault("a field rebuilt as video outside video");
+    // Video fields are rebuilt with '2': inside video, and the last field of
+    // video where a new stretch starts at its position.
+    const bool video = d.stretch == analysis::Stretch::Video ||
+                       (p > 0 && d.cadenceBreak && proposal.positions[p - 1].stretch == analysis::Stretch::Video);
+    if (d.code == '2' && !video) Fault("a field rebuilt as video outside video");
     int first = 0, count = 0;
     FieldsOf(d.code, p, &first, &count);
     for (int f = first; f < first + count; ++f)
