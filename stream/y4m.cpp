@@ -36,7 +36,11 @@ Y4mHeader ParseY4mHeader(const std::string& line) {
   std::istringstream in(line);
   std::string token;
   in >> token;
-  if (token != "YUV4MPEG2") Bad("it does not start with \"YUV4MPEG2\"");
+  // Only a pipe (or a file that starts like one) reaches here: a video file
+  // of another kind is read through FFMS2 when named as a file.
+  if (token != "YUV4MPEG2")
+    Bad("it does not start with \"YUV4MPEG2\"; a pipe must carry Y4M (ffmpeg -i SOURCE -f yuv4mpegpipe -), "
+        "or name the video file itself");
   Y4mHeader h;
   bool hasWidth = false, hasHeight = false;
   while (in >> token) {

@@ -81,7 +81,7 @@ TEST(BadInputCommand, RefusalsGiveTheirMessageAndStatusAndWriteNothing) {
           {"--plan plan longheader.y4m out.y4m", 1, "zemivtc: longheader.y4m: its stream header is too long"},
           {"--plan plan zero.y4m out.y4m", 1, "zemivtc: the input holds no frames"},
           {"--plan plan - out.y4m < notY4m.y4m", 1,
-           "input is not a usable Y4M stream: it does not start with \"YUV4MPEG2\""},
+           "it does not start with \"YUV4MPEG2\"; a pipe must carry Y4M (ffmpeg -i SOURCE -f yuv4mpegpipe -)"},
           {"--plan plan notY4m.y4m out.y4m", 1, "notY4m.y4m: FFMS2 cannot open it"},
           {"--plan plan - out.y4m < c420.y4m", 1, "zemivtc: interlaced 4:2:0 needs a height that is a multiple of 4"},
           {"--plan plan notag.y4m out.y4m", 1,
