@@ -9,6 +9,7 @@
 
 #include "cli/errors.h"
 #include "cli/field_order.h"
+#include "cli/filter_core.h"
 #include "cli/frame_sink.h"
 #include "cli/input.h"
 #include "cli/plan_forecast.h"
@@ -125,44 +126,6 @@ std::vector<FramePlanEntry> ReadFrameTable(const Options& options, bool* depends
   return table;
 }
 
-// The filter's core for frames of one size: its worker pool, its tables and
-// their offsets for the planes' pitches.
-class Core {
- public:
-  Core(int width, int height) {
-    if (!StartWorkers(pool)) throw CliError("Cannot start worker threads");
-    if (!BuildFilterTables(width, height, tables)) {
-      StopWorkers(pool);
-      throw CliError("Out of memory");
-    }
-  }
-  ~Core() {
-    FreePlaneOffsets(offsets);
-    FreeFilterTables(tables);
-    StopWorkers(pool);
-  }
-  Core(const Core&) = delete;
-  Core& operator=(const Core&) = delete;
-
-  WorkerPool pool{};
-  FilterTables tables{};
-  PlaneOffsets offsets{};
-};
-
-// The planes of a frame stored as `format` says (StreamFrameFormat) at
-// `data`, in the filter's row order: turned over for a bottom-field-first
-// source.
-FramePlanes PlanesAt(const uint8_t* data, FrameFormat format, int width, int height, bool turned) {
-  FramePlanes planes{};
-  uint8_t* at = const_cast<uint8_t*>(data);
-  for (int p = 0; p < PlaneCount(format); ++p) {
-    planes.plane[p] = at;
-    planes.pitch[p] = PlaneRowBytes(format, p, width);
-    at += static_cast<size_t>(planes.pitch[p]) * static_cast<size_t>(PlaneRows(format, p, height));
-  }
-  return turned ? TurnedOver(planes, format, height) : planes;
-}
-
 // Frame buffers of one size for the writer; one whose only holder is this
 // list is free to be filled again. Their bytes are left as they come: every
 // one is written before it is read.
@@ -207,10 +170,10 @@ void Render(const Options& options, const RunTuning& tuning, stream::RowBands& b
   const bool fromStored = tuning.passThrough && writer.WritesInputFrames();
   // The core's workers and tables, for a plan that has the core make any of
   // its frames (before anything is written, as a module would make them).
-  std::unique_ptr<Core> core;
+  std::unique_ptr<FilterCore> core;
   for (size_t n = 0; n < frames.size() && !core; ++n) {
     const FrameRecipe recipe = RecipeFor(frames[n]);
-    if (recipe.code != '1' || (recipe.woven && !fromStored)) core = std::make_unique<Core>(width, height);
+    if (recipe.code != '1' || (recipe.woven && !fromStored)) core = std::make_unique<FilterCore>(width, height);
   }
   // Frames the filter makes (in madeFormat, or the input's for a weave)
   // and, made when first needed, the weave a '3' smooths next.
@@ -233,7 +196,7 @@ void Render(const Options& options, const RunTuning& tuning, stream::RowBands& b
     const stream::StoredFrame upper = source.Frame(recipe.upper, readsUpper);
     const stream::StoredFrame lower = even ? upper : source.Frame(recipe.lower, readsLower);
     auto planesOf = [&](const stream::StoredFrame& frame) {
-      return PlanesAt(frame.data, inputFormat, width, height, turned);
+      return PlanesOfFrame(frame.data, inputFormat, width, height, turned);
     };
     OutputFrame output;
     if (whole || (recipe.code == '1' && fromStored)) {
@@ -250,7 +213,7 @@ void Render(const Options& options, const RunTuning& tuning, stream::RowBands& b
       output.keep = made;
       output.frame = made.get();
       output.format = recipe.code == '1' ? inputFormat : madeFormat;
-      const FramePlanes target = PlanesAt(made.get(), output.format, width, height, turned);
+      const FramePlanes target = PlanesOfFrame(made.get(), output.format, width, height, turned);
       if (recipe.code == '1') {
         WeavePlanes(core->pool, inputFormat, planesOf(upper), planesOf(lower), target, width, height);
       } else {
@@ -259,7 +222,7 @@ void Render(const Options& options, const RunTuning& tuning, stream::RowBands& b
           // Laid out as the source frames are, so that the offsets kept for
           // their pitches serve it too.
           if (!weave) weave.reset(new uint8_t[stream::StreamFrameBytes(width, height, inputFormat)]);
-          selected = PlanesAt(weave.get(), inputFormat, width, height, turned);
+          selected = PlanesOfFrame(weave.get(), inputFormat, width, height, turned);
           WeavePlanes(core->pool, inputFormat, planesOf(upper), planesOf(lower), selected, width, height);
         } else {
           selected = planesOf(recipe.code == '4' ? lower : upper);

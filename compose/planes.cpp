@@ -144,6 +144,17 @@ FramePlanes TurnedOver(const FramePlanes& planes, FrameFormat format, int32_t he
   return turned;
 }
 
+FramePlanes PlanesOfFrame(const uint8_t* data, FrameFormat format, int32_t width, int32_t height, bool turned) {
+  FramePlanes planes{};
+  uint8_t* at = const_cast<uint8_t*>(data);
+  for (int32_t p = 0; p < PlaneCount(format); ++p) {
+    planes.plane[p] = at;
+    planes.pitch[p] = PlaneRowBytes(format, p, width);
+    at += static_cast<size_t>(planes.pitch[p]) * static_cast<size_t>(PlaneRows(format, p, height));
+  }
+  return turned ? TurnedOver(planes, format, height) : planes;
+}
+
 void FreePlaneOffsets(PlaneOffsets& cache) {
   for (auto& code : cache.entries) {
     for (int32_t*& entry : code) {

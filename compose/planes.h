@@ -56,6 +56,11 @@ int32_t PlaneRows(FrameFormat format, int32_t plane, int32_t height);
 // The same planes turned over: each plane's last row first, pitch negated.
 FramePlanes TurnedOver(const FramePlanes& planes, FrameFormat format, int32_t height);
 
+// The planes of a frame of `format` stored at `data` plane after plane, rows
+// packed (a Y4M frame's layout), in the filter's row order: turned over
+// (TurnedOver) for a bottom-field-first source.
+FramePlanes PlanesOfFrame(const uint8_t* data, FrameFormat format, int32_t width, int32_t height, bool turned);
+
 // The tables' source offsets for the pitch of each plane they are used on
 // (a plane's own rows, or 4:2:0 chroma's rows of each field), made at the
 // first frame of that pitch and kept. Entries are published once with an

@@ -7,35 +7,17 @@
 #include "stream/output.h"
 
 namespace review {
+namespace {
+
+int Checked(int width, int height) {
+  if (height < 2 || width < 2) throw std::runtime_error("frames of at least 2 x 2 pixels are needed");
+  return width;
+}
+
+}  // namespace
 
 FrameComposer::FrameComposer(int width, int height, FrameFormat format, bool bottomFirst)
-    : width(width), height(height), format(format), bottomFirst(bottomFirst) {
-  if (height < 2 || width < 2) throw std::runtime_error("frames of at least 2 x 2 pixels are needed");
-  if (!StartWorkers(pool)) throw std::runtime_error("cannot start the worker threads");
-  if (!BuildFilterTables(width, height, tables)) {
-    StopWorkers(pool);
-    throw std::runtime_error("out of memory for the filter tables");
-  }
-}
-
-FrameComposer::~FrameComposer() {
-  FreePlaneOffsets(offsets);
-  FreeFilterTables(tables);
-  StopWorkers(pool);
-}
-
-// The planes of a frame stored at `data`, in the filter's row order: turned
-// over for a bottom-field-first source, as the render hands them over.
-FramePlanes FrameComposer::PlanesAt(const uint8_t* data) const {
-  FramePlanes planes{};
-  uint8_t* at = const_cast<uint8_t*>(data);
-  for (int p = 0; p < PlaneCount(format); ++p) {
-    planes.plane[p] = at;
-    planes.pitch[p] = PlaneRowBytes(format, p, width);
-    at += static_cast<size_t>(planes.pitch[p]) * static_cast<size_t>(PlaneRows(format, p, height));
-  }
-  return bottomFirst ? TurnedOver(planes, format, height) : planes;
-}
+    : width(width), height(height), format(format), bottomFirst(bottomFirst), core(Checked(width, height), height) {}
 
 bool FrameComposer::Compose(int position, char code, const FrameGetter& frame, std::vector<uint8_t>* output) {
   if (!IsFrameCode(static_cast<uint8_t>(code))) return false;
@@ -55,10 +37,10 @@ bool FrameComposer::Compose(int position, char code, const FrameGetter& frame, s
   if (recipe.woven) {
     woven.resize(bytes);
     selected = recipe.code == '1' ? target : PlanesAt(woven.data());
-    WeavePlanes(pool, format, PlanesAt(upper), PlanesAt(lower), selected, width, height);
+    WeavePlanes(core.pool, format, PlanesAt(upper), PlanesAt(lower), selected, width, height);
     if (recipe.code == '1') return true;
   }
-  if (!FinishPlanes(pool, tables, offsets, recipe.code, format, selected, format, target, width, height))
+  if (!FinishPlanes(core.pool, core.tables, core.offsets, recipe.code, format, selected, format, target, width, height))
     throw std::runtime_error("out of memory for the filter's offsets");
   return true;
 }

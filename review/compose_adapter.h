@@ -9,6 +9,7 @@
 #include <functional>
 #include <vector>
 
+#include "cli/filter_core.h"
 #include "compose/planes.h"
 #include "workers/worker_pool.h"
 
@@ -18,9 +19,9 @@ class FrameComposer {
  public:
   // Starts the worker pool and builds the tables for frames of width x
   // height (height >= 2) stored as `format` (stream::StreamFrameFormat).
-  // Throws std::runtime_error when they cannot be had.
+  // Throws std::runtime_error for frames too small, CliError when the
+  // workers or the tables cannot be had.
   FrameComposer(int width, int height, FrameFormat format, bool bottomFirst);
-  ~FrameComposer();
   FrameComposer(const FrameComposer&) = delete;
   FrameComposer& operator=(const FrameComposer&) = delete;
 
@@ -34,14 +35,12 @@ class FrameComposer {
   bool Compose(int position, char code, const FrameGetter& frame, std::vector<uint8_t>* output);
 
  private:
-  FramePlanes PlanesAt(const uint8_t* data) const;
+  FramePlanes PlanesAt(const uint8_t* data) const { return PlanesOfFrame(data, format, width, height, bottomFirst); }
 
   int width, height;
   FrameFormat format;
   bool bottomFirst;
-  WorkerPool pool{};
-  FilterTables tables{};
-  PlaneOffsets offsets{};
+  cli::FilterCore core;
   std::vector<uint8_t> woven;
 };
 
