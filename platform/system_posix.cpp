@@ -201,21 +201,6 @@ int64_t CopyInKernel(int outFd, int inFd, int64_t offset, size_t size) {
 #endif
 }
 
-bool ReadWholeFile(const std::string& path, size_t limit, std::string* bytes) {
-  const int fd = OpenForReading(path);
-  if (fd < 0) return false;
-  bytes->clear();
-  char chunk[65536];
-  int64_t got = 0;
-  while (bytes->size() <= limit && (got = Read(fd, chunk, std::min(sizeof chunk, limit + 1 - bytes->size()))) > 0)
-    bytes->append(chunk, static_cast<size_t>(got));
-  const int error = errno;
-  const bool failed = bytes->size() <= limit && got < 0;
-  close(fd);
-  errno = error;
-  return !failed;
-}
-
 Mapping MapForReading(int fd, size_t size) {
   Mapping m;
   if (size == 0) return m;

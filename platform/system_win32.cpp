@@ -389,18 +389,6 @@ int64_t WriteGather(int fd, const WriteSlice* slices, size_t count) {
 
 int64_t CopyInKernel(int, int, int64_t, size_t) { return CopyUnsupported; }
 
-bool ReadWholeFile(const std::string& path, size_t limit, std::string* bytes) {
-  const int fd = OpenForReading(path);
-  if (fd < 0) return false;
-  bytes->clear();
-  char chunk[65536];
-  int64_t got = 0;
-  while (bytes->size() <= limit && (got = Read(fd, chunk, std::min(sizeof chunk, limit + 1 - bytes->size()))) > 0)
-    bytes->append(chunk, static_cast<size_t>(got));
-  _close(fd);
-  return bytes->size() > limit || got >= 0;
-}
-
 Mapping MapForReading(int fd, size_t size) {
   Mapping m;
   if (size == 0) return m;
